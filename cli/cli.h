@@ -1,0 +1,27 @@
+#pragma once
+// qvin-cli: register reads and writes from the command line, on the simulated board or
+// a real parallel port.
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "core/clock.h"
+
+namespace qvin::cli {
+
+enum ExitCode { kOk = 0, kBadInput = 1, kNoInterface = 2 };
+
+struct CliContext {
+    Clock& clock;
+    std::istream& in;
+    std::ostream& out;
+    std::ostream& err;
+    std::string boardName;    // "sim" or "hardware" unless --sim says otherwise
+    std::string settingsFile = "Qvin27319.cfg";
+    float calibrationMs = 300.0f;  // final calibration trial; delays never end early anyway
+};
+
+int RunCli(const std::vector<std::string>& args, CliContext& ctx);
+
+}  // namespace qvin::cli

@@ -1,0 +1,47 @@
+#pragma once
+// Protocol trace: one line per event that crosses the hardware boundary, real or
+// simulated. Enabled with QVIN_TRACE=FILE, or QVIN_TRACE=- for standard error.
+//   port-out ADDR VALUE   port-in ADDR VALUE   usb-out PIPE BYTES...   usb-in PIPE BYTES...
+//   spi MOSI MISO
+// Upper-case hex without prefix: addresses 3 digits, bytes 2, words 4.
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace qvin {
+
+class Trace {
+public:
+    Trace() = default;  // disabled
+    ~Trace();
+    Trace(const Trace&) = delete;
+    Trace& operator=(const Trace&) = delete;
+
+    // "-" writes to standard error; any other name is a file, truncated on open.
+    // Returns false (and stays disabled) when the file cannot be opened.
+    bool Open(const std::string& target);
+    // Opens the target named by QVIN_TRACE, if set.
+    void OpenFromEnvironment();
+    // Sends lines to a caller's stream (tests); the stream stays the caller's.
+    void Attach(std::FILE* stream);
+
+    bool on() const { return out_ != nullptr; }
+
+    void PortOut(std::uint16_t addr, std::uint8_t value);
+    void PortIn(std::uint16_t addr, std::uint8_t value);
+    void Spi(std::uint16_t mosi, std::uint16_t miso);
+    void Usb(bool out, int pipe, std::span<const std::uint8_t> bytes);
+    void Line(std::string_view text);
+
+private:
+    std::mutex mutex_;  // the emulated devices answer on worker threads
+    std::FILE* out_ = nullptr;
+    bool owned_ = false;
+};
+
+}  // namespace qvin

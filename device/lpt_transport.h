@@ -1,0 +1,20 @@
+#pragma once
+// SPI over the parallel port, bit by bit: data register bit 0 chip select (high during a
+// frame), bit 1 clock, bit 2 data to the chip (inverted); status bit 6 data from the chip
+// (inverted). Every port write is followed by the shortest pause.
+
+#include <cstdint>
+
+#include "device/program.h"
+
+namespace qvin {
+
+// Byte-wide port access with the protocol trace.
+void vbOut(Program& p, std::uint16_t port, std::uint8_t value);
+std::uint8_t vbInp(Program& p, std::uint16_t port);
+
+void LptSpiWrite(Program& p, std::int32_t word);
+std::int32_t LptSpiRead(Program& p, std::int16_t address);
+void LptReset(Program& p);
+
+}  // namespace qvin

@@ -1,0 +1,52 @@
+#include "platform/board.h"
+
+#include <cstdlib>
+
+#include "platform/port/ppdev_port.h"
+#include "sim/sim_board.h"
+
+namespace qvin {
+
+namespace {
+
+class HardwareBoard final : public Board {
+public:
+    std::string_view name() const override { return "hardware"; }
+    PortIo& port() override { return port_; }
+
+private:
+    PpdevPort port_;
+};
+
+class SimulatedBoard final : public Board {
+public:
+    SimulatedBoard(Clock& clock, Trace& trace) : board_(clock, &trace) {}
+    std::string_view name() const override { return "sim"; }
+    PortIo& port() override { return board_.port; }
+    sim::SimBoard* simulated() override { return &board_; }
+
+private:
+    sim::SimBoard board_;
+};
+
+const BoardKind kKinds[] = {
+    {"hardware", [](Clock&, Trace&) -> std::unique_ptr<Board> { return std::make_unique<HardwareBoard>(); }},
+    {"sim", [](Clock& c, Trace& t) -> std::unique_ptr<Board> { return std::make_unique<SimulatedBoard>(c, t); }},
+};
+
+}  // namespace
+
+std::span<const BoardKind> BoardKinds() { return kKinds; }
+
+std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& trace) {
+    for (const BoardKind& k : kKinds)
+        if (name == k.name) return k.make(clock, trace);
+    return nullptr;
+}
+
+std::string BoardNameFromEnvironment() {
+    const char* b = std::getenv("QVIN_BOARD");
+    return b && std::string_view(b) == "sim" ? "sim" : "hardware";
+}
+
+}  // namespace qvin

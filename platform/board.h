@@ -1,0 +1,41 @@
+#pragma once
+// The back ends one run talks to, chosen by name: "hardware" (the real parallel port
+// through ppdev) or "sim" (the simulated evaluation board). QVIN_BOARD=sim picks the
+// simulated board.
+
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/clock.h"
+#include "core/trace.h"
+#include "platform/port/port_io.h"
+
+namespace qvin {
+
+namespace sim {
+struct SimBoard;
+}
+
+class Board {
+public:
+    virtual ~Board() = default;
+    virtual std::string_view name() const = 0;
+    virtual PortIo& port() = 0;
+    // The simulated board behind the back ends, or nullptr on real hardware.
+    virtual sim::SimBoard* simulated() { return nullptr; }
+};
+
+struct BoardKind {
+    const char* name;
+    std::unique_ptr<Board> (*make)(Clock& clock, Trace& trace);
+};
+
+std::span<const BoardKind> BoardKinds();
+// nullptr for an unknown name.
+std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& trace);
+// "sim" when QVIN_BOARD says so, otherwise "hardware".
+std::string BoardNameFromEnvironment();
+
+}  // namespace qvin

@@ -1,0 +1,135 @@
+#include "platform/port/ppdev_port.h"
+
+#include <fcntl.h>
+#include <linux/parport.h>
+#include <linux/ppdev.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+namespace qvin {
+
+namespace {
+
+PortAccessError ErrorFor(int err, const std::string& device, const char* what) {
+    PortAccessError e;
+    e.device = device;
+    switch (err) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            e.kind = PortAccessError::Kind::NoSuchPort;
+            e.reason = "no such port device " + device + " (is the ppdev module loaded?)";
+            break;
+        case EACCES:
+        case EPERM:
+            e.kind = PortAccessError::Kind::NoPermission;
+            e.reason = "no permission to use " + device + " (add your user to the 'lp' group)";
+            break;
+        case EBUSY:
+            e.kind = PortAccessError::Kind::Busy;
+            e.reason = device + " is in use by another program";
+            break;
+        default:
+            e.kind = PortAccessError::Kind::Other;
+            e.reason = std::string(what) + " " + device + ": " + std::strerror(err);
+    }
+    return e;
+}
+
+}  // namespace
+
+PpdevPort::PpdevPort(std::filesystem::path procDir, std::filesystem::path devDir)
+    : procDir_(std::move(procDir)), devDir_(std::move(devDir)) {}
+
+PpdevPort::~PpdevPort() { Release(); }
+
+std::filesystem::path PpdevPort::DeviceFor(std::uint16_t base) const {
+    std::error_code ec;
+    bool anyListed = false;
+    for (const auto& entry : std::filesystem::directory_iterator(procDir_, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("parport", 0) != 0) continue;
+        std::ifstream in(entry.path() / "base-addr");
+        unsigned long addr = 0;
+        if (!(in >> addr)) continue;
+        anyListed = true;
+        if (addr == base) return devDir_ / name;
+    }
+    if (anyListed) return {};
+    switch (base) {
+        case 0x378: return devDir_ / "parport0";
+        case 0x278: return devDir_ / "parport1";
+        case 0x3BC: return devDir_ / "parport2";
+        default: return {};
+    }
+}
+
+PortAccessError PpdevPort::Prepare(std::uint16_t base) {
+    Release();
+    const std::filesystem::path dev = DeviceFor(base);
+    if (dev.empty()) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%X", base);
+        PortAccessError e;
+        e.kind = PortAccessError::Kind::NoSuchPort;
+        e.reason = std::string("no parallel port at address ") + hex;
+        return e;
+    }
+    const int fd = ::open(dev.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return ErrorFor(errno, dev.string(), "cannot open");
+    if (::ioctl(fd, PPCLAIM) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return ErrorFor(err, dev.string(), "cannot claim");
+    }
+    fd_ = fd;
+    base_ = base;
+    lastError_.clear();
+    return {};
+}
+
+void PpdevPort::Release() {
+    if (fd_ < 0) return;
+    ::ioctl(fd_, PPRELEASE);
+    ::close(fd_);
+    fd_ = -1;
+}
+
+bool PpdevPort::Ioctl(unsigned long request, void* arg) {
+    if (::ioctl(fd_, request, arg) == 0) return true;
+    lastError_ = std::strerror(errno);
+    return false;
+}
+
+void PpdevPort::Out(std::uint16_t port, std::uint8_t value) {
+    if (fd_ < 0) return;
+    unsigned char v = value;
+    if (port == base_) {
+        Ioctl(PPWDATA, &v);
+    } else if (port == base_ + 2) {
+        Ioctl(PPWCONTROL, &v);
+    }
+    // The status register (base + 1) has no writable lines on a standard port and ppdev
+    // offers no way to write it, so such a write is dropped.
+}
+
+std::uint8_t PpdevPort::In(std::uint16_t port) {
+    if (fd_ < 0) return 0xFF;
+    unsigned char v = 0xFF;
+    if (port == base_) {
+        if (!Ioctl(PPRDATA, &v)) v = 0xFF;
+    } else if (port == base_ + 1) {
+        if (!Ioctl(PPRSTATUS, &v)) v = 0xFF;
+    } else if (port == base_ + 2) {
+        if (!Ioctl(PPRCONTROL, &v)) v = 0xFF;
+    }
+    return v;
+}
+
+}  // namespace qvin
