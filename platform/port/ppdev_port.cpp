@@ -14,9 +14,7 @@
 
 namespace qvin {
 
-namespace {
-
-PortAccessError ErrorFor(int err, const std::string& device, const char* what) {
+PortAccessError PpdevErrorFor(int err, const std::string& device, const char* what) {
     PortAccessError e;
     e.device = device;
     switch (err) {
@@ -41,8 +39,6 @@ PortAccessError ErrorFor(int err, const std::string& device, const char* what) {
     }
     return e;
 }
-
-}  // namespace
 
 PpdevPort::PpdevPort(std::filesystem::path procDir, std::filesystem::path devDir)
     : procDir_(std::move(procDir)), devDir_(std::move(devDir)) {}
@@ -82,11 +78,11 @@ PortAccessError PpdevPort::Prepare(std::uint16_t base) {
         return e;
     }
     const int fd = ::open(dev.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) return ErrorFor(errno, dev.string(), "cannot open");
+    if (fd < 0) return PpdevErrorFor(errno, dev.string(), "cannot open");
     if (::ioctl(fd, PPCLAIM) != 0) {
         const int err = errno;
         ::close(fd);
-        return ErrorFor(err, dev.string(), "cannot claim");
+        return PpdevErrorFor(err, dev.string(), "cannot claim");
     }
     fd_ = fd;
     base_ = base;

@@ -9,6 +9,9 @@
 
 namespace qvin {
 
+// The failure of an open or claim, in words a user can act on.
+PortAccessError PpdevErrorFor(int err, const std::string& device, const char* what);
+
 class PpdevPort final : public PortIo {
 public:
     // `procDir` lists the kernel's ports with their base addresses (parportN/base-addr);

@@ -1,0 +1,100 @@
+#include <gtest/gtest.h>
+
+#include "core/clock.h"
+#include "core/delay.h"
+
+namespace qvin {
+namespace {
+
+// A loop cost of 1 ns per iteration makes 10 us exactly 10000 iterations.
+struct CalibratedTimer : ::testing::Test {
+    void SetUp() override {
+        timer.CalibrateDelay();
+        clock.ResetIterations();
+    }
+    VirtualClock clock{1.0};
+    DelayTimer timer{clock};
+};
+
+TEST_F(CalibratedTimer, CalibrationFindsIterationsPerTenMicroseconds) {
+    EXPECT_TRUE(timer.DelayCalibrated);
+    EXPECT_EQ(timer.DelayCount, 10000);
+}
+
+TEST_F(CalibratedTimer, ZeroIsFortyIterationsAndNeverCalibrates) {
+    VirtualClock fresh;
+    DelayTimer t(fresh);
+    t.Delay(0.0f);
+    EXPECT_EQ(fresh.Iterations(), 40);
+    EXPECT_FALSE(t.DelayCalibrated);
+}
+
+TEST_F(CalibratedTimer, TinyAndNegativePausesAreRaisedInTheCallersVariable) {
+    for (float t : {0.004f, -3.0f}) {
+        float v = t;
+        clock.ResetIterations();
+        timer.Delay(v);
+        EXPECT_FLOAT_EQ(v, 0.01f);
+        EXPECT_EQ(clock.Iterations(), timer.DelayCount) << "one 10 us unit for " << t;
+    }
+}
+
+TEST_F(CalibratedTimer, PauseRunsTheFullCountOfUnits) {
+    timer.Delay(0.1f);
+    EXPECT_EQ(clock.Iterations(), 10LL * timer.DelayCount);
+    clock.ResetIterations();
+    timer.Delay(0.125f);  // 12.5 units round to the even 12
+    EXPECT_EQ(clock.Iterations(), 12LL * timer.DelayCount);
+}
+
+TEST_F(CalibratedTimer, NeverEndsEarlyWhenTheLoopSpeedsUp) {
+    clock.SetNsPerIteration(0.5);  // the same loop now runs twice as fast
+    for (float ms : {0.01f, 0.1f, 1.0f, 10.0f, 250.0f}) {
+        const std::int64_t start = clock.NowNs();
+        timer.Delay(ms);
+        EXPECT_GE(clock.NowNs() - start, static_cast<std::int64_t>(ms * 1e6)) << ms << " ms";
+    }
+}
+
+TEST(DelayCalibration, FastMachineScalesByFortyThenSix) {
+    // 0.01 ns per iteration: the first 500 ms trial takes 0.5 ms, the second (x40) 20 ms,
+    // both too short, so the count is multiplied by 40 and by 6 before the final scaling.
+    VirtualClock clock(0.01);
+    DelayTimer timer(clock);
+    timer.CalibrateDelay();
+    // Trials: 5e7 + 2e9 + 1.2e10 iterations, then the final 3 s trial.
+    EXPECT_EQ(timer.DelayCount, 1'000'000);
+    EXPECT_EQ(clock.Iterations(), 50'000'000LL + 2'000'000'000LL + 12'000'000'000LL + 300'000LL * 1'000'000);
+}
+
+TEST(DelayCalibration, SlowMachineKeepsScalingOnceAndReportsBusy) {
+    VirtualClock clock(100.0);  // 100 ns per iteration: 100 iterations make 10 us
+    DelayTimer timer(clock);
+    std::vector<bool> busy;
+    timer.OnCalibrating = [&](bool b) { busy.push_back(b); };
+    timer.ShortStart = true;
+    timer.CalibrateDelay();
+    EXPECT_EQ(timer.DelayCount, 100);
+    EXPECT_EQ(busy, (std::vector<bool>{true, false}));
+}
+
+TEST(DelayCalibration, DelayCalibratesOnFirstUse) {
+    VirtualClock clock;
+    DelayTimer timer(clock);
+    timer.Delay(1.0f);
+    EXPECT_TRUE(timer.DelayCalibrated);
+    EXPECT_EQ(timer.DelayCount, 10000);
+}
+
+TEST(RealClock, PauseLastsAtLeastItsLength) {
+    RealClock clock;
+    DelayTimer timer(clock);
+    timer.FinalTrialMs = 20.0f;
+    timer.CalibrateDelay();
+    const std::int64_t start = clock.NowNs();
+    timer.Delay(2.0f);
+    EXPECT_GE(clock.NowNs() - start, 2'000'000);
+}
+
+}  // namespace
+}  // namespace qvin

@@ -1,0 +1,192 @@
+// The ppdev back end, unmodified, against an emulated /dev/parport0: umockdev's preload
+// library redirects the device node to a testbed whose ioctl handler drives the
+// simulated board's bit-level SPI slave. Run under LD_PRELOAD=libumockdev-preload.so.0.
+
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <linux/parport.h>
+#include <linux/ppdev.h>
+#include <umockdev.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "core/clock.h"
+#include "core/trace.h"
+#include "device/program.h"
+#include "device/register_access.h"
+#include "platform/port/ppdev_port.h"
+#include "sim/lpt_spi_slave.h"
+#include "sim/qvin_chip.h"
+
+namespace qvin {
+namespace {
+
+// The emulated port: answers claim, release, data writes and status reads. Runs on
+// umockdev's worker thread and completes every request exactly once.
+struct EmulatedParport {
+    explicit EmulatedParport(const Clock& clock) : chip(clock), slave(chip) {}
+
+    static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
+        return static_cast<EmulatedParport*>(self)->Handle(client);
+    }
+
+    gboolean Handle(UMockdevIoctlClient* client) {
+        std::lock_guard lock(mutex);
+        const gulong request = umockdev_ioctl_client_get_request(client);
+        UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+        ++requests;
+        switch (request) {
+            case PPCLAIM:
+                if (refuseClaim) {
+                    umockdev_ioctl_client_complete(client, -1, EBUSY);
+                    return TRUE;
+                }
+                claimed = true;
+                break;
+            case PPRELEASE:
+                claimed = false;
+                ++releases;
+                break;
+            case PPWDATA: {
+                UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, 1, nullptr);
+                if (!d || !claimed) {
+                    umockdev_ioctl_client_complete(client, -1, d ? EINVAL : EFAULT);
+                    return TRUE;
+                }
+                slave.WriteData(d->data[0]);
+                break;
+            }
+            case PPRSTATUS: {
+                UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, 1, nullptr);
+                if (!d || failStatusReads) {
+                    umockdev_ioctl_client_complete(client, -1, d ? EIO : EFAULT);
+                    return TRUE;
+                }
+                d->data[0] = slave.ReadStatus();
+                break;
+            }
+            default:
+                umockdev_ioctl_client_complete(client, -1, ENOTTY);
+                return TRUE;
+        }
+        umockdev_ioctl_client_complete(client, 0, 0);
+        return TRUE;
+    }
+
+    std::mutex mutex;
+    sim::QvinChip chip;
+    sim::LptSpiSlave slave;
+    bool claimed = false;
+    bool refuseClaim = false;
+    bool failStatusReads = false;
+    int releases = 0;
+    std::atomic<int> requests{0};
+};
+
+class PpdevOnEmulatedPort : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // The testbed exists before anything opens the device node.
+        testbed = umockdev_testbed_new();
+        ASSERT_TRUE(umockdev_in_mock_environment());
+        GError* error = nullptr;
+        ASSERT_TRUE(umockdev_testbed_add_from_string(testbed,
+                                                     "P: /devices/parport0\n"
+                                                     "N: parport0=00\n"
+                                                     "A: dev=99:0\n"
+                                                     "E: SUBSYSTEM=ppdev\n"
+                                                     "E: DEVNAME=/dev/parport0\n",
+                                                     &error))
+            << (error ? error->message : "");
+        handler = umockdev_ioctl_base_new();
+        g_signal_connect(handler, "handle-ioctl", G_CALLBACK(EmulatedParport::OnIoctl), &port);
+        ASSERT_TRUE(umockdev_testbed_attach_ioctl(testbed, "/dev/parport0", handler, &error))
+            << (error ? error->message : "");
+    }
+    void TearDown() override {
+        umockdev_testbed_detach_ioctl(testbed, "/dev/parport0", nullptr);
+        g_object_unref(handler);
+        g_object_unref(testbed);
+    }
+
+    // No kernel port list, so 0x378 maps to parport0 by the usual numbering.
+    static constexpr const char* kNoProc = "/nonexistent/parport";
+
+    VirtualClock clock;
+    EmulatedParport port{clock};
+    UMockdevTestbed* testbed = nullptr;
+    UMockdevIoctlBase* handler = nullptr;
+};
+
+TEST_F(PpdevOnEmulatedPort, RegistersReadAndWriteThroughTheRealBackEnd) {
+    Trace trace;
+    {
+        PpdevPort ppdev(kNoProc);
+        ASSERT_FALSE(ppdev.Prepare(0x378)) << "prepare failed";
+        EXPECT_TRUE(port.claimed);
+
+        Program p(clock, ppdev, trace);
+        StartProgram(p, "/nonexistent/Qvin27319.cfg");
+        p.settings.InterfaceType = 1;
+        p.settings.PortAddress = 0x378;
+
+        ReadReg(p, reg::Product);
+        EXPECT_EQ(p.reg.RegData, 27319);
+        WriteReg(p, reg::Msc_Ctrl, 0x0123);
+        EXPECT_EQ(port.chip.Word(0x34), 0x0123);
+        ReadReg(p, reg::Msc_Ctrl);
+        EXPECT_EQ(p.reg.RegData, 0x0123);
+        EXPECT_EQ(port.slave.DroppedFrames(), 0u);
+        EXPECT_EQ(ppdev.lastError(), "");
+    }
+    // The claim ends with the back end.
+    EXPECT_FALSE(port.claimed);
+    EXPECT_EQ(port.releases, 1);
+}
+
+TEST_F(PpdevOnEmulatedPort, ClaimRefusedIsReportedAndNothingIsSent) {
+    port.refuseClaim = true;
+    PpdevPort ppdev(kNoProc);
+    const PortAccessError e = ppdev.Prepare(0x378);
+    EXPECT_EQ(e.kind, PortAccessError::Kind::Busy);
+    EXPECT_EQ(e.reason, "/dev/parport0 is in use by another program");
+    EXPECT_FALSE(ppdev.Prepared());
+    const int before = port.requests;
+    ppdev.Out(0x378, 5);
+    EXPECT_EQ(ppdev.In(0x379), 0xFF);
+    EXPECT_EQ(port.requests, before);
+}
+
+TEST_F(PpdevOnEmulatedPort, PortWithoutDeviceNodeIsNoSuchPort) {
+    PpdevPort ppdev(kNoProc);
+    const PortAccessError e = ppdev.Prepare(0x278);  // parport1 is not emulated
+    EXPECT_EQ(e.kind, PortAccessError::Kind::NoSuchPort);
+    EXPECT_EQ(e.device, "/dev/parport1");
+}
+
+TEST_F(PpdevOnEmulatedPort, FailingStatusReadsReadAsAnIdleLine) {
+    PpdevPort ppdev(kNoProc);
+    ASSERT_FALSE(ppdev.Prepare(0x378));
+    port.failStatusReads = true;
+    EXPECT_EQ(ppdev.In(0x379), 0xFF);
+    EXPECT_NE(ppdev.lastError(), "");
+}
+
+}  // namespace
+}  // namespace qvin
+
+int main(int argc, char** argv) {
+    // umockdev can only tell once a testbed exists, so look for its library instead.
+    const char* preload = std::getenv("LD_PRELOAD");
+    if (!preload || !std::strstr(preload, "libumockdev-preload")) {
+        std::puts("not running under umockdev's preload library (LD_PRELOAD=libumockdev-preload.so.0); skipping");
+        return 77;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "device/register_access.h"
+#include "sim/qvin_chip.h"
+#include "support/sim_fixture.h"
+
+namespace qvin {
+namespace {
+
+using test::SimProgram;
+
+// Reads through the whole stack: register access, bit-banged port, bit-level slave, chip.
+struct SimChip : ::testing::Test {
+    explicit SimChip(sim::ChipOptions o = {}) : sim(o) {}
+    std::int32_t Read(std::int16_t index) {
+        ReadReg(sim.p, index);
+        return sim.p.reg.RegData;
+    }
+    float Value(std::int16_t index) {
+        ReadReg(sim.p, index);
+        return sim.p.reg.RegValue;
+    }
+    void Wait(double ms) { sim.clock.Advance(static_cast<std::int64_t>(ms * 1e6)); }
+    SimProgram sim;
+};
+
+struct SimChipAt30Degrees : SimChip {
+    SimChipAt30Degrees() : SimChip(sim::ChipOptions{30.0, 6.0}) {}
+};
+
+TEST_F(SimChip, PowerOnContents) {
+    EXPECT_EQ(Read(reg::Product), 27319);
+    EXPECT_EQ(Read(reg::Smpl_Prd), 8);
+    EXPECT_EQ(Read(reg::Avg_Cnt), 7);
+    EXPECT_EQ(Read(reg::Rev_Day), 0x1513);
+    EXPECT_EQ(Read(reg::Msc_Ctrl), 0);
+    EXPECT_EQ(Read(reg::Status), 0);
+    EXPECT_EQ(Read(reg::Fls_Cyc), 0);
+}
+
+TEST_F(SimChip, SensorModelGivesPlausibleOutputs) {
+    EXPECT_NEAR(Value(reg::Supply_Out), 3.3, 0.01);
+    EXPECT_NEAR(Value(reg::Temp_Out), 25.0, 0.5);
+    EXPECT_NEAR(Value(reg::Aux_ADC), 0.0, 0.001);
+}
+
+TEST_F(SimChipAt30Degrees, AngleOutputsAndAccelerationsAgree) {
+    EXPECT_NEAR(Value(reg::Incl_Out), 30.0, 0.03);
+    EXPECT_NEAR(Value(reg::Incl_180_Out), 30.0, 0.03);
+    const double x = Value(reg::Xaccel_Out), y = Value(reg::Yaccel_Out);
+    EXPECT_NEAR(std::atan2(x, y) * 180 / M_PI, 30.0, 0.1);
+    EXPECT_NEAR(std::hypot(x, y), 1.0, 0.01);
+
+    sim.board.chip.SetAngle(200.0);
+    Wait(5);
+    EXPECT_NEAR(Value(reg::Incl_Out), 200.0, 0.03);
+    EXPECT_NEAR(Value(reg::Incl_180_Out), -160.0, 0.03);
+}
+
+TEST_F(SimChip, InclinationTurnsWithTheClock) {
+    const float a = Value(reg::Incl_Out);
+    Wait(5000);  // six degrees a second
+    EXPECT_NEAR(Value(reg::Incl_Out) - a, 30.0, 0.1);
+}
+
+TEST_F(SimChip, NewDataFlagMeansASampleSinceThisOutputWasLastRead) {
+    ReadReg(sim.p, reg::Supply_Out);
+    EXPECT_EQ(sim.p.reg.NewDataFlag, 0x8000);
+    ReadReg(sim.p, reg::Supply_Out);  // well within one 1.1 ms sample
+    EXPECT_EQ(sim.p.reg.NewDataFlag, 0);
+    ReadReg(sim.p, reg::Temp_Out);  // each output has its own flag
+    EXPECT_EQ(sim.p.reg.NewDataFlag, 0x8000);
+    Wait(2);
+    ReadReg(sim.p, reg::Supply_Out);
+    EXPECT_EQ(sim.p.reg.NewDataFlag, 0x8000);
+}
+
+TEST_F(SimChip, PowerDownStopsSamplingForHalfSecondSteps) {
+    ReadReg(sim.p, reg::Supply_Out);
+    WriteReg(sim.p, reg::Pwr_Mde, 4);  // two seconds
+    Wait(1500);
+    ReadReg(sim.p, reg::Supply_Out);
+    EXPECT_EQ(sim.p.reg.NewDataFlag, 0);
+    EXPECT_EQ(Read(reg::Pwr_Mde), 4);
+    Wait(600);
+    ReadReg(sim.p, reg::Supply_Out);
+    EXPECT_EQ(sim.p.reg.NewDataFlag, 0x8000);
+    EXPECT_EQ(Read(reg::Pwr_Mde), 0);
+}
+
+TEST_F(SimChipAt30Degrees, AutoNullAndNullReset) {
+    WriteReg(sim.p, reg::Command, sim::kAutoNull);
+    EXPECT_NEAR(Value(reg::Incl_Out), 0.0, 0.03);
+    EXPECT_EQ(Read(reg::Incl_Null), 1200);  // 30 degrees in 0.025 degree steps
+    WriteReg(sim.p, reg::Command, sim::kNullReset);
+    EXPECT_EQ(Read(reg::Incl_Null), 0);
+    WriteReg(sim.p, reg::Incl_Null, -40);  // a null of -1 degree reads one degree more
+    EXPECT_NEAR(Value(reg::Incl_Out), 31.0, 0.03);
+}
+
+TEST_F(SimChipAt30Degrees, ReverseRotationIsBitFiveOfMscCtrl) {
+    WriteReg(sim.p, reg::Msc_Ctrl, 0x0020);
+    EXPECT_NEAR(Value(reg::Incl_Out), 330.0, 0.03);
+    EXPECT_NEAR(Value(reg::Incl_180_Out), -30.0, 0.03);
+    WriteReg(sim.p, reg::Msc_Ctrl, 0x0200);  // bit 9 means nothing to the chip
+    EXPECT_NEAR(Value(reg::Incl_Out), 30.0, 0.03);
+}
+
+TEST_F(SimChip, AuxiliaryAdcMeasuresTheLatchedDac) {
+    WriteReg(sim.p, reg::Aux_DAC, 2048);
+    EXPECT_NEAR(Value(reg::Aux_ADC), 0.0, 0.001);  // not latched yet
+    WriteReg(sim.p, reg::Command, sim::kLatchDac);
+    Wait(2);
+    EXPECT_NEAR(Value(reg::Aux_ADC), 2048 * 0.0006105, 0.001);
+}
+
+TEST_F(SimChip, FlashUpdateCountsCycles) {
+    WriteReg(sim.p, reg::Command, sim::kFlashUpdate);
+    WriteReg(sim.p, reg::Command, sim::kFlashUpdate);
+    EXPECT_EQ(Read(reg::Fls_Cyc), 2);
+}
+
+TEST_F(SimChip, AlarmLatchesRaisesErrorBitsAndClearsOnCommand) {
+    // Alarm 1 on the supply, fixed threshold: supply count > 100.
+    WriteReg(sim.p, reg::Alm_Mag1, 0x8000 | 100);
+    WriteReg(sim.p, reg::Alm_Ctrl, 1 << 8);
+    EXPECT_EQ(Read(reg::Status), sim::kAlarm1);
+    ReadReg(sim.p, reg::Incl_Out);
+    EXPECT_EQ(sim.p.reg.ErrorFlag, 0x4000);
+    WriteReg(sim.p, reg::Alm_Ctrl, 0);  // the condition is gone, the latch stays
+    EXPECT_EQ(Read(reg::Status), sim::kAlarm1);
+    WriteReg(sim.p, reg::Command, sim::kClearAlarms);
+    EXPECT_EQ(Read(reg::Status), 0);
+    ReadReg(sim.p, reg::Incl_Out);
+    EXPECT_EQ(sim.p.reg.ErrorFlag, 0);
+}
+
+TEST_F(SimChip, RateOfChangeAlarmSeesTheTurningInclination) {
+    // Alarm 2 on Incl_360 in rate-of-change mode: more than 2 counts over 256 samples
+    // (about 0.28 s, in which the inclination turns about 1.7 degrees).
+    WriteReg(sim.p, reg::Alm_Smp2, 255);
+    WriteReg(sim.p, reg::Alm_Mag2, 0x8000 | 2);
+    Wait(1000);
+    WriteReg(sim.p, reg::Alm_Ctrl, 0x8000 | (6 << 12));
+    EXPECT_EQ(Read(reg::Status), sim::kAlarm2);
+}
+
+TEST_F(SimChip, FactoryRegistersNeedTheKeyAndReadOnlyRegistersIgnoreWrites) {
+    WriteReg(sim.p, reg::X_Offset, 77);
+    EXPECT_EQ(Read(reg::X_Offset), 0);
+    WriteReg(sim.p, reg::KeyCode, 389);
+    WriteReg(sim.p, reg::X_Offset, 77);
+    EXPECT_EQ(Read(reg::X_Offset), 77);
+    WriteReg(sim.p, reg::Product, 1);
+    EXPECT_EQ(Read(reg::Product), 27319);
+    WriteReg(sim.p, reg::KeyCode, 0);
+    WriteReg(sim.p, reg::X_Offset, 5);
+    EXPECT_EQ(Read(reg::X_Offset), 77);
+}
+
+TEST(SimChipFrames, AnswerComesDuringTheNextFrameAndCutFramesAreDropped) {
+    VirtualClock clock;
+    sim::QvinChip chip(clock);
+    sim::LptSpiSlave slave(chip);
+    EXPECT_EQ(chip.Transfer(0x5600), 0);
+    EXPECT_EQ(chip.Transfer(0x0000), 27319);
+    EXPECT_EQ(chip.Transfer(0x0000), 0);  // a write-free zero frame asks for address 0
+
+    // Chip select dropped after three clocks: the chip sees no frame.
+    slave.WriteData(0x04);
+    slave.WriteData(0x05);
+    for (int i = 0; i < 3; ++i) {
+        slave.WriteData(0x07);
+        slave.WriteData(0x05);
+    }
+    slave.WriteData(0x00);
+    EXPECT_EQ(slave.DroppedFrames(), 1u);
+    EXPECT_EQ(chip.Frames(), 3u);
+    EXPECT_EQ(slave.ReadStatus() & 0x40, 0x40);  // idle line reads as data 0
+}
+
+}  // namespace
+}  // namespace qvin
