@@ -184,7 +184,10 @@ private:
             if (*end || count < 1 || count > 1000000) throw CliError{kBadInput, "monitor: bad count '" + words[1] + "'"};
         }
         Program& p = *program_;
-        ctx_.out << "SUPPLY_OUT (V)\tAUX_ADC (V)\tTEMP_OUT (dgrC)\tINCL_360 (dgr)\tINCL_180 (dgr)\tData\tAlarm\n";
+        // Columns as the main window labels them, padded so a terminal lines them up.
+        auto column = [](const std::string& text) { return text + std::string(text.size() < 16 ? 16 - text.size() : 1, ' '); };
+        ctx_.out << column("SUPPLY_OUT (V)") << column("AUX_ADC (V)") << column("TEMP_OUT (dgrC)")
+                 << column("INCL_360 (dgr)") << column("INCL_180 (dgr)") << column("Data") << "Alarm\n";
         for (long n = 0; n < count; ++n) {
             if (n > 0) p.Delay(200.0f);
             bool fresh = false, alarm = false;
@@ -193,10 +196,9 @@ private:
                 ReadReg(p, index);
                 fresh |= p.reg.NewDataFlag > 0;
                 alarm |= p.reg.ErrorFlag > 0;
-                line += FormatFixed(p.reg.RegValue, index < reg::Temp_Out ? 3 : 2);
-                line += '\t';
+                line += column(FormatFixed(p.reg.RegValue, index < reg::Temp_Out ? 3 : 2));
             }
-            line += fresh ? "New\t" : "Old\t";
+            line += column(fresh ? "New" : "Old");
             line += alarm ? "Alarm" : "OK";
             ctx_.out << line << '\n' << std::flush;
         }

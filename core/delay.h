@@ -20,7 +20,8 @@ public:
     // calibrates); 0 < t < 0.01 and negative t are raised to 0.01, also in the caller's
     // variable. Calibrates first when that has not happened yet.
     void Delay(float& t);
-    void Delay(float&& t) {
+    // A pause whose length is not the caller's variable (a constant, an expression).
+    void Delay(const float& t) {
         float v = t;
         Delay(v);
     }
