@@ -12,10 +12,14 @@
 
 namespace {
 
+struct NoMessages final : qvin::MessageService {
+    void Message(std::string_view, std::string_view) override {}
+};
+
 constexpr double kCeilingPerSecond = 1.0 / (3 * 0.1e-3);
 
 struct Bench {
-    Bench() : board(clock, nullptr, {}), p(clock, board.port, trace) {
+    Bench() : board(clock, nullptr, {}), p(clock, board.port, board.usb, trace, messages) {
         p.timer.FinalTrialMs = 300.0f;
         qvin::StartProgram(p, "/nonexistent/Qvin27319.cfg");
         p.settings.InterfaceType = 1;
@@ -24,6 +28,7 @@ struct Bench {
     }
     qvin::RealClock clock;
     qvin::Trace trace;
+    NoMessages messages;
     qvin::sim::SimBoard board;
     qvin::Program p;
 };
@@ -46,7 +51,8 @@ void BM_ReadRegSimulatedLptNoWaiting(benchmark::State& state) {
     qvin::VirtualClock clock;
     qvin::Trace trace;
     qvin::sim::SimBoard board(clock, nullptr, {});
-    qvin::Program p(clock, board.port, trace);
+    NoMessages messages;
+    qvin::Program p(clock, board.port, board.usb, trace, messages);
     qvin::StartProgram(p, "/nonexistent/Qvin27319.cfg");
     p.settings.InterfaceType = 1;
     p.settings.PortAddress = 0x378;

@@ -1,10 +1,10 @@
 #include "cli/cli.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
-#include <cerrno>
+#include <chrono>
 #include <cstdlib>
-#include <iomanip>
 #include <istream>
 #include <memory>
 #include <optional>
@@ -12,11 +12,17 @@
 #include <sstream>
 
 #include "core/hex_text.h"
+#include "core/messages.h"
 #include "core/number_text.h"
 #include "core/trace.h"
+#include "device/data_log.h"
 #include "device/lpt_transport.h"
+#include "device/part_info.h"
+#include "device/port_access.h"
 #include "device/program.h"
 #include "device/register_access.h"
+#include "device/usb_adapter.h"
+#include "device/usb_spi.h"
 #include "device/user_register_table.h"
 #include "platform/board.h"
 #include "sim/sim_port.h"
@@ -26,30 +32,59 @@ namespace qvin::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: qvin-cli [--sim] [--lpt ADDR] COMMAND [ARGS...]\n"
+    "Usage: qvin-cli [--sim] [--lpt ADDR | --usb [N]] COMMAND [ARGS...]\n"
     "\n"
     "Reads and writes the registers of a QVIN27319 on its evaluation board.\n"
     "\n"
     "Options:\n"
     "  --sim        use the simulated evaluation board (also QVIN_BOARD=sim)\n"
-    "  --lpt ADDR   use the parallel port at hexadecimal address ADDR (for example 378);\n"
-    "               without it the interface comes from Qvin27319.cfg, and the simulated\n"
-    "               board uses its port at 378\n"
+    "  --lpt ADDR   use the parallel port at hexadecimal address ADDR (for example 378)\n"
+    "  --usb [N]    use the USB adapter Ezusb-N (default: the first one found)\n"
+    "               Without either, the interface comes from Qvin27319.cfg; the simulated\n"
+    "               board uses its USB adapter.\n"
     "\n"
     "Commands:\n"
     "  read REG...       read registers (a name such as Supply_Out, or an index 1 to 65)\n"
     "  write REG VALUE   write a 16-bit value (decimal, or hexadecimal with 0x; may be negative)\n"
     "  dump              list the user registers as the register window does\n"
-    "  monitor [COUNT]   read the five outputs COUNT times (default 10), 200 ms apart\n"
+    "  info              the part's name, revision, production date, flash cycles, rotation\n"
+    "  adapters          the USB adapters present, as the selection window lists them\n"
+    "  spi [--channel C] [--negative] WORD...\n"
+    "                    send up to 16 hexadecimal words through the USB adapter and print\n"
+    "                    the words clocked back\n"
+    "  watch [--count N] [--delay MS] [--log FILE]\n"
+    "                    read the five outputs and the status every MS milliseconds (default\n"
+    "                    25, at least 10), N times (default until interrupted); --log appends\n"
+    "                    each pass to FILE in the data log layout\n"
+    "  monitor [COUNT]   the five outputs COUNT times (default 10), 200 ms apart\n"
     "  -                 read commands from standard input, one per line, on one board\n"
     "\n"
-    "Environment: QVIN_TRACE=FILE (or -) records every port access and SPI frame;\n"
-    "QVIN_SIM_ANGLE=DEG holds the simulated inclination at DEG degrees.\n";
+    "Exit status: 0 done, 1 bad input, 2 no usable interface, 3 the log cannot be written.\n"
+    "Environment: QVIN_TRACE=FILE (or -) records every port access, USB transfer and SPI\n"
+    "frame; QVIN_SIM_ANGLE=DEG holds the simulated inclination at DEG degrees.\n";
 
 struct CliError {
     int code;
     std::string message;
 };
+
+// Adapter and port messages become lines on standard error.
+class StderrMessages final : public MessageService {
+public:
+    explicit StderrMessages(std::ostream& err) : err_(err) {}
+    void Message(std::string_view text, std::string_view title) override {
+        std::string t(text);
+        for (std::size_t at; (at = t.find("\r\n")) != std::string::npos;) t.replace(at, 2, "\n  ");
+        err_ << "qvin-cli: " << (title.empty() ? "" : std::string(title) + ": ") << t << '\n';
+    }
+
+private:
+    std::ostream& err_;
+};
+
+bool AllOf(const std::string& s, int (*pred)(int)) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [pred](char c) { return pred(static_cast<unsigned char>(c)) != 0; });
+}
 
 std::string Lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -62,9 +97,9 @@ std::string Trimmed(std::string s) {
 }
 
 std::int16_t ParseRegister(const Program& p, const std::string& text) {
-    if (!text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
-        const long index = std::strtol(text.c_str(), nullptr, 10);
-        if (text.size() <= 3 && RegisterMap::Valid(static_cast<int>(index))) return static_cast<std::int16_t>(index);
+    if (AllOf(text, isdigit)) {
+        const long index = text.size() <= 3 ? std::strtol(text.c_str(), nullptr, 10) : 0;
+        if (RegisterMap::Valid(static_cast<int>(index))) return static_cast<std::int16_t>(index);
         throw CliError{kBadInput, "no register with index " + text + " (indices run from 1 to 65)"};
     }
     const std::string want = Lower(text);
@@ -77,7 +112,8 @@ std::int16_t ParseRegister(const Program& p, const std::string& text) {
     throw CliError{kBadInput, "unknown register '" + text + "' (unnamed registers are read by index)"};
 }
 
-std::int32_t ParseValue(const std::string& text) {
+// A decimal or 0x-hexadecimal integer, optionally signed, within [lo, hi].
+long long ParseInteger(const std::string& text, long long lo, long long hi, const std::string& what) {
     std::string digits = text;
     bool negative = false;
     if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) {
@@ -89,73 +125,111 @@ std::int32_t ParseValue(const std::string& text) {
         base = 16;
         digits.erase(0, 2);
     }
-    const bool valid = !digits.empty() && std::all_of(digits.begin(), digits.end(), [base](char c) {
-        return base == 16 ? std::isxdigit(static_cast<unsigned char>(c)) : std::isdigit(static_cast<unsigned char>(c));
-    });
-    if (!valid || digits.size() > 8) throw CliError{kBadInput, "bad number '" + text + "'"};
+    if (!AllOf(digits, base == 16 ? isxdigit : isdigit) || digits.size() > 9) throw CliError{kBadInput, "bad number '" + text + "'"};
     long long v = std::strtoll(digits.c_str(), nullptr, base);
     if (negative) v = -v;
-    if (v < -32768 || v > 65535)
-        throw CliError{kBadInput, "value " + text + " does not fit a 16-bit register (-32768 to 65535)"};
-    return static_cast<std::int32_t>(v);
+    if (v < lo || v > hi) throw CliError{kBadInput, what + " " + text + " is out of range (" + std::to_string(lo) + " to " + std::to_string(hi) + ")"};
+    return v;
 }
+
+// Up to four hexadecimal digits, as typed into the windows, with an optional 0x.
+std::int32_t ParseHexWord(const std::string& text, const char* what) {
+    std::string digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits.erase(0, 2);
+    if (!AllOf(digits, isxdigit) || digits.size() > 4) throw CliError{kBadInput, std::string("bad ") + what + " '" + text + "' (hexadecimal, up to FFFF)"};
+    return HexToInt(digits);
+}
+
+struct InterfaceChoice {
+    std::optional<std::uint16_t> lpt;
+    bool usb = false;
+    std::optional<int> usbDevice;
+};
 
 class Session {
 public:
-    Session(CliContext& ctx, std::string boardName, std::optional<std::uint16_t> lpt)
-        : ctx_(ctx) {
+    Session(CliContext& ctx, const std::string& boardName, InterfaceChoice choice)
+        : ctx_(ctx), messages_(ctx.err), choice_(choice) {
         trace_.OpenFromEnvironment();
         board_ = MakeBoard(boardName, ctx.clock, trace_);
         if (!board_) throw CliError{kBadInput, "unknown board '" + boardName + "'"};
-        program_ = std::make_unique<Program>(ctx.clock, board_->port(), trace_);
+        program_ = std::make_unique<Program>(ctx.clock, board_->port(), board_->usb(), trace_, messages_);
         Program& p = *program_;
         p.timer.ShortStart = true;
         p.timer.FinalTrialMs = ctx.calibrationMs;
         StartProgram(p, ctx.settingsFile);
-
-        if (lpt) {
+        if (choice_.lpt) {
             p.settings.InterfaceType = 1;
-            p.settings.PortAddress = static_cast<std::int16_t>(*lpt);
-        } else if (board_->simulated()) {
-            p.settings.InterfaceType = 1;
-            p.settings.PortAddress = static_cast<std::int16_t>(sim::kSimPortAddress);
+            p.settings.PortAddress = static_cast<std::int16_t>(*choice_.lpt);
+        } else if (choice_.usb || board_->simulated()) {
+            p.settings.InterfaceType = 2;
         }
-        if (p.settings.InterfaceType == 2)
-            throw CliError{kNoInterface, "the USB adapter is not supported by qvin-cli yet; give --lpt ADDR"};
-        if (p.settings.InterfaceType != 1)
-            throw CliError{kNoInterface, "no interface selected; give --lpt ADDR (for example --lpt 378)"};
-
-        const auto port = static_cast<std::uint16_t>(p.settings.PortAddress);
-        if (const PortAccessError e = p.port.Prepare(port))
-            throw CliError{kNoInterface, "cannot use the parallel port at " + FormatHex(port) + ": " + e.reason};
-        p.GiveIoInstalled = true;
-        LptReset(p);
     }
 
     void Run(const std::vector<std::string>& words) {
         const std::string& cmd = words[0];
+        if (cmd == "adapters") return Adapters(words);
+        Connect();
         if (cmd == "read") Read(words);
         else if (cmd == "write") Write(words);
         else if (cmd == "dump") Dump(words);
+        else if (cmd == "info") Info(words);
+        else if (cmd == "spi") Spi(words);
+        else if (cmd == "watch") Watch(words);
         else if (cmd == "monitor") Monitor(words);
         else throw CliError{kBadInput, "unknown command '" + cmd + "' (try --help)"};
     }
 
 private:
+    // Prepares the selected interface once, as the main window does at start.
+    void Connect() {
+        Program& p = *program_;
+        if (connected_ && (p.settings.InterfaceType != 2 || p.UsbReady())) return;
+        connected_ = true;
+        if (p.settings.InterfaceType == 1) {
+            if (!InstallGiveIO(p)) throw CliError{kNoInterface, "the parallel port at " + FormatHex(static_cast<std::uint16_t>(p.settings.PortAddress)) + " cannot be used"};
+            p.GiveIoInstalled = true;
+            LptReset(p);
+        } else if (p.settings.InterfaceType == 2) {
+            FindUsbBoards(p);
+            if (choice_.usbDevice) {
+                const UsbBoardInfo& b = p.usb.UsbBoards[static_cast<std::size_t>(*choice_.usbDevice)];
+                if (!b.Present) throw CliError{kNoInterface, "there is no usable adapter at Ezusb-" + std::to_string(*choice_.usbDevice)};
+                p.usb.CurrentBoard = b;
+            }
+            if (!p.UsbReady()) throw CliError{kNoInterface, "no usable USB adapter"};
+            // A newly chosen adapter gets the program's SPI set-up.
+            std::uint8_t delay = p.spi.SpiDelay;
+            UsbSpiSetup(p, delay);
+            UsbSpiSetBits(p, p.spi.SpiStaticBits);
+            if (!p.UsbReady()) throw CliError{kNoInterface, "the USB adapter " + p.usb.CurrentBoard.DeviceName + " does not answer"};
+        } else {
+            throw CliError{kNoInterface, "no interface selected; give --lpt ADDR or --usb"};
+        }
+    }
+
+    // Register traffic over USB silently stops when the adapter fails; say so.
+    void CheckAdapter() {
+        const Program& p = *program_;
+        if (p.settings.InterfaceType == 2 && !p.UsbReady())
+            throw CliError{kNoInterface, "the USB adapter stopped answering"};
+    }
+
     void Read(const std::vector<std::string>& words) {
         if (words.size() < 2) throw CliError{kBadInput, "read: name at least one register"};
         Program& p = *program_;
         for (std::size_t i = 1; i < words.size(); ++i) {
             const std::int16_t index = ParseRegister(p, words[i]);
             const RegisterInfo& r = p.map[index];
-            if (!r.RegReadable) throw CliError{kBadInput, Trimmed(r.RegName) + " cannot be read"};
+            if (!r.RegReadable) throw CliError{kBadInput, Label(index) + " cannot be read"};
             ReadReg(p, index);
-            std::ostringstream line;
-            line << std::left << std::setw(13) << Label(index) << " raw=" << FormatHex(p.reg.RegRaw, 4)
-                 << " count=" << p.reg.RegData << " value=" << FormatGeneral(p.reg.RegValue)
-                 << " new=" << (r.RegHasNewData ? (p.reg.NewDataFlag ? "1" : "0") : "-")
-                 << " error=" << (r.RegHasError ? (p.reg.ErrorFlag ? "1" : "0") : "-");
-            ctx_.out << line.str() << '\n';
+            CheckAdapter();
+            std::string name = Label(index);
+            name.resize(std::max<std::size_t>(name.size(), 13), ' ');
+            ctx_.out << name << " raw=" << FormatHex(p.reg.RegRaw, 4) << " count=" << p.reg.RegData
+                     << " value=" << FormatGeneral(p.reg.RegValue)
+                     << " new=" << (r.RegHasNewData ? (p.reg.NewDataFlag ? "1" : "0") : "-")
+                     << " error=" << (r.RegHasError ? (p.reg.ErrorFlag ? "1" : "0") : "-") << '\n';
         }
     }
 
@@ -163,32 +237,136 @@ private:
         if (words.size() != 3) throw CliError{kBadInput, "write: give a register and a value"};
         Program& p = *program_;
         const std::int16_t index = ParseRegister(p, words[1]);
-        const std::int32_t value = ParseValue(words[2]);
+        const auto value = static_cast<std::int32_t>(ParseInteger(words[2], -32768, 65535, "value"));
         if (!p.map[index].RegWritable)
             ctx_.err << "qvin-cli: note: " << Label(index) << " is read-only; the chip may ignore the write\n";
         WriteReg(p, index, value);
+        CheckAdapter();
         ctx_.out << Label(index) << " <- " << FormatHex(value & 0xFFFF, 4) << '\n';
     }
 
     void Dump(const std::vector<std::string>& words) {
         if (words.size() != 1) throw CliError{kBadInput, "dump takes no arguments"};
-        ctx_.out << ReadUserRegisterTable(*program_);
+        const std::string table = ReadUserRegisterTable(*program_);
+        CheckAdapter();
+        ctx_.out << table;
+    }
+
+    void Info(const std::vector<std::string>& words) {
+        if (words.size() != 1) throw CliError{kBadInput, "info takes no arguments"};
+        Program& p = *program_;
+        ReadPartInfo(p);
+        CheckAdapter();
+        const PartState& s = p.part;
+        ctx_.out << "Part:         " << s.PartName << '\n'
+                 << "Revision:     " << FormatFixed(s.PartRevision, 1) << '\n'
+                 << "Date:         " << s.PartMonth << '/' << s.PartDay << '/' << s.PartYear << '\n'
+                 << "Flash cycles: " << s.FlashCycles << '\n'
+                 << "Rotation:     " << (s.ReverseRotation ? "Reverse" : "Normal") << '\n';
+    }
+
+    void Adapters(const std::vector<std::string>& words) {
+        if (words.size() != 1) throw CliError{kBadInput, "adapters takes no arguments"};
+        Program& p = *program_;
+        FindUsbBoards(p);
+        ctx_.out << "Device\tKind\tDescriptor 1\tDescriptor 2\tRev\tSpeed\n";
+        for (const UsbBoardInfo& b : p.usb.UsbBoards) {
+            if (!b.Present) continue;
+            ctx_.out << b.DeviceName << '\t' << b.BoardType << '\t' << b.Descriptor1 << '\t' << b.Descriptor2 << '\t'
+                     << FormatFixed(b.FirmwareRev, 1) << '\t' << FormatFixed(LeadingNumber(b.UsbSpeed), 1) << '\n';
+        }
+        if (p.settings.InterfaceType == 2) connected_ = false;  // the search replaced the current adapter
+    }
+
+    void Spi(const std::vector<std::string>& words) {
+        Program& p = *program_;
+        if (p.settings.InterfaceType != 2) throw CliError{kBadInput, "spi needs the USB adapter (--usb)"};
+        std::vector<std::int32_t> sent;
+        int channel = 1;
+        bool negative = false;
+        for (std::size_t i = 1; i < words.size(); ++i) {
+            if (words[i] == "--channel") {
+                if (++i >= words.size()) throw CliError{kBadInput, "--channel needs a number 1 to 5"};
+                channel = static_cast<int>(ParseInteger(words[i], 1, 5, "channel"));
+            } else if (words[i] == "--negative") {
+                negative = true;
+            } else {
+                sent.push_back(ParseHexWord(words[i], "word"));
+            }
+        }
+        if (sent.empty() || sent.size() > 16) throw CliError{kBadInput, "spi: give 1 to 16 words"};
+        p.spi.SpiChannel = static_cast<std::uint8_t>(channel);
+        p.spi.SpiDataPolarity = !negative;
+        for (std::size_t i = 0; i < sent.size(); ++i) p.spi.SpiWriteWords[i + 1] = sent[i];
+        UsbSpiTransfer(p, static_cast<int>(sent.size()));
+        p.spi.SpiDataPolarity = true;
+        CheckAdapter();
+        for (std::size_t i = 0; i < sent.size(); ++i)
+            ctx_.out << (i ? " " : "") << FormatHex(p.spi.SpiReadWords[i + 1], 4);
+        ctx_.out << '\n';
+    }
+
+    void Watch(const std::vector<std::string>& words) {
+        long long count = -1;
+        float delayMs = 25.0f;
+        std::string logFile;
+        for (std::size_t i = 1; i < words.size(); ++i) {
+            const std::string& w = words[i];
+            if (i + 1 >= words.size()) throw CliError{kBadInput, "watch: " + w + " needs a value"};
+            if (w == "--count") count = ParseInteger(words[++i], 1, 1'000'000'000, "count");
+            else if (w == "--delay") delayMs = static_cast<float>(std::clamp(LeadingNumber(words[++i]), 10.0, 60000.0));
+            else if (w == "--log") logFile = words[++i];
+            else throw CliError{kBadInput, "watch: unknown option '" + w + "'"};
+        }
+        Program& p = *program_;
+        DataLogFile log;
+        if (!logFile.empty()) {
+            // What the log header shows of the part's set-up, read as the window reads it.
+            ReadPartInfo(p);
+            ReadReg(p, reg::Smpl_Prd);
+            const std::int32_t period = std::clamp(p.reg.RegData, 1, 255);
+            ReadReg(p, reg::Avg_Cnt);
+            const std::int32_t avg = std::min(p.reg.RegData, 8);
+            ReadReg(p, reg::Msc_Ctrl);
+            DataLogHeader h;
+            h.date = DataLogDate(std::chrono::system_clock::now());
+            h.loopDelayMs = delayMs;
+            h.samplePeriodText = FormatFixed(SmplPrdToMs(period), 3);
+            h.avgCntText = std::to_string(avg);
+            h.selfTest = p.reg.RegData & kSelfTestBit;
+            h.reverseRotation = p.part.ReverseRotation;
+            if (!log.Open(logFile) || !log.Write(DataLogHeaderText(h)))
+                throw CliError{kFileError, "Error Trying to open file " + logFile};
+        }
+        ctx_.out << "Index\tSupply\tADC In\tTemp\tInc360\tInc180\tNew\tError\tStatus\n";
+        for (long long pass = 1; count < 0 || pass <= count; ++pass) {
+            std::array<float, 5> values{};
+            bool fresh = false, alarm = false;
+            int k = 0;
+            for (const std::int16_t index : {reg::Supply_Out, reg::Aux_ADC, reg::Temp_Out, reg::Incl_Out, reg::Incl_180_Out}) {
+                ReadReg(p, index);
+                values[static_cast<std::size_t>(k++)] = p.reg.RegValue;
+                fresh |= p.reg.NewDataFlag > 0;
+                alarm |= p.reg.ErrorFlag > 0;
+            }
+            ReadReg(p, reg::Status);
+            CheckAdapter();
+            const std::string line = DataLogLine(static_cast<std::int32_t>(pass), values, fresh, alarm, p.reg.RegData);
+            ctx_.out << line.substr(0, line.size() - 2) << '\n' << std::flush;
+            if (log.isOpen() && !log.Write(line)) throw CliError{kFileError, "Error Trying to open file " + logFile};
+            if (count < 0 || pass < count) p.Delay(delayMs);
+        }
     }
 
     void Monitor(const std::vector<std::string>& words) {
         if (words.size() > 2) throw CliError{kBadInput, "monitor: at most one count"};
-        long count = 10;
-        if (words.size() == 2) {
-            char* end = nullptr;
-            count = std::strtol(words[1].c_str(), &end, 10);
-            if (*end || count < 1 || count > 1000000) throw CliError{kBadInput, "monitor: bad count '" + words[1] + "'"};
-        }
+        const long long count = words.size() == 2 ? ParseInteger(words[1], 1, 1'000'000, "count") : 10;
         Program& p = *program_;
         // Columns as the main window labels them, padded so a terminal lines them up.
         auto column = [](const std::string& text) { return text + std::string(text.size() < 16 ? 16 - text.size() : 1, ' '); };
         ctx_.out << column("SUPPLY_OUT (V)") << column("AUX_ADC (V)") << column("TEMP_OUT (dgrC)")
                  << column("INCL_360 (dgr)") << column("INCL_180 (dgr)") << column("Data") << "Alarm\n";
-        for (long n = 0; n < count; ++n) {
+        for (long long n = 0; n < count; ++n) {
             if (n > 0) p.Delay(200.0f);
             bool fresh = false, alarm = false;
             std::string line;
@@ -198,6 +376,7 @@ private:
                 alarm |= p.reg.ErrorFlag > 0;
                 line += column(FormatFixed(p.reg.RegValue, index < reg::Temp_Out ? 3 : 2));
             }
+            CheckAdapter();
             line += column(fresh ? "New" : "Old");
             line += alarm ? "Alarm" : "OK";
             ctx_.out << line << '\n' << std::flush;
@@ -210,9 +389,12 @@ private:
     }
 
     CliContext& ctx_;
+    StderrMessages messages_;
+    InterfaceChoice choice_;
     Trace trace_;
     std::unique_ptr<Board> board_;
     std::unique_ptr<Program> program_;
+    bool connected_ = false;
 };
 
 std::vector<std::string> Words(const std::string& line) {
@@ -225,11 +407,13 @@ std::vector<std::string> Words(const std::string& line) {
     return words;
 }
 
+const char* const kCommands[] = {"-", "read", "write", "dump", "info", "adapters", "spi", "watch", "monitor"};
+
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, CliContext& ctx) {
     std::string board = ctx.boardName.empty() ? "hardware" : ctx.boardName;
-    std::optional<std::uint16_t> lpt;
+    InterfaceChoice choice;
     std::size_t i = 0;
     try {
         for (; i < args.size(); ++i) {
@@ -243,26 +427,29 @@ int RunCli(const std::vector<std::string>& args, CliContext& ctx) {
             } else if (a == "--lpt") {
                 if (i + 1 >= args.size()) throw CliError{kBadInput, "--lpt needs a hexadecimal address"};
                 const std::string& text = args[++i];
-                const bool hex = !text.empty() && text.size() <= 4 &&
-                                 std::all_of(text.begin(), text.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
-                if (!hex || HexToInt(text) == 0) throw CliError{kBadInput, "bad port address '" + text + "' (hexadecimal, for example 378)"};
-                lpt = static_cast<std::uint16_t>(HexToInt(text));
-            } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+                if (!AllOf(text, isxdigit) || text.size() > 4 || HexToInt(text) == 0)
+                    throw CliError{kBadInput, "bad port address '" + text + "' (hexadecimal, for example 378)"};
+                choice.lpt = static_cast<std::uint16_t>(HexToInt(text));
+            } else if (a == "--usb") {
+                choice.usb = true;
+                if (i + 1 < args.size() && args[i + 1].size() == 1 && args[i + 1][0] >= '0' && args[i + 1][0] <= '3')
+                    choice.usbDevice = args[++i][0] - '0';
+            } else if (a.size() > 1 && a[0] == '-') {
                 throw CliError{kBadInput, "unknown option '" + a + "' (try --help)"};
             } else {
                 break;
             }
         }
+        if (choice.lpt && choice.usb) throw CliError{kBadInput, "choose either --lpt or --usb"};
         if (i >= args.size()) {
             ctx.err << kUsage;
             return kBadInput;
         }
         const std::vector<std::string> command(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
-        if (command[0] != "-" && command[0] != "read" && command[0] != "write" && command[0] != "dump" &&
-            command[0] != "monitor")
+        if (std::find(std::begin(kCommands), std::end(kCommands), command[0]) == std::end(kCommands))
             throw CliError{kBadInput, "unknown command '" + command[0] + "' (try --help)"};
 
-        Session session(ctx, board, lpt);
+        Session session(ctx, board, choice);
         if (command[0] != "-") {
             session.Run(command);
             return kOk;
@@ -273,7 +460,8 @@ int RunCli(const std::vector<std::string>& args, CliContext& ctx) {
             const std::vector<std::string> words = Words(line);
             if (words.empty()) continue;
             try {
-                if (words[0] == "-") throw CliError{kBadInput, "'-' cannot be nested"};
+                if (std::find(std::begin(kCommands) + 1, std::end(kCommands), words[0]) == std::end(kCommands))
+                    throw CliError{kBadInput, "unknown command '" + words[0] + "'"};
                 session.Run(words);
             } catch (const CliError& e) {
                 throw CliError{e.code, "line " + std::to_string(number) + ": " + e.message};

@@ -1,6 +1,6 @@
 #pragma once
-// qvin-cli: register reads and writes from the command line, on the simulated board or
-// a real parallel port.
+// qvin-cli: the chip's registers from the command line, through a parallel port or a
+// USB adapter, on real hardware or the simulated board.
 
 #include <iosfwd>
 #include <string>
@@ -10,7 +10,7 @@
 
 namespace qvin::cli {
 
-enum ExitCode { kOk = 0, kBadInput = 1, kNoInterface = 2 };
+enum ExitCode { kOk = 0, kBadInput = 1, kNoInterface = 2, kFileError = 3 };
 
 struct CliContext {
     Clock& clock;

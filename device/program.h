@@ -10,10 +10,12 @@
 
 #include "core/clock.h"
 #include "core/delay.h"
+#include "core/messages.h"
 #include "core/settings.h"
 #include "core/trace.h"
 #include "device/register_map.h"
 #include "platform/port/port_io.h"
+#include "platform/usb/usb_driver.h"
 
 namespace qvin {
 
@@ -68,14 +70,17 @@ struct PartState {
 };
 
 struct Program {
-    Program(Clock& clock, PortIo& port, Trace& trace) : clock(clock), port(port), trace(trace), timer(clock) {}
+    Program(Clock& clock, PortIo& port, UsbDriver& usbDriver, Trace& trace, MessageService& messages)
+        : clock(clock), port(port), usbDriver(usbDriver), trace(trace), messages(messages), timer(clock) {}
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
 
     // Services.
     Clock& clock;
     PortIo& port;
+    UsbDriver& usbDriver;
     Trace& trace;
+    MessageService& messages;
     DelayTimer timer;  // DelayCount, DelayCalibrated
 
     // Program-wide variables.
@@ -91,6 +96,7 @@ struct Program {
     PartState part;
 
     bool UsbReady() const { return usb.CurrentBoard.Present; }
+    void SetUsbReady(bool ready) { usb.CurrentBoard.Present = ready; }
     void Delay(float t) { timer.Delay(t); }
 };
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/port/ppdev_port.h"
+#include "platform/usb/libusb_driver.h"
 #include "sim/sim_board.h"
 
 namespace qvin {
@@ -13,9 +14,11 @@ class HardwareBoard final : public Board {
 public:
     std::string_view name() const override { return "hardware"; }
     PortIo& port() override { return port_; }
+    UsbDriver& usb() override { return usb_; }
 
 private:
     PpdevPort port_;
+    LibusbDriver usb_;
 };
 
 class SimulatedBoard final : public Board {
@@ -23,6 +26,7 @@ public:
     SimulatedBoard(Clock& clock, Trace& trace) : board_(clock, &trace) {}
     std::string_view name() const override { return "sim"; }
     PortIo& port() override { return board_.port; }
+    UsbDriver& usb() override { return board_.usb; }
     sim::SimBoard* simulated() override { return &board_; }
 
 private:

@@ -1,7 +1,7 @@
 #pragma once
-// The back ends one run talks to, chosen by name: "hardware" (the real parallel port
-// through ppdev) or "sim" (the simulated evaluation board). QVIN_BOARD=sim picks the
-// simulated board.
+// The back ends one run talks to, chosen by name: "hardware" (the parallel port through
+// ppdev, USB adapters through libusb) or "sim" (the simulated evaluation board).
+// QVIN_BOARD=sim picks the simulated board.
 
 #include <memory>
 #include <span>
@@ -11,6 +11,7 @@
 #include "core/clock.h"
 #include "core/trace.h"
 #include "platform/port/port_io.h"
+#include "platform/usb/usb_driver.h"
 
 namespace qvin {
 
@@ -23,6 +24,7 @@ public:
     virtual ~Board() = default;
     virtual std::string_view name() const = 0;
     virtual PortIo& port() = 0;
+    virtual UsbDriver& usb() = 0;
     // The simulated board behind the back ends, or nullptr on real hardware.
     virtual sim::SimBoard* simulated() { return nullptr; }
 };

@@ -1,5 +1,6 @@
 #pragma once
-// The whole simulated evaluation board: one chip behind a parallel port at 0x378.
+// The whole simulated evaluation board: one chip behind a parallel port at 0x378 and
+// behind a USB adapter at Ezusb-0.
 
 #include <cstdlib>
 
@@ -7,6 +8,7 @@
 #include "sim/lpt_spi_slave.h"
 #include "sim/qvin_chip.h"
 #include "sim/sim_port.h"
+#include "sim/sim_usb.h"
 
 namespace qvin::sim {
 
@@ -19,11 +21,12 @@ inline ChipOptions ChipOptionsFromEnvironment() {
 
 struct SimBoard {
     SimBoard(const Clock& clock, Trace* trace, ChipOptions options = ChipOptionsFromEnvironment())
-        : chip(clock, trace, options), lpt(chip), port(lpt) {}
+        : chip(clock, trace, options), lpt(chip), port(lpt), usb(&chip) {}
 
     QvinChip chip;
     LptSpiSlave lpt;
     SimPort port;
+    SimUsbDriver usb;
 };
 
 }  // namespace qvin::sim

@@ -63,7 +63,7 @@ TEST(Cli, BadInputIsReportedWithANonZeroExit) {
         {{"read", "66"}, "", "no register with index 66"},
         {{"read", "Command"}, "", "Command cannot be read"},
         {{"write", "Msc_Ctrl", "12x"}, "", "bad number '12x'"},
-        {{"write", "Msc_Ctrl", "70000"}, "", "does not fit a 16-bit register"},
+        {{"write", "Msc_Ctrl", "70000"}, "", "value 70000 is out of range (-32768 to 65535)"},
         {{"write", "Msc_Ctrl"}, "", "give a register and a value"},
         {{"frobnicate"}, "", "unknown command 'frobnicate'"},
         {{"--lpt", "zz", "dump"}, "", "bad port address 'zz'"},
@@ -83,7 +83,10 @@ TEST(Cli, BadInputIsReportedWithANonZeroExit) {
 TEST(Cli, MissingPortIsAClearFailure) {
     const CliRun sim = RunCliCapture({"--lpt", "278", "dump"});
     EXPECT_EQ(sim.code, cli::kNoInterface);
-    EXPECT_NE(sim.err.find("cannot use the parallel port at 278"), std::string::npos) << sim.err;
+    EXPECT_NE(sim.err.find("Error: The required I/O drivers could not be installed.\n"
+                           "  no parallel port at address 278"),
+              std::string::npos)
+        << sim.err;
 
     const CliRun hw = RunCliCapture({"dump"}, "", "hardware");  // no settings file, no --lpt
     EXPECT_EQ(hw.code, cli::kNoInterface);

@@ -6,6 +6,7 @@
 #include "core/trace.h"
 #include "device/lpt_transport.h"
 #include "device/program.h"
+#include "support/recorded_messages.h"
 
 namespace qvin {
 namespace {
@@ -48,7 +49,9 @@ protected:
     VirtualClock clock;
     Trace trace;
     ScriptedPort port;
-    Program p{clock, port, trace};
+    NoUsbDriver usb;
+    test::RecordedMessages messages;
+    Program p{clock, port, usb, trace, messages};
 };
 
 TEST_F(LptTransport, WriteFrameShiftsMostSignificantBitFirstWithInvertedData) {

@@ -6,6 +6,7 @@
 #include "core/settings.h"
 #include "device/program.h"
 #include "sim/sim_board.h"
+#include "support/recorded_messages.h"
 
 namespace qvin {
 namespace {
@@ -14,7 +15,8 @@ struct StartSequence : ::testing::Test {
     VirtualClock clock;
     Trace trace;
     sim::SimBoard board{clock, nullptr, {}};
-    Program p{clock, board.port, trace};
+    test::RecordedMessages messages;
+    Program p{clock, board.port, board.usb, trace, messages};
 };
 
 TEST_F(StartSequence, WithoutSettingsFileEverythingStartsAtItsStartValue) {

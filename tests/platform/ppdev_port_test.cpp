@@ -22,6 +22,7 @@
 #include "platform/port/ppdev_port.h"
 #include "sim/lpt_spi_slave.h"
 #include "sim/qvin_chip.h"
+#include "support/recorded_messages.h"
 
 namespace qvin {
 namespace {
@@ -130,7 +131,9 @@ TEST_F(PpdevOnEmulatedPort, RegistersReadAndWriteThroughTheRealBackEnd) {
         ASSERT_FALSE(ppdev.Prepare(0x378)) << "prepare failed";
         EXPECT_TRUE(port.claimed);
 
-        Program p(clock, ppdev, trace);
+        NoUsbDriver usb;
+        test::RecordedMessages messages;
+        Program p(clock, ppdev, usb, trace, messages);
         StartProgram(p, "/nonexistent/Qvin27319.cfg");
         p.settings.InterfaceType = 1;
         p.settings.PortAddress = 0x378;

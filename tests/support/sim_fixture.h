@@ -11,6 +11,8 @@
 #include "core/trace.h"
 #include "device/program.h"
 #include "sim/sim_board.h"
+#include "support/recorded_messages.h"
+#include "device/usb_adapter.h"
 
 namespace qvin::test {
 
@@ -40,7 +42,8 @@ private:
 };
 
 struct SimProgram {
-    explicit SimProgram(sim::ChipOptions options = {}) : board(clock, &trace, options), p(clock, board.port, trace) {
+    explicit SimProgram(sim::ChipOptions options = {})
+        : board(clock, &trace, options), p(clock, board.port, board.usb, trace, messages) {
         trace.Attach(memory.stream());
         StartProgram(p, "/nonexistent/Qvin27319.cfg");
         p.settings.InterfaceType = 1;
@@ -49,9 +52,18 @@ struct SimProgram {
         memory.Take();
     }
 
+    // Switches to the simulated USB adapter, as the main window does when the settings
+    // name it.
+    void UseUsb() {
+        p.settings.InterfaceType = 2;
+        FindUsbBoards(p);
+        memory.Take();
+    }
+
     VirtualClock clock;
     MemoryTrace memory;
     Trace trace;
+    RecordedMessages messages;
     sim::SimBoard board;
     Program p;
 };

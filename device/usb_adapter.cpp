@@ -1,0 +1,153 @@
+#include "device/usb_adapter.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+namespace qvin {
+
+namespace {
+
+// The driver returns the descriptor's 8-bit characters (low bytes of the UTF-16 code
+// units); they are Latin-1, so they become UTF-8 here, and control characters a '?'.
+void AppendLatin1(std::string& text, std::uint8_t c) {
+    if (c < 0x20 || c == 0x7F) {
+        text += '?';
+    } else if (c < 0x80) {
+        text += static_cast<char>(c);
+    } else {
+        text += static_cast<char>(0xC0 | (c >> 6));
+        text += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<UsbDevice> OpenUsbDriver(Program& p, const std::string& name) { return p.usbDriver.Open(name); }
+
+int UsbBulkTransfer(Program& p, UsbDevice* h, int pipe, std::span<std::uint8_t> buffer, std::int32_t& count) {
+    if (!h) {
+        count = 0;
+        return -2;
+    }
+    if (pipe < 0 || pipe > kMaxPipe || count < 0 || static_cast<std::size_t>(count) > buffer.size()) {
+        count = 0;
+        return 0;
+    }
+    const bool input = h->PipeIsInput(pipe);
+    const std::int32_t asked = count;
+    if (!input) p.trace.Usb(true, pipe, buffer.first(static_cast<std::size_t>(asked)));
+    const bool ok = h->BulkTransfer(pipe, buffer, count);
+    if (count < 0 || count > asked) count = ok ? asked : 0;
+    if (input && ok) p.trace.Usb(false, pipe, buffer.first(static_cast<std::size_t>(count)));
+    if (!ok && p.trace.on()) p.trace.Line(std::string(input ? "usb-in " : "usb-out ") + std::to_string(pipe) + " failed");
+    return ok ? 1 : 0;
+}
+
+int GetPipeInfo(Program&, UsbDevice* h, std::span<std::uint8_t> buffer) {
+    if (!h || buffer.size() < kPipeInfoBuffer) return 0;
+    return h->GetPipeInfo(buffer) ? 1 : 0;
+}
+
+int GetPipeMaxPacket(Program& p, UsbDevice* h, int pipe) {
+    if (!h || pipe < 0 || pipe > kMaxPipe) return 0;
+    std::array<std::uint8_t, kPipeInfoBuffer> info{};
+    if (GetPipeInfo(p, h, info) != 1) return 0;
+    const std::size_t at = PipeInfoOffset(pipe);
+    return info[at] | info[at + 1] << 8;
+}
+
+std::string GetStringDescriptor(Program&, UsbDevice* h, int index) {
+    const std::string none = "None";
+    if (!h || index < 0 || index > 255) return none;
+    const auto i = static_cast<std::uint8_t>(index);
+    std::array<std::uint8_t, 4> head{};
+    std::size_t received = 0;
+    if (!h->GetStringDescriptor(i, head, received) || received < 1) return none;
+    const std::size_t length = head[0];
+    // A descriptor shorter than its own header is not a text.
+    if (length < 2) return none;
+    std::vector<std::uint8_t> whole(length);
+    if (!h->GetStringDescriptor(i, whole, received)) return none;
+    // Only what really came back is read, however long the descriptor claims to be.
+    const std::size_t end = std::min({length, received, whole.size()});
+    std::string text;
+    for (std::size_t b = 2; b < end; b += 2) AppendLatin1(text, whole[b]);
+    return text;
+}
+
+void GetBoardInfo(Program& p, UsbDevice* h, UsbBoardInfo& entry) {
+    if (!entry.Present || !h) return;
+    auto fail = [&] {
+        p.messages.Message("Error getting Board Info");
+        entry.Present = false;
+    };
+    entry.Descriptor1 = GetStringDescriptor(p, h, 1);
+    if (entry.Descriptor1 == "None") return fail();
+    entry.Descriptor2 = GetStringDescriptor(p, h, 2);
+    if (entry.Descriptor2 == "None") return fail();
+
+    std::array<std::uint8_t, 2> buffer{0, 0};
+    std::int32_t count = 1;
+    if (UsbBulkTransfer(p, h, 0, buffer, count) != 1) return fail();
+    count = 2;
+    // A reply shorter than the two version bytes is a failure, not a half-read version.
+    if (UsbBulkTransfer(p, h, 1, buffer, count) != 1 || count < 2) return fail();
+    entry.FirmwareRev = static_cast<float>(buffer[0]) + static_cast<float>(buffer[1]) / 10.0f;
+
+    const int packet = GetPipeMaxPacket(p, h, 3);
+    if (packet == 0) return fail();
+    entry.UsbSpeed = packet <= 64 ? "1.1" : "2";
+}
+
+void ScanUsbBoards(Program& p) {
+    p.usb.UsbBoardCount = 0;
+    for (UsbBoardInfo& b : p.usb.UsbBoards) {
+        b.DeviceName.clear();
+        b.Present = false;
+    }
+    std::array<std::uint8_t, kDeviceDescriptorBuffer> descriptor{};
+    for (int n = 0; n <= 3; ++n) {
+        const std::string name = "Ezusb-" + std::to_string(n);
+        std::unique_ptr<UsbDevice> h = OpenUsbDriver(p, name);
+        if (!h) continue;
+        // Cleared for every device: a failed request must not leave the previous device's
+        // identifiers in the buffer to be mistaken for this one's.
+        descriptor.fill(0);
+        h->GetDeviceDescriptor(descriptor);
+        const int vendor = descriptor[8] | descriptor[9] << 8;
+        const int product = descriptor[10] | descriptor[11] << 8;
+        std::string kind;
+        if (vendor == kAdapterVendorId) {
+            if (product == kKappaProductId) kind = "KAPPA";
+            else if (product == kRhoProductId) kind = "RHO";
+        }
+        if (kind.empty()) continue;
+        ++p.usb.UsbBoardCount;
+        UsbBoardInfo& entry = p.usb.UsbBoards[static_cast<std::size_t>(n)];
+        entry.Present = true;
+        entry.DeviceName = name;
+        entry.BoardType = kind;
+        GetBoardInfo(p, h.get(), entry);
+    }
+}
+
+void FindUsbBoards(Program& p) {
+    p.SetUsbReady(false);
+    p.usb.UsbBoardNum = -1;
+    ScanUsbBoards(p);
+    if (p.usb.UsbBoardCount == 0) {
+        p.messages.Message("No USB Buffers Found, Please Verify Setup and Restart");
+        return;
+    }
+    for (int n = 0; n <= 3; ++n) {
+        if (p.usb.UsbBoards[static_cast<std::size_t>(n)].Present) {
+            p.usb.CurrentBoard = p.usb.UsbBoards[static_cast<std::size_t>(n)];
+            p.usb.UsbBoardNum = static_cast<std::int16_t>(n);
+            return;
+        }
+    }
+    p.messages.Message("No Valid USB Buffers Found, Please Verify Setup and Restart");
+}
+
+}  // namespace qvin

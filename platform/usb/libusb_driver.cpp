@@ -1,0 +1,192 @@
+#include "platform/usb/libusb_driver.h"
+
+#include <libusb-1.0/libusb.h>
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+namespace qvin {
+
+namespace {
+
+struct Endpoint {
+    std::uint8_t address;
+    std::uint16_t maxPacket;
+};
+
+class LibusbDevice final : public UsbDevice {
+public:
+    LibusbDevice(libusb_device_handle* h, libusb_device_descriptor d, std::vector<Endpoint> endpoints, unsigned timeoutMs)
+        : h_(h), descriptor_(d), endpoints_(std::move(endpoints)), timeoutMs_(timeoutMs) {}
+    ~LibusbDevice() override {
+        libusb_release_interface(h_, 0);
+        libusb_close(h_);
+    }
+    LibusbDevice(const LibusbDevice&) = delete;
+    LibusbDevice& operator=(const LibusbDevice&) = delete;
+
+    bool GetDeviceDescriptor(std::span<std::uint8_t> b) override {
+        if (b.size() < LIBUSB_DT_DEVICE_SIZE) return false;
+        const libusb_device_descriptor& d = descriptor_;
+        const std::uint8_t bytes[LIBUSB_DT_DEVICE_SIZE] = {
+            d.bLength, d.bDescriptorType, Lo(d.bcdUSB), Hi(d.bcdUSB), d.bDeviceClass, d.bDeviceSubClass,
+            d.bDeviceProtocol, d.bMaxPacketSize0, Lo(d.idVendor), Hi(d.idVendor), Lo(d.idProduct), Hi(d.idProduct),
+            Lo(d.bcdDevice), Hi(d.bcdDevice), d.iManufacturer, d.iProduct, d.iSerialNumber, d.bNumConfigurations};
+        std::memcpy(b.data(), bytes, sizeof bytes);
+        return true;
+    }
+
+    bool GetStringDescriptor(std::uint8_t index, std::span<std::uint8_t> b, std::size_t& received) override {
+        received = 0;
+        if (b.empty()) return true;
+        const std::uint16_t language = index == 0 ? 0 : Language();
+        const int r = libusb_control_transfer(h_, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
+                                              static_cast<std::uint16_t>(LIBUSB_DT_STRING << 8 | index), language,
+                                              b.data(), static_cast<std::uint16_t>(std::min<std::size_t>(b.size(), 255)),
+                                              timeoutMs_);
+        if (r < 0) return false;
+        received = static_cast<std::size_t>(r);
+        return true;
+    }
+
+    bool GetPipeInfo(std::span<std::uint8_t> b) override {
+        if (b.size() < kPipeInfoBuffer) return false;
+        std::fill(b.begin(), b.end(), 0);
+        for (std::size_t pipe = 0; pipe < endpoints_.size() && pipe <= kMaxPipe; ++pipe) {
+            b[PipeInfoOffset(static_cast<int>(pipe))] = Lo(endpoints_[pipe].maxPacket);
+            b[PipeInfoOffset(static_cast<int>(pipe)) + 1] = Hi(endpoints_[pipe].maxPacket);
+        }
+        return true;
+    }
+
+    bool BulkTransfer(int pipe, std::span<std::uint8_t> b, std::int32_t& count) override {
+        const std::int32_t asked = count;
+        count = 0;
+        if (pipe < 0 || static_cast<std::size_t>(pipe) >= endpoints_.size() || asked < 0 ||
+            static_cast<std::size_t>(asked) > b.size())
+            return false;
+        const std::uint8_t ep = endpoints_[static_cast<std::size_t>(pipe)].address;
+        int transferred = 0;
+        const int r = libusb_bulk_transfer(h_, ep, b.data(), asked, &transferred, timeoutMs_);
+        count = transferred;
+        // A stalled endpoint is cleared so the next operation starts clean.
+        if (r == LIBUSB_ERROR_PIPE) libusb_clear_halt(h_, ep);
+        return r == 0;
+    }
+
+    bool PipeIsInput(int pipe) const override {
+        return pipe >= 0 && static_cast<std::size_t>(pipe) < endpoints_.size() &&
+               (endpoints_[static_cast<std::size_t>(pipe)].address & LIBUSB_ENDPOINT_IN);
+    }
+
+private:
+    static std::uint8_t Lo(std::uint16_t v) { return static_cast<std::uint8_t>(v & 0xFF); }
+    static std::uint8_t Hi(std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); }
+
+    // The first language the device offers, asked once; US English when it names none.
+    std::uint16_t Language() {
+        if (language_ == 0) {
+            std::uint8_t d[4] = {};
+            const int r = libusb_control_transfer(h_, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
+                                                  LIBUSB_DT_STRING << 8, 0, d, sizeof d, timeoutMs_);
+            language_ = r >= 4 ? static_cast<std::uint16_t>(d[2] | d[3] << 8) : 0x0409;
+            if (language_ == 0) language_ = 0x0409;
+        }
+        return language_;
+    }
+
+    libusb_device_handle* h_;
+    libusb_device_descriptor descriptor_;
+    std::vector<Endpoint> endpoints_;
+    unsigned timeoutMs_;
+    std::uint16_t language_ = 0;
+};
+
+std::vector<std::uint8_t> Path(libusb_device* d) {
+    std::uint8_t ports[8] = {};
+    const int n = libusb_get_port_numbers(d, ports, sizeof ports);
+    std::vector<std::uint8_t> path{libusb_get_bus_number(d)};
+    if (n > 0) path.insert(path.end(), ports, ports + n);
+    path.push_back(libusb_get_device_address(d));
+    return path;
+}
+
+}  // namespace
+
+LibusbDriver::~LibusbDriver() {
+    if (ctx_) libusb_exit(ctx_);
+}
+
+bool LibusbDriver::Init() {
+    if (ctx_) return true;
+    if (initFailed_) return false;
+    const int r = libusb_init(&ctx_);
+    if (r != 0) {
+        ctx_ = nullptr;
+        initFailed_ = true;
+        lastError_ = std::string("USB is not available: ") + libusb_strerror(r);
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<UsbDevice> LibusbDriver::Open(const std::string& name) {
+    lastError_.clear();
+    if (name.size() != 7 || name.rfind("Ezusb-", 0) != 0 || name[6] < '0' || name[6] > '3') {
+        lastError_ = "no such device " + name;
+        return nullptr;
+    }
+    const std::size_t wanted = static_cast<std::size_t>(name[6] - '0');
+    if (!Init()) return nullptr;
+
+    libusb_device** list = nullptr;
+    const ssize_t n = libusb_get_device_list(ctx_, &list);
+    if (n < 0) {
+        lastError_ = std::string("cannot list USB devices: ") + libusb_strerror(static_cast<int>(n));
+        return nullptr;
+    }
+    std::vector<std::pair<std::vector<std::uint8_t>, libusb_device*>> adapters;
+    for (ssize_t i = 0; i < n; ++i) {
+        libusb_device_descriptor d{};
+        if (libusb_get_device_descriptor(list[i], &d) == 0 && d.idVendor == kAdapterVendorId)
+            adapters.emplace_back(Path(list[i]), list[i]);
+    }
+    std::sort(adapters.begin(), adapters.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+
+    std::unique_ptr<UsbDevice> result;
+    if (wanted >= adapters.size()) {
+        lastError_ = "no such device " + name;
+    } else {
+        libusb_device* dev = adapters[wanted].second;
+        libusb_device_descriptor d{};
+        libusb_get_device_descriptor(dev, &d);
+        std::vector<Endpoint> endpoints;
+        libusb_config_descriptor* config = nullptr;
+        if (libusb_get_active_config_descriptor(dev, &config) == 0 && config) {
+            if (config->bNumInterfaces > 0 && config->interface[0].num_altsetting > 0) {
+                const libusb_interface_descriptor& alt = config->interface[0].altsetting[0];
+                for (int e = 0; e < alt.bNumEndpoints; ++e)
+                    endpoints.push_back({alt.endpoint[e].bEndpointAddress, alt.endpoint[e].wMaxPacketSize});
+            }
+            libusb_free_config_descriptor(config);
+        }
+        libusb_device_handle* h = nullptr;
+        int r = libusb_open(dev, &h);
+        if (r == 0) {
+            libusb_set_auto_detach_kernel_driver(h, 1);
+            r = libusb_claim_interface(h, 0);
+            if (r != 0) {
+                libusb_close(h);
+                h = nullptr;
+            }
+        }
+        if (r == 0) result = std::make_unique<LibusbDevice>(h, d, std::move(endpoints), timeoutMs_);
+        else lastError_ = name + ": " + (r == LIBUSB_ERROR_ACCESS ? "no permission (install the udev rule)" : libusb_strerror(r));
+    }
+    libusb_free_device_list(list, 1);
+    return result;
+}
+
+}  // namespace qvin

@@ -1,0 +1,82 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "device/data_log.h"
+
+namespace qvin {
+namespace {
+
+TEST(DataLog, HeaderHasSevenLinesUnlessSelfTestOrReverseRotation) {
+    DataLogHeader h;
+    h.date = "12/6/2026 07:26:39";
+    h.loopDelayMs = 12.5f;
+    h.samplePeriodText = "1.099";
+    h.avgCntText = "7";
+    EXPECT_EQ(DataLogHeaderText(h),
+              "QVIN 27319 Datalog File\r\n"
+              "Date\t12/6/2026 07:26:39\r\n"
+              "LoopDelay\t12.5 mS\r\n"
+              "Smpl Prd\t1.099 mS\r\n"
+              "Avg Cnt\t7\r\n"
+              "Index\tSupply\tADC In\tTemp\tInc360\tInc180\tNew  \tError\tStatus\r\n"
+              "\tV\tV\tdgrC\tdgr\tdgr\r\n");
+    h.selfTest = h.reverseRotation = true;
+    h.loopDelayMs = 25.0f;
+    const std::string t = DataLogHeaderText(h);
+    EXPECT_NE(t.find("LoopDelay\t25 mS\r\nSmpl Prd"), std::string::npos);
+    EXPECT_NE(t.find("Avg Cnt\t7\r\nSelf Test On\r\nReverse Rotate On\r\nIndex"), std::string::npos);
+}
+
+TEST(DataLog, LineHoldsNineTabSeparatedFields) {
+    EXPECT_EQ(DataLogLine(3, {3.30132f, 0.0f, 24.99998f, 359.975f, -0.025f}, true, false, 768),
+              "3\t3.30132\t0\t24.99998\t359.975\t-0.025\tTrue\tFalse\t768\r\n");
+}
+
+TEST(DataLog, EveryWriteIsOnDiskAtOnceAndRunsAppend) {
+    const auto file = std::filesystem::temp_directory_path() / "qvin-datalog-test.txt";
+    std::filesystem::remove(file);
+    auto contents = [&] {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    {
+        DataLogFile log;
+        ASSERT_TRUE(log.Open(file));
+        ASSERT_TRUE(log.Write("first\r\n"));
+        EXPECT_EQ(contents(), "first\r\n");  // readable before the file is closed
+    }
+    DataLogFile again;
+    ASSERT_TRUE(again.Open(file));
+    ASSERT_TRUE(again.Write("second\r\n"));
+    again.Close();
+    EXPECT_FALSE(again.Write("lost"));
+    EXPECT_EQ(contents(), "first\r\nsecond\r\n");
+    std::filesystem::remove(file);
+    EXPECT_FALSE(DataLogFile().Open("/nonexistent/dir/log.txt"));
+}
+
+TEST(DataLog, FullDiskIsAWriteFailure) {
+    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    DataLogFile log;
+    ASSERT_TRUE(log.Open("/dev/full"));
+    EXPECT_FALSE(log.Write("1\t2\r\n"));
+}
+
+TEST(DataLog, DateIsMonthDayYearAndTime) {
+    std::tm tm{};
+    tm.tm_year = 2005 - 1900;
+    tm.tm_mon = 2;
+    tm.tm_mday = 5;
+    tm.tm_hour = 14;
+    tm.tm_min = 3;
+    tm.tm_sec = 9;
+    tm.tm_isdst = -1;
+    const auto t = std::chrono::system_clock::from_time_t(std::mktime(&tm));
+    EXPECT_EQ(DataLogDate(t), "3/5/2005 14:03:09");
+}
+
+}  // namespace
+}  // namespace qvin
