@@ -121,15 +121,15 @@ LibusbDriver::~LibusbDriver() {
 
 bool LibusbDriver::Init() {
     if (ctx_) return true;
-    if (initFailed_) return false;
-    const int r = libusb_init(&ctx_);
-    if (r != 0) {
+    if (!initFailed_) {
+        const int r = libusb_init(&ctx_);
+        if (r == 0) return true;
         ctx_ = nullptr;
         initFailed_ = true;
-        lastError_ = std::string("USB is not available: ") + libusb_strerror(r);
-        return false;
+        initError_ = std::string("USB is not available: ") + libusb_strerror(r);
     }
-    return true;
+    lastError_ = initError_;
+    return false;
 }
 
 std::unique_ptr<UsbDevice> LibusbDriver::Open(const std::string& name) {

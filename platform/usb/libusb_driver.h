@@ -31,6 +31,7 @@ private:
     unsigned timeoutMs_;
     libusb_context* ctx_ = nullptr;  // created on first use, so machines without USB never touch it
     bool initFailed_ = false;
+    std::string initError_;
     std::string lastError_;
 };
 

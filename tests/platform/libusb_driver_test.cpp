@@ -1,0 +1,376 @@
+// The libusb back end, unmodified, against emulated adapters: umockdev's testbed provides
+// the sysfs records libusb enumerates and answers the usbdevfs ioctls of the device nodes,
+// feeding bulk OUT transfers to the same adapter firmware model as the simulated back end.
+// Run under LD_PRELOAD=libumockdev-preload.so.0.
+
+#include <gtest/gtest.h>
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+#include <umockdev.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/register_access.h"
+#include "device/usb_adapter.h"
+#include "platform/usb/libusb_driver.h"
+#include "sim/adapter_firmware.h"
+#include "sim/qvin_chip.h"
+#include "support/recorded_messages.h"
+#include "support/sim_fixture.h"
+
+namespace qvin {
+namespace {
+
+struct AdapterSpec {
+    std::vector<std::uint8_t> endpoints;  // in descriptor order
+    std::uint16_t maxPacket;
+    int speedMbps;
+};
+
+const AdapterSpec kHighSpeed{{0x01, 0x81, 0x02, 0x86}, 512, 480};
+const AdapterSpec kFullSpeedOtherEndpoints{{0x02, 0x86, 0x04, 0x88}, 64, 12};
+const AdapterSpec kTwoEndpoints{{0x02, 0x86}, 512, 480};
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+    std::string s;
+    char b[3];
+    for (std::uint8_t v : bytes) {
+        std::snprintf(b, sizeof b, "%02x", v);
+        s += b;
+    }
+    return s;
+}
+
+std::vector<std::uint8_t> Descriptors(std::uint16_t vendor, std::uint16_t product, const AdapterSpec& a) {
+    const auto n = static_cast<std::uint8_t>(a.endpoints.size());
+    const auto total = static_cast<std::uint16_t>(9 + 9 + 7 * n);
+    std::vector<std::uint8_t> d = {18, 1, 0x00, 0x02, 0xFF, 0xFF, 0xFF, 64,
+                                   static_cast<std::uint8_t>(vendor), static_cast<std::uint8_t>(vendor >> 8),
+                                   static_cast<std::uint8_t>(product), static_cast<std::uint8_t>(product >> 8),
+                                   0x00, 0x02, 1, 2, 0, 1,
+                                   9, 2, static_cast<std::uint8_t>(total), static_cast<std::uint8_t>(total >> 8), 1, 1, 0, 0x80, 50,
+                                   9, 4, 0, 0, n, 0xFF, 0xFF, 0xFF, 0};
+    for (std::uint8_t ep : a.endpoints)
+        d.insert(d.end(), {7, 5, ep, 2, static_cast<std::uint8_t>(a.maxPacket), static_cast<std::uint8_t>(a.maxPacket >> 8), 0});
+    return d;
+}
+
+std::string Record(const std::string& port, int devnum, std::uint16_t vendor, std::uint16_t product, const AdapterSpec& a) {
+    char node[32];
+    std::snprintf(node, sizeof node, "bus/usb/001/%03d", devnum);
+    char ids[64];
+    std::snprintf(ids, sizeof ids, "A: idVendor=%04x\\n\nA: idProduct=%04x\\n\n", vendor, product);
+    return "P: /devices/pci0000:00/usb1/" + port + "\n" + "N: " + node + "=00\n" + "E: DEVNAME=/dev/" + node + "\n" +
+           "E: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nE: DRIVER=usb\n" + "E: BUSNUM=001\nE: DEVNUM=" +
+           std::string(node + 12) + "\n" + "A: busnum=1\\n\n" + "A: devnum=" + std::to_string(devnum) + "\\n\n" +
+           "A: speed=" + std::to_string(a.speedMbps) + "\\n\n" + "A: bConfigurationValue=1\\n\n" + ids +
+           "H: descriptors=" + Hex(Descriptors(vendor, product, a)) + "\n\n";
+}
+
+// One emulated adapter's device node. Runs on umockdev's worker thread; every request is
+// completed exactly once.
+class EmulatedAdapter {
+public:
+    EmulatedAdapter(sim::QvinChip& chip, const AdapterSpec& spec) : firmware(&chip), spec_(spec) {}
+
+    static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
+        return static_cast<EmulatedAdapter*>(self)->Handle(client);
+    }
+
+    std::mutex mutex;
+    sim::AdapterFirmware firmware;
+    int claims = 0, releases = 0, clearHalts = 0;
+    bool stallNextIn = false, shortReply = false, silent = false, unplugAfterOut = false, unplugged = false;
+
+private:
+    gboolean Handle(UMockdevIoctlClient* client) {
+        std::lock_guard lock(mutex);
+        const gulong request = umockdev_ioctl_client_get_request(client);
+        UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+        auto done = [client](long result, int err = 0) {
+            umockdev_ioctl_client_complete(client, result, err);
+            return TRUE;
+        };
+        // Reaping what finished before the unplug still works; everything else is gone.
+        if (unplugged && request != USBDEVFS_REAPURBNDELAY && request != USBDEVFS_REAPURB) {
+            if (request == USBDEVFS_RELEASEINTERFACE) ++releases;
+            return done(-1, ENODEV);
+        }
+        switch (request) {
+            case USBDEVFS_GET_CAPABILITIES: {
+                UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, sizeof(std::uint32_t), nullptr);
+                if (!d) return done(-1, EFAULT);
+                std::memset(d->data, 0, sizeof(std::uint32_t));
+                return done(0);
+            }
+            case USBDEVFS_CLAIMINTERFACE: ++claims; return done(0);
+            case USBDEVFS_RELEASEINTERFACE: ++releases; return done(0);
+            case USBDEVFS_GETDRIVER:  // no kernel driver is bound to the interface
+            case USBDEVFS_IOCTL:      // so there is none to disconnect either
+                return done(-1, ENODATA);
+            case USBDEVFS_CLEAR_HALT: ++clearHalts; return done(0);
+            case USBDEVFS_SUBMITURB: return Submit(arg, done);
+            case USBDEVFS_DISCARDURB: {
+                UMockdevIoctlData* urbData = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+                const std::uint64_t addr = urbData ? urbData->client_addr : 0;
+                const auto it = std::find(waiting_.begin(), waiting_.end(), addr);
+                if (!urbData || it == waiting_.end()) return done(-1, EINVAL);
+                waiting_.erase(it);
+                auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
+                urb->status = -ENOENT;
+                urb->actual_length = 0;
+                finished_.push_back(addr);
+                return done(0);
+            }
+            case USBDEVFS_REAPURB:
+            case USBDEVFS_REAPURBNDELAY: {
+                if (finished_.empty()) return done(-1, unplugged ? ENODEV : EAGAIN);
+                UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
+                if (!d) return done(-1, EFAULT);
+                const std::uint64_t addr = finished_.front();
+                finished_.pop_front();
+                std::memcpy(d->data, &addr, sizeof addr);
+                return done(0);
+            }
+            default:
+                return done(-1, ENOTTY);
+        }
+    }
+
+    template <typename Done>
+    gboolean Submit(UMockdevIoctlData* arg, Done done) {
+        UMockdevIoctlData* urbData = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+        if (!urbData) return done(-1, EFAULT);
+        auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
+        UMockdevIoctlData* buf = urb->buffer_length > 0
+                                     ? umockdev_ioctl_data_resolve(urbData, offsetof(usbdevfs_urb, buffer),
+                                                                   static_cast<gsize>(urb->buffer_length), nullptr)
+                                     : nullptr;
+        if (urb->buffer_length > 0 && !buf) return done(-1, EFAULT);
+        const std::uint64_t addr = urbData->client_addr;
+        urb->status = 0;
+        urb->actual_length = 0;
+
+        if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
+            Control(urb, buf->data);
+        } else if (!(urb->endpoint & 0x80)) {
+            if (urb->endpoint == spec_.endpoints[0]) firmware.Command({buf->data, static_cast<std::size_t>(urb->buffer_length)});
+            urb->actual_length = urb->buffer_length;
+            if (unplugAfterOut) unplugged = true;
+        } else if (stallNextIn) {
+            stallNextIn = false;
+            urb->status = -EPIPE;
+        } else if (unplugged) {
+            urb->status = -ENODEV;
+        } else {
+            std::vector<std::uint8_t> reply;
+            if (spec_.endpoints.size() > 1 && urb->endpoint == spec_.endpoints[1] && !silent)
+                reply = firmware.TakeReply(static_cast<std::size_t>(urb->buffer_length));
+            if (shortReply && reply.size() > 1) reply.resize(reply.size() - 1);
+            if (reply.empty()) {  // the device NAKs until the host gives up
+                waiting_.push_back(addr);
+                return done(0);
+            }
+            std::memcpy(buf->data, reply.data(), reply.size());
+            urb->actual_length = static_cast<int>(reply.size());
+        }
+        finished_.push_back(addr);
+        return done(0);
+    }
+
+    // GET_DESCRIPTOR for strings 0 (languages), 1 and 2.
+    void Control(usbdevfs_urb* urb, std::uint8_t* data) {
+        const std::uint8_t* setup = data;
+        const int value = setup[2] | setup[3] << 8, length = setup[6] | setup[7] << 8;
+        std::vector<std::uint8_t> d;
+        if (setup[1] == 6 && (value >> 8) == 3) {
+            const int index = value & 0xFF;
+            if (index == 0) d = {4, 3, 0x09, 0x04};
+            const char* text = index == 1 ? "Emulated adapter" : index == 2 ? "Firmware 2.0 over usbdevfs" : nullptr;
+            if (text) {
+                d = {static_cast<std::uint8_t>(2 + 2 * std::strlen(text)), 3};
+                for (const char* c = text; *c; ++c) d.insert(d.end(), {static_cast<std::uint8_t>(*c), 0});
+            }
+        }
+        if (d.empty()) {
+            urb->status = -EPIPE;
+            return;
+        }
+        const std::size_t n = std::min<std::size_t>(d.size(), static_cast<std::size_t>(length));
+        std::memcpy(data + 8, d.data(), n);
+        urb->actual_length = static_cast<int>(n);
+    }
+
+    AdapterSpec spec_;
+    std::deque<std::uint64_t> finished_;
+    std::vector<std::uint64_t> waiting_;
+};
+
+class LibusbOnEmulatedAdapter : public ::testing::Test {
+protected:
+    void TearDown() override {
+        program_.reset();
+        driver_.reset();  // libusb_exit before the testbed goes
+        for (auto& h : handlers_) g_object_unref(h);
+        if (testbed_) g_object_unref(testbed_);
+    }
+
+    // Builds the testbed (before libusb starts) with a mouse beside the adapter.
+    EmulatedAdapter& Build(const AdapterSpec& spec) {
+        testbed_ = umockdev_testbed_new();
+        EXPECT_TRUE(umockdev_in_mock_environment());
+        GError* error = nullptr;
+        const std::string records = Record("1-1", 2, 0x046D, 0xC077, kHighSpeed) +
+                                    Record("1-2", 3, kAdapterVendorId, kKappaProductId, spec);
+        EXPECT_TRUE(umockdev_testbed_add_from_string(testbed_, records.c_str(), &error)) << (error ? error->message : "");
+        adapter_.emplace(chip_, spec);
+        UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
+        g_signal_connect(handler, "handle-ioctl", G_CALLBACK(EmulatedAdapter::OnIoctl), &*adapter_);
+        EXPECT_TRUE(umockdev_testbed_attach_ioctl(testbed_, "/dev/bus/usb/001/003", handler, &error))
+            << (error ? error->message : "");
+        handlers_.push_back(handler);
+        driver_.emplace(50);
+        program_.emplace(clock_, port_, *driver_, trace_, messages_);
+        trace_.Attach(memory_.stream());
+        InitRegisterTable(program_->map);
+        program_->timer.CalibrateDelay();
+        program_->settings.InterfaceType = 2;
+        return *adapter_;
+    }
+
+    Program& p() { return *program_; }
+    std::vector<std::string> UsbLines() {
+        std::vector<std::string> out;
+        for (const std::string& l : memory_.Take())
+            if (l.rfind("usb-", 0) == 0) out.push_back(l);
+        return out;
+    }
+    void ExpectBalancedClaims() {
+        std::lock_guard lock(adapter_->mutex);
+        EXPECT_GT(adapter_->claims, 0);
+        EXPECT_EQ(adapter_->claims, adapter_->releases);
+    }
+
+    VirtualClock clock_;
+    sim::QvinChip chip_{clock_};
+    NoUsbDriver unusedUsb_;
+    class NoPort final : public PortIo {
+    public:
+        PortAccessError Prepare(std::uint16_t) override { return {}; }
+        bool Prepared() const override { return false; }
+        void Out(std::uint16_t, std::uint8_t) override {}
+        std::uint8_t In(std::uint16_t) override { return 0xFF; }
+    } port_;
+    Trace trace_;
+    test::MemoryTrace memory_;
+    test::RecordedMessages messages_;
+    UMockdevTestbed* testbed_ = nullptr;
+    std::vector<UMockdevIoctlBase*> handlers_;
+    std::optional<EmulatedAdapter> adapter_;
+    std::optional<LibusbDriver> driver_;
+    std::optional<Program> program_;
+};
+
+TEST_F(LibusbOnEmulatedAdapter, DiscoveryWriteAndReadMatchTheSimulatedBackEnd) {
+    Build(kHighSpeed);
+    FindUsbBoards(p());
+    EXPECT_TRUE(messages_.Take().empty());
+    ASSERT_TRUE(p().UsbReady());
+    EXPECT_EQ(p().usb.UsbBoardCount, 1);  // the mouse is not an adapter
+    EXPECT_EQ(p().usb.CurrentBoard.DeviceName, "Ezusb-0");
+    EXPECT_EQ(p().usb.CurrentBoard.Descriptor1, "Emulated adapter");
+    EXPECT_EQ(p().usb.CurrentBoard.Descriptor2, "Firmware 2.0 over usbdevfs");
+    EXPECT_FLOAT_EQ(p().usb.CurrentBoard.FirmwareRev, 2.0f);
+    EXPECT_EQ(p().usb.CurrentBoard.UsbSpeed, "2");
+    ExpectBalancedClaims();
+    UsbLines();
+
+    WriteReg(p(), reg::Msc_Ctrl, 0x0123);
+    ReadReg(p(), reg::Msc_Ctrl);
+    EXPECT_EQ(p().reg.RegData, 0x0123);
+    const std::vector<std::string> real = UsbLines();
+    ExpectBalancedClaims();
+
+    test::SimProgram sim;
+    sim.UseUsb();
+    WriteReg(sim.p, reg::Msc_Ctrl, 0x0123);
+    ReadReg(sim.p, reg::Msc_Ctrl);
+    std::vector<std::string> simulated;
+    for (const std::string& l : sim.memory.Take())
+        if (l.rfind("usb-", 0) == 0) simulated.push_back(l);
+    EXPECT_EQ(real, simulated);
+    EXPECT_EQ(real.size(), 4u);
+}
+
+TEST_F(LibusbOnEmulatedAdapter, EndpointsAndPacketSizeComeFromTheDescriptors) {
+    Build(kFullSpeedOtherEndpoints);
+    FindUsbBoards(p());
+    ASSERT_TRUE(p().UsbReady()) << driver_->lastError();
+    EXPECT_EQ(p().usb.CurrentBoard.UsbSpeed, "1.1");
+    ReadReg(p(), reg::Product);
+    EXPECT_EQ(p().reg.RegData, 27319);
+    ExpectBalancedClaims();
+}
+
+TEST_F(LibusbOnEmulatedAdapter, AdapterWithTwoPipesCannotTellItsSpeed) {
+    Build(kTwoEndpoints);
+    FindUsbBoards(p());
+    EXPECT_EQ(messages_.Take(), (std::vector<std::string>{"Error getting Board Info",
+                                                         "No Valid USB Buffers Found, Please Verify Setup and Restart"}));
+    ExpectBalancedClaims();
+}
+
+TEST_F(LibusbOnEmulatedAdapter, StallShortReplyTimeoutAndUnplugAreFailedRequests) {
+    EmulatedAdapter& a = Build(kHighSpeed);
+    FindUsbBoards(p());
+    ASSERT_TRUE(p().UsbReady());
+    messages_.Take();
+
+    auto failingRead = [&](const char* what, auto setUp) {
+        {
+            std::lock_guard lock(a.mutex);
+            setUp();
+        }
+        p().SetUsbReady(true);
+        ReadReg(p(), reg::Product);
+        EXPECT_EQ(messages_.Take(), std::vector<std::string>{"Error Reading SPI"}) << what;
+        EXPECT_FALSE(p().UsbReady()) << what;
+        ExpectBalancedClaims();
+    };
+    failingRead("stall", [&] { a.stallNextIn = true; });
+    EXPECT_EQ(a.clearHalts, 1);
+    failingRead("short reply", [&] { a.shortReply = true; });
+    failingRead("timeout", [&] {
+        a.shortReply = false;
+        a.silent = true;
+    });
+    failingRead("unplug", [&] {
+        a.silent = false;
+        a.unplugAfterOut = true;
+    });
+    // Gone for good: the device can no longer be opened.
+    EXPECT_EQ(OpenUsbDriver(p(), "Ezusb-1"), nullptr);
+}
+
+}  // namespace
+}  // namespace qvin
+
+int main(int argc, char** argv) {
+    // umockdev can only tell once a testbed exists, so look for its library instead.
+    const char* preload = std::getenv("LD_PRELOAD");
+    if (!preload || !std::strstr(preload, "libumockdev-preload")) {
+        std::puts("not running under umockdev's preload library (LD_PRELOAD=libumockdev-preload.so.0); skipping");
+        return 77;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
