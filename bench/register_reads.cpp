@@ -1,6 +1,7 @@
-// Register reads per second through the simulated parallel port, beside the ceiling
-// that the mandatory pauses allow: each read costs three 0.1 ms pauses (the request
-// frame, the answer frame and the end of the register access), so at most 3333 reads/s.
+// Register reads per second through the simulated parallel port and the simulated USB
+// adapter, beside the ceilings that the mandatory pauses allow: over the port a read
+// costs three 0.1 ms pauses (the request frame, the answer frame and the end of the
+// register access), at most 3333 reads/s; over USB only the last, at most 10000 reads/s.
 
 #include <benchmark/benchmark.h>
 
@@ -8,6 +9,8 @@
 #include "core/trace.h"
 #include "device/program.h"
 #include "device/register_access.h"
+#include "device/usb_adapter.h"
+#include "device/usb_spi.h"
 #include "sim/sim_board.h"
 
 namespace {
@@ -16,15 +19,17 @@ struct NoMessages final : qvin::MessageService {
     void Message(std::string_view, std::string_view) override {}
 };
 
-constexpr double kCeilingPerSecond = 1.0 / (3 * 0.1e-3);
+constexpr double kLptCeilingPerSecond = 1.0 / (3 * 0.1e-3);
+constexpr double kUsbCeilingPerSecond = 1.0 / 0.1e-3;
 
 struct Bench {
-    Bench() : board(clock, nullptr, {}), p(clock, board.port, board.usb, trace, messages) {
+    explicit Bench(int interfaceType) : board(clock, nullptr, {}), p(clock, board.port, board.usb, trace, messages) {
         p.timer.FinalTrialMs = 300.0f;
         qvin::StartProgram(p, "/nonexistent/Qvin27319.cfg");
-        p.settings.InterfaceType = 1;
+        p.settings.InterfaceType = static_cast<std::int16_t>(interfaceType);
         p.settings.PortAddress = 0x378;
         board.port.Prepare(0x378);
+        if (interfaceType == 2) qvin::FindUsbBoards(p);
     }
     qvin::RealClock clock;
     qvin::Trace trace;
@@ -33,17 +38,40 @@ struct Bench {
     qvin::Program p;
 };
 
-void BM_ReadRegSimulatedLpt(benchmark::State& state) {
-    static Bench bench;
+void ReadsAgainstCeiling(benchmark::State& state, Bench& bench, double ceiling) {
     for (auto _ : state) {
         qvin::ReadReg(bench.p, qvin::reg::Incl_Out);
         benchmark::DoNotOptimize(bench.p.reg.RegData);
     }
     state.SetItemsProcessed(state.iterations());
     state.counters["reads_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-    state.counters["ceiling_per_s"] = kCeilingPerSecond;
+    state.counters["ceiling_per_s"] = ceiling;
 }
-BENCHMARK(BM_ReadRegSimulatedLpt)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+
+void BM_ReadRegSimulatedLpt(benchmark::State& state) {
+    static Bench bench(1);
+    ReadsAgainstCeiling(state, bench, kLptCeilingPerSecond);
+}
+BENCHMARK(BM_ReadRegSimulatedLpt)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+
+void BM_ReadRegSimulatedUsb(benchmark::State& state) {
+    static Bench bench(2);
+    ReadsAgainstCeiling(state, bench, kUsbCeilingPerSecond);
+}
+BENCHMARK(BM_ReadRegSimulatedUsb)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+
+// One adapter operation on the simulated back end: open, two bulk transfers, close.
+void BM_AdapterOperationSimulated(benchmark::State& state) {
+    static Bench bench(2);
+    bench.p.spi.SpiWriteWords[1] = 0x0C00;
+    bench.p.spi.SpiWriteWords[2] = 0x0C00;
+    for (auto _ : state) {
+        qvin::UsbSpiTransfer(bench.p, 2);
+        benchmark::DoNotOptimize(bench.p.spi.SpiReadWords[2]);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_AdapterOperationSimulated)->Unit(benchmark::kNanosecond);
 
 // The same read with the pauses' counted loops only (virtual clock): the cost of the
 // bit-banging, the trace hooks and the simulated chip themselves.

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -115,6 +118,66 @@ TEST(Cli, MonitorPrintsTheFiveOutputsAsTheWindowFormatsThem) {
         EXPECT_NE(line.find(" New             OK"), std::string::npos) << line;
     }
     EXPECT_EQ(rows, 3);
+}
+
+TEST(Cli, AdaptersListTheSimulatedAdapter) {
+    const CliRun r = RunCliCapture({"adapters"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "Device\tKind\tDescriptor 1\tDescriptor 2\tRev\tSpeed\n"
+              "Ezusb-0\tKAPPA\tQVIN27319 simulated USB-SPI adapter\tSimulated adapter, firmware 2.0, high speed\t2.0\t2.0\n");
+}
+
+TEST(Cli, InfoShowsTheSimulatedPart) {
+    const CliRun r = RunCliCapture({"info"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "Part:         QVIN27319\n"
+              "Revision:     1.3\n"
+              "Date:         9/15/2026\n"
+              "Flash cycles: 0\n"
+              "Rotation:     Normal\n");
+}
+
+TEST(Cli, SpiSendsRawWordsOnTheChosenChannel) {
+    const CliRun r = RunCliCapture({"-"}, "spi 5600 0000\nspi --channel 2 1234\nspi --negative 5600 0x0000\n");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "0000 6AB7\nFFFF\nFFFF 9548\n");  // negative polarity inverts every word
+    const CliRun lpt = RunCliCapture({"--lpt", "378", "spi", "5600"});
+    EXPECT_EQ(lpt.code, cli::kBadInput);
+    const CliRun many = RunCliCapture({"spi", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16", "17"});
+    EXPECT_NE(many.err.find("give 1 to 16 words"), std::string::npos);
+    EXPECT_NE(RunCliCapture({"spi", "12345"}).err.find("bad word '12345'"), std::string::npos);
+}
+
+TEST(Cli, WatchPrintsPassesAndAppendsTheDataLog) {
+    const std::string log = ::testing::TempDir() + "qvin-watch.log";
+    std::remove(log.c_str());
+    const CliRun r = RunCliCapture({"-"}, "write Msc_Ctrl 0x0120\nwatch --count 2 --delay 5 --log " + log + "\nwatch --count 1 --log " + log + "\n");
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::ifstream in(log, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Two runs, two header blocks; the delay below 10 ms was raised to 10.
+    EXPECT_EQ(text.find("QVIN 27319 Datalog File\r\n"), 0u);
+    EXPECT_NE(text.find("LoopDelay\t10 mS\r\nSmpl Prd\t1.099 mS\r\nAvg Cnt\t7\r\nSelf Test On\r\nReverse Rotate On\r\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("\r\n1\t3.3"), std::string::npos);
+    EXPECT_NE(text.find("\r\n2\t3.3"), std::string::npos);
+    EXPECT_NE(text.rfind("LoopDelay\t25 mS"), text.find("LoopDelay\t10 mS"));
+    EXPECT_NE(text.find("\tTrue\tFalse\t0\r\n"), std::string::npos);
+
+    const CliRun bad = RunCliCapture({"watch", "--count", "1", "--log", "/nonexistent/dir/x.log"});
+    EXPECT_EQ(bad.code, cli::kFileError);
+    EXPECT_NE(bad.err.find("Error Trying to open file /nonexistent/dir/x.log"), std::string::npos);
+    std::remove(log.c_str());
+}
+
+TEST(Cli, UsbOptionPicksAnAdapterOrFailsClearly) {
+    EXPECT_EQ(RunCliCapture({"--usb", "0", "read", "Product"}).code, 0);
+    const CliRun absent = RunCliCapture({"--usb", "2", "read", "Product"});
+    EXPECT_EQ(absent.code, cli::kNoInterface);
+    EXPECT_NE(absent.err.find("no usable adapter at Ezusb-2"), std::string::npos);
+    EXPECT_NE(RunCliCapture({"--usb", "--lpt", "378", "dump"}).err.find("either --lpt or --usb"), std::string::npos);
 }
 
 }  // namespace
