@@ -29,7 +29,7 @@ public:
 
     bool GetDeviceDescriptor(std::span<std::uint8_t> buffer) override {
         if (!Usable({UsbRequestKind::DeviceDescriptor, device_}) || buffer.size() < 18) return false;
-        const SimUsbDevice& s = *slot().spec;
+        const SimUsbDevice& s = *slot().model;
         const std::uint8_t d[18] = {18, 1, 0x00, 0x02, 0xFF, 0xFF, 0xFF, 64,
                                     static_cast<std::uint8_t>(s.vendorId & 0xFF), static_cast<std::uint8_t>(s.vendorId >> 8),
                                     static_cast<std::uint8_t>(s.productId & 0xFF), static_cast<std::uint8_t>(s.productId >> 8),
@@ -43,7 +43,7 @@ public:
         UsbRequest r{UsbRequestKind::StringDescriptor, device_};
         r.stringIndex = index;
         if (!Usable(r)) return false;
-        const SimUsbDevice& s = *slot().spec;
+        const SimUsbDevice& s = *slot().model;
         std::vector<std::uint8_t> d;
         if (auto raw = s.rawStrings.find(index); raw != s.rawStrings.end()) d = raw->second;
         else if (index == 0) d = {4, 3, 0x09, 0x04};
@@ -58,7 +58,7 @@ public:
     bool GetPipeInfo(std::span<std::uint8_t> buffer) override {
         if (!Usable({UsbRequestKind::PipeInfo, device_}) || buffer.size() < kPipeInfoBuffer) return false;
         std::fill(buffer.begin(), buffer.end(), 0);
-        const SimUsbDevice& s = *slot().spec;
+        const SimUsbDevice& s = *slot().model;
         const std::uint16_t size = s.highSpeed ? 512 : 64;
         for (int pipe = 0; pipe < std::min(s.pipes, 4); ++pipe) {
             buffer[PipeInfoOffset(pipe)] = static_cast<std::uint8_t>(size & 0xFF);
@@ -71,7 +71,7 @@ public:
         const std::int32_t asked = count;
         count = 0;
         const SimUsbDriver::Slot& sl = slot();
-        if (pipe < 0 || !sl.spec || pipe >= std::min(sl.spec->pipes, 4) || asked < 0 ||
+        if (pipe < 0 || !sl.model || pipe >= std::min(sl.model->pipes, 4) || asked < 0 ||
             static_cast<std::size_t>(asked) > buffer.size())
             return false;
         const std::uint8_t endpoint = kEndpoints[pipe];
@@ -86,7 +86,7 @@ public:
         }
         if (pipe != 1) return false;  // nothing ever arrives on the spare IN pipe
         std::size_t most = static_cast<std::size_t>(asked);
-        if (sl.spec->replyLimit >= 0) most = std::min(most, static_cast<std::size_t>(sl.spec->replyLimit));
+        if (sl.model->replyLimit >= 0) most = std::min(most, static_cast<std::size_t>(sl.model->replyLimit));
         const std::vector<std::uint8_t> reply = fw.TakeReply(most);
         if (reply.empty()) return false;  // nothing pending: the read times out
         std::copy(reply.begin(), reply.end(), buffer.begin());
@@ -98,7 +98,7 @@ public:
 
 private:
     const SimUsbDriver::Slot& slot() const { return driver_.slots_[static_cast<std::size_t>(device_)]; }
-    bool Usable(const UsbRequest& r) const { return slot().spec && !slot().unplugged && !driver_.Fails(r); }
+    bool Usable(const UsbRequest& r) const { return slot().model && !slot().unplugged && !driver_.Fails(r); }
 
     SimUsbDriver& driver_;
     int device_;
@@ -108,11 +108,11 @@ SimUsbDriver::SimUsbDriver(QvinChip* chip) : chip_(chip) { Place(0, SimUsbDevice
 
 SimUsbDriver::~SimUsbDriver() = default;
 
-void SimUsbDriver::Place(int device, std::optional<SimUsbDevice> spec) {
+void SimUsbDriver::Place(int device, std::optional<SimUsbDevice> model) {
     if (device < 0 || device > 3) return;
     Slot& s = slots_[static_cast<std::size_t>(device)];
-    s.spec = std::move(spec);
-    s.firmware = s.spec ? std::make_unique<AdapterFirmware>(chip_) : nullptr;
+    s.model = std::move(model);
+    s.firmware = s.model ? std::make_unique<AdapterFirmware>(chip_) : nullptr;
     s.unplugged = false;
 }
 
@@ -129,7 +129,7 @@ std::unique_ptr<UsbDevice> SimUsbDriver::Open(const std::string& name) {
     if (name.size() != 7 || name.rfind("Ezusb-", 0) != 0 || name[6] < '0' || name[6] > '3') return nullptr;
     const int device = name[6] - '0';
     const Slot& s = slots_[static_cast<std::size_t>(device)];
-    if (!s.spec || s.unplugged || Fails({UsbRequestKind::Open, device})) return nullptr;
+    if (!s.model || s.unplugged || Fails({UsbRequestKind::Open, device})) return nullptr;
     return std::make_unique<SimUsbHandle>(*this, device);
 }
 

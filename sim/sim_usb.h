@@ -49,7 +49,7 @@ public:
     std::unique_ptr<UsbDevice> Open(const std::string& name) override;
 
     // Puts a device at a number (nullopt removes it) with fresh firmware.
-    void Place(int device, std::optional<SimUsbDevice> spec);
+    void Place(int device, std::optional<SimUsbDevice> model);
     // Unplugs (or plugs back) a device; open handles to it fail from then on.
     void SetUnplugged(int device, bool unplugged);
     // Requests for which this returns true fail.
@@ -59,7 +59,7 @@ public:
     int openHandles() const { return openHandles_; }
 
     struct Slot {
-        std::optional<SimUsbDevice> spec;
+        std::optional<SimUsbDevice> model;
         std::unique_ptr<AdapterFirmware> firmware;
         bool unplugged = false;
     };

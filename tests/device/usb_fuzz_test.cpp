@@ -9,6 +9,7 @@
 #include "device/register_access.h"
 #include "device/usb_adapter.h"
 #include "device/usb_spi.h"
+#include "support/idle_port.h"
 #include "support/recorded_messages.h"
 
 namespace qvin {
@@ -62,18 +63,10 @@ private:
     std::mt19937 rng_;
 };
 
-class NoPort final : public PortIo {
-public:
-    PortAccessError Prepare(std::uint16_t) override { return {}; }
-    bool Prepared() const override { return false; }
-    void Out(std::uint16_t, std::uint8_t) override {}
-    std::uint8_t In(std::uint16_t) override { return 0xFF; }
-};
-
 TEST(UsbFuzz, RandomDevicesNeverBreakDiscoveryOrTransfers) {
     VirtualClock clock;
     Trace trace;
-    NoPort port;
+    test::IdlePort port;
     test::RecordedMessages messages;
     int adapters = 0, transfers = 0;
     for (std::uint32_t seed = 1; seed <= 300; ++seed) {

@@ -24,21 +24,22 @@
 #include "platform/usb/libusb_driver.h"
 #include "sim/adapter_firmware.h"
 #include "sim/qvin_chip.h"
+#include "support/idle_port.h"
 #include "support/recorded_messages.h"
 #include "support/sim_fixture.h"
 
 namespace qvin {
 namespace {
 
-struct AdapterSpec {
+struct AdapterLayout {
     std::vector<std::uint8_t> endpoints;  // in descriptor order
     std::uint16_t maxPacket;
     int speedMbps;
 };
 
-const AdapterSpec kHighSpeed{{0x01, 0x81, 0x02, 0x86}, 512, 480};
-const AdapterSpec kFullSpeedOtherEndpoints{{0x02, 0x86, 0x04, 0x88}, 64, 12};
-const AdapterSpec kTwoEndpoints{{0x02, 0x86}, 512, 480};
+const AdapterLayout kHighSpeed{{0x01, 0x81, 0x02, 0x86}, 512, 480};
+const AdapterLayout kFullSpeedOtherEndpoints{{0x02, 0x86, 0x04, 0x88}, 64, 12};
+const AdapterLayout kTwoEndpoints{{0x02, 0x86}, 512, 480};
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
     std::string s;
@@ -50,7 +51,7 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
     return s;
 }
 
-std::vector<std::uint8_t> Descriptors(std::uint16_t vendor, std::uint16_t product, const AdapterSpec& a) {
+std::vector<std::uint8_t> Descriptors(std::uint16_t vendor, std::uint16_t product, const AdapterLayout& a) {
     const auto n = static_cast<std::uint8_t>(a.endpoints.size());
     const auto total = static_cast<std::uint16_t>(9 + 9 + 7 * n);
     std::vector<std::uint8_t> d = {18, 1, 0x00, 0x02, 0xFF, 0xFF, 0xFF, 64,
@@ -64,7 +65,7 @@ std::vector<std::uint8_t> Descriptors(std::uint16_t vendor, std::uint16_t produc
     return d;
 }
 
-std::string Record(const std::string& port, int devnum, std::uint16_t vendor, std::uint16_t product, const AdapterSpec& a) {
+std::string Record(const std::string& port, int devnum, std::uint16_t vendor, std::uint16_t product, const AdapterLayout& a) {
     char node[32];
     std::snprintf(node, sizeof node, "bus/usb/001/%03d", devnum);
     char ids[64];
@@ -80,7 +81,7 @@ std::string Record(const std::string& port, int devnum, std::uint16_t vendor, st
 // completed exactly once.
 class EmulatedAdapter {
 public:
-    EmulatedAdapter(sim::QvinChip& chip, const AdapterSpec& spec) : firmware(&chip), spec_(spec) {}
+    EmulatedAdapter(sim::QvinChip& chip, const AdapterLayout& layout) : firmware(&chip), layout_(layout) {}
 
     static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
         return static_cast<EmulatedAdapter*>(self)->Handle(client);
@@ -163,7 +164,7 @@ private:
         if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
             Control(urb, buf->data);
         } else if (!(urb->endpoint & 0x80)) {
-            if (urb->endpoint == spec_.endpoints[0]) firmware.Command({buf->data, static_cast<std::size_t>(urb->buffer_length)});
+            if (urb->endpoint == layout_.endpoints[0]) firmware.Command({buf->data, static_cast<std::size_t>(urb->buffer_length)});
             urb->actual_length = urb->buffer_length;
             if (unplugAfterOut) unplugged = true;
         } else if (stallNextIn) {
@@ -173,7 +174,7 @@ private:
             urb->status = -ENODEV;
         } else {
             std::vector<std::uint8_t> reply;
-            if (spec_.endpoints.size() > 1 && urb->endpoint == spec_.endpoints[1] && !silent)
+            if (layout_.endpoints.size() > 1 && urb->endpoint == layout_.endpoints[1] && !silent)
                 reply = firmware.TakeReply(static_cast<std::size_t>(urb->buffer_length));
             if (shortReply && reply.size() > 1) reply.resize(reply.size() - 1);
             if (reply.empty()) {  // the device NAKs until the host gives up
@@ -210,7 +211,7 @@ private:
         urb->actual_length = static_cast<int>(n);
     }
 
-    AdapterSpec spec_;
+    AdapterLayout layout_;
     std::deque<std::uint64_t> finished_;
     std::vector<std::uint64_t> waiting_;
 };
@@ -225,14 +226,14 @@ protected:
     }
 
     // Builds the testbed (before libusb starts) with a mouse beside the adapter.
-    EmulatedAdapter& Build(const AdapterSpec& spec) {
+    EmulatedAdapter& Build(const AdapterLayout& layout) {
         testbed_ = umockdev_testbed_new();
         EXPECT_TRUE(umockdev_in_mock_environment());
         GError* error = nullptr;
         const std::string records = Record("1-1", 2, 0x046D, 0xC077, kHighSpeed) +
-                                    Record("1-2", 3, kAdapterVendorId, kKappaProductId, spec);
+                                    Record("1-2", 3, kAdapterVendorId, kKappaProductId, layout);
         EXPECT_TRUE(umockdev_testbed_add_from_string(testbed_, records.c_str(), &error)) << (error ? error->message : "");
-        adapter_.emplace(chip_, spec);
+        adapter_.emplace(chip_, layout);
         UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
         g_signal_connect(handler, "handle-ioctl", G_CALLBACK(EmulatedAdapter::OnIoctl), &*adapter_);
         EXPECT_TRUE(umockdev_testbed_attach_ioctl(testbed_, "/dev/bus/usb/001/003", handler, &error))
@@ -262,14 +263,7 @@ protected:
 
     VirtualClock clock_;
     sim::QvinChip chip_{clock_};
-    NoUsbDriver unusedUsb_;
-    class NoPort final : public PortIo {
-    public:
-        PortAccessError Prepare(std::uint16_t) override { return {}; }
-        bool Prepared() const override { return false; }
-        void Out(std::uint16_t, std::uint8_t) override {}
-        std::uint8_t In(std::uint16_t) override { return 0xFF; }
-    } port_;
+    test::IdlePort port_;
     Trace trace_;
     test::MemoryTrace memory_;
     test::RecordedMessages messages_;
@@ -364,13 +358,4 @@ TEST_F(LibusbOnEmulatedAdapter, StallShortReplyTimeoutAndUnplugAreFailedRequests
 }  // namespace
 }  // namespace qvin
 
-int main(int argc, char** argv) {
-    // umockdev can only tell once a testbed exists, so look for its library instead.
-    const char* preload = std::getenv("LD_PRELOAD");
-    if (!preload || !std::strstr(preload, "libumockdev-preload")) {
-        std::puts("not running under umockdev's preload library (LD_PRELOAD=libumockdev-preload.so.0); skipping");
-        return 77;
-    }
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+#include "support/umockdev_main.h"

@@ -183,13 +183,4 @@ TEST_F(PpdevOnEmulatedPort, FailingStatusReadsReadAsAnIdleLine) {
 }  // namespace
 }  // namespace qvin
 
-int main(int argc, char** argv) {
-    // umockdev can only tell once a testbed exists, so look for its library instead.
-    const char* preload = std::getenv("LD_PRELOAD");
-    if (!preload || !std::strstr(preload, "libumockdev-preload")) {
-        std::puts("not running under umockdev's preload library (LD_PRELOAD=libumockdev-preload.so.0); skipping");
-        return 77;
-    }
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+#include "support/umockdev_main.h"
