@@ -9,6 +9,7 @@
 
 #include "core/clock.h"
 #include "core/trace.h"
+#include "core/trace_capture.h"
 #include "device/program.h"
 #include "sim/sim_board.h"
 #include "support/recorded_messages.h"
@@ -16,30 +17,7 @@
 
 namespace qvin::test {
 
-class MemoryTrace {
-public:
-    MemoryTrace() { stream_ = open_memstream(&buf_, &size_); }
-    ~MemoryTrace() {
-        std::fclose(stream_);
-        std::free(buf_);
-    }
-    std::FILE* stream() { return stream_; }
-    // Lines since the last call that start with `prefix`.
-    std::vector<std::string> Take(const std::string& prefix = "") {
-        std::fflush(stream_);
-        std::vector<std::string> lines;
-        std::istringstream in(std::string(buf_ + consumed_, size_ - consumed_));
-        consumed_ = size_;
-        for (std::string line; std::getline(in, line);)
-            if (line.rfind(prefix, 0) == 0) lines.push_back(line);
-        return lines;
-    }
-
-private:
-    char* buf_ = nullptr;
-    std::size_t size_ = 0, consumed_ = 0;
-    std::FILE* stream_;
-};
+using MemoryTrace = TraceCapture;
 
 struct SimProgram {
     explicit SimProgram(sim::ChipOptions options = {})

@@ -1,0 +1,191 @@
+#include <fstream>
+#include <iterator>
+
+#include "device/part_info.h"
+#include "window_fixture.h"
+
+namespace qvin::ui::test {
+namespace {
+
+std::string ReadFile(const std::filesystem::path& f) {
+    std::ifstream in(f, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+int Count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+using Reading = WindowTest;
+
+TEST_F(Reading, StatusFlagsShowEachBitInGreenOrRed) {
+    StartOnUsb();
+    s.board.chip.RaiseStatus(0x0301);
+    Click(w().CmdUpdateStatus);
+    EXPECT_EQ(w().StatusVal, 0x0301);
+    for (const auto& row : w().statusRows()) {
+        const bool alarm = row.mask == 0x0001 || row.mask == 0x0100 || row.mask == 0x0200;
+        EXPECT_EQ(row.flag->caption(), alarm ? "Alarm" : "OK") << row.row->caption();
+        EXPECT_EQ(row.flag->backColor(), alarm ? kRed : kGreen) << row.row->caption();
+    }
+    Click(w().cmdResetAlarm);  // clears the latched alarms, then reads the status again
+    s.board.chip.RaiseStatus(0x0090);  // bits 4 and 7 have no row
+    Click(w().CmdUpdateStatus);
+    for (const auto& row : w().statusRows()) EXPECT_EQ(row.flag->caption(), "OK") << row.row->caption();
+}
+
+TEST_F(Reading, NothingHappensWithoutAnInterface) {
+    Expect("Please select an interface before taking data");
+    s.Start();
+    Frames();
+    Click(w().cmdReadData);
+    Click(w().CmdUpdateStatus);
+    EXPECT_TRUE(Frames().empty());
+    EXPECT_EQ(w().lblNewDataFlag.caption(), "New");  // as created, untouched
+    EXPECT_EQ(w().txtReadReg(2).text(), "");
+}
+
+TEST_F(Reading, ReadOrderAndFormats) {
+    s.board.chip.SetAngle(123.456);
+    StartOnUsb();
+    Frames();
+    Click(w().cmdReadData);
+    std::vector<std::uint16_t> requests;
+    for (std::uint16_t f : Frames())
+        if (f && !(f & 0x8000) && (requests.empty() || requests.back() != f)) requests.push_back(f);
+    EXPECT_EQ(requests, (std::vector<std::uint16_t>{0x0200, 0x0800, 0x0A00, 0x0C00, 0x0E00, 0x3C00}));
+    EXPECT_EQ(w().txtReadReg(7).text(), "123.45");
+    EXPECT_EQ(w().txtReadReg(8).text(), "123.45");
+    EXPECT_EQ(w().txtReadReg(5).text(), "0.000");
+}
+
+using ReadLoop = WindowTest;
+
+TEST_F(ReadLoop, LogsAHeaderAndOneLinePerPassUntilStopped) {
+    StartOnUsb();
+    Click(w().chkDatalog);
+    EXPECT_TRUE(w().LogToFile);
+    // Stop pressed 0.1 s into the run, during a pass's delay slices.
+    s.tk.Queue([&] { w().cmdStop.UserClick(); }, s.clock.NowNs() + 100'000'000);
+    Click(w().CmdRdLoop);
+    EXPECT_FALSE(w().LoopRunning);
+    const std::string log = ReadFile(s.folder / "Datalog_1.txt");
+    EXPECT_EQ(log.rfind("QVIN 27319 Datalog File\r\nDate\t", 0), 0u) << log;
+    EXPECT_NE(log.find("\r\nLoopDelay\t25 mS\r\nSmpl Prd\t1.099 mS\r\nAvg Cnt\t7\r\n"
+                       "Index\tSupply\tADC In\tTemp\tInc360\tInc180\tNew  \tError\tStatus\r\n\tV\tV\tdgrC\tdgr\tdgr\r\n"),
+              std::string::npos)
+        << log;
+    const int lines = Count(log, "\r\n") - 7;
+    EXPECT_GE(lines, 3);
+    EXPECT_LE(lines, 5);
+    EXPECT_EQ(w().lblLoopCount.caption(), std::to_string(lines));
+    EXPECT_NE(log.find("\r\n1\t3."), std::string::npos) << log;
+    EXPECT_EQ(w().txtFileIndex.text(), "2");
+    EXPECT_TRUE(w().chkDatalog.enabled());
+    EXPECT_TRUE(w().CmdRdLoop.enabled());
+    EXPECT_FALSE(w().dataLog().isOpen());
+}
+
+TEST_F(ReadLoop, SelfTestAndReverseRotationAreInTheHeader) {
+    s.board.chip.SetWord(0x34, kSelfTestBit | kReverseRotationBit);
+    StartOnUsb();
+    EXPECT_EQ(w().cmdRotation.caption(), "Reverse");
+    EXPECT_EQ(w().CmdSelfTest.caption(), "Enabled");
+    Click(w().chkDatalog);
+    s.tk.Queue([&] { w().cmdStop.UserClick(); });
+    Click(w().CmdRdLoop);
+    const std::string log = ReadFile(s.folder / "Datalog_1.txt");
+    EXPECT_NE(log.find("Avg Cnt\t7\r\nSelf Test On\r\nReverse Rotate On\r\nIndex"), std::string::npos) << log;
+}
+
+TEST_F(ReadLoop, OddIndexTwoRunsIntoOneFileAndNoLoggingLeavesTheCounterEmpty) {
+    StartOnUsb();
+    Click(w().chkDatalog);
+    w().txtFileIndex.UserType("abc");
+    s.tk.Queue([&] { w().cmdStop.UserClick(); });
+    Click(w().CmdRdLoop);
+    EXPECT_TRUE(std::filesystem::exists(s.folder / "Datalog_abc.txt"));
+    EXPECT_EQ(w().txtFileIndex.text(), "1");  // abc reads as 0
+
+    w().txtFileIndex.UserType("abc");
+    s.tk.Queue([&] { w().cmdStop.UserClick(); });
+    Click(w().CmdRdLoop);
+    EXPECT_EQ(Count(ReadFile(s.folder / "Datalog_abc.txt"), "QVIN 27319 Datalog File"), 2);
+
+    Click(w().chkDatalog);
+    s.tk.Queue([&] { w().cmdStop.UserClick(); });
+    Click(w().CmdRdLoop);
+    EXPECT_EQ(w().lblLoopCount.caption(), "");
+    EXPECT_EQ(w().txtFileIndex.text(), "1");
+}
+
+TEST_F(ReadLoop, LoopDelayIsLimitedAndAnEmptyBoxKeepsThePreviousDelay) {
+    StartOnUsb();
+    Enter(w().txtLoopDelay, "5");
+    EXPECT_EQ(w().txtLoopDelay.text(), "10.0");
+    Enter(w().txtLoopDelay, "45000");
+    EXPECT_EQ(w().txtLoopDelay.text(), "30000.0");
+    w().txtLoopDelay.UserType("45000");
+    s.tk.Queue([&] { w().cmdStop.UserClick(); });
+    Click(w().CmdRdLoop);
+    EXPECT_EQ(w().txtLoopDelay.text(), "45000.0");
+    EXPECT_FLOAT_EQ(w().LoopDelayMs, 45000.0f);
+    w().txtLoopDelay.UserType("");
+    s.tk.Queue([&] { w().cmdStop.UserClick(); });
+    Click(w().CmdRdLoop);
+    EXPECT_EQ(w().txtLoopDelay.text(), "");
+    EXPECT_FLOAT_EQ(w().LoopDelayMs, 45000.0f);
+}
+
+TEST_F(ReadLoop, AdapterLostMidLoopEndsItAndUnticksUsb) {
+    StartOnUsb();
+    s.tk.Queue([&] { s.board.usb.SetUnplugged(0, true); }, s.clock.NowNs() + 60'000'000);
+    Expect("Error Writing SPI");
+    Click(w().CmdRdLoop);
+    EXPECT_FALSE(w().LoopRunning);
+    EXPECT_FALSE(w().mnuUSB.checked());
+}
+
+TEST_F(ReadLoop, UnopenableLogTakesTheErrorPathAndStartWorksAgain) {
+    StartOnUsb();
+    Click(w().chkDatalog);
+    w().txtDlogFile.UserType("no-such-folder/Datalog");
+    Expect("Error Trying to open file " + (s.folder / "no-such-folder/Datalog_1.txt").string());
+    Click(w().CmdRdLoop);
+    EXPECT_FALSE(w().LoopRunning);
+    EXPECT_TRUE(w().chkDatalog.enabled());
+    EXPECT_EQ(w().txtFileIndex.text(), "1");
+    w().txtDlogFile.UserType("Datalog");
+    s.tk.Queue([&] { w().cmdStop.UserClick(); });
+    Click(w().CmdRdLoop);
+    EXPECT_TRUE(std::filesystem::exists(s.folder / "Datalog_1.txt"));
+}
+
+TEST_F(ReadLoop, StartDuringARunningLoopDoesNotNestAnotherLoop) {
+    StartOnUsb();
+    int passesBefore = 0;
+    s.tk.Queue([&] {
+        EXPECT_FALSE(w().CmdRdLoop.enabled());
+        w().CmdRdLoop_Click();  // even called directly, a second loop is refused
+        passesBefore = 1;
+        w().cmdStop.UserClick();
+    });
+    Click(w().CmdRdLoop);
+    EXPECT_EQ(passesBefore, 1);
+    EXPECT_FALSE(w().LoopRunning);
+}
+
+TEST_F(ReadLoop, ExitDuringTheLoopEndsEverything) {
+    StartOnUsb();
+    Click(w().chkDatalog);
+    s.tk.Queue([&] { w().MnuExit.UserClick(); }, s.clock.NowNs() + 50'000'000);
+    Click(w().CmdRdLoop);
+    EXPECT_TRUE(s.app->ended);
+    EXPECT_FALSE(w().dataLog().isOpen());
+    EXPECT_TRUE(std::filesystem::exists(s.folder / kSettingsFileName));
+}
+
+}  // namespace
+}  // namespace qvin::ui::test

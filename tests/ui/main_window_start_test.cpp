@@ -1,0 +1,143 @@
+#include "device/register_access.h"
+#include "window_fixture.h"
+
+namespace qvin::ui::test {
+namespace {
+
+using StartUp = WindowTest;
+
+TEST_F(StartUp, WithoutSettingsFileNoInterfaceIsSelected) {
+    Expect("Please select an interface before taking data");
+    s.Start();
+    EXPECT_EQ(p().settings.InterfaceType, 0);
+    EXPECT_EQ(p().settings.PortAddress, 0);
+    EXPECT_EQ(w().txtLoopDelay.text(), "25.0");
+    EXPECT_FALSE(w().mnuPort.checked());
+    EXPECT_FALSE(w().mnuUSB.checked());
+    EXPECT_EQ(w().caption(), "QVIN27319 Evaluation Software - Rev 2");
+    EXPECT_EQ(s.app->OsName, "WinXP");
+}
+
+TEST_F(StartUp, UsbFoundIsSetUpAndReadTwice) {
+    p().spi.SpiDelay = 7;
+    StartOnUsb();
+    EXPECT_TRUE(w().mnuUSB.checked());
+    EXPECT_TRUE(p().UsbReady());
+    // The adapter got the program's static bits and word delay (start values 120, 25).
+    EXPECT_EQ(s.board.usb.firmware(0)->staticBits(), 120);
+    EXPECT_EQ(s.board.usb.firmware(0)->delay(), 25);
+    EXPECT_EQ(w().lblNewDataFlag.caption(), "New");
+    ExpectSupplyShown(w().txtReadReg(2));
+    EXPECT_EQ(w().txtSmplPrd.text(), "8");
+    EXPECT_EQ(w().txtSamplePeriod.text(), "1.099");
+    EXPECT_EQ(w().txtAvgCnt.text(), "7");
+    EXPECT_EQ(w().txtRollAvg.text(), "256");
+    EXPECT_EQ(w().txtAvgUpdateRate.text(), "0.28");
+    EXPECT_EQ(w().cmdRotation.caption(), "Normal");
+    EXPECT_EQ(w().CmdSelfTest.caption(), "Disabled");
+    EXPECT_FALSE(w().cmdUnlock.visible());
+    EXPECT_FALSE(w().Picture1.ops().empty());
+}
+
+TEST_F(StartUp, UsbSelectedButAbsentOpensTheSelectionWindow) {
+    s.board.usb.Place(0, std::nullopt);
+    Expect("No USB Buffers Found, Please Verify Setup and Restart");  // the load's search
+    Expect("No USB Buffers Found, Please Verify Setup and Restart");  // the window's own search
+    s.tk.Queue([&] { usb().cmdExit.UserClick(); });
+    StartOnUsb();
+    EXPECT_TRUE(usb().loaded());
+    EXPECT_FALSE(usb().visible());
+    EXPECT_TRUE(usb().optUsbPort(4).value());
+    EXPECT_FALSE(p().UsbReady());
+    // Activation finds the interface unusable later: every chip action asks for one.
+    Expect("Please select an interface first");
+    Click(w().cmdNewPart);
+    EXPECT_EQ(p().settings.InterfaceType, 0);
+}
+
+TEST_F(StartUp, UsbOnWindows95IsRefused) {
+    Expect("USB not available for Windows95");
+    Start({2, 0, 0}, {1, 4.0f, 950});
+    EXPECT_EQ(s.app->OsName, "Win95");
+    EXPECT_EQ(p().settings.InterfaceType, 0);
+    EXPECT_FALSE(w().mnuUSB.enabled());
+    EXPECT_FALSE(w().mnuUSB.checked());
+}
+
+TEST_F(StartUp, ParallelPortOnWindowsXpIsPreparedAndReset) {
+    StartOnPort();
+    EXPECT_TRUE(p().GiveIoInstalled);
+    EXPECT_TRUE(s.board.port.Prepared());
+    EXPECT_TRUE(w().mnuPort.checked());
+    ExpectSupplyShown(w().txtReadReg(2));
+}
+
+TEST_F(StartUp, ParallelPortOnWindows98IsUsedWithoutPreparation) {
+    s.trace.Attach(s.capture.stream());
+    Start({1, 0x378, 0}, {1, 4.1f, 2222});
+    EXPECT_EQ(s.app->OsName, "Win98");
+    EXPECT_FALSE(p().GiveIoInstalled);
+    EXPECT_FALSE(s.board.port.Prepared());
+    // The activation still ticks the menu entry.
+    EXPECT_TRUE(w().mnuPort.checked());
+}
+
+TEST(OsIdentification, FourNamesFromPlatformVersionAndBuild) {
+    struct Case {
+        SystemFacts facts;
+        const char* name;
+    };
+    const Case cases[] = {{{1, 4.0f, 2000}, "Win95"}, {{1, 4.1f, 2001}, "Win98"}, {{2, 5.0f, 2195}, "WinNT"}, {{2, 5.1f, 2600}, "WinXP"}};
+    for (const Case& c : cases) {
+        SimSession s(std::filesystem::temp_directory_path() / "qvin-ui-os");
+        s.tk.ExpectMessage("Please select an interface before taking data");
+        s.Start(c.facts);
+        EXPECT_EQ(s.app->OsName, c.name);
+        EXPECT_TRUE(s.tk.failures.empty());
+        std::filesystem::remove_all(s.folder);
+    }
+}
+
+using InterfaceCheck = WindowTest;
+
+TEST_F(InterfaceCheck, PortWithoutAddressIsNoInterface) {
+    StartOnPort();
+    p().settings.PortAddress = 0;
+    Expect("Please select an interface first");
+    EXPECT_FALSE(w().Check_Interface());
+    EXPECT_EQ(p().settings.InterfaceType, 0);
+    EXPECT_FALSE(w().mnuPort.checked());
+    EXPECT_FALSE(w().mnuUSB.checked());
+}
+
+TEST_F(InterfaceCheck, LostAdapterIsNoInterfaceAndWindowsAreRefused) {
+    StartOnUsb();
+    p().SetUsbReady(false);
+    Expect("Please select an interface first");
+    Click(w().MnuAbout);
+    EXPECT_EQ(p().settings.InterfaceType, 0);
+}
+
+TEST_F(InterfaceCheck, WindowsNotBuiltYetSaySo) {
+    StartOnUsb();
+    Expect("The Alarms window is not available in this version yet.");
+    Click(w().MnuAlarms);
+}
+
+using Exit = WindowTest;
+
+TEST_F(Exit, SavesTheSettingsAndEnds) {
+    StartOnPort();
+    p().settings.FactoryMode = 2;
+    Click(w().MnuExit);
+    EXPECT_TRUE(s.app->ended);
+    EXPECT_FALSE(w().visible());
+    Settings saved;
+    ReadConfig(saved, s.folder / kSettingsFileName);
+    EXPECT_EQ(saved.InterfaceType, 1);
+    EXPECT_EQ(saved.PortAddress, 0x378);
+    EXPECT_EQ(saved.FactoryMode, 2);
+}
+
+}  // namespace
+}  // namespace qvin::ui::test

@@ -1,0 +1,62 @@
+#pragma once
+// One run of the windowed program: the program context, the toolkit, the windows and the
+// facts the windows take from the system (operating-system identification, the program's
+// folder for data logs and help).
+
+#include <filesystem>
+#include <string>
+
+#include "device/program.h"
+#include "ui/interface/frm_port.h"
+#include "ui/interface/frm_usb_select.h"
+#include "ui/main/frm_qvin27319.h"
+#include "ui/toolkit.h"
+
+namespace qvin::ui {
+
+// What the system reports about itself.
+struct SystemFacts {
+    int platform = 2;      // 1 is the Windows 95/98 family
+    float version = 5.1f;
+    int build = 2600;
+};
+
+// Linux needs its port prepared (ppdev) and has USB: it classifies as the NT family.
+inline SystemFacts LinuxSystemFacts() { return {2, 5.1f, 2600}; }
+
+struct AppConfig {
+    std::filesystem::path programFolder;  // data logs and the help file
+    std::filesystem::path settingsFile = kSettingsFileName;
+    SystemFacts system = LinuxSystemFacts();
+};
+
+class App {
+public:
+    App(Program& p, Toolkit& tk, AppConfig config);
+
+    // After StartProgram: shows the main window; returns when the program ends.
+    void Run();
+    // Loads and activates the main window without waiting for it to close (tests and
+    // scripts drive it from there).
+    void Start();
+
+    Program& p;
+    Toolkit& tk;
+    AppConfig config;
+
+    // Operating-system identification, set by the main window's load.
+    float OsPlatform = 0, OsVersion = 0, OsBuild = 0;
+    std::string OsName;
+
+    frmQvin27319 main;
+    frmPort port;
+    frmUSBselect usbSelect;
+
+    // Set by the exit sequence; loops and handlers stop at their next check.
+    bool ended = false;
+
+    // A menu entry whose window is not part of this version yet.
+    void NotAvailable(const std::string& window);
+};
+
+}  // namespace qvin::ui

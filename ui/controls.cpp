@@ -1,0 +1,110 @@
+#include "ui/controls.h"
+
+#include <algorithm>
+
+namespace qvin::ui {
+
+bool Control::Usable() const {
+    for (const Control* c = this; c; c = c->container_)
+        if (!c->enabled_ || !c->visible_) return false;
+    return true;
+}
+
+void Button::UserClick() {
+    if (Usable() && onClick) onClick();
+}
+
+void TextBox::UserType(std::string t) {
+    if (Usable()) SetText(std::move(t));
+}
+
+void TextBox::UserKeyDown(int keyCode, int shift) {
+    if (Usable() && onKeyDown) onKeyDown(keyCode, shift);
+}
+
+void ScrollBar::SetValue(int v) {
+    v = std::clamp(v, min_, max_);
+    if (v == value_) return;
+    value_ = v;
+    Notify();
+    if (onChange) onChange();
+}
+
+void ScrollBar::UserMove(int v) {
+    if (Usable()) SetValue(v);
+}
+
+void CheckBox::SetValue(int v) {
+    v = v ? 1 : 0;
+    if (v == value_) return;
+    value_ = v;
+    Notify();
+    if (onClick) onClick();
+}
+
+void CheckBox::UserClick() {
+    if (Usable()) SetValue(value_ ? 0 : 1);
+}
+
+void OptionButton::Select() {
+    if (group_) {
+        for (OptionButton* other : *group_)
+            if (other != this) other->Set(other->value_, false);
+    }
+    Set(value_, true);
+    if (onClick) onClick();
+}
+
+void OptionButton::UserClick() {
+    if (Usable()) Select();
+}
+
+void ComboBox::Clear() {
+    items_.clear();
+    listIndex_ = -1;
+    Notify();
+}
+
+void ComboBox::AddItem(std::string item) {
+    items_.push_back(std::move(item));
+    Notify();
+}
+
+void ComboBox::UserSelect(int i) {
+    if (!Usable() || i < 0 || i >= static_cast<int>(items_.size())) return;
+    listIndex_ = i;
+    text_ = items_[static_cast<std::size_t>(i)];
+    Notify();
+    if (onClick) onClick();
+}
+
+void MenuItem::UserClick() {
+    if (Usable() && onClick) onClick();
+}
+
+void PictureBox::Cls() {
+    ops_.clear();
+    Notify();
+}
+
+void PictureBox::Circle(float x, float y, float r) {
+    ops_.push_back({DrawOp::Circle, x, y, r, 0});
+    Notify();
+}
+
+void PictureBox::Line(float x1, float y1, float x2, float y2) {
+    ops_.push_back({DrawOp::Line, x1, y1, x2, y2});
+    Notify();
+}
+
+void PictureBox::SetDrawWidth(float w) {
+    drawWidth_ = w;
+    ops_.push_back({DrawOp::LineWidth, w, 0, 0, 0});
+    Notify();
+}
+
+void PictureBox::UserKeyDown(int keyCode, int shift) {
+    if (Usable() && onKeyDown) onKeyDown(keyCode, shift);
+}
+
+}  // namespace qvin::ui

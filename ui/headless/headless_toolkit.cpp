@@ -1,0 +1,98 @@
+#include "ui/headless/headless_toolkit.h"
+
+#include <algorithm>
+
+namespace qvin::ui {
+
+namespace {
+std::string Shown(std::string_view text, std::string_view title) {
+    return std::string(title.empty() ? kAppTitle : title) + ": " + std::string(text);
+}
+}  // namespace
+
+void HeadlessToolkit::Queue(std::function<void()> action, std::int64_t atNs) {
+    queue_.push_back({std::move(action), atNs});
+}
+
+void HeadlessToolkit::ExpectMessage(std::string text, std::string title) {
+    expected_.emplace_back(std::move(text), std::move(title));
+}
+
+void HeadlessToolkit::Message(std::string_view text, std::string_view title) {
+    shown.push_back(Shown(text, title));
+    if (expected_.empty()) {
+        failures.push_back("unexpected message box: " + std::string(text));
+        return;
+    }
+    const auto [want, wantTitle] = expected_.front();
+    expected_.pop_front();
+    if (want != text || (!wantTitle.empty() && wantTitle != (title.empty() ? kAppTitle : title)))
+        failures.push_back("message box showed \"" + Shown(text, title) + "\", expected \"" + want + "\"");
+}
+
+bool HeadlessToolkit::Question(std::string_view text, std::string_view title) {
+    shown.push_back(Shown(text, title));
+    if (answers_.empty()) {
+        failures.push_back("unanswered question: " + std::string(text));
+        return false;
+    }
+    const bool yes = answers_.front();
+    answers_.pop_front();
+    return yes;
+}
+
+bool HeadlessToolkit::RunDue() {
+    for (auto it = queue_.begin(); it != queue_.end(); ++it) {
+        if (it->atNs <= clock_.NowNs()) {
+            const std::function<void()> action = std::move(it->run);
+            queue_.erase(it);
+            Do(action);
+            return true;
+        }
+    }
+    return false;
+}
+
+void HeadlessToolkit::Do(const std::function<void()>& action) {
+    action();
+    RunActivations();
+}
+
+void HeadlessToolkit::RunActivations() {
+    while (!toActivate_.empty()) {
+        Window* w = toActivate_.front();
+        toActivate_.erase(toActivate_.begin());
+        if (w->visible()) w->ActivateNow();
+    }
+}
+
+void HeadlessToolkit::DoEvents() {
+    // Only what is due now: a queued action for later waits for the clock.
+    const std::size_t limit = queue_.size();
+    for (std::size_t i = 0; i < limit && RunDue(); ++i) {
+    }
+    RunActivations();
+}
+
+void HeadlessToolkit::PostActivate(Window& w) {
+    if (std::find(toActivate_.begin(), toActivate_.end(), &w) == toActivate_.end()) toActivate_.push_back(&w);
+}
+
+void HeadlessToolkit::ShowModal(Window& w) {
+    w.BeginShow();
+    w.ActivateNow();
+    while (w.visible()) {
+        if (RunDue()) continue;
+        if (!queue_.empty()) {  // the next action is for later: let the time pass
+            std::int64_t next = queue_.front().atNs;
+            for (const Action& a : queue_) next = std::min(next, a.atNs);
+            clock_.SpinUntil(next);
+            continue;
+        }
+        if (moreActions && moreActions()) continue;
+        failures.push_back(w.name() + " is still open and no user action is left to close it");
+        w.Hide();
+    }
+}
+
+}  // namespace qvin::ui

@@ -1,0 +1,71 @@
+#pragma once
+// A toolkit without a screen, for tests and scripted scenarios. The user's side is
+// scripted: actions are queued (optionally not before a given simulated time) and run
+// when a window processes pending events or waits as a modal window; message boxes must
+// be expected, and questions answered, in advance. Anything unexpected is recorded as a
+// failure with what was seen.
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/clock.h"
+#include "ui/toolkit.h"
+#include "ui/window.h"
+
+namespace qvin::ui {
+
+class HeadlessToolkit final : public Toolkit {
+public:
+    explicit HeadlessToolkit(VirtualClock& clock) : clock_(clock) {}
+
+    // A user action to run at the next chance, or not before `atNs` of simulated time.
+    void Queue(std::function<void()> action, std::int64_t atNs = 0);
+    // The next message box must show `text` (and `title`, when given); it is answered OK.
+    void ExpectMessage(std::string text, std::string title = {});
+    // The next question is answered Yes (true) or No.
+    void AnswerNext(bool yes) { answers_.push_back(yes); }
+    // Runs an action as a user would cause it, then any activation it left pending.
+    void Do(const std::function<void()>& action);
+    // Supplies further user actions while a modal window waits and nothing is queued
+    // (the script runner's next line); returns false when there are none.
+    std::function<bool()> moreActions;
+
+    std::vector<std::string> failures;     // unexpected boxes, windows left open, ...
+    std::vector<std::string> shown;        // every message box, as "title: text"
+    std::vector<std::string> helpOpened;
+    int busyChanges = 0;
+    bool busy = false;
+
+    // Toolkit.
+    void Message(std::string_view text, std::string_view title = {}) override;
+    bool Question(std::string_view text, std::string_view title = {}) override;
+    void SetBusy(bool b) override {
+        busy = b;
+        ++busyChanges;
+    }
+    void DoEvents() override;
+    void ShowModal(Window& w) override;
+    void PostActivate(Window& w) override;
+    void OpenHelp(const std::string& path) override { helpOpened.push_back(path); }
+
+    bool pendingActions() const { return !queue_.empty(); }
+
+private:
+    struct Action {
+        std::function<void()> run;
+        std::int64_t atNs;
+    };
+    bool RunDue();
+    void RunActivations();
+
+    VirtualClock& clock_;
+    std::deque<Action> queue_;
+    std::deque<std::pair<std::string, std::string>> expected_;
+    std::deque<bool> answers_;
+    std::vector<Window*> toActivate_;
+};
+
+}  // namespace qvin::ui

@@ -1,0 +1,31 @@
+#include "ui/headless/sim_session.h"
+
+namespace qvin::ui {
+
+SimSession::SimSession(std::filesystem::path folderPath, sim::ChipOptions chip)
+    : folder(std::move(folderPath)), board(clock, &trace, chip), tk(clock), p(clock, board.port, board.usb, trace, tk) {
+    std::filesystem::create_directories(folder);
+    trace.Attach(capture.stream());
+}
+
+void SimSession::WriteSettings(const Settings& s) { SaveConfig(s, folder / kSettingsFileName); }
+
+void SimSession::Start(SystemFacts system) {
+    AppConfig config;
+    config.programFolder = folder;
+    config.settingsFile = folder / kSettingsFileName;
+    config.system = system;
+    app = std::make_unique<App>(p, tk, config);
+    StartProgram(p, config.settingsFile);
+    tk.Do([this] { app->Start(); });
+    capture.Take();
+}
+
+std::vector<std::uint16_t> SimSession::TakeFrames() {
+    std::vector<std::uint16_t> frames;
+    for (const std::string& line : capture.Take("spi "))
+        frames.push_back(static_cast<std::uint16_t>(std::stoul(line.substr(4, 4), nullptr, 16)));
+    return frames;
+}
+
+}  // namespace qvin::ui

@@ -1,0 +1,42 @@
+#pragma once
+// The windowed program on the simulated board under the headless toolkit and the
+// virtual clock, in a folder of its own (settings file, data logs): what window tests and
+// scripted scenarios run against.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "core/clock.h"
+#include "core/trace.h"
+#include "core/trace_capture.h"
+#include "device/program.h"
+#include "sim/sim_board.h"
+#include "ui/app.h"
+#include "ui/headless/headless_toolkit.h"
+
+namespace qvin::ui {
+
+class SimSession {
+public:
+    // `folder` is created if needed; it is the program folder and holds the settings file.
+    explicit SimSession(std::filesystem::path folder, sim::ChipOptions chip = {});
+
+    // Writes the settings file the program will read at start.
+    void WriteSettings(const Settings& s);
+    // The start sequence, then the main window's load and activation.
+    void Start(SystemFacts system = LinuxSystemFacts());
+    // The MOSI words the chip has seen since the last call.
+    std::vector<std::uint16_t> TakeFrames();
+
+    std::filesystem::path folder;
+    VirtualClock clock;
+    TraceCapture capture;
+    Trace trace;
+    sim::SimBoard board;
+    HeadlessToolkit tk;
+    Program p;
+    std::unique_ptr<App> app;
+};
+
+}  // namespace qvin::ui

@@ -1,0 +1,152 @@
+#pragma once
+// The main evaluation window: interface preparation at load, the part's set-up display,
+// single and continuous reads with the data log, the angle dial, the setting controls
+// and the menus. Controls and handlers carry the names the window has always used.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "device/data_log.h"
+#include "ui/controls.h"
+#include "ui/window.h"
+
+namespace qvin::ui {
+
+class App;
+
+class frmQvin27319 : public Window {
+public:
+    explicit frmQvin27319(App& app);
+
+    // Public methods other windows call.
+    bool Check_Interface();
+    void Draw_Angle();
+
+    // Handlers.
+    void Form_Activate() override;
+    void cmdNewPart_Click();
+    void cmdReadData_Click();
+    void CmdUpdateStatus_Click();
+    void CmdRdLoop_Click();
+    void cmdStop_Click();
+    void chkDatalog_Click();
+    void chkResetBeforeRead_Click();
+    void txtLoopDelay_KeyDown(int keyCode, int shift);
+    void hscAuxDAC_Change();
+    void txtAuxDacIn_KeyDown(int keyCode, int shift);
+    void txtAuxDacOut_KeyDown(int keyCode, int shift);
+    void hscSmplPrd_Change();
+    void hscAvgCnt_Change();
+    void hscPowerdown_Change();
+    void cmdPowerDown_Click();
+    void cmdRotation_Click();
+    void CmdSelfTest_Click();
+    void cmdResetAlarm_Click();
+    void cmdUnlock_Click();
+    void cmdResetFactory_Click();
+    void mnuPort_Click();
+    void mnuUSB_Click();
+    void MnuAlarms_Click();
+    void MnuCal_Click();
+    void MnuGpioMsc_Click();
+    void mnuRegister_Click();
+    void MnuAbout_Click();
+    void mnuHelp_Click();
+    void MnuExit_Click();
+    void picLogo_KeyDown(int keyCode, int shift);
+    void UserClose() override { MnuExit_Click(); }
+
+    // Window variables.
+    bool LoopRunning = false;
+    float SamplePeriodMs = 0;
+    float AvgPeriodMs = 0;
+    bool LogToFile = false;
+    float LoopDelayMs = 25.0f;
+    std::int32_t StatusVal = 0;
+    float PowerDownSec = 0;
+
+    // Controls.
+    Button cmdResetFactory{"cmdResetFactory"};
+    PictureBox Picture1{"Picture1", 200, 200};
+    Button cmdNewPart{"cmdNewPart"};
+    Frame FrmStatus{"FrmStatus"};
+    Button CmdUpdateStatus{"CmdUpdateStatus"}, cmdResetAlarm{"cmdResetAlarm"};
+    Label lblLowSupply{"lblLowSupply"}, lblLowSupplyFlag{"lblLowSupplyFlag"};
+    Label lblHighSupply{"lblHighSupply"}, lblHighSupplyFlag{"lblHighSupplyFlag"};
+    Label lblWriteFail{"lblWriteFail"}, lblWriteFailFlag{"lblWriteFailFlag"};
+    Label Label20{"Label20"}, lblSpiWriteFlag{"lblSpiWriteFlag"};
+    Label lblAlarm1Set{"lblAlarm1Set"}, lblAlarm1SetFlag{"lblAlarm1SetFlag"};
+    Label lblAlarm2Set{"lblAlarm2Set"}, lblAlarm2SetFlag{"lblAlarm2SetFlag"};
+    Label lblSelfTestFail{"lblSelfTestFail"}, lblSelfTestFailFlag{"lblSelfTestFailFlag"};
+    Label lblInvalidOrientation{"lblInvalidOrientation"}, lblInvalidOrientationFlag{"lblInvalidOrientationFlag"};
+    Frame frameRotation{"frameRotation"};
+    Button cmdRotation{"cmdRotation"};
+    Button cmdUnlock{"cmdUnlock"};
+    Frame frameSelfTest{"frameSelfTest"};
+    Button CmdSelfTest{"CmdSelfTest"};
+    PictureBox picLogo{"picLogo", 120, 60};
+    Frame framePowerdown{"framePowerdown"};
+    ScrollBar hscPowerdown{"hscPowerdown", 0, 255, 1, 8};
+    TextBox txtPowerDown{"txtPowerDown"}, txtPwrMde{"txtPwrMde"};
+    Button cmdPowerDown{"cmdPowerDown"};
+    Label Label21{"Label21"};
+    Frame frameSampleRate{"frameSampleRate"};
+    Frame frameAvgCnt{"frameAvgCnt"};
+    ScrollBar hscAvgCnt{"hscAvgCnt", 0, 8, 1, 1};
+    TextBox txtAvgCnt{"txtAvgCnt"}, txtRollAvg{"txtRollAvg"}, txtAvgUpdateRate{"txtAvgUpdateRate"};
+    Label Label19{"Label19"}, Label6{"Label6"};
+    Frame frameSmplPrd{"frameSmplPrd"};
+    ScrollBar hscSmplPrd{"hscSmplPrd", 1, 255, 1, 8};
+    TextBox txtSmplPrd{"txtSmplPrd"}, txtSamplePeriod{"txtSamplePeriod"};
+    Label Label5{"Label5"};
+    Frame frameAuxDac{"frameAuxDac"};
+    ScrollBar hscAuxDAC{"hscAuxDAC", 0, 4095, 1, 16};
+    TextBox txtAuxDacIn{"txtAuxDacIn"}, txtAuxDacOut{"txtAuxDacOut"};
+    Label Label1{"Label1"};
+    Frame frameDataReg{"frameDataReg"};
+    ControlArray<Label> lblReadReg;
+    ControlArray<TextBox> txtReadReg;
+    Button cmdReadData{"cmdReadData"};
+    Label lblNewData{"lblNewData"}, lblNewDataFlag{"lblNewDataFlag"};
+    Label lblErrorAlarm{"lblErrorAlarm"}, lblErrorAlarmFlag{"lblErrorAlarmFlag"};
+    Frame frameLoopRun{"frameLoopRun"};
+    Button CmdRdLoop{"CmdRdLoop"}, cmdStop{"cmdStop"};
+    TextBox txtLoopDelay{"txtLoopDelay"};
+    Label Label23{"Label23"};
+    CheckBox chkDatalog{"chkDatalog"}, chkResetBeforeRead{"chkResetBeforeRead"};
+    Label Label2{"Label2"};
+    TextBox txtDlogFile{"txtDlogFile"}, txtFileIndex{"txtFileIndex"};
+    Label Label3{"Label3"}, lblLoopCount{"lblLoopCount"};
+
+    MenuItem mnuInterface{"mnuInterface"}, mnuPort{"mnuPort"}, mnuUSB{"mnuUSB"};
+    MenuItem MnuAlarms{"MnuAlarms"}, MnuCal{"MnuCal"}, MnuGpioMsc{"MnuGpioMsc"}, mnuRegister{"mnuRegister"};
+    MenuItem MnuAbout{"MnuAbout"}, mnuHelp{"mnuHelp"}, MnuExit{"MnuExit"};
+
+    // The status flag labels in the order they are updated, with their bits.
+    struct StatusRow {
+        Label* row;
+        Label* flag;
+        std::int32_t mask;
+    };
+    const std::vector<StatusRow>& statusRows() const { return statusRows_; }
+
+    // The data log of a running loop, open while a logging loop runs.
+    DataLogFile& dataLog() { return log_; }
+
+protected:
+    void Form_Load() override;
+
+private:
+    void BuildControls();
+    void SetFlag(Label& flag, bool alarm);
+    // Lets pending events run; false once the program has ended.
+    bool Pump();
+    std::filesystem::path LogFileName() const;
+
+    App& app_;
+    std::vector<StatusRow> statusRows_;
+    DataLogFile log_;
+};
+
+}  // namespace qvin::ui

@@ -1,0 +1,400 @@
+#include "ui/script/ui_script.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <unistd.h>
+#include <vector>
+
+#include "core/hex_text.h"
+#include "core/number_text.h"
+#include "ui/headless/sim_session.h"
+
+namespace qvin::ui {
+
+namespace {
+
+struct ScriptError {
+    std::string message;
+};
+
+// Splits a line into words; "quoted text" is one word, with \t, \r, \n and \" inside.
+std::vector<std::string> Words(const std::string& line) {
+    std::vector<std::string> words;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+        if (i >= line.size() || line[i] == '#') break;
+        std::string w;
+        if (line[i] == '"') {
+            ++i;
+            while (i < line.size() && line[i] != '"') {
+                if (line[i] == '\\' && i + 1 < line.size()) {
+                    const char e = line[++i];
+                    w += e == 't' ? '\t' : e == 'r' ? '\r' : e == 'n' ? '\n' : e;
+                } else {
+                    w += line[i];
+                }
+                ++i;
+            }
+            if (i >= line.size()) throw ScriptError{"unterminated quoted text"};
+            ++i;
+        } else {
+            while (i < line.size() && line[i] != ' ' && line[i] != '\t') w += line[i++];
+        }
+        words.push_back(w);
+    }
+    return words;
+}
+
+long long Number(const std::string& text) {
+    std::size_t used = 0;
+    long long v = 0;
+    try {
+        v = std::stoll(text, &used, 0);
+    } catch (...) {
+        throw ScriptError{"not a number: " + text};
+    }
+    if (used != text.size()) throw ScriptError{"not a number: " + text};
+    return v;
+}
+
+std::string ColorName(Color c) {
+    if (c == kGreen) return "green";
+    if (c == kRed) return "red";
+    return std::to_string(c);
+}
+
+class Interpreter {
+public:
+    Interpreter(std::string name, std::ostream& out, std::ostream& err) : name_(std::move(name)), out_(out), err_(err) {
+        char pattern[] = "/tmp/qvin-uiscript-XXXXXX";
+        const char* dir = mkdtemp(pattern);
+        if (!dir) throw ScriptError{"cannot create a working folder"};
+        folder_ = dir;
+        session_ = std::make_unique<SimSession>(folder_);
+    }
+    ~Interpreter() {
+        std::error_code ec;
+        std::filesystem::remove_all(folder_, ec);
+    }
+
+    int Run(const std::string& text) {
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) lines_.push_back(line);
+        session_->tk.moreActions = [this] { return Step(); };
+        while (!failed_ && next_ < lines_.size()) Step();
+        if (!failed_) CheckToolkit("at the end");
+        if (!failed_) {
+            out_ << name_ << ": all expectations held\n";
+            return 0;
+        }
+        return 1;
+    }
+
+private:
+    // Runs the next line; false when there is none (or a failure stopped the script).
+    bool Step() {
+        if (failed_ || next_ >= lines_.size()) return false;
+        const std::size_t number = ++next_;
+        try {
+            const std::vector<std::string> w = Words(lines_[number - 1]);
+            if (!w.empty()) Execute(w);
+            if (started_) CheckToolkit("");
+        } catch (const ScriptError& e) {
+            Fail(number, e.message);
+        }
+        return !failed_;
+    }
+
+    void Fail(std::size_t line, const std::string& message) {
+        if (failed_) return;
+        failed_ = true;
+        err_ << name_ << ":" << line << ": " << message << "\n    " << lines_[line - 1] << "\n";
+    }
+
+    void CheckToolkit(const char* where) {
+        HeadlessToolkit& tk = session_->tk;
+        if (!tk.failures.empty()) {
+            const std::string f = tk.failures.front();
+            tk.failures.clear();
+            if (*where) {
+                failed_ = true;
+                err_ << name_ << ": " << where << ": " << f << "\n";
+            } else {
+                throw ScriptError{f};
+            }
+        }
+    }
+
+    std::pair<Window*, Control*> Lookup(const std::string& path) {
+        const std::size_t dot = path.find('.');
+        Window* w = FindWindow(path.substr(0, dot));
+        if (dot == std::string::npos) return {w, nullptr};
+        Control* c = w->Find(path.substr(dot + 1));
+        if (!c) throw ScriptError{"no control " + path};
+        return {w, c};
+    }
+
+    Window* FindWindow(const std::string& name) {
+        if (!session_->app) throw ScriptError{"the program has not been started (use start)"};
+        App& app = *session_->app;
+        if (name == "frmQvin27319") return &app.main;
+        if (name == "frmPort") return &app.port;
+        if (name == "frmUSBselect") return &app.usbSelect;
+        throw ScriptError{"no window " + name};
+    }
+
+    std::int16_t Register(const std::string& text) {
+        const RegisterMap& map = session_->p.map;
+        if (!text.empty() && std::isdigit(static_cast<unsigned char>(text[0]))) {
+            const long long i = Number(text);
+            if (RegisterMap::Valid(static_cast<int>(i))) return static_cast<std::int16_t>(i);
+        }
+        for (int i = 1; i <= kRegisterCount; ++i) {
+            std::string n = map[i].RegName;
+            while (!n.empty() && n.back() == ' ') n.pop_back();
+            if (n == text && n != "N/A") return static_cast<std::int16_t>(i);
+        }
+        throw ScriptError{"no register " + text};
+    }
+
+    std::uint8_t Address(const std::string& reg) {
+        if (session_->p.map[1].RegName.empty()) InitRegisterTable(session_->p.map);
+        return static_cast<std::uint8_t>(session_->p.map[Register(reg)].RegAddr);
+    }
+
+    std::function<void()> Action(const std::vector<std::string>& w, std::size_t at) {
+        const std::string& verb = w.at(at);
+        auto need = [&](std::size_t n) {
+            if (w.size() < at + 1 + n) throw ScriptError{verb + " needs " + std::to_string(n) + " argument(s)"};
+        };
+        if (verb == "close") {
+            need(1);
+            Window* win = Lookup(w[at + 1]).first;
+            return [win] { win->UserClose(); };
+        }
+        need(1);
+        Control* c = Lookup(w[at + 1]).second;
+        if (!c) throw ScriptError{verb + " needs a control"};
+        if (verb == "click") {
+            if (auto* b = dynamic_cast<Button*>(c)) return [b] { b->UserClick(); };
+            if (auto* m = dynamic_cast<MenuItem*>(c)) return [m] { m->UserClick(); };
+            if (auto* k = dynamic_cast<CheckBox*>(c)) return [k] { k->UserClick(); };
+            if (auto* o = dynamic_cast<OptionButton*>(c)) return [o] { o->UserClick(); };
+            throw ScriptError{w[at + 1] + " cannot be clicked"};
+        }
+        if (verb == "type" || verb == "enter" || verb == "key") {
+            if (verb == "type") need(2);
+            if (verb == "key") need(2);
+            auto* t = dynamic_cast<TextBox*>(c);
+            auto* pic = dynamic_cast<PictureBox*>(c);
+            if (verb == "type") {
+                if (!t) throw ScriptError{w[at + 1] + " is not a text box"};
+                const std::string text = w[at + 2];
+                return [t, text] { t->UserType(text); };
+            }
+            int code = kKeyEnter, shift = 0;
+            if (verb == "key") {
+                code = static_cast<int>(Number(w[at + 2]));
+                for (std::size_t i = at + 3; i < w.size(); ++i) {
+                    if (w[i] == "ctrl") shift |= kCtrlMask;
+                    else if (w[i] == "shift") shift |= kShiftMask;
+                    else if (w[i] == "alt") shift |= kAltMask;
+                    else throw ScriptError{"unknown modifier " + w[i]};
+                }
+            }
+            if (t) return [t, code, shift] { t->UserKeyDown(code, shift); };
+            if (pic) return [pic, code, shift] { pic->UserKeyDown(code, shift); };
+            throw ScriptError{w[at + 1] + " takes no keys"};
+        }
+        if (verb == "scroll") {
+            need(2);
+            auto* s = dynamic_cast<ScrollBar*>(c);
+            if (!s) throw ScriptError{w[at + 1] + " is not a scroll bar"};
+            const int v = static_cast<int>(Number(w[at + 2]));
+            return [s, v] { s->UserMove(v); };
+        }
+        throw ScriptError{"unknown action " + verb};
+    }
+
+    void Execute(const std::vector<std::string>& w) {
+        const std::string& cmd = w[0];
+        SimSession& s = *session_;
+        if (cmd == "settings") {
+            Settings st;
+            for (std::size_t i = 1; i + 1 < w.size(); i += 2) {
+                if (w[i] == "interface") st.InterfaceType = static_cast<std::int16_t>(Number(w[i + 1]));
+                else if (w[i] == "port") st.PortAddress = HexToShort(w[i + 1]);
+                else if (w[i] == "factory") st.FactoryMode = static_cast<std::int16_t>(Number(w[i + 1]));
+                else throw ScriptError{"unknown setting " + w[i]};
+            }
+            s.WriteSettings(st);
+        } else if (cmd == "os") {
+            if (w.size() != 2) throw ScriptError{"os needs a name"};
+            if (w[1] == "Win95") system_ = {1, 4.0f, 950};
+            else if (w[1] == "Win98") system_ = {1, 4.1f, 2222};
+            else if (w[1] == "WinNT") system_ = {2, 4.0f, 1381};
+            else if (w[1] == "WinXP") system_ = {2, 5.1f, 2600};
+            else throw ScriptError{"unknown system " + w[1]};
+        } else if (cmd == "angle") {
+            s.board.chip.SetAngle(LeadingNumber(w.at(1)));
+        } else if (cmd == "chip") {
+            if (w.size() != 3) throw ScriptError{"chip needs a register and a value"};
+            s.board.chip.SetWord(Address(w[1]), static_cast<std::uint16_t>(Number(w[2])));
+        } else if (cmd == "chip-output") {
+            if (w.size() != 3) throw ScriptError{"chip-output needs a register and a raw word"};
+            s.board.chip.OverrideOutput(Address(w[1]), static_cast<std::uint16_t>(Number(w[2])));
+        } else if (cmd == "status") {
+            s.board.chip.RaiseStatus(static_cast<std::uint16_t>(Number(w.at(1))));
+        } else if (cmd == "adapter") {
+            if (w.size() != 3) throw ScriptError{"adapter needs a device number and present|absent|unplugged"};
+            const int dev = static_cast<int>(Number(w[1]));
+            if (w[2] == "present") s.board.usb.Place(dev, sim::SimUsbDevice{});
+            else if (w[2] == "absent") s.board.usb.Place(dev, std::nullopt);
+            else if (w[2] == "unplugged") s.board.usb.SetUnplugged(dev, true);
+            else throw ScriptError{"unknown adapter state " + w[2]};
+        } else if (cmd == "start") {
+            started_ = true;
+            s.Start(system_);
+            s.capture.Take();
+        } else if (cmd == "message") {
+            if (w.size() < 2 || w.size() > 3) throw ScriptError{"message needs its text (and optionally a title)"};
+            s.tk.ExpectMessage(w[1], w.size() == 3 ? w[2] : "");
+        } else if (cmd == "answer") {
+            s.tk.AnswerNext(w.at(1) == "yes");
+        } else if (cmd == "wait") {
+            s.clock.Advance(static_cast<std::int64_t>(LeadingNumber(w.at(1)) * 1e6));
+        } else if (cmd == "after") {
+            if (w.size() < 3) throw ScriptError{"after needs a time and an action"};
+            const auto at = s.clock.NowNs() + static_cast<std::int64_t>(LeadingNumber(w[1]) * 1e6);
+            s.tk.Queue(Action(w, 2), at);
+        } else if (cmd == "mark") {
+            s.capture.Take();
+        } else if (cmd == "expect") {
+            Expect(w);
+        } else {
+            s.tk.Do(Action(w, 0));
+        }
+    }
+
+    void Expect(const std::vector<std::string>& w) {
+        SimSession& s = *session_;
+        if (w.size() < 2) throw ScriptError{"expect what?"};
+        if (w[1] == "interface") {
+            const long long want = Number(w.at(2));
+            if (s.p.settings.InterfaceType != want)
+                throw ScriptError{"interface is " + std::to_string(s.p.settings.InterfaceType)};
+            return;
+        }
+        if (w[1] == "chip") {
+            if (w.size() != 4) throw ScriptError{"expect chip needs a register and a value"};
+            const std::uint16_t seen = s.board.chip.Word(Address(w[2]));
+            if (seen != static_cast<std::uint16_t>(Number(w[3]))) throw ScriptError{"chip holds " + FormatHex(seen, 4)};
+            return;
+        }
+        if (w[1] == "frames") {
+            ExpectFrames(std::vector<std::string>(w.begin() + 2, w.end()));
+            return;
+        }
+        if (w[1] == "file") {
+            if (w.size() != 4) throw ScriptError{"expect file needs a name and a text"};
+            std::ifstream in(folder_ / w[2], std::ios::binary);
+            if (!in) throw ScriptError{"no file " + w[2]};
+            const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            if (text.find(w[3]) == std::string::npos) throw ScriptError{"the file holds:\n" + text};
+            return;
+        }
+        if (w[1] == "no-file") {
+            if (std::filesystem::exists(folder_ / w.at(2))) throw ScriptError{w[2] + " exists"};
+            return;
+        }
+        if (w.size() != 4) throw ScriptError{"expect needs a control, a property and a value"};
+        Control* c = Lookup(w[1]).second;
+        if (!c) throw ScriptError{"expect needs a control"};
+        const std::string seen = Property(*c, w[2]);
+        if (seen != w[3]) throw ScriptError{w[2] + " is \"" + seen + "\""};
+    }
+
+    static std::string Property(Control& c, const std::string& property) {
+        if (property == "enabled") return c.Usable() ? "true" : "false";
+        if (property == "visible") return c.visible() ? "true" : "false";
+        if (auto* l = dynamic_cast<Label*>(&c)) {
+            if (property == "caption") return l->caption();
+            if (property == "color") return l->hasBackColor() ? ColorName(l->backColor()) : "none";
+        }
+        if (auto* b = dynamic_cast<Button*>(&c); b && property == "caption") return b->caption();
+        if (auto* t = dynamic_cast<TextBox*>(&c); t && property == "text") return t->text();
+        if (auto* s = dynamic_cast<ScrollBar*>(&c); s && property == "value") return std::to_string(s->value());
+        if (auto* k = dynamic_cast<CheckBox*>(&c); k && property == "value") return std::to_string(k->value());
+        if (auto* o = dynamic_cast<OptionButton*>(&c); o && property == "value") return o->value() ? "true" : "false";
+        if (auto* m = dynamic_cast<MenuItem*>(&c)) {
+            if (property == "checked") return m->checked() ? "true" : "false";
+            if (property == "caption") return m->caption();
+        }
+        if (auto* f = dynamic_cast<Frame*>(&c); f && property == "caption") return f->caption();
+        throw ScriptError{c.name() + " has no property " + property};
+    }
+
+    // The words the chip saw since the last mark, in order; ".." stands for any number
+    // of other words.
+    void ExpectFrames(const std::vector<std::string>& pattern) {
+        const std::vector<std::uint16_t> seen = session_->TakeFrames();
+        std::string seenText;
+        for (std::uint16_t f : seen) seenText += (seenText.empty() ? "" : " ") + FormatHex(f, 4);
+        std::size_t at = 0;
+        bool gap = false;
+        for (const std::string& p : pattern) {
+            if (p == "..") {
+                gap = true;
+                continue;
+            }
+            const auto want = static_cast<std::uint16_t>(HexToInt(p));
+            if (gap) {
+                while (at < seen.size() && seen[at] != want) ++at;
+            }
+            if (at >= seen.size() || seen[at] != want) throw ScriptError{"the chip saw: " + seenText};
+            ++at;
+            gap = false;
+        }
+        if (!gap && at != seen.size()) throw ScriptError{"the chip saw more: " + seenText};
+    }
+
+    std::string name_;
+    std::ostream& out_;
+    std::ostream& err_;
+    std::filesystem::path folder_;
+    std::unique_ptr<SimSession> session_;
+    std::vector<std::string> lines_;
+    std::size_t next_ = 0;
+    bool failed_ = false;
+    bool started_ = false;
+    SystemFacts system_ = LinuxSystemFacts();
+};
+
+}  // namespace
+
+int RunScript(const std::string& text, const std::string& scriptName, std::ostream& out, std::ostream& err) {
+    try {
+        Interpreter interpreter(scriptName, out, err);
+        return interpreter.Run(text);
+    } catch (const ScriptError& e) {
+        err << scriptName << ": " << e.message << "\n";
+        return 1;
+    }
+}
+
+int RunScriptFile(const std::string& path, std::ostream& out, std::ostream& err) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        err << "qvin-uiscript: cannot read " << path << "\n";
+        return 2;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return RunScript(text, path, out, err);
+}
+
+}  // namespace qvin::ui

@@ -1,0 +1,34 @@
+#pragma once
+// What a window asks of the toolkit that shows it: message boxes, the busy cursor,
+// processing pending events, modal showing, the help viewer.
+
+#include <string>
+#include <string_view>
+
+#include "core/messages.h"
+
+namespace qvin::ui {
+
+class Window;
+
+inline constexpr const char* kAppTitle = "QVIN27319 Evaluation";
+
+class Toolkit : public MessageService {
+public:
+    // A message box with an OK button; an empty title means the application's title.
+    void Message(std::string_view text, std::string_view title = {}) override = 0;
+    // A question with Yes and No buttons: true for Yes.
+    virtual bool Question(std::string_view text, std::string_view title = {}) = 0;
+    virtual void SetBusy(bool busy) = 0;
+    // Lets pending user actions run (a button pressed while a loop runs).
+    virtual void DoEvents() = 0;
+    // Shows a window modally and returns once it is hidden.
+    virtual void ShowModal(Window& w) = 0;
+    // Runs the window's activation once the handler now running has finished, as when
+    // a modal window over it has closed.
+    virtual void PostActivate(Window& w) = 0;
+    // Opens a help file at its contents.
+    virtual void OpenHelp(const std::string& path) = 0;
+};
+
+}  // namespace qvin::ui
