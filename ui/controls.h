@@ -94,8 +94,9 @@ public:
     Color backColor() const { return backColor_; }
     bool hasBackColor() const { return hasBackColor_; }
     void SetBackColor(Color c) {
+        if (hasBackColor_ && backColor_ == c) return;
         hasBackColor_ = true;
-        Set(backColor_, c);
+        backColor_ = c;
         Notify();
     }
 

@@ -3,6 +3,7 @@
 // modal showing. Load runs once, before the first showing; Activate runs on every
 // showing and again whenever a modal window opened over this one closes.
 
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <string>
@@ -28,7 +29,12 @@ public:
     // Shows the window modally over `owner` (nullptr for the main window) and returns when
     // it is hidden; the owner is then activated again.
     void ShowModal(Window* owner);
-    void Hide() { visible_ = false; }
+    void Hide() {
+        visible_ = false;
+        if (onHidden) onHidden();
+    }
+    // Told when the window hides itself (a toolkit ends its modal showing there).
+    std::function<void()> onHidden;
     // The close box or system menu: windows that only hide override this.
     virtual void UserClose() { Hide(); }
 

@@ -1,0 +1,193 @@
+#include "qt/bindings.h"
+
+#include <QKeyEvent>
+#include <QSignalBlocker>
+
+namespace qvin::qt {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// Visibility, enabled state and tool tip, which every control has. Only what differs is
+// handed to the widget: a loop pass updates many controls, and each hand-over costs.
+void Common(const ui::Control& m, QWidget* w) {
+    if (w->isEnabledTo(w->parentWidget()) != m.enabled()) w->setEnabled(m.enabled());
+    if (w->isHidden() == m.visible()) w->setVisible(m.visible());
+    const QString tip = Q(m.toolTip());
+    if (w->toolTip() != tip) {
+        w->setToolTip(tip);
+        if (!tip.isEmpty()) w->setAccessibleDescription(tip);
+    }
+}
+
+// Text boxes pass Enter and other keys to their key handler.
+class KeyForwarder : public QObject {
+public:
+    KeyForwarder(QObject* parent, std::function<void(int, int)> forward) : QObject(parent), forward_(std::move(forward)) {}
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::KeyPress) {
+            auto* k = static_cast<QKeyEvent*>(e);
+            forward_(KeyCode(k->key()), ShiftState(k->modifiers()));
+        }
+        return false;
+    }
+
+private:
+    std::function<void(int, int)> forward_;
+};
+
+}  // namespace
+
+int KeyCode(int qtKey) {
+    if (qtKey == Qt::Key_Return || qtKey == Qt::Key_Enter) return ui::kKeyEnter;
+    if (qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9) return 48 + (qtKey - Qt::Key_0);
+    if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z) return 65 + (qtKey - Qt::Key_A);
+    // Shifted digits arrive as their symbols on most keyboards; the chord needs the digit.
+    switch (qtKey) {
+        case Qt::Key_ParenRight: return 48;
+        case Qt::Key_Exclam: return 49;
+        case Qt::Key_At: return 50;
+        case Qt::Key_NumberSign: return 51;
+        default: return qtKey & 0xFFFF;
+    }
+}
+
+int ShiftState(Qt::KeyboardModifiers m) {
+    int s = 0;
+    if (m & Qt::ShiftModifier) s |= ui::kShiftMask;
+    if (m & Qt::ControlModifier) s |= ui::kCtrlMask;
+    if (m & Qt::AltModifier) s |= ui::kAltMask;
+    return s;
+}
+
+QColor ToQColor(ui::Color c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
+
+void Bind(ui::Button& m, QPushButton* w) {
+    auto sync = [&m, w] {
+        const QString text = Q(m.caption());
+        if (w->text() != text) w->setText(text);
+        Common(m, w);
+    };
+    m.observer = sync;
+    sync();
+    QObject::connect(w, &QPushButton::clicked, w, [&m] { m.UserClick(); });
+}
+
+void Bind(ui::Label& m, QLabel* w) {
+    auto sync = [&m, w] {
+        const QString text = Q(m.caption());
+        if (w->text() != text) w->setText(text);
+        Common(m, w);
+        if (m.hasBackColor() && (!w->autoFillBackground() || w->palette().color(QPalette::Window) != ToQColor(m.backColor()))) {
+            w->setAutoFillBackground(true);
+            QPalette p = w->palette();
+            p.setColor(QPalette::Window, ToQColor(m.backColor()));
+            p.setColor(QPalette::WindowText, Qt::black);
+            w->setPalette(p);
+        }
+    };
+    m.observer = sync;
+    sync();
+}
+
+void Bind(ui::TextBox& m, QLineEdit* w) {
+    auto sync = [&m, w] {
+        const QString t = Q(m.text());
+        if (w->text() != t) {
+            const QSignalBlocker block(w);
+            w->setText(t);
+        }
+        Common(m, w);
+    };
+    m.observer = sync;
+    sync();
+    QObject::connect(w, &QLineEdit::textEdited, w, [&m](const QString& t) { m.UserType(t.toStdString()); });
+    w->installEventFilter(new KeyForwarder(w, [&m](int key, int shift) { m.UserKeyDown(key, shift); }));
+}
+
+void Bind(ui::ScrollBar& m, QScrollBar* w) {
+    {
+        const QSignalBlocker block(w);
+        w->setRange(m.min(), m.max());
+        w->setSingleStep(m.smallChange());
+        w->setPageStep(m.largeChange());
+    }
+    // A drag reports one change, when the thumb is released.
+    w->setTracking(false);
+    auto sync = [&m, w] {
+        if (w->value() != m.value()) {
+            const QSignalBlocker block(w);
+            w->setValue(m.value());
+        }
+        Common(m, w);
+    };
+    m.observer = sync;
+    sync();
+    QObject::connect(w, &QScrollBar::valueChanged, w, [&m](int v) { m.UserMove(v); });
+}
+
+void Bind(ui::CheckBox& m, QCheckBox* w) {
+    auto sync = [&m, w] {
+        w->setText(Q(m.caption()));
+        const QSignalBlocker block(w);
+        w->setChecked(m.value() != 0);
+        Common(m, w);
+    };
+    m.observer = sync;
+    sync();
+    QObject::connect(w, &QCheckBox::clicked, w, [&m, w] {
+        // Qt has already toggled the box; the model toggles and the view follows it.
+        m.UserClick();
+        const QSignalBlocker block(w);
+        w->setChecked(m.value() != 0);
+    });
+}
+
+void Bind(ui::OptionButton& m, QRadioButton* w) {
+    w->setAutoExclusive(false);  // the model keeps its group exclusive
+    auto sync = [&m, w] {
+        w->setText(Q(m.caption()));
+        const QSignalBlocker block(w);
+        w->setChecked(m.value());
+        Common(m, w);
+    };
+    m.observer = sync;
+    sync();
+    QObject::connect(w, &QRadioButton::clicked, w, [&m, w] {
+        m.UserClick();
+        const QSignalBlocker block(w);
+        w->setChecked(m.value());
+    });
+}
+
+void Bind(ui::Frame& m, QGroupBox* w) {
+    auto sync = [&m, w] {
+        w->setTitle(Q(m.caption()));
+        Common(m, w);
+    };
+    m.observer = sync;
+    sync();
+}
+
+void Bind(ui::MenuItem& m, QAction* a, bool checkable) {
+    a->setCheckable(checkable);
+    auto sync = [&m, a] {
+        a->setText(Q(m.caption()));
+        const QSignalBlocker block(a);
+        a->setChecked(m.checked());
+        a->setEnabled(m.enabled());
+        a->setVisible(m.visible());
+    };
+    m.observer = sync;
+    sync();
+    QObject::connect(a, &QAction::triggered, a, [&m, a] {
+        m.UserClick();
+        const QSignalBlocker block(a);
+        a->setChecked(m.checked());
+    });
+}
+
+}  // namespace qvin::qt

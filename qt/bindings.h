@@ -1,0 +1,39 @@
+#pragma once
+// Binds the neutral control models to Qt widgets. The model stays the truth: changes of a
+// model are copied to its widget with the widget's signals blocked, so they never come
+// back as user actions; user actions reach the model exactly once, through its User*
+// methods, which run the window's handlers.
+
+#include <QAction>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QWidget>
+
+#include "ui/controls.h"
+
+namespace qvin::qt {
+
+void Bind(ui::Button& model, QPushButton* widget);
+void Bind(ui::Label& model, QLabel* widget);
+void Bind(ui::TextBox& model, QLineEdit* widget);
+void Bind(ui::ScrollBar& model, QScrollBar* widget);
+void Bind(ui::CheckBox& model, QCheckBox* widget);
+void Bind(ui::OptionButton& model, QRadioButton* widget);
+void Bind(ui::Frame& model, QGroupBox* widget);
+// Only the interface entries carry a tick.
+void Bind(ui::MenuItem& model, QAction* action, bool checkable);
+
+// Qt's key code and modifiers as the window handlers receive them (Enter 13, digits 48 to
+// 57, letters 65 to 90; shift 1, ctrl 2, alt 4).
+int KeyCode(int qtKey);
+int ShiftState(Qt::KeyboardModifiers modifiers);
+
+// The colour of the neutral layer (red in the low byte) as a Qt colour.
+QColor ToQColor(ui::Color c);
+
+}  // namespace qvin::qt

@@ -1,0 +1,34 @@
+#pragma once
+// The windowed program on Qt: the back ends for this run, the program context, the
+// neutral windows and their Qt views, wired together.
+
+#include <memory>
+
+#include "core/clock.h"
+#include "core/trace.h"
+#include "platform/board.h"
+#include "qt/qt_toolkit.h"
+#include "qt/views.h"
+#include "ui/app.h"
+
+namespace qvin::qt {
+
+class GuiProgram {
+public:
+    // `boardName` as for MakeBoard; `clock` drives delays and the simulated chip.
+    GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig config);
+
+    // The start sequence (with the given calibration), then the main window's load.
+    void Start();
+
+    Trace trace;
+    std::unique_ptr<Board> board;
+    QtToolkit tk;
+    std::unique_ptr<Program> p;
+    std::unique_ptr<ui::App> app;
+    std::unique_ptr<MainWindowView> mainView;
+    PortDialog* portView = nullptr;
+    UsbSelectDialog* usbView = nullptr;
+};
+
+}  // namespace qvin::qt

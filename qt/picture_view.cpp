@@ -1,0 +1,100 @@
+#include "qt/picture_view.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+
+#include "qt/bindings.h"
+
+namespace qvin::qt {
+
+PictureView::PictureView(ui::PictureBox& model, QWidget* parent) : QWidget(parent), model_(model) {
+    setFocusPolicy(Qt::StrongFocus);
+    // The picture paints every pixel itself; Qt need not clear it first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    model_.observer = [this] { update(); };
+}
+
+QSize PictureView::sizeHint() const {
+    return QSize(static_cast<int>(model_.width() * 1.2f), static_cast<int>(model_.height() * 1.2f));
+}
+
+int PictureView::heightForWidth(int w) const {
+    return static_cast<int>(static_cast<float>(w) * model_.height() / model_.width());
+}
+
+void PictureView::Replay(QPainter& painter, std::size_t from, std::size_t to, QPen& pen) const {
+    const std::vector<ui::DrawOp>& ops = model_.ops();
+    for (std::size_t i = from; i < to && i < ops.size(); ++i) {
+        const ui::DrawOp& op = ops[i];
+        switch (op.kind) {
+            case ui::DrawOp::Circle:
+                painter.drawEllipse(QPointF(op.a, op.b), op.c, op.c);
+                break;
+            case ui::DrawOp::Line:
+                painter.drawLine(QPointF(op.a, op.b), QPointF(op.c, op.d));
+                break;
+            case ui::DrawOp::LineWidth:
+                pen.setWidthF(op.a);
+                painter.setPen(pen);
+                break;
+        }
+    }
+}
+
+void PictureView::paintEvent(QPaintEvent*) {
+    const std::vector<ui::DrawOp>& ops = model_.ops();
+    // Keep the picture's proportions, centred in whatever room the layout gives.
+    const float scale = std::min(static_cast<float>(width()) / model_.width(), static_cast<float>(height()) / model_.height());
+    const QPointF origin((width() - model_.width() * scale) / 2, (height() - model_.height() * scale) / 2);
+    auto setUp = [&](QPainter& painter, QPen& pen) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.translate(origin);
+        painter.scale(scale, scale);
+        pen = QPen(palette().color(QPalette::Text));
+        pen.setWidthF(1.0);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+    };
+
+    std::size_t stable = 0;
+    while (stable < ops.size() && stable < previous_.size() && ops[stable] == previous_[stable]) ++stable;
+    const bool cacheFits = cache_.size() == size() * devicePixelRatioF() && cachedOps_.size() <= ops.size() &&
+                           std::equal(cachedOps_.begin(), cachedOps_.end(), ops.begin());
+    if (!cacheFits || (stable > cachedOps_.size())) {
+        cachedOps_.assign(ops.begin(), ops.begin() + static_cast<std::ptrdiff_t>(stable));
+        cache_ = QPixmap(size() * devicePixelRatioF());
+        cache_.setDevicePixelRatio(devicePixelRatioF());
+        cache_.fill(palette().color(QPalette::Base));
+        QPainter cachePainter(&cache_);
+        QPen pen;
+        setUp(cachePainter, pen);
+        Replay(cachePainter, 0, cachedOps_.size(), pen);
+    }
+    previous_ = ops;
+
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, cache_);
+    QPen pen;
+    setUp(painter, pen);
+    // Line widths set before the cached part still apply to what follows.
+    for (std::size_t i = 0; i < cachedOps_.size(); ++i)
+        if (cachedOps_[i].kind == ui::DrawOp::LineWidth) pen.setWidthF(cachedOps_[i].a);
+    painter.setPen(pen);
+    Replay(painter, cachedOps_.size(), ops.size(), pen);
+    if (!banner_.isEmpty()) {
+        painter.resetTransform();
+        QFont f = font();
+        f.setBold(true);
+        f.setPointSizeF(f.pointSizeF() * 1.6);
+        painter.setFont(f);
+        painter.drawText(rect(), Qt::AlignCenter, banner_);
+    }
+}
+
+void PictureView::keyPressEvent(QKeyEvent* e) {
+    model_.UserKeyDown(KeyCode(e->key()), ShiftState(e->modifiers()));
+    QWidget::keyPressEvent(e);
+}
+
+}  // namespace qvin::qt

@@ -1,0 +1,110 @@
+#include "qt/qt_toolkit.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace qvin::qt {
+
+namespace {
+QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
+QString Title(std::string_view title) { return title.empty() ? QString(ui::kAppTitle) : Q(title); }
+// Messages use CR LF inside; a message box wants plain line feeds.
+QString Text(std::string_view text) { return Q(text).replace("\r\n", "\n"); }
+}  // namespace
+
+QWidget* QtToolkit::View(ui::Window& window) const {
+    const auto it = views_.find(&window);
+    return it == views_.end() ? nullptr : it->second;
+}
+
+QWidget* QtToolkit::Parent() const {
+    QWidget* active = QApplication::activeModalWidget();
+    if (active) return active;
+    return main_ ? View(*main_) : nullptr;
+}
+
+void QtToolkit::Message(std::string_view text, std::string_view title) {
+    QMessageBox box(QMessageBox::NoIcon, Title(title), Text(text), QMessageBox::Ok, Parent());
+    box.exec();
+}
+
+bool QtToolkit::Question(std::string_view text, std::string_view title) {
+    QMessageBox box(QMessageBox::Question, Title(title), Text(text), QMessageBox::Yes | QMessageBox::No, Parent());
+    return box.exec() == QMessageBox::Yes;
+}
+
+void QtToolkit::SetBusy(bool busy) {
+    if (busy) {
+        ++busyDepth_;
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else if (busyDepth_ > 0) {
+        --busyDepth_;
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+void QtToolkit::DoEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+void QtToolkit::ShowModal(ui::Window& w) {
+    QWidget* view = View(w);
+    if (!view) return;
+    if (!main_ && !qobject_cast<QDialog*>(view)) main_ = &w;
+    w.BeginShow();
+    if (main_ && main_ != &w) {
+        // Secondary windows open over the main window's top-left corner.
+        if (QWidget* mainView = View(*main_)) view->move(mainView->geometry().topLeft());
+    }
+    if (auto* dialog = qobject_cast<QDialog*>(view)) {
+        w.onHidden = [dialog] { dialog->done(0); };
+        dialog->show();
+        w.ActivateNow();
+        if (w.visible()) dialog->exec();
+        dialog->hide();
+    } else {
+        QEventLoop loop;
+        w.onHidden = [&loop] { loop.quit(); };
+        view->show();
+        w.ActivateNow();
+        if (w.visible()) loop.exec();
+        view->hide();
+    }
+    w.onHidden = nullptr;
+}
+
+void QtToolkit::PostActivate(ui::Window& w) {
+    QTimer::singleShot(0, [&w] {
+        if (w.visible()) w.ActivateNow();
+    });
+}
+
+void QtToolkit::OpenHelp(const std::string& path) {
+    const QString file = QString::fromStdString(path);
+    if (!QFileInfo::exists(file)) {
+        Message("The help file " + path + " cannot be found.", "Help");
+        return;
+    }
+    auto* viewer = new QDialog(Parent());
+    viewer->setAttribute(Qt::WA_DeleteOnClose);
+    viewer->setWindowTitle("QVIN27319 Evaluation Help");
+    auto* layout = new QVBoxLayout(viewer);
+    auto* browser = new QTextBrowser(viewer);
+    browser->setOpenExternalLinks(true);
+    browser->setSource(QUrl::fromLocalFile(file), QTextDocument::HtmlResource);
+    browser->setAccessibleName("Help text");
+    layout->addWidget(browser);
+    auto* close = new QPushButton("Close", viewer);
+    QObject::connect(close, &QPushButton::clicked, viewer, &QDialog::close);
+    layout->addWidget(close);
+    viewer->resize(760, 640);
+    viewer->show();
+}
+
+}  // namespace qvin::qt

@@ -1,0 +1,308 @@
+#include "qt/views.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QMenuBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "qt/bindings.h"
+
+namespace qvin::qt {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+QPushButton* NewButton(ui::Button& m, QWidget* parent) {
+    auto* b = new QPushButton(parent);
+    Bind(m, b);
+    return b;
+}
+
+QLabel* NewLabel(ui::Label& m, QWidget* parent) {
+    auto* l = new QLabel(parent);
+    Bind(m, l);
+    return l;
+}
+
+// A text box named after the label a user sees beside it.
+QLineEdit* NewText(ui::TextBox& m, QWidget* parent, const QString& name, bool readOnly = false) {
+    auto* t = new QLineEdit(parent);
+    t->setAccessibleName(name);
+    t->setReadOnly(readOnly);
+    Bind(m, t);
+    return t;
+}
+
+QScrollBar* NewScroll(ui::ScrollBar& m, QWidget* parent, const QString& name) {
+    auto* s = new QScrollBar(Qt::Horizontal, parent);
+    s->setAccessibleName(name);
+    s->setMinimumWidth(160);
+    Bind(m, s);
+    return s;
+}
+
+QGroupBox* NewFrame(ui::Frame& m, QWidget* parent) {
+    auto* g = new QGroupBox(parent);
+    Bind(m, g);
+    return g;
+}
+
+// A flag label: a fixed-width coloured box, named after its row for screen readers.
+QLabel* NewFlag(ui::Label& m, QWidget* parent, const QString& row) {
+    QLabel* l = NewLabel(m, parent);
+    l->setAlignment(Qt::AlignCenter);
+    l->setMinimumWidth(56);
+    l->setFrameShape(QFrame::StyledPanel);
+    l->setAccessibleName(row);
+    return l;
+}
+
+}  // namespace
+
+MainWindowView::MainWindowView(ui::frmQvin27319& m, QWidget* parent) : QMainWindow(parent), model_(m) {
+    setWindowTitle(Q(m.caption()));
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+
+    // Menus.
+    QMenu* iface = menuBar()->addMenu(Q(m.mnuInterface.caption()));
+    auto addAction = [this](QMenu* menu, ui::MenuItem& item, bool checkable) {
+        QAction* a = menu ? menu->addAction(QString()) : menuBar()->addAction(QString());
+        Bind(item, a, checkable);
+        return a;
+    };
+    addAction(iface, m.mnuPort, true);
+    addAction(iface, m.mnuUSB, true);
+    for (ui::MenuItem* item : {&m.MnuAlarms, &m.MnuCal, &m.MnuGpioMsc, &m.mnuRegister, &m.MnuAbout, &m.mnuHelp, &m.MnuExit})
+        addAction(nullptr, *item, false);
+    // The button that shows the menu entries a narrow window cannot fit.
+    if (auto* more = menuBar()->findChild<QToolButton*>("qt_menubar_ext_button")) more->setAccessibleName("More menu entries");
+
+    // Output registers with the loop set-up.
+    QGroupBox* data = NewFrame(m.frameDataReg, central);
+    auto* dataGrid = new QGridLayout(data);
+    int row = 0;
+    for (const auto& [index, label] : m.lblReadReg.items()) {
+        const int reg = index == 1 ? 2 : index + 1;
+        QLabel* l = NewLabel(*label, data);
+        QLineEdit* t = NewText(m.txtReadReg(reg), data, Q(label->caption()), true);
+        l->setBuddy(t);
+        dataGrid->addWidget(l, row, 0);
+        dataGrid->addWidget(t, row, 1);
+        ++row;
+    }
+    dataGrid->addWidget(NewButton(m.cmdReadData, data), row, 0);
+    auto* flags = new QHBoxLayout();
+    flags->addWidget(NewLabel(m.lblNewData, data));
+    flags->addWidget(NewFlag(m.lblNewDataFlag, data, "Data Read"));
+    flags->addWidget(NewLabel(m.lblErrorAlarm, data));
+    flags->addWidget(NewFlag(m.lblErrorAlarmFlag, data, "Output status"));
+    dataGrid->addLayout(flags, row++, 1);
+
+    QGroupBox* loop = NewFrame(m.frameLoopRun, data);
+    auto* loopGrid = new QGridLayout(loop);
+    loopGrid->addWidget(NewButton(m.CmdRdLoop, loop), 0, 0);
+    loopGrid->addWidget(NewButton(m.cmdStop, loop), 0, 1);
+    QLabel* delayLabel = NewLabel(m.Label23, loop);
+    QLineEdit* delay = NewText(m.txtLoopDelay, loop, Q(m.Label23.caption()));
+    delayLabel->setBuddy(delay);
+    loopGrid->addWidget(delayLabel, 1, 0);
+    loopGrid->addWidget(delay, 1, 1);
+    auto* log = new QCheckBox(loop);
+    Bind(m.chkDatalog, log);
+    auto* reset = new QCheckBox(loop);
+    Bind(m.chkResetBeforeRead, reset);
+    loopGrid->addWidget(log, 2, 0, 1, 2);
+    loopGrid->addWidget(reset, 3, 0, 1, 2);
+    QLabel* fileLabel = NewLabel(m.Label2, loop);
+    auto* file = new QHBoxLayout();
+    QLineEdit* stem = NewText(m.txtDlogFile, loop, "Data log file name");
+    QLineEdit* index = NewText(m.txtFileIndex, loop, "Data log file number");
+    index->setMaximumWidth(60);
+    fileLabel->setBuddy(stem);
+    file->addWidget(stem);
+    file->addWidget(index);
+    loopGrid->addWidget(fileLabel, 4, 0);
+    loopGrid->addLayout(file, 4, 1);
+    loopGrid->addWidget(NewLabel(m.Label3, loop), 5, 0);
+    loopGrid->addWidget(NewLabel(m.lblLoopCount, loop), 5, 1);
+    loopGrid->setRowStretch(6, 1);
+    dataGrid->addWidget(loop, row, 0, 1, 2);
+    dataGrid->setRowStretch(row, 1);
+
+    // The dial, the logo and the part-wide buttons.
+    auto* middle = new QVBoxLayout();
+    dial_ = new PictureView(m.Picture1, central);
+    dial_->setAccessibleName("Inclination dial");
+    dial_->setAccessibleDescription("The 360 degree inclination as a turning square and needle");
+    dial_->setMinimumSize(220, 220);
+    dial_->setFocusPolicy(Qt::NoFocus);
+    middle->addWidget(dial_, 1);
+    auto* logo = new PictureView(m.picLogo, central);
+    logo->SetBanner("QVIN27319");
+    logo->setAccessibleName("Logo");
+    logo->setAccessibleDescription("Ctrl+Shift+digit sets the factory level");
+    logo->setMinimumHeight(50);
+    logo->setMaximumHeight(70);
+    middle->addWidget(logo);
+    middle->addWidget(NewButton(m.cmdNewPart, central));
+    middle->addWidget(NewButton(m.cmdResetFactory, central));
+    middle->addWidget(NewButton(m.cmdUnlock, central));
+
+    // Status register, rotation and self test.
+    auto* right = new QVBoxLayout();
+    QGroupBox* status = NewFrame(m.FrmStatus, central);
+    auto* statusGrid = new QGridLayout(status);
+    int srow = 0;
+    for (const auto& r : m.statusRows()) {
+        statusGrid->addWidget(NewLabel(*r.row, status), srow, 0);
+        statusGrid->addWidget(NewFlag(*r.flag, status, Q(r.row->caption())), srow, 1);
+        ++srow;
+    }
+    statusGrid->addWidget(NewButton(m.CmdUpdateStatus, status), srow, 0);
+    statusGrid->addWidget(NewButton(m.cmdResetAlarm, status), srow, 1);
+    right->addWidget(status);
+    auto* toggles = new QHBoxLayout();
+    QGroupBox* rotation = NewFrame(m.frameRotation, central);
+    (new QVBoxLayout(rotation))->addWidget(NewButton(m.cmdRotation, rotation));
+    QGroupBox* selfTest = NewFrame(m.frameSelfTest, central);
+    (new QVBoxLayout(selfTest))->addWidget(NewButton(m.CmdSelfTest, selfTest));
+    toggles->addWidget(rotation);
+    toggles->addWidget(selfTest);
+    right->addLayout(toggles);
+    right->addStretch();
+
+    // Settings along the bottom: sample rate, auxiliary DAC, power-down.
+    auto* bottom = new QHBoxLayout();
+    QGroupBox* rate = NewFrame(m.frameSampleRate, central);
+    auto* rateBox = new QHBoxLayout(rate);
+    QGroupBox* smpl = NewFrame(m.frameSmplPrd, rate);
+    auto* smplGrid = new QGridLayout(smpl);
+    smplGrid->addWidget(NewScroll(m.hscSmplPrd, smpl, "Sample period register (SMPL_PRD)"), 0, 0, 1, 2);
+    smplGrid->addWidget(NewText(m.txtSmplPrd, smpl, "SMPL_PRD value", true), 1, 0);
+    QLabel* smplLabel = NewLabel(m.Label5, smpl);
+    QLineEdit* smplMs = NewText(m.txtSamplePeriod, smpl, Q(m.Label5.caption()), true);
+    smplLabel->setBuddy(smplMs);
+    smplGrid->addWidget(smplLabel, 2, 0);
+    smplGrid->addWidget(smplMs, 2, 1);
+    QGroupBox* avg = NewFrame(m.frameAvgCnt, rate);
+    auto* avgGrid = new QGridLayout(avg);
+    avgGrid->addWidget(NewScroll(m.hscAvgCnt, avg, "Average count register (AVG_CNT)"), 0, 0, 1, 2);
+    avgGrid->addWidget(NewText(m.txtAvgCnt, avg, "AVG_CNT value", true), 1, 0);
+    QLabel* rollLabel = NewLabel(m.Label19, avg);
+    QLineEdit* roll = NewText(m.txtRollAvg, avg, Q(m.Label19.caption()), true);
+    rollLabel->setBuddy(roll);
+    avgGrid->addWidget(rollLabel, 2, 0);
+    avgGrid->addWidget(roll, 2, 1);
+    QLabel* rateLabel = NewLabel(m.Label6, avg);
+    QLineEdit* rateText = NewText(m.txtAvgUpdateRate, avg, Q(m.Label6.caption()), true);
+    rateLabel->setBuddy(rateText);
+    avgGrid->addWidget(rateLabel, 3, 0);
+    avgGrid->addWidget(rateText, 3, 1);
+    rateBox->addWidget(smpl);
+    rateBox->addWidget(avg);
+    bottom->addWidget(rate, 2);
+
+    QGroupBox* dac = NewFrame(m.frameAuxDac, central);
+    auto* dacGrid = new QGridLayout(dac);
+    dacGrid->addWidget(NewScroll(m.hscAuxDAC, dac, "Auxiliary DAC code"), 0, 0, 1, 2);
+    dacGrid->addWidget(NewText(m.txtAuxDacIn, dac, "Auxiliary DAC code value"), 1, 0);
+    QLabel* voltsLabel = NewLabel(m.Label1, dac);
+    QLineEdit* volts = NewText(m.txtAuxDacOut, dac, Q(m.Label1.caption()));
+    voltsLabel->setBuddy(volts);
+    dacGrid->addWidget(voltsLabel, 2, 0);
+    dacGrid->addWidget(volts, 2, 1);
+    bottom->addWidget(dac, 1);
+
+    QGroupBox* power = NewFrame(m.framePowerdown, central);
+    auto* powerGrid = new QGridLayout(power);
+    powerGrid->addWidget(NewScroll(m.hscPowerdown, power, "Powerdown time setting"), 0, 0, 1, 2);
+    QLabel* timeLabel = NewLabel(m.Label21, power);
+    QLineEdit* seconds = NewText(m.txtPowerDown, power, Q(m.Label21.caption()), true);
+    timeLabel->setBuddy(seconds);
+    powerGrid->addWidget(timeLabel, 1, 0);
+    powerGrid->addWidget(seconds, 1, 1);
+    powerGrid->addWidget(NewText(m.txtPwrMde, power, "PWR_MDE value", true), 2, 0);
+    powerGrid->addWidget(NewButton(m.cmdPowerDown, power), 2, 1);
+    bottom->addWidget(power, 1);
+
+    auto* top = new QHBoxLayout();
+    top->addWidget(data, 3);
+    top->addLayout(middle, 3);
+    top->addLayout(right, 3);
+    auto* outer = new QVBoxLayout(central);
+    outer->addLayout(top, 1);
+    outer->addLayout(bottom);
+    resize(1180, 720);
+}
+
+void MainWindowView::closeEvent(QCloseEvent* e) {
+    // The program's own exit: closing the log, stopping the loop, saving the settings.
+    if (model_.visible()) {
+        e->ignore();
+        model_.UserClose();
+    } else {
+        e->accept();
+    }
+}
+
+ModalView::ModalView(ui::Window& model, QWidget* parent) : QDialog(parent), model_(model) {
+    setWindowTitle(Q(model.caption()));
+    setModal(true);
+}
+
+void ModalView::closeEvent(QCloseEvent* e) {
+    e->ignore();
+    model_.UserClose();
+}
+
+PortDialog::PortDialog(ui::frmPort& m, QWidget* parent) : ModalView(m, parent) {
+    auto* grid = new QGridLayout(this);
+    QLabel* label = NewLabel(m.Label1, this);
+    QLineEdit* address = NewText(m.txtUser, this, Q(m.Label1.caption()));
+    label->setBuddy(address);
+    grid->addWidget(label, 0, 0);
+    grid->addWidget(address, 0, 1);
+    QPushButton* ok = NewButton(m.cmdOK, this);
+    ok->setDefault(true);
+    grid->addWidget(ok, 1, 0);
+    grid->addWidget(NewButton(m.cmdCancel, this), 1, 1);
+}
+
+UsbSelectDialog::UsbSelectDialog(ui::frmUSBselect& m, QWidget* parent) : ModalView(m, parent) {
+    auto* outer = new QVBoxLayout(this);
+    QGroupBox* frame = NewFrame(m.frameBufferSetup, this);
+    auto* grid = new QGridLayout(frame);
+    grid->addWidget(NewLabel(m.Label3, frame), 0, 0, 1, 2);
+    grid->addWidget(NewLabel(m.Label6, frame), 0, 2);
+    grid->addWidget(NewLabel(m.Label7, frame), 0, 3);
+    for (int b = 0; b <= 4; ++b) {
+        auto* option = new QRadioButton(frame);
+        Bind(m.optUsbPort(b), option);
+        grid->addWidget(option, b + 1, 0);
+        if (b == 4) break;
+        const QString row = QString("EzUsb%1 ").arg(b);
+        QLineEdit* d = NewText(m.txtDescript0(b), frame, row + "descriptor", true);
+        d->setMinimumWidth(280);
+        grid->addWidget(d, b + 1, 1);
+        QLineEdit* rev = NewText(m.txtDriverRev(b), frame, row + "revision", true);
+        rev->setMaximumWidth(60);
+        grid->addWidget(rev, b + 1, 2);
+        QLineEdit* speed = NewText(m.txtSpeed(b), frame, row + "speed", true);
+        speed->setMaximumWidth(60);
+        grid->addWidget(speed, b + 1, 3);
+    }
+    outer->addWidget(frame);
+    auto* buttons = new QHBoxLayout();
+    buttons->addWidget(NewButton(m.cmdFindEzUsb, this));
+    buttons->addWidget(NewButton(m.cmdDebugUsb, this));
+    QPushButton* ok = NewButton(m.cmdExit, this);
+    ok->setDefault(true);
+    buttons->addWidget(ok);
+    outer->addLayout(buttons);
+}
+
+}  // namespace qvin::qt

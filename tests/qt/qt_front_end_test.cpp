@@ -1,0 +1,268 @@
+// The Qt front end under the offscreen platform: the binding's rules, the real main window
+// on the simulated board, a picture of it, and names for assistive technology.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QAccessible>
+#include <QApplication>
+#include <QGroupBox>
+#include <QImage>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "core/clock.h"
+#include "qt/bindings.h"
+#include "qt/gui_program.h"
+#include "sim/sim_board.h"
+
+namespace qvin::qt {
+namespace {
+
+class QtTest : public ::testing::Test {
+protected:
+    // Created here, not at static initialisation: test discovery lists tests without the
+    // offscreen platform in its environment.
+    static void SetUpTestSuite() {
+        if (!QApplication::instance()) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            static int argc = 1;
+            static char name[] = "qvin_qt_tests";
+            static char* argv[] = {name, nullptr};
+            new QApplication(argc, argv);
+        }
+    }
+};
+
+using Binding = QtTest;
+
+TEST_F(Binding, ScrollBarReportsUserChangesOnceAndCodeChangesNeverEcho) {
+    ui::ScrollBar model("hsc", 0, 100, 1, 10);
+    int changes = 0;
+    model.onChange = [&] { ++changes; };
+    QScrollBar bar(Qt::Horizontal);
+    Bind(model, &bar);
+    EXPECT_FALSE(bar.hasTracking());
+
+    model.SetValue(40);  // from code: the handler runs once, the widget follows silently
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(bar.value(), 40);
+    model.SetValue(40);
+    EXPECT_EQ(changes, 1);
+
+    // A drag reports once, at release.
+    bar.setSliderDown(true);
+    bar.setSliderPosition(50);
+    bar.setSliderPosition(60);
+    bar.setSliderPosition(70);
+    EXPECT_EQ(changes, 1);
+    bar.setSliderDown(false);
+    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(model.value(), 70);
+
+    bar.triggerAction(QAbstractSlider::SliderPageStepAdd);  // a click on the track
+    EXPECT_EQ(changes, 3);
+    EXPECT_EQ(model.value(), 80);
+}
+
+TEST_F(Binding, TextFromCodeRunsNothingAndEnterReachesTheHandler) {
+    ui::TextBox model("txt");
+    std::vector<int> keys;
+    model.onKeyDown = [&](int k, int) { keys.push_back(k); };
+    QLineEdit edit;
+    Bind(model, &edit);
+    model.SetText("25.0");
+    EXPECT_EQ(edit.text(), "25.0");
+    EXPECT_TRUE(keys.empty());
+    edit.clear();
+    QTest::keyClicks(&edit, "12");
+    EXPECT_EQ(model.text(), "12");
+    QTest::keyClick(&edit, Qt::Key_Return);
+    ASSERT_FALSE(keys.empty());
+    EXPECT_EQ(keys.back(), ui::kKeyEnter);
+}
+
+TEST_F(Binding, OptionFromCodeActsAsAClickAndTheGroupFollows) {
+    std::vector<ui::OptionButton*> group;
+    ui::OptionButton a("a"), b("b");
+    for (auto* o : {&a, &b}) {
+        o->JoinGroup(&group);
+        group.push_back(o);
+    }
+    int clicksB = 0;
+    b.onClick = [&] { ++clicksB; };
+    QRadioButton ra, rb;
+    Bind(a, &ra);
+    Bind(b, &rb);
+    a.Select();
+    b.Select();
+    EXPECT_EQ(clicksB, 1);
+    EXPECT_FALSE(ra.isChecked());
+    EXPECT_TRUE(rb.isChecked());
+    QTest::mouseClick(&ra, Qt::LeftButton);
+    EXPECT_TRUE(a.value());
+    EXPECT_FALSE(rb.isChecked());
+}
+
+TEST_F(Binding, ADisabledFrameDisablesItsButtons) {
+    ui::Frame frame("frame");
+    ui::Button button("cmd");
+    button.PlaceIn(frame);
+    int clicks = 0;
+    button.onClick = [&] { ++clicks; };
+    QGroupBox box;
+    auto* push = new QPushButton(&box);
+    Bind(frame, &box);
+    Bind(button, push);
+    frame.SetEnabled(false);
+    EXPECT_FALSE(push->isEnabled());
+    QTest::mouseClick(push, Qt::LeftButton);
+    EXPECT_EQ(clicks, 0);
+    frame.SetEnabled(true);
+    QTest::mouseClick(push, Qt::LeftButton);
+    EXPECT_EQ(clicks, 1);
+}
+
+// The real windows on the simulated board, on the virtual clock.
+class MainWindowOnSimulatedBoard : public QtTest {
+protected:
+    void SetUp() override {
+        folder_ = std::filesystem::temp_directory_path() / "qvin-qt-test";
+        std::filesystem::create_directories(folder_);
+        SaveConfig({2, 0, 0}, folder_ / kSettingsFileName);
+        ui::AppConfig config;
+        config.programFolder = folder_;
+        config.settingsFile = folder_ / kSettingsFileName;
+        gui_ = std::make_unique<GuiProgram>(clock_, "sim", config);
+        gui_->board->simulated()->chip.SetAngle(30.0);
+        gui_->Start();
+        gui_->mainView->show();
+        gui_->app->Start();
+        QCoreApplication::processEvents();
+    }
+    void TearDown() override {
+        gui_.reset();
+        std::filesystem::remove_all(folder_);
+    }
+
+    template <typename W>
+    W* Named(QWidget* root, const QString& name) {
+        for (W* w : root->findChildren<W*>())
+            if (w->accessibleName() == name || w->property("text").toString() == name) return w;
+        return nullptr;
+    }
+
+    VirtualClock clock_;
+    std::filesystem::path folder_;
+    std::unique_ptr<GuiProgram> gui_;
+};
+
+TEST_F(MainWindowOnSimulatedBoard, StartsOnTheAdapterAndShowsReadings) {
+    MainWindowView& view = *gui_->mainView;
+    EXPECT_EQ(view.windowTitle(), "QVIN27319 Evaluation Software - Rev 2");
+    QLineEdit* incl = Named<QLineEdit>(&view, "INCL_360 (dgr)");
+    ASSERT_NE(incl, nullptr);
+    EXPECT_EQ(incl->text(), "30.00");
+    QLineEdit* supply = Named<QLineEdit>(&view, "SUPPLY_OUT (V)");
+    ASSERT_NE(supply, nullptr);
+    EXPECT_TRUE(supply->text().startsWith("3.3") || supply->text().startsWith("3.29")) << supply->text().toStdString();
+
+    // Read pressed with the mouse goes through the window's handler.
+    gui_->board->simulated()->chip.SetAngle(90.0);
+    QPushButton* read = Named<QPushButton>(&view, "Read");
+    ASSERT_NE(read, nullptr);
+    QTest::mouseClick(read, Qt::LeftButton);
+    EXPECT_EQ(incl->text(), "90.00");
+
+    // The loop runs until Stop; Stop is pressed from the event queue meanwhile.
+    QPushButton* start = Named<QPushButton>(&view, "Start");
+    QPushButton* stop = Named<QPushButton>(&view, "Stop");
+    ASSERT_TRUE(start && stop);
+    QTimer::singleShot(30, stop, [stop] { stop->click(); });
+    QTest::mouseClick(start, Qt::LeftButton);
+    EXPECT_FALSE(gui_->app->main.LoopRunning);
+    EXPECT_TRUE(start->isEnabled());
+}
+
+TEST_F(MainWindowOnSimulatedBoard, PictureShowsTheDialAndTheFlagColours) {
+    MainWindowView& view = *gui_->mainView;
+    view.resize(1280, 800);
+    // A few passes of the read loop first, as a user would watch it.
+    QPushButton* stop = Named<QPushButton>(&view, "Stop");
+    QTimer::singleShot(20, stop, [stop] { stop->click(); });
+    gui_->app->main.CmdRdLoop.UserClick();
+    QCoreApplication::processEvents();
+    const QImage image = view.grab().toImage();
+    EXPECT_EQ(image.width(), view.width());
+    EXPECT_EQ(image.height(), view.height());
+    if (const char* shot = std::getenv("QVIN_SCREENSHOT")) image.save(shot);
+
+    // The dial: the needle at 30 degrees leaves dark pixels inside the dial's area.
+    PictureView* dial = view.dial();
+    const QRect d(dial->mapTo(&view, QPoint(0, 0)), dial->size());
+    int ink = 0;
+    for (int y = d.top(); y < d.bottom(); y += 2)
+        for (int x = d.left(); x < d.right(); x += 2)
+            if (qGray(image.pixel(x, y)) < 100) ++ink;
+    EXPECT_GT(ink, 50);
+
+    // A status flag: green behind "OK".
+    QLabel* flag = Named<QLabel>(&view, "Power Supply Low");
+    for (QLabel* l : view.findChildren<QLabel*>())
+        if (l->accessibleName() == "Power Supply Low" && l->text() == "OK") flag = l;
+    ASSERT_NE(flag, nullptr);
+    const QPoint inside = flag->mapTo(&view, QPoint(3, 3));
+    const QColor c(image.pixel(inside));
+    EXPECT_GT(c.green(), 200);
+    EXPECT_LT(c.red(), 60);
+}
+
+TEST_F(MainWindowOnSimulatedBoard, EveryControlHasANameAUserCanTellApart) {
+    for (QWidget* root : std::initializer_list<QWidget*>{gui_->mainView.get(), gui_->portView, gui_->usbView}) {
+        std::map<QString, int> names;
+        for (QWidget* w : root->findChildren<QWidget*>()) {
+            const bool interactive = qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
+                                     qobject_cast<QAbstractSlider*>(w) || dynamic_cast<PictureView*>(w);
+            if (!interactive || w->window() != root) continue;  // the dialogs are the main window's children
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+            ASSERT_NE(a, nullptr);
+            const QString name = a->text(QAccessible::Name);
+            EXPECT_FALSE(name.isEmpty()) << root->windowTitle().toStdString() << ": a " << w->metaObject()->className()
+                                         << " without a name";
+            ++names[name];
+        }
+        for (const auto& [name, count] : names)
+            EXPECT_EQ(count, 1) << root->windowTitle().toStdString() << ": " << count << " controls named \""
+                                << name.toStdString() << "\"";
+    }
+}
+
+TEST_F(MainWindowOnSimulatedBoard, ExitFromTheMenuSavesTheSettingsAndCloses) {
+    gui_->p->settings.FactoryMode = 1;
+    QAction* exit = nullptr;
+    for (QAction* a : gui_->mainView->menuBar()->actions())
+        if (a->text() == "Exit") exit = a;
+    ASSERT_NE(exit, nullptr);
+    exit->trigger();
+    EXPECT_TRUE(gui_->app->ended);
+    Settings saved;
+    ReadConfig(saved, folder_ / kSettingsFileName);
+    EXPECT_EQ(saved.InterfaceType, 2);
+    EXPECT_EQ(saved.FactoryMode, 1);
+}
+
+}  // namespace
+}  // namespace qvin::qt
