@@ -47,8 +47,14 @@ int main(int argc, char** argv) {
     int passes = 0;
     for (int round = 0; round < rounds; ++round) {
         w.txtFileIndex.UserType(std::to_string(round + 1));
-        QTimer::singleShot(static_cast<int>(seconds * 1000), [&w] { w.cmdStop.UserClick(); });
         const auto t0 = std::chrono::steady_clock::now();
+        // Stop once the loop has run for the round's time, measured from its start.
+        QTimer stopper;
+        QObject::connect(&stopper, &QTimer::timeout, [&] {
+            if (w.LoopRunning && std::chrono::steady_clock::now() - t0 >= std::chrono::duration<double>(seconds))
+                w.cmdStop.UserClick();
+        });
+        stopper.start(5);
         w.CmdRdLoop.UserClick();
         const double elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
         const int n = std::atoi(w.lblLoopCount.caption().c_str());

@@ -136,11 +136,28 @@ TEST_F(Binding, ADisabledFrameDisablesItsButtons) {
     EXPECT_EQ(clicks, 1);
 }
 
+// Presses Stop once the read loop has run for a while, however long it takes to start.
+void StopLoopSoon(ui::frmQvin27319& w, int afterMs) {
+    auto* timer = new QTimer();
+    QObject::connect(timer, &QTimer::timeout, timer, [&w, timer, afterMs, started = -1]() mutable {
+        if (!w.LoopRunning) return;
+        if (started < 0) started = 0;
+        started += 5;
+        if (started < afterMs) return;
+        w.cmdStop.UserClick();
+        timer->stop();
+        timer->deleteLater();
+    });
+    timer->start(5);
+}
+
 // The real windows on the simulated board, on the virtual clock.
 class MainWindowOnSimulatedBoard : public QtTest {
 protected:
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() / "qvin-qt-test";
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("qvin-qt-" + std::to_string(QCoreApplication::applicationPid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(folder_);
         SaveConfig({2, 0, 0}, folder_ / kSettingsFileName);
         ui::AppConfig config;
@@ -191,7 +208,7 @@ TEST_F(MainWindowOnSimulatedBoard, StartsOnTheAdapterAndShowsReadings) {
     QPushButton* start = Named<QPushButton>(&view, "Start");
     QPushButton* stop = Named<QPushButton>(&view, "Stop");
     ASSERT_TRUE(start && stop);
-    QTimer::singleShot(30, stop, [stop] { stop->click(); });
+    StopLoopSoon(gui_->app->main, 30);
     QTest::mouseClick(start, Qt::LeftButton);
     EXPECT_FALSE(gui_->app->main.LoopRunning);
     EXPECT_TRUE(start->isEnabled());
@@ -201,8 +218,7 @@ TEST_F(MainWindowOnSimulatedBoard, PictureShowsTheDialAndTheFlagColours) {
     MainWindowView& view = *gui_->mainView;
     view.resize(1280, 800);
     // A few passes of the read loop first, as a user would watch it.
-    QPushButton* stop = Named<QPushButton>(&view, "Stop");
-    QTimer::singleShot(20, stop, [stop] { stop->click(); });
+    StopLoopSoon(gui_->app->main, 20);
     gui_->app->main.CmdRdLoop.UserClick();
     QCoreApplication::processEvents();
     const QImage image = view.grab().toImage();
