@@ -29,6 +29,12 @@
 #include "qt/gui_program.h"
 #include "sim/sim_board.h"
 
+// Allocations that system libraries keep for the life of the process (font caches),
+// which LeakSanitizer would report at exit in the sanitizer build. Not ours to free.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\nleak:libfreetype.so\nleak:libharfbuzz.so\nleak:libglib-2.0.so\n";
+}
+
 namespace qvin::qt {
 namespace {
 
