@@ -16,6 +16,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include <cstdlib>
@@ -270,6 +271,24 @@ TEST_F(MainWindowOnSimulatedBoard, EveryControlHasANameAUserCanTellApart) {
             EXPECT_EQ(count, 1) << root->windowTitle().toStdString() << ": " << count << " controls named \""
                                 << name.toStdString() << "\"";
     }
+}
+
+TEST_F(MainWindowOnSimulatedBoard, HelpOpensTheUserGuideAtItsContents) {
+    std::filesystem::copy_file(QVIN_HELP_FILE, folder_ / "QVIN27319.hlp");
+    QAction* help = nullptr;
+    for (QAction* a : gui_->mainView->menuBar()->actions())
+        if (a->text() == "Help") help = a;
+    ASSERT_NE(help, nullptr);
+    help->trigger();
+    QTextBrowser* browser = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* b = w->findChild<QTextBrowser*>()) browser = b;
+    ASSERT_NE(browser, nullptr);
+    const QString text = browser->toPlainText();
+    EXPECT_TRUE(text.contains("Contents"));
+    EXPECT_TRUE(text.contains("Connecting a board"));
+    EXPECT_TRUE(text.contains("udev rule"));
+    browser->window()->close();
 }
 
 TEST_F(MainWindowOnSimulatedBoard, ExitFromTheMenuSavesTheSettingsAndCloses) {
