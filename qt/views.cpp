@@ -36,6 +36,16 @@ QLineEdit* NewText(ui::TextBox& m, QWidget* parent, const QString& name, bool re
     return t;
 }
 
+// A label and the text box it names, side by side in a grid row.
+QLineEdit* AddLabelled(QGridLayout* grid, int row, ui::Label& label, ui::TextBox& text, QWidget* parent, bool readOnly) {
+    QLabel* l = NewLabel(label, parent);
+    QLineEdit* t = NewText(text, parent, Q(label.caption()), readOnly);
+    l->setBuddy(t);
+    grid->addWidget(l, row, 0);
+    grid->addWidget(t, row, 1);
+    return t;
+}
+
 QScrollBar* NewScroll(ui::ScrollBar& m, QWidget* parent, const QString& name) {
     auto* s = new QScrollBar(Qt::Horizontal, parent);
     s->setAccessibleName(name);
@@ -106,11 +116,7 @@ MainWindowView::MainWindowView(ui::frmQvin27319& m, QWidget* parent) : QMainWind
     auto* loopGrid = new QGridLayout(loop);
     loopGrid->addWidget(NewButton(m.CmdRdLoop, loop), 0, 0);
     loopGrid->addWidget(NewButton(m.cmdStop, loop), 0, 1);
-    QLabel* delayLabel = NewLabel(m.Label23, loop);
-    QLineEdit* delay = NewText(m.txtLoopDelay, loop, Q(m.Label23.caption()));
-    delayLabel->setBuddy(delay);
-    loopGrid->addWidget(delayLabel, 1, 0);
-    loopGrid->addWidget(delay, 1, 1);
+    AddLabelled(loopGrid, 1, m.Label23, m.txtLoopDelay, loop, false);
     auto* log = new QCheckBox(loop);
     Bind(m.chkDatalog, log);
     auto* reset = new QCheckBox(loop);
@@ -183,25 +189,13 @@ MainWindowView::MainWindowView(ui::frmQvin27319& m, QWidget* parent) : QMainWind
     auto* smplGrid = new QGridLayout(smpl);
     smplGrid->addWidget(NewScroll(m.hscSmplPrd, smpl, "Sample period register (SMPL_PRD)"), 0, 0, 1, 2);
     smplGrid->addWidget(NewText(m.txtSmplPrd, smpl, "SMPL_PRD value", true), 1, 0);
-    QLabel* smplLabel = NewLabel(m.Label5, smpl);
-    QLineEdit* smplMs = NewText(m.txtSamplePeriod, smpl, Q(m.Label5.caption()), true);
-    smplLabel->setBuddy(smplMs);
-    smplGrid->addWidget(smplLabel, 2, 0);
-    smplGrid->addWidget(smplMs, 2, 1);
+    AddLabelled(smplGrid, 2, m.Label5, m.txtSamplePeriod, smpl, true);
     QGroupBox* avg = NewFrame(m.frameAvgCnt, rate);
     auto* avgGrid = new QGridLayout(avg);
     avgGrid->addWidget(NewScroll(m.hscAvgCnt, avg, "Average count register (AVG_CNT)"), 0, 0, 1, 2);
     avgGrid->addWidget(NewText(m.txtAvgCnt, avg, "AVG_CNT value", true), 1, 0);
-    QLabel* rollLabel = NewLabel(m.Label19, avg);
-    QLineEdit* roll = NewText(m.txtRollAvg, avg, Q(m.Label19.caption()), true);
-    rollLabel->setBuddy(roll);
-    avgGrid->addWidget(rollLabel, 2, 0);
-    avgGrid->addWidget(roll, 2, 1);
-    QLabel* rateLabel = NewLabel(m.Label6, avg);
-    QLineEdit* rateText = NewText(m.txtAvgUpdateRate, avg, Q(m.Label6.caption()), true);
-    rateLabel->setBuddy(rateText);
-    avgGrid->addWidget(rateLabel, 3, 0);
-    avgGrid->addWidget(rateText, 3, 1);
+    AddLabelled(avgGrid, 2, m.Label19, m.txtRollAvg, avg, true);
+    AddLabelled(avgGrid, 3, m.Label6, m.txtAvgUpdateRate, avg, true);
     rateBox->addWidget(smpl);
     rateBox->addWidget(avg);
     bottom->addWidget(rate, 2);
@@ -210,21 +204,13 @@ MainWindowView::MainWindowView(ui::frmQvin27319& m, QWidget* parent) : QMainWind
     auto* dacGrid = new QGridLayout(dac);
     dacGrid->addWidget(NewScroll(m.hscAuxDAC, dac, "Auxiliary DAC code"), 0, 0, 1, 2);
     dacGrid->addWidget(NewText(m.txtAuxDacIn, dac, "Auxiliary DAC code value"), 1, 0);
-    QLabel* voltsLabel = NewLabel(m.Label1, dac);
-    QLineEdit* volts = NewText(m.txtAuxDacOut, dac, Q(m.Label1.caption()));
-    voltsLabel->setBuddy(volts);
-    dacGrid->addWidget(voltsLabel, 2, 0);
-    dacGrid->addWidget(volts, 2, 1);
+    AddLabelled(dacGrid, 2, m.Label1, m.txtAuxDacOut, dac, false);
     bottom->addWidget(dac, 1);
 
     QGroupBox* power = NewFrame(m.framePowerdown, central);
     auto* powerGrid = new QGridLayout(power);
     powerGrid->addWidget(NewScroll(m.hscPowerdown, power, "Powerdown time setting"), 0, 0, 1, 2);
-    QLabel* timeLabel = NewLabel(m.Label21, power);
-    QLineEdit* seconds = NewText(m.txtPowerDown, power, Q(m.Label21.caption()), true);
-    timeLabel->setBuddy(seconds);
-    powerGrid->addWidget(timeLabel, 1, 0);
-    powerGrid->addWidget(seconds, 1, 1);
+    AddLabelled(powerGrid, 1, m.Label21, m.txtPowerDown, power, true);
     powerGrid->addWidget(NewText(m.txtPwrMde, power, "PWR_MDE value", true), 2, 0);
     powerGrid->addWidget(NewButton(m.cmdPowerDown, power), 2, 1);
     bottom->addWidget(power, 1);
@@ -261,11 +247,7 @@ void ModalView::closeEvent(QCloseEvent* e) {
 
 PortDialog::PortDialog(ui::frmPort& m, QWidget* parent) : ModalView(m, parent) {
     auto* grid = new QGridLayout(this);
-    QLabel* label = NewLabel(m.Label1, this);
-    QLineEdit* address = NewText(m.txtUser, this, Q(m.Label1.caption()));
-    label->setBuddy(address);
-    grid->addWidget(label, 0, 0);
-    grid->addWidget(address, 0, 1);
+    AddLabelled(grid, 0, m.Label1, m.txtUser, this, false);
     QPushButton* ok = NewButton(m.cmdOK, this);
     ok->setDefault(true);
     grid->addWidget(ok, 1, 0);
