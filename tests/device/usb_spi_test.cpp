@@ -55,8 +55,8 @@ TEST_F(UsbSpi, NoMoreThanSixteenWordsTravel) {
     UsbSpiTransfer(sim.p, 40);
     EXPECT_EQ(sim.p.spi.SpiWordCount, 16);
     EXPECT_EQ(sim.p.spi.SpiReadWords[16], 27319);
-    UsbSpiTransfer(sim.p, 0);
-    EXPECT_TRUE(UsbLines().size() == 2u);
+    UsbSpiTransfer(sim.p, 0);  // nothing to send: no request at all
+    EXPECT_EQ(UsbLines().size(), 2u);
 }
 
 TEST_F(UsbSpi, SetUpCommandsReachTheFirmware) {

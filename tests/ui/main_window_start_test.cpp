@@ -73,7 +73,6 @@ TEST_F(StartUp, ParallelPortOnWindowsXpIsPreparedAndReset) {
 }
 
 TEST_F(StartUp, ParallelPortOnWindows98IsUsedWithoutPreparation) {
-    s.trace.Attach(s.capture.stream());
     Start({1, 0x378, 0}, {1, 4.1f, 2222});
     EXPECT_EQ(s.app->OsName, "Win98");
     EXPECT_FALSE(p().GiveIoInstalled);
