@@ -291,6 +291,36 @@ TEST_F(MainWindowOnSimulatedBoard, HelpOpensTheUserGuideAtItsContents) {
     browser->window()->close();
 }
 
+TEST_F(MainWindowOnSimulatedBoard, PortDialogIsModalAndItsOkSelectsThePort) {
+    QAction* portEntry = nullptr;
+    for (QAction* a : gui_->mainView->menuBar()->findChildren<QAction*>())
+        if (a->text() == "Parallel Port") portEntry = a;
+    ASSERT_NE(portEntry, nullptr);
+    bool sawDialog = false;
+    // Acts inside the dialog once its modal loop runs, as a user would.
+    QTimer::singleShot(0, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        ASSERT_EQ(dialog, gui_->portView);
+        sawDialog = true;
+        EXPECT_EQ(dialog->windowTitle(), "Parallel Port Setup");
+        auto* address = Named<QLineEdit>(dialog, "Port Address (Hex)");
+        ASSERT_NE(address, nullptr);
+        EXPECT_EQ(address->text(), "0");
+        address->selectAll();
+        QTest::keyClicks(address, "378");
+        QTest::mouseClick(Named<QPushButton>(dialog, "OK"), Qt::LeftButton);
+    });
+    portEntry->trigger();
+    EXPECT_TRUE(sawDialog);
+    EXPECT_FALSE(gui_->portView->isVisible());
+    EXPECT_EQ(gui_->p->settings.InterfaceType, 1);
+    EXPECT_EQ(gui_->p->settings.PortAddress, 0x378);
+    EXPECT_TRUE(portEntry->isChecked());
+    // The main window is activated again once the menu handler has finished.
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(gui_->board->simulated()->port.Prepared());
+}
+
 TEST_F(MainWindowOnSimulatedBoard, ExitFromTheMenuSavesTheSettingsAndCloses) {
     gui_->p->settings.FactoryMode = 1;
     QAction* exit = nullptr;
