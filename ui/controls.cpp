@@ -61,6 +61,7 @@ void OptionButton::UserClick() {
 
 void ComboBox::Clear() {
     items_.clear();
+    text_.clear();
     listIndex_ = -1;
     Notify();
 }
@@ -70,12 +71,37 @@ void ComboBox::AddItem(std::string item) {
     Notify();
 }
 
+void ComboBox::SetText(std::string t) {
+    const auto it = std::find(items_.begin(), items_.end(), t);
+    const int index = it == items_.end() ? -1 : static_cast<int>(it - items_.begin());
+    if (t == text_ && index == listIndex_) return;
+    text_ = std::move(t);
+    listIndex_ = index;
+    Notify();
+}
+
+void ComboBox::SetListIndex(int i) {
+    if (i < 0 || i >= static_cast<int>(items_.size())) i = -1;
+    std::string t = i < 0 ? std::string() : items_[static_cast<std::size_t>(i)];
+    if (i == listIndex_ && t == text_) return;
+    listIndex_ = i;
+    text_ = std::move(t);
+    Notify();
+}
+
 void ComboBox::UserSelect(int i) {
     if (!Usable() || i < 0 || i >= static_cast<int>(items_.size())) return;
     listIndex_ = i;
     text_ = items_[static_cast<std::size_t>(i)];
     Notify();
     if (onClick) onClick();
+}
+
+void ComboBox::UserType(std::string t) {
+    if (!Usable() || !editable_) return;
+    text_ = std::move(t);
+    listIndex_ = -1;
+    Notify();
 }
 
 void MenuItem::UserClick() {

@@ -195,22 +195,32 @@ private:
     std::vector<OptionButton*>* group_ = nullptr;
 };
 
+// A drop-down list, with an editable text field or without one. Putting text or entries
+// into it from code runs no handler; the user's choice of an entry runs its click.
 class ComboBox : public Control {
 public:
-    using Control::Control;
+    explicit ComboBox(std::string name, bool editable = true) : Control(std::move(name)), editable_(editable) {}
+    bool editable() const { return editable_; }
     const std::vector<std::string>& items() const { return items_; }
     const std::string& text() const { return text_; }
+    // The chosen entry's position, -1 when the text is no entry of the list.
     int listIndex() const { return listIndex_; }
-    // From code: no handler runs.
+    // From code: no handler runs. Clear empties the list and the text.
     void Clear();
     void AddItem(std::string item);
-    void SetText(std::string t) { Set(text_, std::move(t)); }
+    // Shows `t`; the entry with exactly that text counts as chosen.
+    void SetText(std::string t);
+    // Shows entry i as chosen (-1: none, with an empty text).
+    void SetListIndex(int i);
     // The user picked entry i: the text shows it and the click handler runs.
     void UserSelect(int i);
+    // The user typed into the text field (editable lists only): no handler runs.
+    void UserType(std::string t);
 
     std::function<void()> onClick;
 
 private:
+    bool editable_;
     std::vector<std::string> items_;
     std::string text_;
     int listIndex_ = -1;

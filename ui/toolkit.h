@@ -29,6 +29,10 @@ public:
     virtual void PostActivate(Window& w) = 0;
     // Opens a help file at its contents.
     virtual void OpenHelp(const std::string& path) = 0;
+    // Prints the window's image as shown, letting the user choose the printer.
+    virtual void PrintWindow(Window& w) = 0;
+    // The window is about to be destroyed: forget whatever shows it.
+    virtual void Unload(Window&) {}
 };
 
 }  // namespace qvin::ui

@@ -22,6 +22,12 @@ public:
 
     const std::string& name() const { return name_; }
     const std::string& caption() const { return caption_; }
+    void SetCaption(std::string c) {
+        caption_ = std::move(c);
+        if (onCaption) onCaption();
+    }
+    // Told when the caption changes (a toolkit's title bar follows it).
+    std::function<void()> onCaption;
     bool visible() const { return visible_; }
     bool loaded() const { return loaded_; }
     int left = 0, top = 0;

@@ -36,8 +36,10 @@ bool HeadlessToolkit::Question(std::string_view text, std::string_view title) {
         failures.push_back("unanswered question: " + std::string(text));
         return false;
     }
-    const bool yes = answers_.front();
+    const auto [yes, want] = answers_.front();
     answers_.pop_front();
+    if (!want.empty() && want != text)
+        failures.push_back("question asked \"" + std::string(text) + "\", expected \"" + want + "\"");
     return yes;
 }
 

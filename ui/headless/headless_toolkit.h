@@ -25,8 +25,9 @@ public:
     void Queue(std::function<void()> action, std::int64_t atNs = 0);
     // The next message box must show `text` (and `title`, when given); it is answered OK.
     void ExpectMessage(std::string text, std::string title = {});
-    // The next question is answered Yes (true) or No.
-    void AnswerNext(bool yes) { answers_.push_back(yes); }
+    // The next question is answered Yes (true) or No; when `text` is given, the question
+    // must ask exactly that.
+    void AnswerNext(bool yes, std::string text = {}) { answers_.push_back({yes, std::move(text)}); }
     // Runs an action as a user would cause it, then any activation it left pending.
     void Do(const std::function<void()>& action);
     // Supplies further user actions while a modal window waits and nothing is queued
@@ -36,6 +37,7 @@ public:
     std::vector<std::string> failures;     // unexpected boxes, windows left open, ...
     std::vector<std::string> shown;        // every message box, as "title: text"
     std::vector<std::string> helpOpened;
+    std::vector<std::string> printed;      // windows printed, by name
     int busyChanges = 0;
     bool busy = false;
 
@@ -50,6 +52,7 @@ public:
     void ShowModal(Window& w) override;
     void PostActivate(Window& w) override;
     void OpenHelp(const std::string& path) override { helpOpened.push_back(path); }
+    void PrintWindow(Window& w) override { printed.push_back(w.name()); }
 
     bool pendingActions() const { return !queue_.empty(); }
 
@@ -64,7 +67,7 @@ private:
     VirtualClock& clock_;
     std::deque<Action> queue_;
     std::deque<std::pair<std::string, std::string>> expected_;
-    std::deque<bool> answers_;
+    std::deque<std::pair<bool, std::string>> answers_;
     std::vector<Window*> toActivate_;
 };
 

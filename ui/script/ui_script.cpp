@@ -1,5 +1,6 @@
 #include "ui/script/ui_script.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -145,6 +146,14 @@ private:
         if (name == "frmQvin27319") return &app.main;
         if (name == "frmPort") return &app.port;
         if (name == "frmUSBselect") return &app.usbSelect;
+        if (name == "FrmAlarm") return &app.alarm;
+        if (name == "FrmCalReg") return &app.cal;
+        if (name == "frmGpioMisc") return &app.gpio;
+        if (name == "frmManualReg") return &app.manualReg;
+        if (name == "frmAbout") {
+            if (!app.about) throw ScriptError{"frmAbout is not open"};
+            return app.about.get();
+        }
         throw ScriptError{"no window " + name};
     }
 
@@ -193,8 +202,12 @@ private:
             auto* t = dynamic_cast<TextBox*>(c);
             auto* pic = dynamic_cast<PictureBox*>(c);
             if (verb == "type") {
-                if (!t) throw ScriptError{w[at + 1] + " is not a text box"};
                 const std::string text = w[at + 2];
+                if (auto* list = dynamic_cast<ComboBox*>(c)) {
+                    if (!list->editable()) throw ScriptError{w[at + 1] + " takes no typing"};
+                    return [list, text] { list->UserType(text); };
+                }
+                if (!t) throw ScriptError{w[at + 1] + " is not a text box"};
                 return [t, text] { t->UserType(text); };
             }
             int code = kKeyEnter, shift = 0;
@@ -210,6 +223,27 @@ private:
             if (t) return [t, code, shift] { t->UserKeyDown(code, shift); };
             if (pic) return [pic, code, shift] { pic->UserKeyDown(code, shift); };
             throw ScriptError{w[at + 1] + " takes no keys"};
+        }
+        if (verb == "choose") {
+            need(2);
+            auto* list = dynamic_cast<ComboBox*>(c);
+            if (!list) throw ScriptError{w[at + 1] + " is not a list"};
+            const std::string& which = w[at + 2];
+            const auto& items = list->items();
+            int index = -1;
+            if (!which.empty() && std::isdigit(static_cast<unsigned char>(which[0]))) {
+                index = static_cast<int>(Number(which));
+            } else {
+                const auto it = std::find(items.begin(), items.end(), which);
+                if (it == items.end()) throw ScriptError{w[at + 1] + " has no entry \"" + which + "\""};
+                index = static_cast<int>(it - items.begin());
+            }
+            // Checked when the action runs: the list may be filled by then.
+            return [list, index, name = w[at + 1]] {
+                if (index < 0 || index >= static_cast<int>(list->items().size()))
+                    throw ScriptError{name + " has no entry at position " + std::to_string(index)};
+                list->UserSelect(index);
+            };
         }
         if (verb == "scroll") {
             need(2);
@@ -265,7 +299,9 @@ private:
             if (w.size() < 2 || w.size() > 3) throw ScriptError{"message needs its text (and optionally a title)"};
             s.tk.ExpectMessage(w[1], w.size() == 3 ? w[2] : "");
         } else if (cmd == "answer") {
-            s.tk.AnswerNext(w.at(1) == "yes");
+            if (w.size() < 2 || w.size() > 3 || (w[1] != "yes" && w[1] != "no"))
+                throw ScriptError{"answer needs yes or no (and optionally the question's text)"};
+            s.tk.AnswerNext(w[1] == "yes", w.size() == 3 ? w[2] : "");
         } else if (cmd == "wait") {
             s.clock.Advance(static_cast<std::int64_t>(LeadingNumber(w.at(1)) * 1e6));
         } else if (cmd == "after") {
@@ -312,6 +348,38 @@ private:
             if (std::filesystem::exists(folder_ / w.at(2))) throw ScriptError{w[2] + " exists"};
             return;
         }
+        if (w[1] == "printed") {
+            if (w.size() != 3) throw ScriptError{"expect printed needs a window"};
+            auto& printed = s.tk.printed;
+            const auto it = std::find(printed.begin(), printed.end(), w[2]);
+            if (it == printed.end()) throw ScriptError{w[2] + " was not printed"};
+            printed.erase(it);
+            return;
+        }
+        if (w[1] == "not-printed") {
+            if (!s.tk.printed.empty()) throw ScriptError{s.tk.printed.front() + " was printed"};
+            return;
+        }
+        if (w.size() == 5 && w[2] == "item") {  // expect W.C item N TEXT
+            auto* list = dynamic_cast<ComboBox*>(Lookup(w[1]).second);
+            if (!list) throw ScriptError{w[1] + " is not a list"};
+            const long long i = Number(w[3]);
+            const auto& items = list->items();
+            if (i < 0 || i >= static_cast<long long>(items.size()))
+                throw ScriptError{w[1] + " has " + std::to_string(items.size()) + " entries"};
+            if (items[static_cast<std::size_t>(i)] != w[4])
+                throw ScriptError{"entry " + std::to_string(i) + " is \"" + items[static_cast<std::size_t>(i)] + "\""};
+            return;
+        }
+        if (w.size() == 4 && w[1].find('.') == std::string::npos) {  // a window's own state
+            Window* win = Lookup(w[1]).first;
+            std::string seen;
+            if (w[2] == "caption") seen = win->caption();
+            else if (w[2] == "visible") seen = win->visible() ? "true" : "false";
+            else throw ScriptError{"a window has no property " + w[2]};
+            if (seen != w[3]) throw ScriptError{w[2] + " is \"" + seen + "\""};
+            return;
+        }
         if (w.size() != 4) throw ScriptError{"expect needs a control, a property and a value"};
         Control* c = Lookup(w[1]).second;
         if (!c) throw ScriptError{"expect needs a control"};
@@ -336,6 +404,12 @@ private:
             if (property == "caption") return m->caption();
         }
         if (auto* f = dynamic_cast<Frame*>(&c); f && property == "caption") return f->caption();
+        if (auto* l = dynamic_cast<ComboBox*>(&c)) {
+            if (property == "text") return l->text();
+            if (property == "count") return std::to_string(l->items().size());
+            if (property == "listindex") return std::to_string(l->listIndex());
+        }
+        if (property == "tooltip") return c.toolTip();
         throw ScriptError{c.name() + " has no property " + property};
     }
 
