@@ -3,7 +3,13 @@
 namespace qvin::ui {
 
 App::App(Program& p, Toolkit& tk, AppConfig config)
-    : p(p), tk(tk), config(std::move(config)), main(*this), port(*this), usbSelect(*this) {}
+    : p(p), tk(tk), config(std::move(config)), main(*this),
+      port(*this),
+      usbSelect(*this),
+      alarm(*this),
+      cal(*this),
+      gpio(*this),
+      manualReg(*this) {}
 
 void App::Run() { main.ShowModal(nullptr); }
 

@@ -4,12 +4,18 @@
 // folder for data logs and help).
 
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "device/program.h"
 #include "ui/interface/frm_port.h"
 #include "ui/interface/frm_usb_select.h"
 #include "ui/main/frm_qvin27319.h"
+#include "ui/setup/frm_about.h"
+#include "ui/setup/frm_alarm.h"
+#include "ui/setup/frm_cal_reg.h"
+#include "ui/setup/frm_gpio_misc.h"
+#include "ui/setup/frm_manual_reg.h"
 #include "ui/toolkit.h"
 
 namespace qvin::ui {
@@ -51,6 +57,12 @@ public:
     frmQvin27319 main;
     frmPort port;
     frmUSBselect usbSelect;
+    FrmAlarm alarm;
+    FrmCalReg cal;
+    frmGpioMisc gpio;
+    frmManualReg manualReg;
+    // Only while it is open: made for each opening, destroyed when it closes.
+    std::unique_ptr<frmAbout> about;
 
     // Set by the exit sequence; loops and handlers stop at their next check.
     bool ended = false;

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "device/register_access.h"
 #include "window_fixture.h"
 
@@ -117,10 +119,43 @@ TEST_F(InterfaceCheck, LostAdapterIsNoInterfaceAndWindowsAreRefused) {
     EXPECT_EQ(p().settings.InterfaceType, 0);
 }
 
-TEST_F(InterfaceCheck, WindowsNotBuiltYetSaySo) {
+TEST_F(InterfaceCheck, EachSetupEntryOpensItsWindowModallyAndTheMainWindowRereadsAfter) {
     StartOnUsb();
-    Expect("The Alarms window is not available in this version yet.");
-    Click(w().MnuAlarms);
+    const std::pair<MenuItem*, Window*> entries[] = {{&w().MnuAlarms, &s.app->alarm},
+                                                     {&w().MnuCal, &s.app->cal},
+                                                     {&w().MnuGpioMsc, &s.app->gpio},
+                                                     {&w().mnuRegister, &s.app->manualReg}};
+    for (const auto& [entry, window] : entries) {
+        bool shown = false;
+        s.tk.Queue([&, window = window] {
+            shown = window->visible();
+            EXPECT_EQ(window->left, w().left);
+            window->UserClose();
+        });
+        Frames();
+        Click(*entry);
+        EXPECT_TRUE(shown) << window->name();
+        EXPECT_FALSE(window->visible()) << window->name();
+        // The activation afterwards read the part again: it unlocks it first.
+        const auto frames = Frames();
+        EXPECT_NE(std::find(frames.begin(), frames.end(), 0xD085), frames.end()) << window->name();
+    }
+}
+
+TEST_F(InterfaceCheck, AboutIsMadeForEachOpeningAndGoneAfterwards) {
+    StartOnUsb();
+    for (int opening = 0; opening < 2; ++opening) {
+        s.board.chip.SetWord(sim::addr::Fls_Cyc, static_cast<std::uint16_t>(7 + opening));
+        std::string flash;
+        s.tk.Queue([&] {
+            ASSERT_TRUE(s.app->about);
+            flash = s.app->about->LblFlashWrites.caption();
+            s.app->about->UserClose();
+        });
+        Click(w().MnuAbout);
+        EXPECT_EQ(flash, std::to_string(7 + opening));
+        EXPECT_FALSE(s.app->about);
+    }
 }
 
 using Exit = WindowTest;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
@@ -19,7 +20,9 @@ protected:
 
     static std::filesystem::path Folder() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        return std::filesystem::temp_directory_path() / (std::string("qvin-ui-") + info->test_suite_name() + "-" + info->name());
+        std::string name = std::string("qvin-ui-") + info->test_suite_name() + "-" + info->name();
+        std::replace(name.begin(), name.end(), '/', '_');  // parameterised tests
+        return std::filesystem::temp_directory_path() / name;
     }
 
     void TearDown() override {

@@ -617,19 +617,24 @@ void frmQvin27319::mnuUSB_Click() {
 }
 
 void frmQvin27319::MnuAlarms_Click() {
-    if (Check_Interface()) app_.NotAvailable("Alarms");
+    if (Check_Interface()) app_.alarm.ShowModal(this);
 }
 void frmQvin27319::MnuCal_Click() {
-    if (Check_Interface()) app_.NotAvailable("Calibration");
+    if (Check_Interface()) app_.cal.ShowModal(this);
 }
 void frmQvin27319::MnuGpioMsc_Click() {
-    if (Check_Interface()) app_.NotAvailable("GPIO & Misc Ctrl");
+    if (Check_Interface()) app_.gpio.ShowModal(this);
 }
 void frmQvin27319::mnuRegister_Click() {
-    if (Check_Interface()) app_.NotAvailable("Register Information");
+    if (Check_Interface()) app_.manualReg.ShowModal(this);
 }
 void frmQvin27319::MnuAbout_Click() {
-    if (Check_Interface()) app_.NotAvailable("About");
+    if (!Check_Interface()) return;
+    // A new window each time, so that every opening reads the part again.
+    app_.about = std::make_unique<frmAbout>(app_);
+    app_.about->ShowModal(this);
+    app_.tk.Unload(*app_.about);
+    app_.about.reset();
 }
 
 void frmQvin27319::mnuHelp_Click() {
