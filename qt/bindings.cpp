@@ -21,22 +21,24 @@ void Common(const ui::Control& m, QWidget* w) {
     }
 }
 
-// Text boxes pass Enter and other keys to their key handler.
+// Text boxes pass Enter and other keys to their key handler. An Enter that a handler
+// takes goes no further: in a dialog it would also press the default button.
 class KeyForwarder : public QObject {
 public:
-    KeyForwarder(QObject* parent, std::function<void(int, int)> forward) : QObject(parent), forward_(std::move(forward)) {}
+    KeyForwarder(QObject* parent, std::function<bool(int, int)> forward) : QObject(parent), forward_(std::move(forward)) {}
 
 protected:
     bool eventFilter(QObject*, QEvent* e) override {
         if (e->type() == QEvent::KeyPress) {
             auto* k = static_cast<QKeyEvent*>(e);
-            forward_(KeyCode(k->key()), ShiftState(k->modifiers()));
+            const int key = KeyCode(k->key());
+            return forward_(key, ShiftState(k->modifiers())) && key == ui::kKeyEnter;
         }
         return false;
     }
 
 private:
-    std::function<void(int, int)> forward_;
+    std::function<bool(int, int)> forward_;
 };
 
 }  // namespace
@@ -66,9 +68,11 @@ int ShiftState(Qt::KeyboardModifiers m) {
 QColor ToQColor(ui::Color c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 
 void Bind(ui::Button& m, QPushButton* w) {
-    auto sync = [&m, w] {
+    const QString stateOf = w->property("stateOf").toString();
+    auto sync = [&m, w, stateOf] {
         const QString text = Q(m.caption());
         if (w->text() != text) w->setText(text);
+        if (!stateOf.isEmpty() && w->accessibleName() != stateOf + ": " + text) w->setAccessibleName(stateOf + ": " + text);
         Common(m, w);
     };
     m.observer = sync;
@@ -105,7 +109,48 @@ void Bind(ui::TextBox& m, QLineEdit* w) {
     m.observer = sync;
     sync();
     QObject::connect(w, &QLineEdit::textEdited, w, [&m](const QString& t) { m.UserType(t.toStdString()); });
-    w->installEventFilter(new KeyForwarder(w, [&m](int key, int shift) { m.UserKeyDown(key, shift); }));
+    w->installEventFilter(new KeyForwarder(w, [&m](int key, int shift) {
+        m.UserKeyDown(key, shift);
+        return static_cast<bool>(m.onKeyDown);
+    }));
+}
+
+void Bind(ui::TextBox& m, QPlainTextEdit* w) {
+    auto sync = [&m, w] {
+        const QString t = Q(m.text());
+        if (w->toPlainText() != t) {
+            const QSignalBlocker block(w);
+            w->setPlainText(t);
+        }
+        Common(m, w);
+    };
+    m.observer = sync;
+    sync();
+    QObject::connect(w, &QPlainTextEdit::textChanged, w, [&m, w] { m.UserType(w->toPlainText().toStdString()); });
+}
+
+void Bind(ui::ComboBox& m, QComboBox* w) {
+    w->setEditable(m.editable());
+    // A typed text is only shown; it never becomes an entry of the list.
+    if (m.editable()) w->setInsertPolicy(QComboBox::NoInsert);
+    auto sync = [&m, w] {
+        const QSignalBlocker block(w);
+        const auto& items = m.items();
+        bool same = w->count() == static_cast<int>(items.size());
+        for (int i = 0; same && i < w->count(); ++i) same = w->itemText(i) == Q(items[static_cast<std::size_t>(i)]);
+        if (!same) {
+            w->clear();
+            for (const std::string& item : items) w->addItem(Q(item));
+        }
+        if (w->currentIndex() != m.listIndex()) w->setCurrentIndex(m.listIndex());
+        if (m.editable() && w->currentText() != Q(m.text())) w->setEditText(Q(m.text()));
+        Common(m, w);
+    };
+    m.observer = sync;
+    sync();
+    QObject::connect(w, &QComboBox::activated, w, [&m](int i) { m.UserSelect(i); });
+    if (QLineEdit* edit = w->lineEdit())
+        QObject::connect(edit, &QLineEdit::textEdited, w, [&m](const QString& t) { m.UserType(t.toStdString()); });
 }
 
 void Bind(ui::ScrollBar& m, QScrollBar* w) {

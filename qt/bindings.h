@@ -6,9 +6,11 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -18,9 +20,17 @@
 
 namespace qvin::qt {
 
+// A button whose caption is a state ("Enabled", "Active Low") is named for screen readers
+// by what it sets and what it shows: set the widget's "stateOf" property (for example
+// "Alarm output") before binding, and its name reads "Alarm output: Enabled".
 void Bind(ui::Button& model, QPushButton* widget);
 void Bind(ui::Label& model, QLabel* widget);
 void Bind(ui::TextBox& model, QLineEdit* widget);
+// A multi-line text box; what the user types reaches the model.
+void Bind(ui::TextBox& model, QPlainTextEdit* widget);
+// The list's entries and text follow the model; a user's choice runs the click once,
+// typing into an editable list runs nothing.
+void Bind(ui::ComboBox& model, QComboBox* widget);
 void Bind(ui::ScrollBar& model, QScrollBar* widget);
 void Bind(ui::CheckBox& model, QCheckBox* widget);
 void Bind(ui::OptionButton& model, QRadioButton* widget);

@@ -11,9 +11,22 @@ GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig
     mainView = std::make_unique<MainWindowView>(app->main);
     portView = new PortDialog(app->port, mainView.get());
     usbView = new UsbSelectDialog(app->usbSelect, mainView.get());
+    alarmView = new AlarmDialog(app->alarm, mainView.get());
+    calView = new CalibrationDialog(app->cal, mainView.get());
+    gpioView = new GpioDialog(app->gpio, mainView.get());
+    registerView = new RegisterDialog(app->manualReg, mainView.get());
     tk.SetView(app->main, mainView.get());
     tk.SetView(app->port, portView);
     tk.SetView(app->usbSelect, usbView);
+    tk.SetView(app->alarm, alarmView);
+    tk.SetView(app->cal, calView);
+    tk.SetView(app->gpio, gpioView);
+    tk.SetView(app->manualReg, registerView);
+    // The About window is made for each opening, and its view with it.
+    tk.makeView = [this](ui::Window& w) -> QWidget* {
+        if (auto* about = dynamic_cast<ui::frmAbout*>(&w)) return new AboutDialog(*about, mainView.get());
+        return nullptr;
+    };
 }
 
 void GuiProgram::Start() { StartProgram(*p, app->config.settingsFile); }

@@ -8,6 +8,7 @@
 #include "core/trace.h"
 #include "platform/board.h"
 #include "qt/qt_toolkit.h"
+#include "qt/setup_views.h"
 #include "qt/views.h"
 #include "ui/app.h"
 
@@ -29,6 +30,10 @@ public:
     std::unique_ptr<MainWindowView> mainView;
     PortDialog* portView = nullptr;
     UsbSelectDialog* usbView = nullptr;
+    AlarmDialog* alarmView = nullptr;
+    CalibrationDialog* calView = nullptr;
+    GpioDialog* gpioView = nullptr;
+    RegisterDialog* registerView = nullptr;
 };
 
 }  // namespace qvin::qt

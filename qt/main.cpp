@@ -2,6 +2,7 @@
 // board. The command line is not parsed.
 
 #include <QApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QProgressDialog>
 
@@ -11,6 +12,7 @@
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName("QVIN27319 Evaluation");
+    QApplication::setWindowIcon(QIcon(qvin::qt::ProgramIcon(64)));
 
     qvin::RealClock clock;
     qvin::ui::AppConfig config;

@@ -1,10 +1,14 @@
 #include "qt/qt_toolkit.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QDialog>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPrintDialog>
 #include <QPushButton>
 #include <QTextBrowser>
 #include <QTimer>
@@ -20,12 +24,54 @@ QString Title(std::string_view title) { return title.empty() ? QString(ui::kAppT
 QString Text(std::string_view text) { return Q(text).replace("\r\n", "\n"); }
 }  // namespace
 
-QWidget* QtToolkit::View(ui::Window& window) const {
+QWidget* QtToolkit::View(ui::Window& window) {
     const auto it = views_.find(&window);
-    return it == views_.end() ? nullptr : it->second;
+    if (it != views_.end()) return it->second;
+    QWidget* view = makeView ? makeView(window) : nullptr;
+    if (view) views_[&window] = view;
+    return view;
 }
 
-QWidget* QtToolkit::Parent() const {
+void QtToolkit::Unload(ui::Window& window) {
+    const auto it = views_.find(&window);
+    if (it == views_.end()) return;
+    // The modal loop has ended, so no event of the view is being handled any more.
+    delete it->second;
+    views_.erase(it);
+    window.onHidden = nullptr;
+    window.onCaption = nullptr;
+}
+
+bool QtToolkit::PrintWidget(QWidget& view, QPrinter& printer) {
+    QPainter painter;
+    if (!painter.begin(&printer)) return false;
+    const QRect page = painter.viewport();
+    const double scale = std::min(static_cast<double>(page.width()) / view.width(),
+                                  static_cast<double>(page.height()) / view.height());
+    painter.translate((page.width() - view.width() * scale) / 2, 0);
+    painter.scale(scale, scale);
+    view.render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+    return painter.end();
+}
+
+void QtToolkit::PrintWindow(ui::Window& w) {
+    QWidget* view = View(w);
+    if (!view) return;
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setDocName(Q(w.caption()));
+    const bool chosen = choosePrinter ? choosePrinter(printer, view) : [&] {
+        QPrintDialog dialog(&printer, view);
+        dialog.setWindowTitle("Print " + Q(w.caption()));
+        return dialog.exec() == QDialog::Accepted;
+    }();
+    if (!chosen) return;
+    if (!PrintWidget(*view, printer)) {
+        const QString where = printer.outputFileName().isEmpty() ? printer.printerName() : printer.outputFileName();
+        Message("The window could not be printed: " + where.toStdString() + " cannot be opened.", "Print");
+    }
+}
+
+QWidget* QtToolkit::Parent() {
     QWidget* active = QApplication::activeModalWidget();
     if (active) return active;
     return main_ ? View(*main_) : nullptr;

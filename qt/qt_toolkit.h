@@ -2,8 +2,11 @@
 // The window services on Qt: message boxes with the application's title, the wait cursor,
 // QCoreApplication::processEvents, modal dialogs, and a help viewer.
 
+#include <functional>
 #include <map>
 #include <memory>
+
+#include <QPrinter>
 
 #include <QWidget>
 
@@ -17,7 +20,16 @@ public:
     // The widget that shows a neutral window; the main window's is a top-level window,
     // every other one a dialog.
     void SetView(ui::Window& window, QWidget* view) { views_[&window] = view; }
-    QWidget* View(ui::Window& window) const;
+    // The view of a window, made by `makeView` the first time a window without one is shown.
+    QWidget* View(ui::Window& window);
+    std::function<QWidget*(ui::Window&)> makeView;
+
+    // Asks where to print (the system print dialog); false when the user cancels. Tests
+    // put a file printer here.
+    std::function<bool(QPrinter& printer, QWidget* parent)> choosePrinter;
+    // Draws a window's image onto a page, as large as fits and centred; false when the
+    // printer could not be opened.
+    static bool PrintWidget(QWidget& view, QPrinter& printer);
 
     void Message(std::string_view text, std::string_view title = {}) override;
     bool Question(std::string_view text, std::string_view title = {}) override;
@@ -26,9 +38,11 @@ public:
     void ShowModal(ui::Window& w) override;
     void PostActivate(ui::Window& w) override;
     void OpenHelp(const std::string& path) override;
+    void PrintWindow(ui::Window& w) override;
+    void Unload(ui::Window& w) override;
 
 private:
-    QWidget* Parent() const;
+    QWidget* Parent();
     std::map<ui::Window*, QWidget*> views_;
     ui::Window* main_ = nullptr;
     int busyDepth_ = 0;

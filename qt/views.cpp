@@ -8,68 +8,12 @@
 #include <QVBoxLayout>
 
 #include "qt/bindings.h"
+#include "qt/view_parts.h"
 
 namespace qvin::qt {
 
 namespace {
-
 QString Q(const std::string& s) { return QString::fromStdString(s); }
-
-QPushButton* NewButton(ui::Button& m, QWidget* parent) {
-    auto* b = new QPushButton(parent);
-    Bind(m, b);
-    return b;
-}
-
-QLabel* NewLabel(ui::Label& m, QWidget* parent) {
-    auto* l = new QLabel(parent);
-    Bind(m, l);
-    return l;
-}
-
-// A text box named after the label a user sees beside it.
-QLineEdit* NewText(ui::TextBox& m, QWidget* parent, const QString& name, bool readOnly = false) {
-    auto* t = new QLineEdit(parent);
-    t->setAccessibleName(name);
-    t->setReadOnly(readOnly);
-    Bind(m, t);
-    return t;
-}
-
-// A label and the text box it names, side by side in a grid row.
-QLineEdit* AddLabelled(QGridLayout* grid, int row, ui::Label& label, ui::TextBox& text, QWidget* parent, bool readOnly) {
-    QLabel* l = NewLabel(label, parent);
-    QLineEdit* t = NewText(text, parent, Q(label.caption()), readOnly);
-    l->setBuddy(t);
-    grid->addWidget(l, row, 0);
-    grid->addWidget(t, row, 1);
-    return t;
-}
-
-QScrollBar* NewScroll(ui::ScrollBar& m, QWidget* parent, const QString& name) {
-    auto* s = new QScrollBar(Qt::Horizontal, parent);
-    s->setAccessibleName(name);
-    s->setMinimumWidth(160);
-    Bind(m, s);
-    return s;
-}
-
-QGroupBox* NewFrame(ui::Frame& m, QWidget* parent) {
-    auto* g = new QGroupBox(parent);
-    Bind(m, g);
-    return g;
-}
-
-// A flag label: a fixed-width coloured box, named after its row for screen readers.
-QLabel* NewFlag(ui::Label& m, QWidget* parent, const QString& row) {
-    QLabel* l = NewLabel(m, parent);
-    l->setAlignment(Qt::AlignCenter);
-    l->setMinimumWidth(56);
-    l->setFrameShape(QFrame::StyledPanel);
-    l->setAccessibleName(row);
-    return l;
-}
-
 }  // namespace
 
 MainWindowView::MainWindowView(ui::frmQvin27319& m, QWidget* parent) : QMainWindow(parent), model_(m) {
@@ -238,7 +182,10 @@ void MainWindowView::closeEvent(QCloseEvent* e) {
 ModalView::ModalView(ui::Window& model, QWidget* parent) : QDialog(parent), model_(model) {
     setWindowTitle(Q(model.caption()));
     setModal(true);
+    model.onCaption = [this, &model] { setWindowTitle(Q(model.caption())); };
 }
+
+ModalView::~ModalView() { model_.onCaption = nullptr; }
 
 void ModalView::closeEvent(QCloseEvent* e) {
     e->ignore();

@@ -26,6 +26,7 @@ private:
 class ModalView : public QDialog {
 public:
     ModalView(ui::Window& model, QWidget* parent);
+    ~ModalView() override;
     void reject() override { model_.UserClose(); }
 
 protected:

@@ -1,0 +1,76 @@
+#include "qt/view_parts.h"
+
+namespace qvin::qt {
+
+namespace {
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+}  // namespace
+
+QPushButton* NewButton(ui::Button& m, QWidget* parent) {
+    auto* b = new QPushButton(parent);
+    Bind(m, b);
+    return b;
+}
+
+QPushButton* NewStateButton(ui::Button& m, QWidget* parent, const QString& what) {
+    auto* b = new QPushButton(parent);
+    b->setProperty("stateOf", what);
+    Bind(m, b);
+    return b;
+}
+
+QLabel* NewLabel(ui::Label& m, QWidget* parent) {
+    auto* l = new QLabel(parent);
+    Bind(m, l);
+    return l;
+}
+
+QLineEdit* NewText(ui::TextBox& m, QWidget* parent, const QString& name, bool readOnly) {
+    auto* t = new QLineEdit(parent);
+    t->setAccessibleName(name);
+    t->setReadOnly(readOnly);
+    Bind(m, t);
+    return t;
+}
+
+QLineEdit* AddLabelled(QGridLayout* grid, int row, ui::Label& label, ui::TextBox& text, QWidget* parent, bool readOnly) {
+    QLabel* l = NewLabel(label, parent);
+    QLineEdit* t = NewText(text, parent, Q(label.caption()), readOnly);
+    l->setBuddy(t);
+    grid->addWidget(l, row, 0);
+    grid->addWidget(t, row, 1);
+    return t;
+}
+
+QScrollBar* NewScroll(ui::ScrollBar& m, QWidget* parent, const QString& name) {
+    auto* s = new QScrollBar(Qt::Horizontal, parent);
+    s->setAccessibleName(name);
+    s->setMinimumWidth(160);
+    Bind(m, s);
+    return s;
+}
+
+QGroupBox* NewFrame(ui::Frame& m, QWidget* parent) {
+    auto* g = new QGroupBox(parent);
+    Bind(m, g);
+    return g;
+}
+
+QComboBox* NewCombo(ui::ComboBox& m, QWidget* parent, const QString& name) {
+    auto* c = new QComboBox(parent);
+    c->setAccessibleName(name);
+    Bind(m, c);
+    if (QLineEdit* edit = c->lineEdit()) edit->setAccessibleName(name);
+    return c;
+}
+
+QLabel* NewFlag(ui::Label& m, QWidget* parent, const QString& row) {
+    QLabel* l = NewLabel(m, parent);
+    l->setAlignment(Qt::AlignCenter);
+    l->setMinimumWidth(56);
+    l->setFrameShape(QFrame::StyledPanel);
+    l->setAccessibleName(row);
+    return l;
+}
+
+}  // namespace qvin::qt
