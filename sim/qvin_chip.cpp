@@ -144,14 +144,7 @@ QvinChip::Sample QvinChip::SampleAt(std::int64_t index) const {
     return s;
 }
 
-bool QvinChip::AlarmTripped(int which) const {
-    const std::uint16_t ctrl = Word(addr::Alm_Ctrl);
-    const int source = (ctrl >> (which == 1 ? 8 : 12)) & 7;
-    const bool rateMode = ctrl & (which == 1 ? 0x0800 : 0x8000);
-    const std::uint16_t mag = Word(which == 1 ? addr::Alm_Mag1 : addr::Alm_Mag2);
-    const int threshold = mag & 0x3FFF;
-    const bool greater = mag & 0x8000;
-
+double QvinChip::AlarmSource(int source, std::int64_t index, bool filtered) const {
     auto pick = [source](const Sample& s) -> int {
         switch (source) {
             case 1: return s.supply;
@@ -159,18 +152,56 @@ bool QvinChip::AlarmTripped(int which) const {
             case 5: return s.temp;
             case 6: return s.incl;
             case 7: return s.incl180;
-            default: return -1;
+            default: return 0;
         }
     };
+    // Filtered data is the rolling average the outputs use: 2 ^ (Avg_Cnt + 1) samples.
+    const int samples = filtered ? 2 << std::min(Word(addr::Avg_Cnt) & 0xF, 7) : 1;
+    double sum = 0;
+    for (int i = 0; i < samples; ++i) {
+        int v = pick(SampleAt(index - i));
+        if (source == 7 && v > 8191) v -= 16384;  // two's complement, so -1 and 1 average to 0
+        sum += v;
+    }
+    return sum / samples;
+}
+
+bool QvinChip::AlarmTripped(int which) const {
+    const std::uint16_t ctrl = Word(addr::Alm_Ctrl);
+    const int source = (ctrl >> (which == 1 ? 8 : 12)) & 7;
+    if (source != 1 && source < 4) return false;  // disabled, or a code without a source
+    const bool rateMode = ctrl & (which == 1 ? 0x0800 : 0x8000);
+    const bool filtered = ctrl & (which == 1 ? 0x0010 : 0x0020);
+    const std::uint16_t mag = Word(which == 1 ? addr::Alm_Mag1 : addr::Alm_Mag2);
+    const bool greater = mag & 0x8000;
+    double threshold = mag & 0x3FFF;
+    if (source == 7 && !rateMode && threshold > 8191) threshold -= 16384;
+
     const std::int64_t index = SampleIndex();
-    const int now = pick(SampleAt(index));
-    if (now < 0) return false;
-    int value = now;
+    double value = AlarmSource(source, index, filtered);
     if (rateMode) {
+        // The change over the sample period, however it goes.
         const int span = (Word(which == 1 ? addr::Alm_Smp1 : addr::Alm_Smp2) & 0xFF) + 1;
-        value = std::abs(now - pick(SampleAt(index - span)));
+        value = std::abs(value - AlarmSource(source, index - span, filtered));
     }
     return greater ? value > threshold : value < threshold;
+}
+
+PinState QvinChip::Pin(int dio) const {
+    dio &= 1;
+    const std::uint16_t gpio = Word(addr::Gpio_Ctrl), alarm = Word(addr::Alm_Ctrl), misc = Word(addr::Msc_Ctrl);
+    auto selects = [dio](std::uint16_t ctrl) { return (ctrl & 4) && (ctrl & 1) == dio; };
+    if (selects(misc)) {
+        // Active while a new sample waits to be read.
+        const bool fresh = SampleIndex() > lastReadIndex_[OutputSlot(addr::Incl_Out)];
+        return {PinState::DataReady, fresh == ((misc & 2) != 0)};
+    }
+    if (selects(alarm)) {
+        const bool active = (statusLatched_ & (kAlarm1 | kAlarm2)) != 0;
+        return {PinState::Alarm, active == ((alarm & 2) != 0)};
+    }
+    if (gpio & (1 << dio)) return {PinState::Gpio, (gpio & (0x100 << dio)) != 0};
+    return {PinState::Input, inputHigh_[static_cast<std::size_t>(dio)]};
 }
 
 void QvinChip::UpdateAlarms() {

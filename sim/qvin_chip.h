@@ -44,6 +44,15 @@ enum StatusBit : std::uint16_t {
     kSelfTestFail = 0x0020, kInvalidOrientation = 0x0040, kAlarm1 = 0x0100, kAlarm2 = 0x0200
 };
 
+// What drives a digital pin (DIO0, DIO1) and the level on it. Data ready outranks the
+// alarm output, which outranks a general-purpose output; a pin nobody drives is an input
+// and shows what the board puts on it.
+struct PinState {
+    enum Driver { Input, Gpio, Alarm, DataReady } driver = Input;
+    bool high = false;
+    bool operator==(const PinState&) const = default;
+};
+
 struct ChipOptions {
     std::optional<double> fixedAngleDeg;  // hold the inclination here instead of turning
     double turnDegPerSecond = 6.0;        // one turn a minute
@@ -74,6 +83,10 @@ public:
     // The latched auxiliary DAC code the loop-back ADC measures.
     std::uint16_t LatchedDac() const { return latchedDac_; }
     std::uint64_t Frames() const { return frames_; }
+    // The digital pins: what drives each and its level now.
+    PinState Pin(int dio) const;
+    // The level the board puts on a pin that is an input (pulled up by default).
+    void SetInputLevel(int dio, bool high) { inputHigh_[dio & 1] = high; }
 
 private:
     struct Sample {
@@ -88,6 +101,8 @@ private:
     std::uint16_t StatusWord();
     void UpdateAlarms();
     bool AlarmTripped(int which) const;
+    // An alarm source's value at a sample, averaged over the averaging window when filtered.
+    double AlarmSource(int source, std::int64_t index, bool filtered) const;
     std::uint16_t ReadWord(std::uint8_t address);
     void WriteByte(std::uint8_t address, std::uint8_t value);
     void RunCommand(std::uint16_t command);
@@ -112,6 +127,7 @@ private:
     std::array<std::optional<std::uint16_t>, 8> overrides_{};
     std::uint16_t statusLatched_ = 0;
     std::uint16_t latchedDac_ = 0;
+    std::array<bool, 2> inputHigh_{true, true};
 };
 
 }  // namespace qvin::sim

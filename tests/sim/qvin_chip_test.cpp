@@ -147,6 +147,52 @@ TEST_F(SimChip, RateOfChangeAlarmSeesTheTurningInclination) {
     EXPECT_EQ(Read(reg::Status), sim::kAlarm2);
 }
 
+TEST_F(SimChipAt30Degrees, Incl180ThresholdsCompareAsSignedAngles) {
+    // "Above -90 degrees" (code 16384 - 3600) holds at +30 degrees.
+    WriteReg(sim.p, reg::Alm_Mag1, 0x8000 | (16384 - 3600));
+    WriteReg(sim.p, reg::Alm_Ctrl, 7 << 8);
+    EXPECT_EQ(Read(reg::Status), sim::kAlarm1);
+    WriteReg(sim.p, reg::Command, sim::kClearAlarms);
+    WriteReg(sim.p, reg::Alm_Mag1, 0x8000 | 1600);  // above +40: not at +30
+    EXPECT_EQ(Read(reg::Status), 0);
+}
+
+TEST_F(SimChip, FilteredAlarmDataLagsTheTurningInclination) {
+    // Averaged over 256 samples (0.28 s) the turning inclination lags about 0.8 degrees:
+    // a threshold 0.25 degrees below the present angle is passed by the present sample
+    // but not yet by the average.
+    WriteReg(sim.p, reg::Avg_Cnt, 7);
+    Wait(2000);
+    const std::int32_t now = Read(reg::Incl_Out);
+    WriteReg(sim.p, reg::Alm_Mag1, 0x8000 | (now - 10));
+    WriteReg(sim.p, reg::Alm_Ctrl, 0x0010 | (6 << 8));
+    EXPECT_EQ(Read(reg::Status), 0);
+    WriteReg(sim.p, reg::Alm_Ctrl, 6 << 8);
+    EXPECT_EQ(Read(reg::Status), sim::kAlarm1);
+}
+
+TEST_F(SimChipAt30Degrees, PinsFollowGpioAlarmAndDataReadyByRank) {
+    sim::QvinChip& chip = sim.board.chip;
+    using P = sim::PinState;
+    EXPECT_EQ(chip.Pin(0), (P{P::Input, true}));
+    chip.SetInputLevel(0, false);
+    EXPECT_EQ(chip.Pin(0), (P{P::Input, false}));
+    WriteReg(sim.p, reg::Gpio_Ctrl, 0x0101);  // DIO0 an output, high
+    EXPECT_EQ(chip.Pin(0), (P{P::Gpio, true}));
+    // The alarm output on DIO0, active low, overrides: no alarm, so high.
+    WriteReg(sim.p, reg::Alm_Ctrl, 0x0004);
+    EXPECT_EQ(chip.Pin(0), (P{P::Alarm, true}));
+    chip.RaiseStatus(sim::kAlarm2);
+    EXPECT_EQ(chip.Pin(0), (P{P::Alarm, false}));
+    // Data ready on DIO0, active high: high while a new inclination waits.
+    WriteReg(sim.p, reg::Msc_Ctrl, 0x0006);
+    Wait(5);
+    EXPECT_EQ(chip.Pin(0), (P{P::DataReady, true}));
+    ReadReg(sim.p, reg::Incl_Out);
+    EXPECT_EQ(chip.Pin(0), (P{P::DataReady, false}));
+    EXPECT_EQ(chip.Pin(1), (P{P::Input, true}));
+}
+
 TEST_F(SimChip, FactoryRegistersNeedTheKeyAndReadOnlyRegistersIgnoreWrites) {
     WriteReg(sim.p, reg::X_Offset, 77);
     EXPECT_EQ(Read(reg::X_Offset), 0);
