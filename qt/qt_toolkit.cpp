@@ -42,15 +42,20 @@ void QtToolkit::Unload(ui::Window& window) {
     window.onCaption = nullptr;
 }
 
+void QtToolkit::PaintWindow(QWidget& view, QPainter& painter, const QRect& page) {
+    const double scale = std::min(static_cast<double>(page.width()) / view.width(),
+                                  static_cast<double>(page.height()) / view.height());
+    painter.save();
+    painter.translate(page.left() + (page.width() - view.width() * scale) / 2, page.top());
+    painter.scale(scale, scale);
+    view.render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+    painter.restore();
+}
+
 bool QtToolkit::PrintWidget(QWidget& view, QPrinter& printer) {
     QPainter painter;
     if (!painter.begin(&printer)) return false;
-    const QRect page = painter.viewport();
-    const double scale = std::min(static_cast<double>(page.width()) / view.width(),
-                                  static_cast<double>(page.height()) / view.height());
-    painter.translate((page.width() - view.width() * scale) / 2, 0);
-    painter.scale(scale, scale);
-    view.render(&painter, QPoint(), QRegion(), QWidget::DrawChildren);
+    PaintWindow(view, painter, painter.viewport());
     return painter.end();
 }
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 
+#include <QPainter>
 #include <QPrinter>
 
 #include <QWidget>
@@ -27,8 +28,9 @@ public:
     // Asks where to print (the system print dialog); false when the user cancels. Tests
     // put a file printer here.
     std::function<bool(QPrinter& printer, QWidget* parent)> choosePrinter;
-    // Draws a window's image onto a page, as large as fits and centred; false when the
-    // printer could not be opened.
+    // Draws a window's image onto a page, as large as fits, centred across it.
+    static void PaintWindow(QWidget& view, QPainter& painter, const QRect& page);
+    // PaintWindow onto a printer's page; false when the printer could not be opened.
     static bool PrintWidget(QWidget& view, QPrinter& printer);
 
     void Message(std::string_view text, std::string_view title = {}) override;
