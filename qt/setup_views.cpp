@@ -57,7 +57,9 @@ QGroupBox* AlarmFrame(const AlarmWidgets& a, const QString& alarm, QWidget* pare
     compare->setMaximumWidth(40);
     magGrid->addWidget(compare, 2, 0);
     magGrid->addWidget(NewText(a.value, mag, alarm + " threshold (Enter to set)"), 2, 1);
-    magGrid->addWidget(NewLabel(a.units, mag), 2, 2);
+    QLabel* units = NewLabel(a.units, mag);
+    units->setMinimumWidth(units->fontMetrics().horizontalAdvance("DegC") + 4);  // no jump when a source is chosen
+    magGrid->addWidget(units, 2, 2);
     QLabel* note = NewLabel(a.tempNote, mag);
     note->setWordWrap(true);
     magGrid->addWidget(note, 3, 0, 1, 3);
@@ -178,7 +180,8 @@ RegisterDialog::RegisterDialog(ui::frmManualReg& m, QWidget* parent) : ModalView
     table->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     table->setTabStopDistance(table->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 8);
     table->setLineWrapMode(QPlainTextEdit::NoWrap);
-    table->setMinimumSize(320, 240);
+    // Wide enough for the whole table: its rule line is the longest, 49 columns.
+    table->setMinimumSize(table->fontMetrics().horizontalAdvance(QString(52, QLatin1Char('0'))), 240);
     Bind(m.txtUserReg, table);
     auto* userButtons = new QHBoxLayout();
     userButtons->addWidget(NewButton(m.cmdReadUserReg, user));
