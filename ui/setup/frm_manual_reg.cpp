@@ -4,33 +4,14 @@
 #include "core/number_text.h"
 #include "device/part_info.h"
 #include "device/register_access.h"
+#include "device/user_register_table.h"
 #include "ui/app.h"
 
 namespace qvin::ui {
 
 namespace {
-// Incl_Null, then Alm_Mag1 to Pwr_Mde without the unused addresses between them.
-constexpr std::int16_t kUserRegisters[] = {reg::Incl_Null, reg::Alm_Mag1, reg::Alm_Mag2, reg::Alm_Smp1,
-                                           reg::Alm_Smp2,  reg::Alm_Ctrl, reg::Aux_DAC,  reg::Gpio_Ctrl,
-                                           reg::Msc_Ctrl,  reg::Smpl_Prd, reg::Avg_Cnt,  reg::Pwr_Mde};
 constexpr int kNormalListEnd = reg::Command, kFactoryListEnd = reg::Test_Cnfg;
-
-std::string TrimRight(std::string s) {
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    return s;
-}
 }  // namespace
-
-std::string UserRegisterTable(Program& p) {
-    std::string t = "Name\t\tAddr\tSetting\r\n";
-    t += "-------------------\t---------\t---------\r\n";
-    for (const std::int16_t index : kUserRegisters) {
-        ReadReg(p, index);
-        t += TrimRight(p.map[index].RegName) + "      \t" + FormatHex(p.map[index].RegAddr) + "\t" +
-             FormatHex(p.reg.RegData, 4) + "\r\n";
-    }
-    return t;
-}
 
 frmManualReg::frmManualReg(App& app) : Window(app.tk, "frmManualReg", "Register Information"), app_(app) {
     frameUserReg.SetCaption("User Registers (Hex Values)");
@@ -97,7 +78,7 @@ void frmManualReg::Form_Activate() {
     ShowSelected();
 }
 
-void frmManualReg::cmdReadUserReg_Click() { txtUserReg.SetText(UserRegisterTable(app_.p)); }
+void frmManualReg::cmdReadUserReg_Click() { txtUserReg.SetText(ReadUserRegisterTable(app_.p)); }
 
 void frmManualReg::cmdPrint_Click() { app_.tk.PrintWindow(*this); }
 

@@ -12,10 +12,6 @@ namespace qvin::ui {
 
 class App;
 
-// The user register table: a header, a rule and one line per user register, tab-separated,
-// with CR LF line ends, read from the chip.
-std::string UserRegisterTable(Program& p);
-
 class frmManualReg : public Window {
 public:
     explicit frmManualReg(App& app);
