@@ -23,7 +23,7 @@ constexpr double kLptCeilingPerSecond = 1.0 / (3 * 0.1e-3);
 constexpr double kUsbCeilingPerSecond = 1.0 / 0.1e-3;
 
 struct Bench {
-    explicit Bench(int interfaceType) : board(clock, nullptr, {}), p(clock, board.port, board.usb, trace, messages) {
+    explicit Bench(int interfaceType) : board(clock, nullptr, {}), p(clock, board.port, board.usbLink, trace, messages) {
         p.timer.FinalTrialMs = 300.0f;
         qvin::StartProgram(p, "/nonexistent/Qvin27319.cfg");
         p.settings.InterfaceType = static_cast<std::int16_t>(interfaceType);
@@ -80,7 +80,7 @@ void BM_ReadRegSimulatedLptNoWaiting(benchmark::State& state) {
     qvin::Trace trace;
     qvin::sim::SimBoard board(clock, nullptr, {});
     NoMessages messages;
-    qvin::Program p(clock, board.port, board.usb, trace, messages);
+    qvin::Program p(clock, board.port, board.usbLink, trace, messages);
     qvin::StartProgram(p, "/nonexistent/Qvin27319.cfg");
     p.settings.InterfaceType = 1;
     p.settings.PortAddress = 0x378;

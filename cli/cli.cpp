@@ -24,7 +24,7 @@
 #include "device/usb_adapter.h"
 #include "device/usb_spi.h"
 #include "device/user_register_table.h"
-#include "platform/board.h"
+#include "board/board.h"
 #include "sim/sim_port.h"
 
 namespace qvin::cli {
@@ -151,8 +151,9 @@ public:
     Session(CliContext& ctx, const std::string& boardName, InterfaceChoice choice)
         : ctx_(ctx), messages_(ctx.err), choice_(choice) {
         trace_.OpenFromEnvironment();
-        board_ = MakeBoard(boardName, ctx.clock, trace_);
-        if (!board_) throw CliError{kBadInput, "unknown board '" + boardName + "'"};
+        std::string why;
+        board_ = MakeBoard(boardName, ctx.clock, trace_, &why);
+        if (!board_) throw CliError{kBadInput, why};
         program_ = std::make_unique<Program>(ctx.clock, board_->port(), board_->usb(), trace_, messages_);
         Program& p = *program_;
         p.timer.ShortStart = true;

@@ -4,7 +4,7 @@
 
 #include "cli/cli.h"
 #include "core/clock.h"
-#include "platform/board.h"
+#include "board/board.h"
 
 int main(int argc, char** argv) {
     qvin::RealClock clock;

@@ -1,6 +1,7 @@
 #include "core/clock.h"
 
 #include <chrono>
+#include <thread>
 
 namespace qvin {
 
@@ -25,6 +26,13 @@ void RealClock::SpinUntil(std::int64_t deadlineNs) {
         __builtin_ia32_pause();
 #endif
     }
+}
+
+void RealClock::Elapse(std::int64_t ns) {
+    const std::int64_t deadline = NowNs() + ns;
+    constexpr std::int64_t kSpinLastNs = 1'000'000;
+    if (ns > 2 * kSpinLastNs) std::this_thread::sleep_for(std::chrono::nanoseconds(ns - kSpinLastNs));
+    SpinUntil(deadline);
 }
 
 void VirtualClock::Spin(std::int32_t outer, std::int32_t inner) {

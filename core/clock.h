@@ -16,6 +16,9 @@ public:
     virtual std::int64_t NowNs() const = 0;
     // Returns once NowNs() has reached the deadline.
     virtual void SpinUntil(std::int64_t deadlineNs) = 0;
+    // Lets `ns` pass while a simulated device works (an adapter request, a timeout):
+    // the virtual clock moves on at once, the real one waits it out.
+    virtual void Elapse(std::int64_t ns) = 0;
 };
 
 // Real time: a loop the optimiser cannot remove, measured with std::chrono::steady_clock.
@@ -24,6 +27,8 @@ public:
     void Spin(std::int32_t outer, std::int32_t inner) override;
     std::int64_t NowNs() const override;
     void SpinUntil(std::int64_t deadlineNs) override;
+    // Sleeps through all but the last millisecond of a long wait, then spins.
+    void Elapse(std::int64_t ns) override;
 };
 
 // Simulated time: every loop iteration costs a fixed number of nanoseconds and time
@@ -36,6 +41,7 @@ public:
     void Spin(std::int32_t outer, std::int32_t inner) override;
     std::int64_t NowNs() const override;
     void SpinUntil(std::int64_t deadlineNs) override;
+    void Elapse(std::int64_t ns) override { Advance(ns); }
 
     void Advance(std::int64_t ns);
     void SetNsPerIteration(double ns) { nsPerIteration_ = ns; }

@@ -11,6 +11,9 @@ void ReadReg(Program& p, std::int16_t index) {
     if (!r.RegReadable) return;
 
     const std::int32_t raw = ReadRegWord(p, static_cast<std::int16_t>(r.RegAddr));
+    // Over USB a request that did not go through (no adapter, or it failed just now) read
+    // nothing: decoding the last transfer's words would show another register's contents.
+    if (p.settings.InterfaceType == 2 && !p.UsbReady()) return;
     p.reg.RegRaw = raw;
     if (r.RegHasNewData) p.reg.NewDataFlag = raw & 0x8000;
     if (r.RegHasError) p.reg.ErrorFlag = raw & 0x4000;

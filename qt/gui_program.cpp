@@ -4,8 +4,9 @@ namespace qvin::qt {
 
 GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig config) {
     trace.OpenFromEnvironment();
-    board = MakeBoard(boardName, clock, trace);
-    if (!board) board = MakeBoard("hardware", clock, trace);
+    std::string why;
+    board = MakeBoard(boardName, clock, trace, &why);
+    if (!board) throw BoardError{why};
     p = std::make_unique<Program>(clock, board->port(), board->usb(), trace, tk);
     app = std::make_unique<ui::App>(*p, tk, std::move(config));
     mainView = std::make_unique<MainWindowView>(app->main);

@@ -6,7 +6,7 @@
 
 #include "core/clock.h"
 #include "core/trace.h"
-#include "platform/board.h"
+#include "board/board.h"
 #include "qt/qt_toolkit.h"
 #include "qt/setup_views.h"
 #include "qt/views.h"
@@ -16,8 +16,13 @@ namespace qvin::qt {
 
 class GuiProgram {
 public:
-    // `boardName` as for MakeBoard; `clock` drives delays and the simulated chip.
+    // `boardName` as for MakeBoard; `clock` drives delays and the simulated chip. Throws
+    // BoardError when the board cannot be made as asked (a bad fault rule).
     GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig config);
+
+    struct BoardError {
+        std::string message;
+    };
 
     // The start sequence (with the given calibration), then the main window's load.
     void Start();

@@ -4,7 +4,11 @@
 #include <QApplication>
 #include <QIcon>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressDialog>
+
+#include <cstdio>
+#include <memory>
 
 #include "core/clock.h"
 #include "qt/gui_program.h"
@@ -17,7 +21,15 @@ int main(int argc, char** argv) {
     qvin::RealClock clock;
     qvin::ui::AppConfig config;
     config.programFolder = QCoreApplication::applicationDirPath().toStdString();
-    qvin::qt::GuiProgram gui(clock, qvin::BoardNameFromEnvironment(), config);
+    std::unique_ptr<qvin::qt::GuiProgram> made;
+    try {
+        made = std::make_unique<qvin::qt::GuiProgram>(clock, qvin::BoardNameFromEnvironment(), config);
+    } catch (const qvin::qt::GuiProgram::BoardError& e) {
+        std::fprintf(stderr, "qvin-eval: %s\n", e.message.c_str());
+        QMessageBox::critical(nullptr, "QVIN27319 Evaluation", QString::fromStdString(e.message));
+        return 2;
+    }
+    qvin::qt::GuiProgram& gui = *made;
 
     // The timing loop's calibration busy-waits for a few seconds before anything else:
     // say why nothing else happens meanwhile.

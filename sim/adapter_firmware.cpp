@@ -4,9 +4,9 @@
 
 namespace qvin::sim {
 
-void AdapterFirmware::Command(std::span<const std::uint8_t> m) {
+std::int64_t AdapterFirmware::Command(std::span<const std::uint8_t> m) {
     reply_.clear();
-    if (m.empty()) return;
+    if (m.empty()) return 0;
     switch (m[0]) {
         case 0:  // firmware version
             reply_ = {major, minor};
@@ -32,11 +32,12 @@ void AdapterFirmware::Command(std::span<const std::uint8_t> m) {
                 reply_.push_back(static_cast<std::uint8_t>(in >> 8));
                 reply_.push_back(static_cast<std::uint8_t>(in & 0xFF));
             }
-            break;
+            return n * 16'000 + (n - 1) * std::int64_t{delay_} * 1'000;
         }
         default:
             break;
     }
+    return 0;
 }
 
 std::vector<std::uint8_t> AdapterFirmware::TakeReply(std::size_t max) {

@@ -8,17 +8,19 @@
 #include <span>
 #include <vector>
 
-#include "sim/qvin_chip.h"
+#include "sim/spi_target.h"
 
 namespace qvin::sim {
 
 class AdapterFirmware {
 public:
-    explicit AdapterFirmware(QvinChip* chip) : chip_(chip) {}
+    explicit AdapterFirmware(SpiTarget* chip) : chip_(chip) {}
 
     // A message arriving on the command pipe. Malformed messages (unknown command, too
-    // short, more than 16 words) are ignored and leave no reply.
-    void Command(std::span<const std::uint8_t> message);
+    // short, more than 16 words) are ignored and leave no reply. Returns how long the
+    // adapter is busy with it: a transfer clocks 16 bits a word at 1 MHz, with its delay
+    // (in microseconds) between words.
+    std::int64_t Command(std::span<const std::uint8_t> message);
     // Up to `max` bytes of the pending reply; empty when nothing is pending (the host's
     // read then times out). Whatever is not taken is dropped.
     std::vector<std::uint8_t> TakeReply(std::size_t max);
@@ -28,7 +30,7 @@ public:
     std::uint8_t major = 2, minor = 0;
 
 private:
-    QvinChip* chip_;
+    SpiTarget* chip_;
     std::uint8_t delay_ = 25;
     std::uint8_t staticBits_ = 0x78;
     std::vector<std::uint8_t> reply_;

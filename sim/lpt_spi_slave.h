@@ -7,13 +7,13 @@
 
 #include <cstdint>
 
-#include "sim/qvin_chip.h"
+#include "sim/spi_target.h"
 
 namespace qvin::sim {
 
 class LptSpiSlave {
 public:
-    explicit LptSpiSlave(QvinChip& chip) : chip_(chip) {}
+    explicit LptSpiSlave(SpiTarget& chip) : chip_(chip) {}
 
     void WriteData(std::uint8_t value);
     std::uint8_t ReadStatus() const;
@@ -22,7 +22,7 @@ public:
     std::uint64_t DroppedFrames() const { return dropped_; }
 
 private:
-    QvinChip& chip_;
+    SpiTarget& chip_;
     std::uint8_t data_ = 0;
     bool selected_ = false, clock_ = false, miso_ = false;
     int bitsIn_ = 0, bitsOut_ = 0;

@@ -45,12 +45,6 @@ QvinChip::QvinChip(const Clock& clock, Trace* trace, ChipOptions options)
     lastReadIndex_.fill(-1);
 }
 
-std::uint16_t QvinChip::Transfer(std::uint16_t mosi) {
-    const std::uint16_t out = pending_;
-    Receive(mosi);
-    return out;
-}
-
 void QvinChip::Receive(std::uint16_t mosi) {
     const std::uint16_t miso = pending_;
     ++frames_;

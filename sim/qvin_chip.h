@@ -13,6 +13,7 @@
 
 #include "core/clock.h"
 #include "core/trace.h"
+#include "sim/spi_target.h"
 
 namespace qvin::sim {
 
@@ -58,16 +59,14 @@ struct ChipOptions {
     double turnDegPerSecond = 6.0;        // one turn a minute
 };
 
-class QvinChip {
+class QvinChip final : public SpiTarget {
 public:
     explicit QvinChip(const Clock& clock, Trace* trace = nullptr, ChipOptions options = {});
 
-    // One whole 16-bit frame: returns the word shifted out while it was clocked.
-    std::uint16_t Transfer(std::uint16_t mosi);
-    // The same frame in two halves, for a bit-level slave that must know the outgoing
-    // word before the first clock edge.
-    std::uint16_t PendingOutput() const { return pending_; }
-    void Receive(std::uint16_t mosi);
+    // A frame, whole (Transfer) or in two halves for a bit-level master that must know
+    // the outgoing word before the first clock edge.
+    std::uint16_t PendingOutput() override { return pending_; }
+    void Receive(std::uint16_t mosi) override;
 
     // Direct access for tests and the bench, without side effects on flags.
     std::uint16_t Word(std::uint8_t address) const;

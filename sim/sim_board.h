@@ -1,10 +1,12 @@
 #pragma once
 // The whole simulated evaluation board: one chip behind a parallel port at 0x378 and
-// behind a USB adapter at Ezusb-0.
+// behind a USB adapter at Ezusb-0, with the fault layer between them and the program
+// (it passes everything through until rules are added to `faults`).
 
 #include <cstdlib>
 
 #include "core/number_text.h"
+#include "sim/faults.h"
 #include "sim/lpt_spi_slave.h"
 #include "sim/qvin_chip.h"
 #include "sim/sim_port.h"
@@ -20,13 +22,17 @@ inline ChipOptions ChipOptionsFromEnvironment() {
 }
 
 struct SimBoard {
-    SimBoard(const Clock& clock, Trace* trace, ChipOptions options = ChipOptionsFromEnvironment())
-        : chip(clock, trace, options), lpt(chip), port(lpt), usb(&chip) {}
+    SimBoard(Clock& clock, Trace* trace, ChipOptions options = ChipOptionsFromEnvironment())
+        : chip(clock, trace, options), frames(chip, faults), lpt(frames), port(lpt), usb(&frames, &clock),
+          usbLink(usb, faults, clock) {}
 
     QvinChip chip;
+    FaultPlan faults;
+    FaultyFrames frames;  // the chip as both masters see it, through the frame faults
     LptSpiSlave lpt;
     SimPort port;
-    SimUsbDriver usb;
+    SimUsbDriver usb;         // the adapters themselves
+    FaultyUsbDriver usbLink;  // the adapters as the program reaches them
 };
 
 }  // namespace qvin::sim

@@ -79,11 +79,14 @@ public:
         if (!IsIn(endpoint)) r.data = buffer.first(static_cast<std::size_t>(asked));
         if (!Usable(r)) return false;
         AdapterFirmware& fw = *slot().firmware;
+        std::int64_t busyNs = sl.model->highSpeed ? kBulkRoundTripNs : kFullSpeedFrameNs;
         if (!IsIn(endpoint)) {
-            if (pipe == 0) fw.Command(r.data);
+            if (pipe == 0) busyNs += fw.Command(r.data);
+            driver_.Spend(busyNs);
             count = asked;
             return true;
         }
+        driver_.Spend(busyNs);
         if (pipe != 1) return false;  // nothing ever arrives on the spare IN pipe
         std::size_t most = static_cast<std::size_t>(asked);
         if (sl.model->replyLimit >= 0) most = std::min(most, static_cast<std::size_t>(sl.model->replyLimit));
@@ -104,7 +107,7 @@ private:
     int device_;
 };
 
-SimUsbDriver::SimUsbDriver(QvinChip* chip) : chip_(chip) { Place(0, SimUsbDevice{}); }
+SimUsbDriver::SimUsbDriver(SpiTarget* chip, Clock* clock) : chip_(chip), clock_(clock) { Place(0, SimUsbDevice{}); }
 
 SimUsbDriver::~SimUsbDriver() = default;
 

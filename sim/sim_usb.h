@@ -15,9 +15,13 @@
 #include <vector>
 
 #include "platform/usb/usb_driver.h"
+#include "core/clock.h"
 #include "sim/adapter_firmware.h"
 
 namespace qvin::sim {
+
+inline constexpr std::int64_t kBulkRoundTripNs = 20'000;
+inline constexpr std::int64_t kFullSpeedFrameNs = 1'000'000;
 
 struct SimUsbDevice {
     std::uint16_t vendorId = kAdapterVendorId;
@@ -43,7 +47,9 @@ struct UsbRequest {
 
 class SimUsbDriver final : public UsbDriver {
 public:
-    explicit SimUsbDriver(QvinChip* chip);
+    // Requests take time on `clock` when one is given: a bus round trip per bulk transfer
+    // (kBulkRoundTripNs at high speed, a 1 ms frame at full speed) and the SPI clocking.
+    explicit SimUsbDriver(SpiTarget* chip, Clock* clock = nullptr);
     ~SimUsbDriver() override;
 
     std::unique_ptr<UsbDevice> Open(const std::string& name) override;
@@ -67,8 +73,12 @@ public:
 private:
     friend class SimUsbHandle;
     bool Fails(const UsbRequest& r) const { return failWhen && failWhen(r); }
+    void Spend(std::int64_t ns) {
+        if (clock_) clock_->Elapse(ns);
+    }
 
-    QvinChip* chip_;
+    SpiTarget* chip_;
+    Clock* clock_;
     std::array<Slot, 4> slots_;
     int openHandles_ = 0;
 };

@@ -16,7 +16,7 @@ struct StartSequence : ::testing::Test {
     Trace trace;
     sim::SimBoard board{clock, nullptr, {}};
     test::RecordedMessages messages;
-    Program p{clock, board.port, board.usb, trace, messages};
+    Program p{clock, board.port, board.usbLink, trace, messages};
 };
 
 TEST_F(StartSequence, WithoutSettingsFileEverythingStartsAtItsStartValue) {

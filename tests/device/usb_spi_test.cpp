@@ -157,13 +157,18 @@ TEST_F(UsbSpi, RegistersReadTheSameOverEitherTransport) {
     EXPECT_EQ(sim.p.reg.RegData, 27319);
 }
 
-TEST_F(UsbSpi, ALostAdapterLeavesTheLastReadWord) {
+TEST_F(UsbSpi, ALostAdapterReadsNothingInsteadOfTheLastWord) {
     ReadReg(sim.p, reg::Product);
     sim.board.usb.SetUnplugged(0, true);
     ReadReg(sim.p, reg::Msc_Ctrl);
     EXPECT_EQ(sim.messages.Take(), std::vector<std::string>{"Error Writing SPI"});
     EXPECT_FALSE(sim.p.UsbReady());
-    EXPECT_EQ(sim.p.reg.RegData, 27319 & 0x3FF);  // the old word, masked to Msc_Ctrl's 10 bits
+    // Not the product word decoded as Msc_Ctrl: the last read stays as it was.
+    EXPECT_EQ(sim.p.reg.RegData, 27319);
+    EXPECT_EQ(sim.p.reg.RegValue, 27319.0f);
+    ReadReg(sim.p, reg::Incl_Out);  // no adapter: no request, no message
+    EXPECT_TRUE(sim.messages.Take().empty());
+    EXPECT_EQ(sim.p.reg.RegData, 27319);
 }
 
 }  // namespace

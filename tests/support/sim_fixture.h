@@ -21,7 +21,7 @@ using MemoryTrace = TraceCapture;
 
 struct SimProgram {
     explicit SimProgram(sim::ChipOptions options = {})
-        : board(clock, &trace, options), p(clock, board.port, board.usb, trace, messages) {
+        : board(clock, &trace, options), p(clock, board.port, board.usbLink, trace, messages) {
         trace.Attach(memory.stream());
         StartProgram(p, "/nonexistent/Qvin27319.cfg");
         p.settings.InterfaceType = 1;

@@ -25,6 +25,9 @@ struct Row {
     std::uint16_t after;
 };
 
+// Test names and failure output show the row by its description.
+void PrintTo(const Row& r, std::ostream* os) { *os << r.change; }
+
 constexpr std::uint8_t kGpio = sim::addr::Gpio_Ctrl, kAlm = sim::addr::Alm_Ctrl, kMsc = sim::addr::Msc_Ctrl;
 
 const Row kRows[] = {

@@ -3,7 +3,7 @@
 namespace qvin::ui {
 
 SimSession::SimSession(std::filesystem::path folderPath, sim::ChipOptions chip)
-    : folder(std::move(folderPath)), board(clock, &trace, chip), tk(clock), p(clock, board.port, board.usb, trace, tk) {
+    : folder(std::move(folderPath)), board(clock, &trace, chip), tk(clock), p(clock, board.port, board.usbLink, trace, tk) {
     std::filesystem::create_directories(folder);
     trace.Attach(capture.stream());
 }

@@ -190,6 +190,10 @@ void frmQvin27319::BuildControls() {
     Register(txtReadReg);
 }
 
+bool frmQvin27319::AdapterLost() const {
+    return app_.p.settings.InterfaceType == 2 && !app_.p.UsbReady();
+}
+
 bool frmQvin27319::Pump() {
     app_.tk.DoEvents();
     return !app_.ended;
@@ -343,6 +347,7 @@ void frmQvin27319::cmdReadData_Click() {
     if (p.ResetBeforeRead) cmdResetAlarm_Click();
     for (const std::int16_t index : kOutputs) {
         ReadReg(p, index);
+        if (AdapterLost()) return;  // nothing more was read; the boxes keep what was
         txtReadReg(index).SetText(FormatFixed(p.reg.RegValue, index < reg::Temp_Out ? 3 : 2));
         fresh |= p.reg.NewDataFlag > 0;
         error |= p.reg.ErrorFlag > 0;
@@ -359,6 +364,7 @@ void frmQvin27319::CmdUpdateStatus_Click() {
     Program& p = app_.p;
     if (p.settings.InterfaceType == 0) return;
     ReadReg(p, reg::Status);
+    if (AdapterLost()) return;  // nothing was read: the flags keep what they showed
     StatusVal = p.reg.RegData;
     for (const StatusRow& row : statusRows_) SetFlag(*row.flag, (StatusVal & row.mask) != 0);
 }
@@ -427,8 +433,10 @@ void frmQvin27319::CmdRdLoop_Click() {
         bool fresh = false, error = false;
         if (p.ResetBeforeRead) cmdResetAlarm_Click();
         std::array<float, 5> values{};
-        for (std::size_t i = 0; i < 5; ++i) {
+        bool lost = false;
+        for (std::size_t i = 0; i < 5 && !lost; ++i) {
             ReadReg(p, kOutputs[i]);
+            if ((lost = AdapterLost())) break;
             txtReadReg(kOutputs[i]).SetText(FormatFixed(p.reg.RegValue, 3));
             values[i] = p.reg.RegValue;
             fresh |= p.reg.NewDataFlag > 0;
@@ -436,11 +444,23 @@ void frmQvin27319::CmdRdLoop_Click() {
         }
         if (fresh) lblNewDataFlag.SetCaption("New");
         if (error) SetFlag(lblErrorAlarmFlag, true);
+        // The adapter failed during this pass: its values were not read, so the pass is
+        // neither counted nor logged, and the loop ends at once.
+        if (lost) {
+            mnuUSB.SetChecked(false);
+            LoopRunning = false;
+            break;
+        }
         if (!Pump()) return;
         ++passes;
         CmdUpdateStatus_Click();
         p.Delay(1.0f);
         ++index;
+        if (AdapterLost()) {  // the status read failed: the same as above
+            mnuUSB.SetChecked(false);
+            LoopRunning = false;
+            break;
+        }
         if (LogToFile) {
             if (!log_.Write(DataLogLine(index, values, fresh, error, StatusVal))) return errorPath();
             lblLoopCount.SetCaption(Int(passes));

@@ -142,6 +142,8 @@ private:
     void SetFlag(Label& flag, bool alarm);
     // Lets pending events run; false once the program has ended.
     bool Pump();
+    // The USB adapter is selected but failed a request: nothing is read any more.
+    bool AdapterLost() const;
     std::filesystem::path LogFileName() const;
 
     App& app_;

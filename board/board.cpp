@@ -1,4 +1,4 @@
-#include "platform/board.h"
+#include "board/board.h"
 
 #include <cstdlib>
 
@@ -26,25 +26,40 @@ public:
     SimulatedBoard(Clock& clock, Trace& trace) : board_(clock, &trace) {}
     std::string_view name() const override { return "sim"; }
     PortIo& port() override { return board_.port; }
-    UsbDriver& usb() override { return board_.usb; }
+    UsbDriver& usb() override { return board_.usbLink; }
     sim::SimBoard* simulated() override { return &board_; }
 
 private:
     sim::SimBoard board_;
 };
 
+std::unique_ptr<Board> MakeSimulated(Clock& clock, Trace& trace, std::string& error) {
+    auto board = std::make_unique<SimulatedBoard>(clock, trace);
+    if (auto bad = sim::AddFaultsFromEnvironment(board->simulated()->faults)) {
+        error = *bad;
+        return nullptr;
+    }
+    return board;
+}
+
 const BoardKind kKinds[] = {
-    {"hardware", [](Clock&, Trace&) -> std::unique_ptr<Board> { return std::make_unique<HardwareBoard>(); }},
-    {"sim", [](Clock& c, Trace& t) -> std::unique_ptr<Board> { return std::make_unique<SimulatedBoard>(c, t); }},
+    {"hardware", [](Clock&, Trace&, std::string&) -> std::unique_ptr<Board> { return std::make_unique<HardwareBoard>(); }},
+    {"sim", MakeSimulated},
 };
 
 }  // namespace
 
 std::span<const BoardKind> BoardKinds() { return kKinds; }
 
-std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& trace) {
-    for (const BoardKind& k : kKinds)
-        if (name == k.name) return k.make(clock, trace);
+std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& trace, std::string* error) {
+    std::string why;
+    for (const BoardKind& k : kKinds) {
+        if (name != k.name) continue;
+        auto board = k.make(clock, trace, why);
+        if (error) *error = why;
+        return board;
+    }
+    if (error) *error = "unknown board '" + std::string(name) + "'";
     return nullptr;
 }
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/board.h"
+#include "board/board.h"
 #include "platform/port/ppdev_port.h"
 #include "sim/sim_board.h"
 

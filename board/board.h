@@ -1,7 +1,8 @@
 #pragma once
-// The back ends one run talks to, chosen by name: "hardware" (the parallel port through
-// ppdev, USB adapters through libusb) or "sim" (the simulated evaluation board).
-// QVIN_BOARD=sim picks the simulated board.
+// The back ends one run talks to, chosen by name from a plain table: "hardware" (the
+// parallel port through ppdev, USB adapters through libusb) or "sim" (the simulated
+// evaluation board, with the fault rules of QVIN_SIM_FAULTS seeded by QVIN_SIM_SEED).
+// QVIN_BOARD=sim picks the simulated board. This module sits above platform/ and sim/.
 
 #include <memory>
 #include <span>
@@ -31,12 +32,14 @@ public:
 
 struct BoardKind {
     const char* name;
-    std::unique_ptr<Board> (*make)(Clock& clock, Trace& trace);
+    // nullptr with `error` set when the board cannot be made as asked.
+    std::unique_ptr<Board> (*make)(Clock& clock, Trace& trace, std::string& error);
 };
 
 std::span<const BoardKind> BoardKinds();
-// nullptr for an unknown name.
-std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& trace);
+// nullptr for an unknown name, or with `error` saying why the board cannot be made (a bad
+// fault rule).
+std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& trace, std::string* error = nullptr);
 // "sim" when QVIN_BOARD says so, otherwise "hardware".
 std::string BoardNameFromEnvironment();
 
