@@ -12,6 +12,7 @@ GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig
     mainView = std::make_unique<MainWindowView>(app->main);
     portView = new PortDialog(app->port, mainView.get());
     usbView = new UsbSelectDialog(app->usbSelect, mainView.get());
+    usbDebugView = new UsbDebugDialog(app->usbDebug, mainView.get());
     alarmView = new AlarmDialog(app->alarm, mainView.get());
     calView = new CalibrationDialog(app->cal, mainView.get());
     gpioView = new GpioDialog(app->gpio, mainView.get());
@@ -19,6 +20,7 @@ GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig
     tk.SetView(app->main, mainView.get());
     tk.SetView(app->port, portView);
     tk.SetView(app->usbSelect, usbView);
+    tk.SetView(app->usbDebug, usbDebugView);
     tk.SetView(app->alarm, alarmView);
     tk.SetView(app->cal, calView);
     tk.SetView(app->gpio, gpioView);

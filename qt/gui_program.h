@@ -35,6 +35,7 @@ public:
     std::unique_ptr<MainWindowView> mainView;
     PortDialog* portView = nullptr;
     UsbSelectDialog* usbView = nullptr;
+    UsbDebugDialog* usbDebugView = nullptr;
     AlarmDialog* alarmView = nullptr;
     CalibrationDialog* calView = nullptr;
     GpioDialog* gpioView = nullptr;

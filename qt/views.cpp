@@ -6,6 +6,8 @@
 #include <QMenuBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QCheckBox>
+#include <QRadioButton>
 
 #include "qt/bindings.h"
 #include "qt/view_parts.h"
@@ -232,6 +234,106 @@ UsbSelectDialog::UsbSelectDialog(ui::frmUSBselect& m, QWidget* parent) : ModalVi
     ok->setDefault(true);
     buttons->addWidget(ok);
     outer->addLayout(buttons);
+}
+
+UsbDebugDialog::UsbDebugDialog(ui::frmUSBdebug& m, QWidget* parent) : ModalView(m, parent) {
+    auto* outer = new QVBoxLayout(this);
+    QGroupBox* boards = NewFrame(m.frameBufferSetup, this);
+    auto* grid = new QGridLayout(boards);
+    grid->addWidget(NewLabel(m.Label2, boards), 0, 0, 1, 2);
+    grid->addWidget(NewLabel(m.Label3, boards), 0, 2);
+    grid->addWidget(NewLabel(m.Label4, boards), 0, 3);
+    grid->addWidget(NewLabel(m.Label6, boards), 0, 4);
+    grid->addWidget(NewLabel(m.Label7, boards), 0, 5);
+    for (int b = 0; b <= 4; ++b) {
+        auto* option = new QRadioButton(boards);
+        Bind(m.optUsbPort(b), option);
+        grid->addWidget(option, b + 1, 0);
+        if (b == 4) break;
+        const QString row = QString("EzUsb%1 ").arg(b);
+        QLineEdit* device = NewText(m.txtUsbPort(b), boards, row + "device", true);
+        device->setMaximumWidth(90);
+        grid->addWidget(device, b + 1, 1);
+        QLineEdit* d0 = NewText(m.txtDescript0(b), boards, row + "descriptor 0", true);
+        d0->setMinimumWidth(220);
+        grid->addWidget(d0, b + 1, 2);
+        QLineEdit* d1 = NewText(m.txtDescript1(b), boards, row + "descriptor 1", true);
+        d1->setMinimumWidth(220);
+        grid->addWidget(d1, b + 1, 3);
+        QLineEdit* rev = NewText(m.txtDriverRev(b), boards, row + "revision", true);
+        rev->setMaximumWidth(50);
+        grid->addWidget(rev, b + 1, 4);
+        QLineEdit* speed = NewText(m.txtSpeed(b), boards, row + "speed", true);
+        speed->setMaximumWidth(50);
+        grid->addWidget(speed, b + 1, 5);
+    }
+    grid->addWidget(NewButton(m.cmdFindEzUsb, boards), 5, 5);
+    outer->addWidget(boards);
+
+    QGroupBox* setup = NewFrame(m.frameSPIsetup, this);
+    auto* setupRow = new QHBoxLayout(setup);
+    QGroupBox* bits = NewFrame(m.frameSpiStatic, setup);
+    auto* bitsGrid = new QGridLayout(bits);
+    for (int i = 2; i <= 5; ++i) {
+        auto* box = new QCheckBox(bits);
+        Bind(m.chkStaticBits(i), box);
+        bitsGrid->addWidget(box, 0, i - 2);
+    }
+    QPushButton* readBits = NewButton(m.cmdReadBits, bits);
+    readBits->setAccessibleName("Read static bits");
+    bitsGrid->addWidget(readBits, 1, 0, 1, 2);
+    bitsGrid->addWidget(NewButton(m.cmdSetSpiBits, bits), 1, 2, 1, 2);
+    setupRow->addWidget(bits);
+    QGroupBox* chan = NewFrame(m.frameSpiChan, setup);
+    auto* chanGrid = new QGridLayout(chan);
+    for (int i = 1; i <= 4; ++i) {
+        auto* option = new QRadioButton(chan);
+        Bind(m.optSpiChan(i), option);
+        chanGrid->addWidget(option, 0, i - 1);
+    }
+    QLabel* delayLabel = NewLabel(m.Label5, chan);
+    QLineEdit* delay = NewText(m.txtLoopDelay, chan, Q(m.Label5.caption()));
+    delay->setMaximumWidth(60);
+    delayLabel->setBuddy(delay);
+    chanGrid->addWidget(delayLabel, 1, 0, 1, 2);
+    chanGrid->addWidget(delay, 1, 2);
+    QPushButton* readDelay = NewButton(m.cmdReadDelay, chan);
+    readDelay->setAccessibleName("Read delay");
+    chanGrid->addWidget(readDelay, 1, 3);
+    QLabel* polarityLabel = NewLabel(m.Label8, chan);
+    QPushButton* polarity = NewStateButton(m.cmdPolarity, chan, "Data input polarity");
+    polarityLabel->setBuddy(polarity);
+    chanGrid->addWidget(polarityLabel, 2, 0, 1, 2);
+    chanGrid->addWidget(polarity, 2, 2);
+    setupRow->addWidget(chan);
+    outer->addWidget(setup);
+
+    QGroupBox* manual = NewFrame(m.frameManual, this);
+    auto* words = new QGridLayout(manual);
+    QLabel* countLabel = NewLabel(m.lblNumWords, manual);
+    QLineEdit* count = NewText(m.txtNumWords, manual, Q(m.lblNumWords.caption()));
+    count->setMaximumWidth(50);
+    countLabel->setBuddy(count);
+    words->addWidget(countLabel, 0, 0);
+    words->addWidget(count, 0, 1);
+    // Sixteen words a row pair: written above, read back below, eight to a line.
+    words->addWidget(NewLabel(m.Label1, manual), 1, 0);
+    words->addWidget(NewLabel(m.lblRead, manual), 3, 0);
+    for (int i = 1; i <= 16; ++i) {
+        const int row = (i - 1) / 8, column = 1 + (i - 1) % 8;
+        QLineEdit* w = NewText(m.txtWriteSpi(i), manual, QString("Write word %1").arg(i));
+        QLineEdit* r = NewText(m.txtReadSpi(i), manual, QString("Read word %1").arg(i), true);
+        for (QLineEdit* e : {w, r}) e->setMaximumWidth(60);
+        words->addWidget(w, 1 + row, column);
+        words->addWidget(r, 3 + row, column);
+    }
+    auto* sendRow = new QHBoxLayout();
+    sendRow->addWidget(NewButton(m.cmdWriteSpi, manual));
+    sendRow->addWidget(NewButton(m.cmdLoop, manual));
+    sendRow->addStretch();
+    words->addLayout(sendRow, 5, 0, 1, 9);
+    outer->addWidget(manual);
+    outer->addWidget(NewButton(m.cmdExit, this), 0, Qt::AlignRight);
 }
 
 }  // namespace qvin::qt

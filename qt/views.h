@@ -46,4 +46,9 @@ public:
     UsbSelectDialog(ui::frmUSBselect& model, QWidget* parent);
 };
 
+class UsbDebugDialog : public ModalView {
+public:
+    UsbDebugDialog(ui::frmUSBdebug& model, QWidget* parent);
+};
+
 }  // namespace qvin::qt

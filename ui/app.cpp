@@ -6,6 +6,7 @@ App::App(Program& p, Toolkit& tk, AppConfig config)
     : p(p), tk(tk), config(std::move(config)), main(*this),
       port(*this),
       usbSelect(*this),
+      usbDebug(*this),
       alarm(*this),
       cal(*this),
       gpio(*this),
@@ -18,8 +19,5 @@ void App::Start() {
     if (!ended) main.ActivateNow();
 }
 
-void App::NotAvailable(const std::string& window) {
-    tk.Message("The " + window + " window is not available in this version yet.");
-}
 
 }  // namespace qvin::ui

@@ -9,6 +9,7 @@
 
 #include "device/program.h"
 #include "ui/interface/frm_port.h"
+#include "ui/interface/frm_usb_debug.h"
 #include "ui/interface/frm_usb_select.h"
 #include "ui/main/frm_qvin27319.h"
 #include "ui/setup/frm_about.h"
@@ -57,6 +58,7 @@ public:
     frmQvin27319 main;
     frmPort port;
     frmUSBselect usbSelect;
+    frmUSBdebug usbDebug;
     FrmAlarm alarm;
     FrmCalReg cal;
     frmGpioMisc gpio;
@@ -67,8 +69,6 @@ public:
     // Set by the exit sequence; loops and handlers stop at their next check.
     bool ended = false;
 
-    // A menu entry whose window is not part of this version yet.
-    void NotAvailable(const std::string& window);
 };
 
 }  // namespace qvin::ui

@@ -137,15 +137,5 @@ TEST_F(UsbWindow, SetUpFailingAfterAClickLeavesNoInterface) {
     EXPECT_FALSE(w().mnuUSB.checked());
 }
 
-TEST_F(UsbWindow, DebugSaysItIsNotAvailableYet) {
-    StartOnUsb();
-    s.tk.Queue([&] {
-        usb().cmdDebugUsb.UserClick();
-        usb().cmdExit.UserClick();
-    });
-    Expect("The USB SPI debug window is not available in this version yet.");
-    Click(w().mnuUSB);
-}
-
 }  // namespace
 }  // namespace qvin::ui::test

@@ -12,6 +12,7 @@ std::string Shown(std::string_view text, std::string_view title) {
 
 void HeadlessToolkit::Queue(std::function<void()> action, std::int64_t atNs) {
     queue_.push_back({std::move(action), atNs});
+    idleSinceNs_ = clock_.NowNs();
 }
 
 void HeadlessToolkit::ExpectMessage(std::string text, std::string title) {
@@ -56,6 +57,7 @@ bool HeadlessToolkit::RunDue() {
 }
 
 void HeadlessToolkit::Do(const std::function<void()>& action) {
+    idleSinceNs_ = clock_.NowNs();
     action();
     RunActivations();
 }
@@ -74,6 +76,19 @@ void HeadlessToolkit::DoEvents() {
     for (std::size_t i = 0; i < limit && RunDue(); ++i) {
     }
     RunActivations();
+    // A loop whose passes take no time at all would never reach a queued action either.
+    stalledCalls_ = clock_.NowNs() == lastEventsNs_ ? stalledCalls_ + 1 : 0;
+    lastEventsNs_ = clock_.NowNs();
+    if (stalledCalls_ > kStalledCalls) {
+        const std::string f = "a loop keeps processing events while no simulated time passes";
+        failures.push_back(f);
+        throw RunawayLoop{f};
+    }
+    if (queue_.empty() && clock_.NowNs() - idleSinceNs_ > kRunawayNs) {
+        const std::string f = "a loop ran on for ten minutes of simulated time with no user action queued to stop it";
+        failures.push_back(f);
+        throw RunawayLoop{f};
+    }
 }
 
 void HeadlessToolkit::PostActivate(Window& w) {

@@ -56,6 +56,14 @@ public:
 
     bool pendingActions() const { return !queue_.empty(); }
 
+    // Thrown out of a loop that keeps processing events for kRunawayNs of simulated time
+    // with no user action left to stop it, or without any time passing: a scenario fails
+    // instead of hanging.
+    struct RunawayLoop {
+        std::string message;
+    };
+    static constexpr std::int64_t kRunawayNs = 600'000'000'000;  // ten minutes
+
 private:
     struct Action {
         std::function<void()> run;
@@ -69,6 +77,10 @@ private:
     std::deque<std::pair<std::string, std::string>> expected_;
     std::deque<std::pair<bool, std::string>> answers_;
     std::vector<Window*> toActivate_;
+    std::int64_t idleSinceNs_ = 0;
+    std::int64_t lastEventsNs_ = -1;
+    int stalledCalls_ = 0;
+    static constexpr int kStalledCalls = 100'000;
 };
 
 }  // namespace qvin::ui

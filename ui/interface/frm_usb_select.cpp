@@ -78,6 +78,6 @@ void frmUSBselect::optUsbPort_Click(int index) {
     }
 }
 
-void frmUSBselect::cmdDebugUsb_Click() { app_.NotAvailable("USB SPI debug"); }
+void frmUSBselect::cmdDebugUsb_Click() { app_.usbDebug.ShowModal(this); }
 
 }  // namespace qvin::ui

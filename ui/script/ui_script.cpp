@@ -107,6 +107,9 @@ private:
             if (started_) CheckToolkit("");
         } catch (const ScriptError& e) {
             Fail(number, e.message);
+        } catch (const HeadlessToolkit::RunawayLoop& e) {
+            session_->tk.failures.clear();
+            Fail(number, e.message);
         }
         return !failed_;
     }
@@ -146,6 +149,7 @@ private:
         if (name == "frmQvin27319") return &app.main;
         if (name == "frmPort") return &app.port;
         if (name == "frmUSBselect") return &app.usbSelect;
+        if (name == "frmUSBdebug") return &app.usbDebug;
         if (name == "FrmAlarm") return &app.alarm;
         if (name == "FrmCalReg") return &app.cal;
         if (name == "frmGpioMisc") return &app.gpio;
@@ -291,6 +295,11 @@ private:
             else if (w[2] == "absent") s.board.usb.Place(dev, std::nullopt);
             else if (w[2] == "unplugged") s.board.usb.SetUnplugged(dev, true);
             else throw ScriptError{"unknown adapter state " + w[2]};
+        } else if (cmd == "fault") {
+            if (w.size() != 2) throw ScriptError{"fault needs one rule list, for example send-fail@3 or unplug@200,replug@300"};
+            if (auto error = s.board.faults.Add(w[1])) throw ScriptError{*error};
+        } else if (cmd == "seed") {
+            s.board.faults.SetSeed(static_cast<std::uint32_t>(Number(w.at(1))));
         } else if (cmd == "start") {
             started_ = true;
             s.Start(system_);
