@@ -49,9 +49,12 @@ constexpr const char* kUsage =
     "  dump              list the user registers as the register window does\n"
     "  info              the part's name, revision, production date, flash cycles, rotation\n"
     "  adapters          the USB adapters present, as the selection window lists them\n"
-    "  spi [--channel C] [--negative] WORD...\n"
-    "                    send up to 16 hexadecimal words through the USB adapter and print\n"
-    "                    the words clocked back\n"
+    "  spi [--channel C] [--polarity pos|neg] [--delay US] [--static-bits CS2,CS3,...|none]\n"
+    "      [WORD...]     set the USB adapter up as the bench window does (chip-select\n"
+    "                    channel 1 to 5, data input polarity, delay between words 1 to 255\n"
+    "                    microseconds, static chip-select bits), send up to 16 hexadecimal\n"
+    "                    words and print the words clocked back; without words, print the\n"
+    "                    adapter's delay and static bits (--negative is --polarity neg)\n"
     "  watch [--count N] [--delay MS] [--log FILE]\n"
     "                    read the five outputs and the status every MS milliseconds (default\n"
     "                    25, at least 10), N times (default until interrupted); --log appends\n"
@@ -61,7 +64,9 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 done, 1 bad input, 2 no usable interface, 3 the log cannot be written.\n"
     "Environment: QVIN_TRACE=FILE (or -) records every port access, USB transfer and SPI\n"
-    "frame; QVIN_SIM_ANGLE=DEG holds the simulated inclination at DEG degrees.\n";
+    "frame; QVIN_SIM_ANGLE=DEG holds the simulated inclination at DEG degrees;\n"
+    "QVIN_SIM_FAULTS=RULE[,RULE...] makes the simulated board fail on purpose (for example\n"
+    "unplug@200 or send-fail%1, seeded by QVIN_SIM_SEED; see the README).\n";
 
 struct CliError {
     int code;
@@ -285,17 +290,46 @@ private:
         std::vector<std::int32_t> sent;
         int channel = 1;
         bool negative = false;
+        std::optional<std::uint8_t> delay, bits;
+        auto value = [&](std::size_t& i, const char* what) -> const std::string& {
+            if (++i >= words.size()) throw CliError{kBadInput, words[i - 1] + " needs " + what};
+            return words[i];
+        };
         for (std::size_t i = 1; i < words.size(); ++i) {
-            if (words[i] == "--channel") {
-                if (++i >= words.size()) throw CliError{kBadInput, "--channel needs a number 1 to 5"};
-                channel = static_cast<int>(ParseInteger(words[i], 1, 5, "channel"));
-            } else if (words[i] == "--negative") {
+            const std::string& w = words[i];
+            if (w == "--channel") {
+                channel = static_cast<int>(ParseInteger(value(i, "a number 1 to 5"), 1, 5, "channel"));
+            } else if (w == "--negative") {
                 negative = true;
+            } else if (w == "--polarity") {
+                const std::string& v = Lower(value(i, "pos or neg"));
+                if (v != "pos" && v != "neg") throw CliError{kBadInput, "--polarity takes pos or neg, not '" + words[i] + "'"};
+                negative = v == "neg";
+            } else if (w == "--delay") {
+                delay = static_cast<std::uint8_t>(ParseInteger(value(i, "microseconds 1 to 255"), 1, 255, "delay"));
+            } else if (w == "--static-bits") {
+                bits = ParseStaticBits(value(i, "a list such as CS2,CS5, or none"));
+            } else if (w.size() > 1 && w[0] == '-' && w[1] == '-') {
+                throw CliError{kBadInput, "spi: unknown option '" + w + "'"};
             } else {
-                sent.push_back(ParseHexWord(words[i], "word"));
+                sent.push_back(ParseHexWord(w, "word"));
             }
         }
-        if (sent.empty() || sent.size() > 16) throw CliError{kBadInput, "spi: give 1 to 16 words"};
+        if (sent.size() > 16) throw CliError{kBadInput, "spi: give 1 to 16 words"};
+        if (sent.empty() && (channel != 1 || negative)) throw CliError{kBadInput, "spi: the channel and polarity go with words to send"};
+        if (bits) UsbSpiSetBits(p, *bits);
+        if (delay) UsbSpiSetup(p, *delay);
+        CheckAdapter();
+        if (sent.empty()) {
+            UsbSpiReadSetup(p);
+            CheckAdapter();
+            ctx_.out << "delay " << int{p.spi.SpiDelay} << " us, static bits";
+            for (int cs = 2; cs <= 5; ++cs)
+                if (p.spi.SpiStaticBits & (1 << (cs + 1))) ctx_.out << " CS" << cs;
+            if ((p.spi.SpiStaticBits & 0x78) == 0) ctx_.out << " none";
+            ctx_.out << '\n';
+            return;
+        }
         p.spi.SpiChannel = static_cast<std::uint8_t>(channel);
         p.spi.SpiDataPolarity = !negative;
         for (std::size_t i = 0; i < sent.size(); ++i) p.spi.SpiWriteWords[i + 1] = sent[i];
@@ -305,6 +339,20 @@ private:
         for (std::size_t i = 0; i < sent.size(); ++i)
             ctx_.out << (i ? " " : "") << FormatHex(p.spi.SpiReadWords[i + 1], 4);
         ctx_.out << '\n';
+    }
+
+    // "CS2,CS5" as the static-bits byte (CS2 is bit 3 ... CS5 bit 6); "none" is 0.
+    static std::uint8_t ParseStaticBits(const std::string& text) {
+        if (Lower(text) == "none") return 0;
+        std::uint8_t bits = 0;
+        std::stringstream list(text);
+        for (std::string item; std::getline(list, item, ',');) {
+            const std::string cs = Lower(item);
+            if (cs.size() != 3 || cs[0] != 'c' || cs[1] != 's' || cs[2] < '2' || cs[2] > '5')
+                throw CliError{kBadInput, "bad static bit '" + item + "' (CS2, CS3, CS4 or CS5, or none)"};
+            bits = static_cast<std::uint8_t>(bits | (1 << (cs[2] - '0' + 1)));
+        }
+        return bits;
     }
 
     void Watch(const std::vector<std::string>& words) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -148,6 +150,57 @@ TEST(Cli, SpiSendsRawWordsOnTheChosenChannel) {
     const CliRun many = RunCliCapture({"spi", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16", "17"});
     EXPECT_NE(many.err.find("give 1 to 16 words"), std::string::npos);
     EXPECT_NE(RunCliCapture({"spi", "12345"}).err.find("bad word '12345'"), std::string::npos);
+}
+
+TEST(Cli, SpiSetsTheAdapterUpAsTheBenchDoes) {
+    const CliRun r = RunCliCapture({"-"}, "spi --static-bits CS3,cs5 --delay 12\nspi\nspi --static-bits none\nspi\n"
+                                          "spi --polarity neg --channel 1 5600 0000\n");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "delay 12 us, static bits CS3 CS5\ndelay 12 us, static bits CS3 CS5\n"
+                     "delay 12 us, static bits none\ndelay 12 us, static bits none\nFFFF 9548\n");
+    const std::pair<std::vector<std::string>, const char*> bad[] = {
+        {{"spi", "--delay", "0", "1234"}, "delay 0 is out of range (1 to 255)"},
+        {{"spi", "--delay", "256"}, "out of range"},
+        {{"spi", "--static-bits", "CS6"}, "bad static bit 'CS6'"},
+        {{"spi", "--polarity", "up", "1"}, "--polarity takes pos or neg"},
+        {{"spi", "--channel"}, "--channel needs a number 1 to 5"},
+        {{"spi", "--bogus", "1"}, "unknown option '--bogus'"},
+        {{"spi", "--channel", "2"}, "go with words to send"},
+    };
+    for (const auto& [args, says] : bad) {
+        const CliRun b = RunCliCapture(args);
+        EXPECT_EQ(b.code, cli::kBadInput) << says;
+        EXPECT_NE(b.err.find(says), std::string::npos) << b.err;
+    }
+}
+
+// The simulated board's fault rules come from the environment, as a user sets them.
+struct WithFaults {
+    explicit WithFaults(const char* rules) { setenv("QVIN_SIM_FAULTS", rules, 1); }
+    ~WithFaults() { unsetenv("QVIN_SIM_FAULTS"); }
+};
+
+TEST(Cli, AFailingAdapterEndsWatchWithTheRequestNamedAndWholeLogLines) {
+    const std::string log = ::testing::TempDir() + "qvin-watch-fault.log";
+    std::remove(log.c_str());
+    const WithFaults faults("send-fail@30");
+    const CliRun r = RunCliCapture({"watch", "--count", "100", "--log", log});
+    EXPECT_EQ(r.code, cli::kNoInterface);
+    EXPECT_EQ(r.err, "qvin-cli: Error Writing SPI\nqvin-cli: the USB adapter stopped answering\n");
+    std::ifstream in(log, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    const std::size_t passes = std::count(text.begin(), text.end(), '\n') - 7;  // after the header's 7 lines
+    EXPECT_GE(passes, 1u);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n') - 1, static_cast<long>(passes));  // same passes shown
+    std::remove(log.c_str());
+}
+
+TEST(Cli, ABadFaultRuleIsRefusedByName) {
+    const WithFaults faults("unplug@200,replug@soon");
+    const CliRun r = RunCliCapture({"read", "Product"});
+    EXPECT_EQ(r.code, cli::kBadInput);
+    EXPECT_NE(r.err.find("QVIN_SIM_FAULTS: fault rule \"replug@soon\""), std::string::npos) << r.err;
 }
 
 TEST(Cli, WatchPrintsPassesAndAppendsTheDataLog) {

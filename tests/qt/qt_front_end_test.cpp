@@ -212,7 +212,7 @@ bool InsideScrollArea(QWidget* w, QWidget* root) {
 }
 
 TEST_F(MainWindowOnSimulatedBoard, EveryControlHasANameAUserCanTellApart) {
-    for (QWidget* root : std::initializer_list<QWidget*>{gui_->mainView.get(), gui_->portView, gui_->usbView,
+    for (QWidget* root : std::initializer_list<QWidget*>{gui_->mainView.get(), gui_->portView, gui_->usbView, gui_->usbDebugView,
                                                         gui_->alarmView, gui_->calView, gui_->gpioView,
                                                         gui_->registerView}) {
         std::map<QString, int> names;

@@ -184,5 +184,51 @@ TEST_F(SetupWindows, AboutIsMadeForEachOpeningAndDestroyedByOk) {
     }
 }
 
+TEST_F(SetupWindows, BenchOpensFromDebugWritesWordsAndLoopsUntilStop) {
+    QAction* usb = MenuEntry("USB");
+    ASSERT_NE(usb, nullptr);
+    bool benchSeen = false;
+    InModal([&](QWidget* selection) {
+        EXPECT_EQ(selection, gui_->usbView);
+        InModal([&](QWidget* bench) {
+            EXPECT_EQ(bench, gui_->usbDebugView);
+            EXPECT_EQ(bench->windowTitle(), "USB SPI Card Setup");
+            benchSeen = true;
+            auto* count = Named<QLineEdit>(bench, "# Words to Write");
+            auto* word1 = Named<QLineEdit>(bench, "Write word 1");
+            ASSERT_TRUE(count && word1);
+            count->selectAll();
+            QTest::keyClicks(count, "2");
+            word1->selectAll();
+            QTest::keyClicks(word1, "5600");
+            QTest::mouseClick(Named<QPushButton>(bench, "Write"), Qt::LeftButton);
+            EXPECT_EQ(Named<QLineEdit>(bench, "Read word 2")->text(), "6AB7");
+            EXPECT_EQ(Named<QLineEdit>(bench, "Write word 2")->text(), "0");
+            EXPECT_EQ(Named<QLineEdit>(bench, "Write word 3")->text(), "");
+
+            // Loop: the button reads Stop while it runs; pressing it ends the loop.
+            QPushButton* loop = Named<QPushButton>(bench, "Loop");
+            ASSERT_NE(loop, nullptr);
+            int passesBeforeStop = 0;
+            QTimer::singleShot(30, [&] {
+                EXPECT_EQ(loop->text(), "Stop");
+                passesBeforeStop = static_cast<int>(Frames().size());
+                QTest::mouseClick(loop, Qt::LeftButton);
+            });
+            Frames();
+            QTest::mouseClick(loop, Qt::LeftButton);
+            EXPECT_EQ(loop->text(), "Loop");
+            EXPECT_GT(passesBeforeStop, 10);
+            EXPECT_FALSE(gui_->app->usbDebug.looping());
+            ClickOk(bench);
+        });
+        QTest::mouseClick(Named<QPushButton>(selection, "Debug"), Qt::LeftButton);
+        ClickOk(selection);
+    });
+    usb->trigger();
+    EXPECT_TRUE(benchSeen);
+    EXPECT_TRUE(gui_->p->UsbReady());
+}
+
 }  // namespace
 }  // namespace qvin::qt::test

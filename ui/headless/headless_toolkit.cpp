@@ -100,13 +100,15 @@ void HeadlessToolkit::ShowModal(Window& w) {
     w.ActivateNow();
     while (w.visible()) {
         if (RunDue()) continue;
-        if (!queue_.empty()) {  // the next action is for later: let the time pass
+        // The script's next line is what the user does now; an action queued for later
+        // runs once its time has come, while the program processes events.
+        if (moreActions && moreActions()) continue;
+        if (!queue_.empty()) {  // nothing else to do: the user waits for it
             std::int64_t next = queue_.front().atNs;
             for (const Action& a : queue_) next = std::min(next, a.atNs);
             clock_.SpinUntil(next);
             continue;
         }
-        if (moreActions && moreActions()) continue;
         failures.push_back(w.name() + " is still open and no user action is left to close it");
         w.Hide();
     }

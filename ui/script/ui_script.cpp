@@ -345,12 +345,14 @@ private:
             ExpectFrames(std::vector<std::string>(w.begin() + 2, w.end()));
             return;
         }
-        if (w[1] == "file") {
-            if (w.size() != 4) throw ScriptError{"expect file needs a name and a text"};
+        if (w[1] == "file" || w[1] == "file-end") {
+            if (w.size() != 4) throw ScriptError{"expect " + w[1] + " needs a name and a text"};
             std::ifstream in(folder_ / w[2], std::ios::binary);
             if (!in) throw ScriptError{"no file " + w[2]};
             const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            if (text.find(w[3]) == std::string::npos) throw ScriptError{"the file holds:\n" + text};
+            const bool holds = w[1] == "file" ? text.find(w[3]) != std::string::npos
+                                              : text.size() >= w[3].size() && text.compare(text.size() - w[3].size(), w[3].size(), w[3]) == 0;
+            if (!holds) throw ScriptError{"the file holds:\n" + text};
             return;
         }
         if (w[1] == "no-file") {
