@@ -103,6 +103,8 @@ void Bind(ui::TextBox& m, QLineEdit* w) {
         if (w->text() != t) {
             const QSignalBlocker block(w);
             w->setText(t);
+            // A box only shown, not typed in, shows the start of a text too long for it.
+            if (w->isReadOnly()) w->setCursorPosition(0);
         }
         Common(m, w);
     };
