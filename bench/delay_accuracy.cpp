@@ -1,50 +1,60 @@
-// How exact are the calibrated pauses? For each length: how many calls ended early (must
-// be none), and the median and 90th-percentile overshoot, beside std::this_thread::sleep_for
-// for the same length in the same run.
+// How exact are the pauses, and what do they cost the processor? For each length: how
+// many calls ended early (must be none), the median and 90th-percentile overshoot and the
+// share of the pause this thread spent on a processor, beside std::this_thread::sleep_for
+// for the same length in the same run. Twice: on a quiet machine, and loaded with a busy
+// thread per core competing for the processors, as on a shared machine.
+//
+//   bench_delay_accuracy [quiet|loaded]   (both when not told)
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <thread>
 #include <vector>
 
 #include "core/clock.h"
+#include "bench/load.h"
 #include "core/delay.h"
 
 namespace {
 
 struct Stats {
-    double earlyShare, medianUs, p90Us;
+    double earlyShare, medianUs, p90Us, cpuShare;
 };
+
+double ThreadCpuNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
+}
 
 template <typename Pause>
 Stats Measure(qvin::RealClock& clock, double ms, int calls, Pause pause) {
     std::vector<double> overshootUs;
     int early = 0;
+    double cpuNs = 0, wallNs = 0;
     for (int i = 0; i < calls; ++i) {
+        const double c0 = ThreadCpuNs();
         const std::int64_t t0 = clock.NowNs();
         pause();
-        const double tookUs = static_cast<double>(clock.NowNs() - t0) / 1e3;
+        const std::int64_t t1 = clock.NowNs();
+        cpuNs += ThreadCpuNs() - c0;
+        wallNs += static_cast<double>(t1 - t0);
+        const double tookUs = static_cast<double>(t1 - t0) / 1e3;
         if (tookUs < ms * 1e3) ++early;
         overshootUs.push_back(tookUs - ms * 1e3);
     }
     std::sort(overshootUs.begin(), overshootUs.end());
     return {static_cast<double>(early) / calls, overshootUs[overshootUs.size() / 2],
-            overshootUs[overshootUs.size() * 9 / 10]};
+            overshootUs[overshootUs.size() * 9 / 10], cpuNs / wallNs};
 }
 
-}  // namespace
-
-int main() {
-    qvin::RealClock clock;
-    qvin::DelayTimer timer(clock);
-    const std::int64_t c0 = clock.NowNs();
-    timer.CalibrateDelay();
-    std::printf("calibration: %.2f s, DelayCount %d iterations per 10 us\n\n",
-                static_cast<double>(clock.NowNs() - c0) / 1e9, timer.DelayCount);
-
-    std::printf("%8s %6s | %-28s | %-28s | %s\n", "t (ms)", "calls", "Delay: early  median   p90 (us)",
-                "sleep_for: early median p90", "p90 ratio");
+bool Run(qvin::RealClock& clock, qvin::DelayTimer& timer, const char* mode) {
+    std::printf("%s:\n", mode);
+    std::printf("%8s %6s | %-36s | %-36s | %s\n", "t (ms)", "calls", "Delay: early  median   p90 (us)  cpu",
+                "sleep_for: early median p90 (us) cpu", "p90 ratio");
     const struct {
         float ms;
         int calls;
@@ -55,10 +65,36 @@ int main() {
         const auto len = std::chrono::duration<double, std::milli>(c.ms);
         const Stats s = Measure(clock, c.ms, c.calls, [&] { std::this_thread::sleep_for(len); });
         anyEarly |= d.earlyShare > 0;
-        std::printf("%8.1f %6d | %5.1f%% %8.1f %8.1f      | %5.1f%% %8.1f %8.1f     | %6.3f\n", c.ms, c.calls,
-                    100 * d.earlyShare, d.medianUs, d.p90Us, 100 * s.earlyShare, s.medianUs, s.p90Us,
-                    d.p90Us / s.p90Us);
+        std::printf("%8.1f %6d | %5.1f%% %8.1f %8.1f %6.1f%%     | %5.1f%% %8.1f %8.1f %6.1f%%    | %6.3f\n", c.ms, c.calls,
+                    100 * d.earlyShare, d.medianUs, d.p90Us, 100 * d.cpuShare, 100 * s.earlyShare, s.medianUs, s.p90Us,
+                    100 * s.cpuShare, d.p90Us / s.p90Us);
     }
-    std::printf("\n%s\n", anyEarly ? "FAIL: a Delay ended early" : "no Delay ended early");
+    std::printf("\n");
+    return anyEarly;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool quiet = argc < 2 || std::strcmp(argv[1], "loaded") != 0;
+    const bool loaded = argc < 2 || std::strcmp(argv[1], "quiet") != 0;
+    qvin::RealClock clock;
+    qvin::DelayTimer timer(clock);
+    const std::int64_t c0 = clock.NowNs();
+    timer.CalibrateDelay();
+    std::printf("calibration: %.3f s, DelayCount %d iterations per 10 us, pauses %s, spin margins",
+                static_cast<double>(clock.NowNs() - c0) / 1e9, timer.DelayCount, timer.ClockPaced ? "on the clock" : "counted");
+    for (const auto& m : timer.SpinMargins)
+        std::printf(" %.0f us (from %.1f ms)", static_cast<double>(m.marginNs) / 1e3, static_cast<double>(m.fromNs) / 1e6);
+    std::printf("\n\n");
+    bool anyEarly = false;
+    if (quiet) anyEarly |= Run(clock, timer, "quiet");
+    if (loaded) {
+        qvin::bench::Load load;
+        char title[64];
+        std::snprintf(title, sizeof title, "loaded (%zu busy threads)", load.size());
+        anyEarly |= Run(clock, timer, title);
+    }
+    std::printf("%s\n", anyEarly ? "FAIL: a Delay ended early" : "no Delay ended early");
     return anyEarly ? 1 : 0;
 }

@@ -6,7 +6,10 @@
 // events, data log).
 
 #include <QApplication>
+#include <QLabel>
 #include <QTimer>
+
+#include <map>
 
 #include <algorithm>
 #include <chrono>
@@ -17,12 +20,81 @@
 #include <filesystem>
 
 #include "core/clock.h"
+#include "bench/load.h"
 #include "qt/gui_program.h"
 #include "sim/sim_usb.h"
 
 // What one register read over the simulated adapter takes besides its pause: two bus round
 // trips, two words clocked at 1 MHz and one delay of 25 us between them.
 constexpr std::int64_t kAdapterReadNs = 2 * qvin::sim::kBulkRoundTripNs + 2 * 16'000 + 25'000;
+
+// Counts paint events and relayouts per widget (QVIN_BENCH_PAINTS=1): what a pass redraws.
+class PaintCounter : public QObject {
+public:
+    std::map<std::string, int> paints, layouts;
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Paint || e->type() == QEvent::LayoutRequest) {
+            auto* w = qobject_cast<QWidget*>(o);
+            std::string name = w ? w->metaObject()->className() : "?";
+            if (w && !w->accessibleName().isEmpty()) name += " " + w->accessibleName().toStdString();
+            else if (auto* l = qobject_cast<QLabel*>(o)) name += " '" + l->text().toStdString() + "'";
+            ++(e->type() == QEvent::Paint ? paints : layouts)[name];
+        }
+        return false;
+    }
+};
+
+// Rounds of the loop and of its waits alone alternate, so that a change of the machine's
+// speed during the run touches both alike; the medians are compared.
+void Rounds(qvin::qt::GuiProgram& gui, qvin::RealClock& clock, double seconds, const char* mode, int& round0) {
+    qvin::ui::frmQvin27319& w = gui.app->main;
+    const int rounds = 7;
+    std::vector<double> passMs, waitMs;
+    int passes = 0;
+    for (int round = 0; round < rounds; ++round) {
+        w.txtFileIndex.UserType(std::to_string(++round0));
+        const auto t0 = std::chrono::steady_clock::now();
+        // Stop once the loop has run for the round's time, measured from its start.
+        QTimer stopper;
+        QObject::connect(&stopper, &QTimer::timeout, [&] {
+            if (w.LoopRunning && std::chrono::steady_clock::now() - t0 >= std::chrono::duration<double>(seconds))
+                w.cmdStop.UserClick();
+        });
+        stopper.start(5);
+        w.CmdRdLoop.UserClick();
+        const double elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+        const int n = std::atoi(w.lblLoopCount.caption().c_str());
+        if (n <= 0) {
+            std::puts("no pass completed");
+            std::exit(1);
+        }
+        passes += n;
+        passMs.push_back(elapsed / n);
+
+        const auto w0 = std::chrono::steady_clock::now();
+        for (int i = 0; i < n; ++i) {
+            for (int r = 0; r < 6; ++r) {
+                gui.p->Delay(0.1f);
+                clock.Elapse(kAdapterReadNs);
+            }
+            gui.p->Delay(1.0f);
+            for (int s = 0; s < 10; ++s) gui.p->Delay(0.5f);
+        }
+        waitMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - w0).count() / n);
+    }
+    std::sort(passMs.begin(), passMs.end());
+    std::sort(waitMs.begin(), waitMs.end());
+    const double perPass = passMs[rounds / 2], waitsReal = waitMs[rounds / 2];
+    const double waits = 6 * (0.1 + kAdapterReadNs * 1e-6) + 1.0 + 10 * 0.5;
+    std::printf("%s: passes: %d in %d rounds\n", mode, passes, rounds);
+    std::printf("  time per pass (median):              %.3f ms\n", perPass);
+    std::printf("  mandatory waits, nominal:            %.3f ms\n", waits);
+    std::printf("  the same waits as they run (median): %.3f ms\n", waitsReal);
+    std::printf("  the program's own cost:              %.3f ms per pass (pass / waits: %.3f)\n", perPass - waitsReal,
+                perPass / waitsReal);
+}
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -45,53 +117,29 @@ int main(int argc, char** argv) {
     w.txtLoopDelay.UserType("10");
     w.chkDatalog.UserClick();  // the log line is part of a pass, and it counts the passes
 
-    // Rounds of the loop and of its waits alone alternate, so that a change of the
-    // machine's speed during the run touches both alike; the medians are compared.
     const double seconds = argc > 1 ? std::atof(argv[1]) : 0.5;
-    const int rounds = 7;
-    std::vector<double> passMs, waitMs;
-    int passes = 0;
-    for (int round = 0; round < rounds; ++round) {
-        w.txtFileIndex.UserType(std::to_string(round + 1));
-        const auto t0 = std::chrono::steady_clock::now();
-        // Stop once the loop has run for the round's time, measured from its start.
-        QTimer stopper;
-        QObject::connect(&stopper, &QTimer::timeout, [&] {
-            if (w.LoopRunning && std::chrono::steady_clock::now() - t0 >= std::chrono::duration<double>(seconds))
-                w.cmdStop.UserClick();
-        });
-        stopper.start(5);
-        w.CmdRdLoop.UserClick();
-        const double elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-        const int n = std::atoi(w.lblLoopCount.caption().c_str());
-        if (n <= 0) {
-            std::puts("no pass completed");
-            return 1;
+    const std::string mode = argc > 2 ? argv[2] : "both";
+    int round0 = 0;
+    PaintCounter counter;
+    if (std::getenv("QVIN_BENCH_PAINTS")) {
+        application.installEventFilter(&counter);
+        Rounds(gui, clock, seconds, "counting paints", round0);
+        application.removeEventFilter(&counter);
+        const int passes = std::atoi(w.lblLoopCount.caption().c_str());
+        for (const auto* kind : {&counter.paints, &counter.layouts}) {
+            std::printf("%s in the last round's %d passes and all others:\n", kind == &counter.paints ? "paints" : "layouts", passes);
+            std::vector<std::pair<int, std::string>> top;
+            for (const auto& [name, n] : *kind) top.push_back({n, name});
+            std::sort(top.rbegin(), top.rend());
+            for (std::size_t i = 0; i < top.size() && i < 25; ++i) std::printf("  %6d  %s\n", top[i].first, top[i].second.c_str());
         }
-        passes += n;
-        passMs.push_back(elapsed / n);
-
-        const auto w0 = std::chrono::steady_clock::now();
-        for (int i = 0; i < n; ++i) {
-            for (int r = 0; r < 6; ++r) {
-                gui.p->Delay(0.1f);
-                clock.Elapse(kAdapterReadNs);
-            }
-            gui.p->Delay(1.0f);
-            for (int s = 0; s < 10; ++s) gui.p->Delay(0.5f);
-        }
-        waitMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - w0).count() / n);
+        return 0;
+    }
+    if (mode != "loaded") Rounds(gui, clock, seconds, "quiet", round0);
+    if (mode != "quiet") {
+        qvin::bench::Load load;
+        Rounds(gui, clock, seconds, "loaded (a busy thread per core)", round0);
     }
     std::filesystem::remove_all(folder);
-    std::sort(passMs.begin(), passMs.end());
-    std::sort(waitMs.begin(), waitMs.end());
-    const double perPass = passMs[rounds / 2], waitsReal = waitMs[rounds / 2];
-    const double waits = 6 * (0.1 + kAdapterReadNs * 1e-6) + 1.0 + 10 * 0.5;
-    std::printf("passes: %d in %d rounds\n", passes, rounds);
-    std::printf("time per pass (median):              %.3f ms\n", perPass);
-    std::printf("mandatory waits, nominal:            %.3f ms\n", waits);
-    std::printf("the same waits as they run (median): %.3f ms\n", waitsReal);
-    std::printf("the program's own cost:              %.3f ms per pass (pass / waits: %.3f)\n", perPass - waitsReal,
-                perPass / waitsReal);
     return 0;
 }

@@ -7,6 +7,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/load.h"
 #include "core/clock.h"
 #include "core/trace.h"
 #include "device/program.h"
@@ -62,6 +63,21 @@ void BM_ReadRegSimulatedUsb(benchmark::State& state) {
     ReadsAgainstCeiling(state, bench, kUsbCeilingPerSecond);
 }
 BENCHMARK(BM_ReadRegSimulatedUsb)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+
+// The same two under load: a busy thread per core competes for the processors.
+void BM_ReadRegSimulatedLptLoaded(benchmark::State& state) {
+    static Bench bench(1);
+    qvin::bench::Load load;
+    ReadsAgainstCeiling(state, bench, kLptCeilingPerSecond);
+}
+BENCHMARK(BM_ReadRegSimulatedLptLoaded)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+
+void BM_ReadRegSimulatedUsbLoaded(benchmark::State& state) {
+    static Bench bench(2);
+    qvin::bench::Load load;
+    ReadsAgainstCeiling(state, bench, kUsbCeilingPerSecond);
+}
+BENCHMARK(BM_ReadRegSimulatedUsbLoaded)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
 
 // One adapter operation on the simulated back end: open, two bulk transfers, close.
 void BM_AdapterOperationSimulated(benchmark::State& state) {

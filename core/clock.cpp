@@ -1,6 +1,8 @@
 #include "core/clock.h"
 
 #include <chrono>
+#include <ctime>
+#include <sys/prctl.h>
 #include <thread>
 
 namespace qvin {
@@ -28,10 +30,22 @@ void RealClock::SpinUntil(std::int64_t deadlineNs) {
     }
 }
 
+void RealClock::SleepUntil(std::int64_t deadlineNs) {
+    // The default slack lets the kernel wake a sleeper up to 50 us late to batch timers.
+    thread_local const bool noSlack = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
+    (void)noSlack;
+    std::this_thread::sleep_until(std::chrono::steady_clock::time_point(std::chrono::nanoseconds(deadlineNs)));
+}
+
+std::int64_t RealClock::ResolutionNs() const {
+    timespec res{};
+    if (clock_getres(CLOCK_MONOTONIC, &res) != 0) return 1'000'000;
+    return static_cast<std::int64_t>(res.tv_sec) * 1'000'000'000 + res.tv_nsec;
+}
+
 void RealClock::Elapse(std::int64_t ns) {
     const std::int64_t deadline = NowNs() + ns;
-    constexpr std::int64_t kSpinLastNs = 1'000'000;
-    if (ns > 2 * kSpinLastNs) std::this_thread::sleep_for(std::chrono::nanoseconds(ns - kSpinLastNs));
+    if (ns > kElapseSpinNs) SleepUntil(deadline - kElapseSpinNs);
     SpinUntil(deadline);
 }
 
@@ -46,6 +60,13 @@ std::int64_t VirtualClock::NowNs() const { return static_cast<std::int64_t>(nowN
 
 void VirtualClock::SpinUntil(std::int64_t deadlineNs) {
     if (static_cast<double>(deadlineNs) > nowNs_) nowNs_ = static_cast<double>(deadlineNs);
+}
+
+void VirtualClock::SleepUntil(std::int64_t deadlineNs) {
+    if (static_cast<double>(deadlineNs) > nowNs_) {
+        sleptNs_ += deadlineNs - static_cast<std::int64_t>(nowNs_);
+        nowNs_ = static_cast<double>(deadlineNs);
+    }
 }
 
 void VirtualClock::Advance(std::int64_t ns) {

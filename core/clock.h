@@ -1,7 +1,8 @@
 #pragma once
-// The program's notion of time: a counted busy loop plus a monotonic clock.
-// Delays are built from both (see delay.h); the simulated chip reads the same clock,
-// so under the virtual clock a whole scenario runs without real waiting.
+// The program's notion of time: a monotonic clock to wait on, and a counted busy loop for
+// the shortest pauses and for clocks too coarse to wait on. Delays are built from both
+// (see delay.h); the simulated chip reads the same clock, so under the virtual clock a
+// whole scenario runs without real waiting.
 
 #include <cstdint>
 
@@ -14,8 +15,13 @@ public:
     virtual void Spin(std::int32_t outer, std::int32_t inner) = 0;
     // Monotonic time in nanoseconds since an arbitrary origin.
     virtual std::int64_t NowNs() const = 0;
-    // Returns once NowNs() has reached the deadline.
+    // Returns once NowNs() has reached the deadline, busy all the while.
     virtual void SpinUntil(std::int64_t deadlineNs) = 0;
+    // Gives the processor away until about the deadline; may return a little early or, when
+    // the scheduler is slow to wake the thread, late.
+    virtual void SleepUntil(std::int64_t deadlineNs) = 0;
+    // The smallest step NowNs() takes.
+    virtual std::int64_t ResolutionNs() const = 0;
     // Lets `ns` pass while a simulated device works (an adapter request, a timeout):
     // the virtual clock moves on at once, the real one waits it out.
     virtual void Elapse(std::int64_t ns) = 0;
@@ -27,8 +33,14 @@ public:
     void Spin(std::int32_t outer, std::int32_t inner) override;
     std::int64_t NowNs() const override;
     void SpinUntil(std::int64_t deadlineNs) override;
-    // Sleeps through all but the last millisecond of a long wait, then spins.
+    // Asks for no timer slack on the calling thread, so a sleep wakes as close to its
+    // deadline as the scheduler allows.
+    void SleepUntil(std::int64_t deadlineNs) override;
+    std::int64_t ResolutionNs() const override;
+    // Sleeps, as a thread does that waits for a device to answer, and spins the last
+    // kElapseSpinNs so that the simulated device takes its time exactly.
     void Elapse(std::int64_t ns) override;
+    static constexpr std::int64_t kElapseSpinNs = 30'000;
 };
 
 // Simulated time: every loop iteration costs a fixed number of nanoseconds and time
@@ -41,9 +53,15 @@ public:
     void Spin(std::int32_t outer, std::int32_t inner) override;
     std::int64_t NowNs() const override;
     void SpinUntil(std::int64_t deadlineNs) override;
+    void SleepUntil(std::int64_t deadlineNs) override;
+    std::int64_t ResolutionNs() const override { return resolutionNs_; }
     void Elapse(std::int64_t ns) override { Advance(ns); }
 
     void Advance(std::int64_t ns);
+    // A coarser clock, as some systems have (tests of the counted-loop path).
+    void SetResolutionNs(std::int64_t ns) { resolutionNs_ = ns; }
+    // Simulated time spent asleep (as opposed to spinning), for tests of processor use.
+    std::int64_t SleptNs() const { return sleptNs_; }
     void SetNsPerIteration(double ns) { nsPerIteration_ = ns; }
     std::int64_t Iterations() const { return iterations_; }
     void ResetIterations() { iterations_ = 0; }
@@ -52,6 +70,8 @@ private:
     double nsPerIteration_;
     double nowNs_ = 0.0;
     std::int64_t iterations_ = 0;
+    std::int64_t resolutionNs_ = 1;
+    std::int64_t sleptNs_ = 0;
 };
 
 }  // namespace qvin

@@ -1,8 +1,10 @@
 #include "core/delay.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "core/number_text.h"
 
@@ -25,8 +27,14 @@ void DelayTimer::Delay(float& t) {
     if (t < 0.01f) t = 0.01f;
     if (!DelayCalibrated) CalibrateDelay();
     const std::int64_t start = clock_.NowNs();
-    CountedDelay(t);
-    clock_.SpinUntil(start + static_cast<std::int64_t>(std::ceil(static_cast<double>(t) * 1e6)));
+    const std::int64_t deadline = start + static_cast<std::int64_t>(std::ceil(static_cast<double>(t) * 1e6));
+    if (ClockPaced) {
+        const std::int64_t margin = SpinMarginFor(deadline - start);
+        if (deadline - start > margin) clock_.SleepUntil(deadline - margin);
+    } else {
+        CountedDelay(t);
+    }
+    clock_.SpinUntil(deadline);
 }
 
 void DelayTimer::CountedDelay(float t) {
@@ -48,29 +56,60 @@ float DelayTimer::Measure(float t) {
     return static_cast<float>(static_cast<double>(t1 - t0) / 1e9);
 }
 
+std::int64_t DelayTimer::SpinMarginFor(std::int64_t pauseNs) const {
+    std::int64_t margin = SpinMargins.front().marginNs;
+    for (const SpinMargin& m : SpinMargins)
+        if (pauseNs >= m.fromNs) margin = m.marginNs;
+    return margin;
+}
+
+std::int64_t DelayTimer::MeasureSpinMargin(std::int64_t sleepNs, int sleeps, int percentile) {
+    std::vector<std::int64_t> late;
+    for (int i = 0; i < sleeps; ++i) {
+        const std::int64_t deadline = clock_.NowNs() + sleepNs;
+        clock_.SleepUntil(deadline);
+        late.push_back(std::max<std::int64_t>(0, clock_.NowNs() - deadline));
+    }
+    std::sort(late.begin(), late.end());
+    const std::int64_t typical = late[late.size() * static_cast<std::size_t>(percentile) / 100];
+    const auto margin = static_cast<std::int64_t>(kMarginFactor * static_cast<double>(typical));
+    return std::clamp(margin, kMinMarginNs, kMaxMarginNs);
+}
+
 void DelayTimer::CalibrateDelay() {
     DelayCalibrated = true;
     DelayCount = 1000;
     if (OnCalibrating) OnCalibrating(true);
     if (ShortStart) DelayCount = 200;
+    ClockPaced = clock_.ResolutionNs() <= kFinestPacingResolutionNs;
 
-    float d = Measure(500.0f);
-    if (d < 0.005f) {
+    // The trials and their thresholds: 500 ms and 3000 ms where the count paces every pause;
+    // a hundredth of that where it is only the fallback.
+    const float firstMs = ClockPaced ? 5.0f : 500.0f;
+    const float finalMs = ClockPaced ? std::min(FinalTrialMs, 20.0f) : FinalTrialMs;
+    const float scale = firstMs / 500.0f;
+    float d = Measure(firstMs);
+    if (d < 0.005f * scale) {
         DelayCount = ClampCount(static_cast<double>(DelayCount) * 40.0);
-        d = Measure(500.0f);
+        d = Measure(firstMs);
     }
-    if (d < 0.1f) {
+    if (d < 0.1f * scale) {
         DelayCount = ClampCount(static_cast<double>(DelayCount) * 6.0);
-        d = Measure(500.0f);
+        d = Measure(firstMs);
     }
-    if (d < 0.0005f) d = 0.0005f;
-    DelayCount = ClampCount(0.5 / static_cast<double>(d) * DelayCount);
+    if (d < 0.0005f * scale) d = 0.0005f * scale;
+    DelayCount = ClampCount(firstMs / 1000.0 / static_cast<double>(d) * DelayCount);
 
-    const float finalSeconds = FinalTrialMs / 1000.0f;
-    d = Measure(FinalTrialMs);
-    if (d < 0.1f) d = 0.1f;
+    const float finalSeconds = finalMs / 1000.0f;
+    d = Measure(finalMs);
+    if (d < 0.1f * scale) d = 0.1f * scale;
     DelayCount = ClampCount(static_cast<double>(finalSeconds) / static_cast<double>(d) * DelayCount);
 
+    if (ClockPaced) {
+        // About 30 ms of sleeps for each length class.
+        for (SpinMargin& m : SpinMargins)
+            m.marginNs = MeasureSpinMargin(m.sleepNs, static_cast<int>(std::max<std::int64_t>(5, 30'000'000 / (m.sleepNs + 30'000))), m.percentile);
+    }
     if (OnCalibrating) OnCalibrating(false);
 }
 

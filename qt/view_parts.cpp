@@ -1,5 +1,7 @@
 #include "qt/view_parts.h"
 
+#include <algorithm>
+
 namespace qvin::qt {
 
 namespace {
@@ -67,10 +69,18 @@ QComboBox* NewCombo(ui::ComboBox& m, QWidget* parent, const QString& name) {
 QLabel* NewFlag(ui::Label& m, QWidget* parent, const QString& row) {
     QLabel* l = NewLabel(m, parent);
     l->setAlignment(Qt::AlignCenter);
-    l->setMinimumWidth(56);
     l->setFrameShape(QFrame::StyledPanel);
     l->setAccessibleName(row);
+    FixTextSize(l, {"Alarm", "Old", "New", "OK"});
     return l;
+}
+
+void FixTextSize(QLabel* l, std::initializer_list<const char*> texts) {
+    int width = 56;
+    for (const char* t : texts) width = std::max(width, l->fontMetrics().horizontalAdvance(QString::fromUtf8(t)) + 16);
+    l->setFixedSize(width, l->sizeHint().height());
+    // Opaque: a new text repaints the label alone, not the frame behind it.
+    l->setAutoFillBackground(true);
 }
 
 }  // namespace qvin::qt

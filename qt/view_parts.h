@@ -2,6 +2,8 @@
 // Widgets for neutral controls, made and bound in one step, with the names screen readers
 // announce. Every window's view is built from these.
 
+#include <initializer_list>
+
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -25,7 +27,10 @@ QLineEdit* AddLabelled(QGridLayout* grid, int row, ui::Label& label, ui::TextBox
 QScrollBar* NewScroll(ui::ScrollBar& m, QWidget* parent, const QString& name);
 QGroupBox* NewFrame(ui::Frame& m, QWidget* parent);
 QComboBox* NewCombo(ui::ComboBox& m, QWidget* parent, const QString& name);
-// A flag label: a fixed-width coloured box, named after its row for screen readers.
+// A flag label: a fixed-size coloured box, named after its row for screen readers.
 QLabel* NewFlag(ui::Label& m, QWidget* parent, const QString& row);
+// Gives a label whose text changes often a fixed size that fits each of `texts`, so a new
+// text never asks the window to lay itself out again.
+void FixTextSize(QLabel* l, std::initializer_list<const char*> texts);
 
 }  // namespace qvin::qt

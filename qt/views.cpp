@@ -45,6 +45,9 @@ MainWindowView::MainWindowView(ui::frmQvin27319& m, QWidget* parent) : QMainWind
         const int reg = index == 1 ? 2 : index + 1;
         QLabel* l = NewLabel(*label, data);
         QLineEdit* t = NewText(m.txtReadReg(reg), data, Q(label->caption()), true);
+        // Rewritten every loop pass: repaint the box alone, not the frame behind it (the
+        // pixels a rounded corner leaves are the frame's own, which never changes).
+        t->setAttribute(Qt::WA_OpaquePaintEvent);
         l->setBuddy(t);
         dataGrid->addWidget(l, row, 0);
         dataGrid->addWidget(t, row, 1);
@@ -80,7 +83,9 @@ MainWindowView::MainWindowView(ui::frmQvin27319& m, QWidget* parent) : QMainWind
     loopGrid->addWidget(fileLabel, 4, 0);
     loopGrid->addLayout(file, 4, 1);
     loopGrid->addWidget(NewLabel(m.Label3, loop), 5, 0);
-    loopGrid->addWidget(NewLabel(m.lblLoopCount, loop), 5, 1);
+    QLabel* count = NewLabel(m.lblLoopCount, loop);
+    FixTextSize(count, {"0000000000"});
+    loopGrid->addWidget(count, 5, 1);
     loopGrid->setRowStretch(6, 1);
     dataGrid->addWidget(loop, row, 0, 1, 2);
     dataGrid->setRowStretch(row, 1);

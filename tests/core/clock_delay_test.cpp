@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include "core/clock.h"
 #include "core/delay.h"
 
@@ -32,19 +35,74 @@ TEST_F(CalibratedTimer, ZeroIsFortyIterationsAndNeverCalibrates) {
 TEST_F(CalibratedTimer, TinyAndNegativePausesAreRaisedInTheCallersVariable) {
     for (float t : {0.004f, -3.0f}) {
         float v = t;
-        clock.ResetIterations();
+        const std::int64_t start = clock.NowNs();
         timer.Delay(v);
         EXPECT_FLOAT_EQ(v, 0.01f);
-        EXPECT_EQ(clock.Iterations(), timer.DelayCount) << "one 10 us unit for " << t;
+        EXPECT_EQ(clock.NowNs() - start, 10'000) << "one 10 us unit for " << t;
     }
 }
 
-TEST_F(CalibratedTimer, PauseRunsTheFullCountOfUnits) {
+TEST_F(CalibratedTimer, PauseEndsAtItsDeadlineSleepingAllButTheMargin) {
+    EXPECT_TRUE(timer.ClockPaced);
+    for (float ms : {0.01f, 0.1f, 1.0f, 10.0f, 100.0f}) {
+        const std::int64_t start = clock.NowNs(), slept = clock.SleptNs();
+        const auto length = static_cast<std::int64_t>(std::ceil(static_cast<double>(ms) * 1e6));
+        timer.Delay(ms);
+        EXPECT_EQ(clock.NowNs() - start, length) << ms << " ms";
+        // Sleeping for all but the spin margin; a pause shorter than the margin only spins.
+        const std::int64_t margin = timer.SpinMarginFor(length);
+        EXPECT_EQ(clock.SleptNs() - slept, std::max<std::int64_t>(0, length - margin)) << ms << " ms";
+    }
+    EXPECT_EQ(clock.Iterations(), 0);  // no counted loop at all
+}
+
+// A clock too coarse to wait on: the counted loop paces the pauses, topped up on the clock.
+struct CoarseClockTimer : ::testing::Test {
+    void SetUp() override {
+        clock.SetResolutionNs(10'000'000);
+        timer.CalibrateDelay();
+        clock.ResetIterations();
+    }
+    VirtualClock clock{1.0};
+    DelayTimer timer{clock};
+};
+
+TEST_F(CoarseClockTimer, PauseRunsTheFullCountOfUnits) {
+    EXPECT_FALSE(timer.ClockPaced);
+    EXPECT_EQ(timer.DelayCount, 10000);
     timer.Delay(0.1f);
     EXPECT_EQ(clock.Iterations(), 10LL * timer.DelayCount);
     clock.ResetIterations();
     timer.Delay(0.125f);  // 12.5 units round to the even 12
     EXPECT_EQ(clock.Iterations(), 12LL * timer.DelayCount);
+    EXPECT_EQ(clock.SleptNs(), 0);
+}
+
+TEST_F(CoarseClockTimer, NeverEndsEarlyWhenTheLoopSpeedsUp) {
+    clock.SetNsPerIteration(0.5);
+    for (float ms : {0.01f, 0.1f, 1.0f, 250.0f}) {
+        const std::int64_t start = clock.NowNs();
+        timer.Delay(ms);
+        EXPECT_GE(clock.NowNs() - start, static_cast<std::int64_t>(ms * 1e6)) << ms << " ms";
+    }
+}
+
+TEST(DelayCalibration, ClockPacedCalibrationIsShortAndMeasuresTheMargin) {
+    VirtualClock clock(1.0);
+    DelayTimer timer(clock);
+    timer.CalibrateDelay();
+    EXPECT_TRUE(timer.ClockPaced);
+    EXPECT_EQ(timer.DelayCount, 10000);
+    // Trials of 5 and 20 ms and about 30 ms of sleeps of each kind, not 3.5 seconds.
+    EXPECT_LT(clock.NowNs(), 200'000'000);
+    // The virtual clock wakes exactly on time: the smallest margins.
+    for (const auto& m : timer.SpinMargins) EXPECT_EQ(m.marginNs, DelayTimer::kMinMarginNs);
+    // Each pause length takes the margin of its class.
+    timer.SpinMargins = {{{0, 100'000, 50, 10}, {300'000, 1'000'000, 50, 20}, {3'000'000, 10'000'000, 90, 30}}};
+    EXPECT_EQ(timer.SpinMarginFor(10'000), 10);
+    EXPECT_EQ(timer.SpinMarginFor(299'999), 10);
+    EXPECT_EQ(timer.SpinMarginFor(300'000), 20);
+    EXPECT_EQ(timer.SpinMarginFor(100'000'000), 30);
 }
 
 TEST_F(CalibratedTimer, NeverEndsEarlyWhenTheLoopSpeedsUp) {
@@ -59,7 +117,9 @@ TEST_F(CalibratedTimer, NeverEndsEarlyWhenTheLoopSpeedsUp) {
 TEST(DelayCalibration, FastMachineScalesByFortyThenSix) {
     // 0.01 ns per iteration: the first 500 ms trial takes 0.5 ms, the second (x40) 20 ms,
     // both too short, so the count is multiplied by 40 and by 6 before the final scaling.
+    // (The full-length trials: the clock is too coarse to pace the pauses.)
     VirtualClock clock(0.01);
+    clock.SetResolutionNs(10'000'000);
     DelayTimer timer(clock);
     timer.CalibrateDelay();
     // Trials: 5e7 + 2e9 + 1.2e10 iterations, then the final 3 s trial.
@@ -69,6 +129,7 @@ TEST(DelayCalibration, FastMachineScalesByFortyThenSix) {
 
 TEST(DelayCalibration, SlowMachineKeepsScalingOnceAndReportsBusy) {
     VirtualClock clock(100.0);  // 100 ns per iteration: 100 iterations make 10 us
+    clock.SetResolutionNs(10'000'000);
     DelayTimer timer(clock);
     std::vector<bool> busy;
     timer.OnCalibrating = [&](bool b) { busy.push_back(b); };
