@@ -97,7 +97,7 @@ void Rounds(qvin::qt::GuiProgram& gui, qvin::RealClock& clock, double seconds, c
 }
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");  // QT_QPA_PLATFORM=xcb to run under xvfb
     QApplication application(argc, argv);
     const auto folder = std::filesystem::temp_directory_path() / "qvin-bench-gui";
     std::filesystem::create_directories(folder);

@@ -12,7 +12,7 @@ PictureView::PictureView(ui::PictureBox& model, QWidget* parent) : QWidget(paren
     // The picture paints every pixel itself; Qt need not clear it first.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    model_.observer = [this] { update(); };
+    model_.observer = [this] { ScheduleRepaint(); };
 }
 
 QSize PictureView::sizeHint() const {
@@ -42,11 +42,58 @@ void PictureView::Replay(QPainter& painter, std::size_t from, std::size_t to, QP
     }
 }
 
+float PictureView::Scale() const {
+    // Keep the picture's proportions, centred in whatever room the layout gives.
+    return std::min(static_cast<float>(width()) / model_.width(), static_cast<float>(height()) / model_.height());
+}
+
+QPointF PictureView::Origin() const {
+    const float scale = Scale();
+    return QPointF((width() - model_.width() * scale) / 2, (height() - model_.height() * scale) / 2);
+}
+
+void PictureView::ScheduleRepaint() {
+    if (repaintPending_) return;
+    repaintPending_ = true;
+    QMetaObject::invokeMethod(this, [this] { RepaintChanged(); }, Qt::QueuedConnection);
+}
+
+QRect PictureView::Bounds(const std::vector<ui::DrawOp>& ops, std::size_t from) const {
+    QRectF r;
+    float pen = 1;
+    for (std::size_t i = 0; i < ops.size(); ++i) {
+        const ui::DrawOp& op = ops[i];
+        if (op.kind == ui::DrawOp::LineWidth) pen = op.a;
+        if (i < from || op.kind == ui::DrawOp::LineWidth) continue;
+        const QRectF shape = op.kind == ui::DrawOp::Circle ? QRectF(op.a - op.c, op.b - op.c, 2 * op.c, 2 * op.c)
+                                                           : QRectF(QPointF(op.a, op.b), QPointF(op.c, op.d)).normalized();
+        r |= shape.adjusted(-pen, -pen, pen, pen);
+    }
+    if (r.isNull()) return {};
+    const float scale = Scale();
+    const QPointF o = Origin();
+    // Two pixels more each side for antialiasing.
+    return QRectF(o + r.topLeft() * scale, o + r.bottomRight() * scale).toAlignedRect().adjusted(-2, -2, 2, 2);
+}
+
+void PictureView::RepaintChanged() {
+    repaintPending_ = false;
+    const std::vector<ui::DrawOp>& ops = model_.ops();
+    const bool cacheHolds = !cache_.isNull() && cachedOps_.size() <= ops.size() &&
+                            std::equal(cachedOps_.begin(), cachedOps_.end(), ops.begin()) &&
+                            cachedOps_.size() <= previous_.size() &&
+                            std::equal(cachedOps_.begin(), cachedOps_.end(), previous_.begin());
+    if (!cacheHolds) {
+        update();
+        return;
+    }
+    update(Bounds(previous_, cachedOps_.size()) | Bounds(ops, cachedOps_.size()));
+}
+
 void PictureView::paintEvent(QPaintEvent*) {
     const std::vector<ui::DrawOp>& ops = model_.ops();
-    // Keep the picture's proportions, centred in whatever room the layout gives.
-    const float scale = std::min(static_cast<float>(width()) / model_.width(), static_cast<float>(height()) / model_.height());
-    const QPointF origin((width() - model_.width() * scale) / 2, (height() - model_.height() * scale) / 2);
+    const float scale = Scale();
+    const QPointF origin = Origin();
     auto setUp = [&](QPainter& painter, QPen& pen) {
         painter.setRenderHint(QPainter::Antialiasing);
         painter.translate(origin);

@@ -29,6 +29,16 @@ protected:
 private:
     // Draws ops[from..to) with the painter set up for the model's units.
     void Replay(QPainter& painter, std::size_t from, std::size_t to, QPen& pen) const;
+    // The model changed: once the handler that draws has finished, repaint what moved (the
+    // operations after the cached ones, where they were and where they are now), or the
+    // whole picture when the cached part changed.
+    void ScheduleRepaint();
+    void RepaintChanged();
+    // Where ops[from..] land in widget pixels, pens included.
+    QRect Bounds(const std::vector<ui::DrawOp>& ops, std::size_t from) const;
+    float Scale() const;
+    QPointF Origin() const;
+    bool repaintPending_ = false;
 
     ui::PictureBox& model_;
     QString banner_;
