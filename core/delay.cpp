@@ -63,17 +63,17 @@ std::int64_t DelayTimer::SpinMarginFor(std::int64_t pauseNs) const {
     return margin;
 }
 
-std::int64_t DelayTimer::MeasureSpinMargin(std::int64_t sleepNs, int sleeps, int percentile) {
+std::int64_t DelayTimer::MeasureSpinMargin(const SpinMargin& m, int sleeps) {
     std::vector<std::int64_t> late;
     for (int i = 0; i < sleeps; ++i) {
-        const std::int64_t deadline = clock_.NowNs() + sleepNs;
+        const std::int64_t deadline = clock_.NowNs() + m.sleepNs;
         clock_.SleepUntil(deadline);
         late.push_back(std::max<std::int64_t>(0, clock_.NowNs() - deadline));
     }
     std::sort(late.begin(), late.end());
-    const std::int64_t typical = late[late.size() * static_cast<std::size_t>(percentile) / 100];
+    const std::int64_t typical = late[late.size() * static_cast<std::size_t>(m.percentile) / 100];
     const auto margin = static_cast<std::int64_t>(kMarginFactor * static_cast<double>(typical));
-    return std::clamp(margin, kMinMarginNs, kMaxMarginNs);
+    return std::clamp(margin, m.minNs, kMaxMarginNs);
 }
 
 void DelayTimer::CalibrateDelay() {
@@ -108,7 +108,7 @@ void DelayTimer::CalibrateDelay() {
     if (ClockPaced) {
         // About 30 ms of sleeps for each length class.
         for (SpinMargin& m : SpinMargins)
-            m.marginNs = MeasureSpinMargin(m.sleepNs, static_cast<int>(std::max<std::int64_t>(5, 30'000'000 / (m.sleepNs + 30'000))), m.percentile);
+            m.marginNs = MeasureSpinMargin(m, static_cast<int>(std::max<std::int64_t>(5, 30'000'000 / (m.sleepNs + 30'000))));
     }
     if (OnCalibrating) OnCalibrating(false);
 }

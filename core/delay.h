@@ -46,21 +46,22 @@ public:
     static constexpr std::int64_t kFinestPacingResolutionNs = 1'000;
     // How long before its deadline a pause stops sleeping and spins, by the pause's length:
     // an idle processor wakes later from a long sleep than from a short one. The calibration
-    // measures each from sleeps of its `sleepNs`: 1.5 times the median lateness for the
-    // short ones, so that they spin little and on a busy machine the scheduler finds this
+    // measures each from sleeps of its `sleepNs`: 1.5 times the median lateness for pauses
+    // under 0.3 ms, so that they spin little and on a busy machine the scheduler finds this
     // thread mostly asleep and wakes it at once, and 1.5 times the 90th percentile for the
-    // long ones, whose spin costs little in proportion; always within kMinMarginNs to
-    // kMaxMarginNs. A caller may set them after.
+    // longer ones, never below `minNs` (a 10 ms sleep is no sure guide to a 100 ms one, and
+    // 300 us is 3 % of a 10 ms pause), nor above kMaxMarginNs. A caller may set them after.
     struct SpinMargin {
         std::int64_t fromNs;   // pauses from this length up (to the next entry's)
         std::int64_t sleepNs;  // the sleeps the calibration measures it with
         int percentile;
+        std::int64_t minNs;
         std::int64_t marginNs;
     };
-    std::array<SpinMargin, 3> SpinMargins{{{0, 100'000, 50, kMinMarginNs},
-                                           {300'000, 1'000'000, 50, kMinMarginNs},
-                                           {3'000'000, 10'000'000, 90, kMinMarginNs}}};
-    static constexpr std::int64_t kMinMarginNs = 20'000, kMaxMarginNs = 2'000'000;
+    std::array<SpinMargin, 3> SpinMargins{{{0, 100'000, 50, 20'000, 20'000},
+                                           {300'000, 1'000'000, 90, 40'000, 40'000},
+                                           {3'000'000, 10'000'000, 90, 300'000, 300'000}}};
+    static constexpr std::int64_t kMaxMarginNs = 2'000'000;
     static constexpr double kMarginFactor = 1.5;
     // The margin for a pause of this length.
     std::int64_t SpinMarginFor(std::int64_t pauseNs) const;
@@ -82,7 +83,7 @@ private:
     float Measure(float t);
     // A spin margin from sleeps of the given length: kMarginFactor times the given
     // percentile of how late the scheduler woke this thread.
-    std::int64_t MeasureSpinMargin(std::int64_t sleepNs, int sleeps, int percentile);
+    std::int64_t MeasureSpinMargin(const SpinMargin& m, int sleeps);
 
     Clock& clock_;
 };

@@ -96,9 +96,9 @@ TEST(DelayCalibration, ClockPacedCalibrationIsShortAndMeasuresTheMargin) {
     // Trials of 5 and 20 ms and about 30 ms of sleeps of each kind, not 3.5 seconds.
     EXPECT_LT(clock.NowNs(), 200'000'000);
     // The virtual clock wakes exactly on time: the smallest margins.
-    for (const auto& m : timer.SpinMargins) EXPECT_EQ(m.marginNs, DelayTimer::kMinMarginNs);
+    for (const auto& m : timer.SpinMargins) EXPECT_EQ(m.marginNs, m.minNs);
     // Each pause length takes the margin of its class.
-    timer.SpinMargins = {{{0, 100'000, 50, 10}, {300'000, 1'000'000, 50, 20}, {3'000'000, 10'000'000, 90, 30}}};
+    timer.SpinMargins = {{{0, 100'000, 50, 1, 10}, {300'000, 1'000'000, 50, 1, 20}, {3'000'000, 10'000'000, 90, 1, 30}}};
     EXPECT_EQ(timer.SpinMarginFor(10'000), 10);
     EXPECT_EQ(timer.SpinMarginFor(299'999), 10);
     EXPECT_EQ(timer.SpinMarginFor(300'000), 20);
