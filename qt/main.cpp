@@ -31,8 +31,8 @@ int main(int argc, char** argv) {
     }
     qvin::qt::GuiProgram& gui = *made;
 
-    // The timing loop's calibration busy-waits for a few seconds before anything else:
-    // say why nothing else happens meanwhile.
+    // The timing calibration runs before anything else (a tenth of a second, or seconds
+    // where the clock is too coarse to wait on): say why nothing else happens meanwhile.
     QProgressDialog progress("Calibrating the timing loop for this computer...", QString(), 0, 0);
     progress.setWindowTitle("QVIN27319 Evaluation");
     progress.setMinimumDuration(0);
