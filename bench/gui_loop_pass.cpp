@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     const auto folder = std::filesystem::temp_directory_path() / "qvin-bench-gui";
     std::filesystem::create_directories(folder);
-    qvin::SaveConfig({2, 0, 0}, folder / qvin::kSettingsFileName);
+    if (!qvin::SaveConfig({2, 0, 0}, folder / qvin::kSettingsFileName).empty()) return 1;
     qvin::ui::AppConfig config;
     config.programFolder = folder;
     config.settingsFile = folder / qvin::kSettingsFileName;

@@ -137,6 +137,18 @@ long long ParseInteger(const std::string& text, long long lo, long long hi, cons
     return v;
 }
 
+// Milliseconds between passes: digits with an optional fraction, at most 60000; below 10
+// is raised to 10, as the window raises it.
+float ParseDelay(const std::string& text) {
+    const std::size_t point = text.find('.');
+    const std::string whole = text.substr(0, point), fraction = point == std::string::npos ? "" : text.substr(point + 1);
+    if (!AllOf(whole, isdigit) || (point != std::string::npos && !AllOf(fraction, isdigit)) || whole.size() > 6)
+        throw CliError{kBadInput, "bad delay '" + text + "' (milliseconds, for example 25 or 12.5)"};
+    const double ms = std::strtod(text.c_str(), nullptr);
+    if (ms > 60000.0) throw CliError{kBadInput, "delay " + text + " is out of range (10 to 60000 ms)"};
+    return static_cast<float>(std::max(ms, 10.0));
+}
+
 // Up to four hexadecimal digits, as typed into the windows, with an optional 0x.
 std::int32_t ParseHexWord(const std::string& text, const char* what) {
     std::string digits = text;
@@ -362,10 +374,16 @@ private:
         for (std::size_t i = 1; i < words.size(); ++i) {
             const std::string& w = words[i];
             if (i + 1 >= words.size()) throw CliError{kBadInput, "watch: " + w + " needs a value"};
-            if (w == "--count") count = ParseInteger(words[++i], 1, 1'000'000'000, "count");
-            else if (w == "--delay") delayMs = static_cast<float>(std::clamp(LeadingNumber(words[++i]), 10.0, 60000.0));
-            else if (w == "--log") logFile = words[++i];
-            else throw CliError{kBadInput, "watch: unknown option '" + w + "'"};
+            if (w == "--count") {
+                count = ParseInteger(words[++i], 1, 1'000'000'000, "count");
+            } else if (w == "--delay") {
+                delayMs = ParseDelay(words[++i]);
+            } else if (w == "--log") {
+                logFile = words[++i];
+                if (logFile.empty()) throw CliError{kBadInput, "watch: --log needs a file name"};
+            } else {
+                throw CliError{kBadInput, "watch: unknown option '" + w + "'"};
+            }
         }
         Program& p = *program_;
         DataLogFile log;
@@ -385,7 +403,7 @@ private:
             h.selfTest = p.reg.RegData & kSelfTestBit;
             h.reverseRotation = p.part.ReverseRotation;
             if (!log.Open(logFile) || !log.Write(DataLogHeaderText(h)))
-                throw CliError{kFileError, "Error Trying to open file " + logFile};
+                throw CliError{kFileError, "Error Trying to open file " + logFile + ": " + log.error()};
         }
         ctx_.out << "Index\tSupply\tADC In\tTemp\tInc360\tInc180\tNew\tError\tStatus\n";
         for (long long pass = 1; count < 0 || pass <= count; ++pass) {
@@ -402,7 +420,8 @@ private:
             CheckAdapter();
             const std::string line = DataLogLine(static_cast<std::int32_t>(pass), values, fresh, alarm, p.reg.RegData);
             ctx_.out << line.substr(0, line.size() - 2) << '\n' << std::flush;
-            if (log.isOpen() && !log.Write(line)) throw CliError{kFileError, "Error Trying to open file " + logFile};
+            if (log.isOpen() && !log.Write(line))
+                throw CliError{kFileError, "Error Trying to open file " + logFile + ": " + log.error()};
             if (count < 0 || pass < count) p.Delay(delayMs);
         }
     }

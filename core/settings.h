@@ -2,7 +2,9 @@
 // The three settings kept between runs in "Qvin27319.cfg" in the current directory.
 
 #include <cstdint>
+#include <cstddef>
 #include <filesystem>
+#include <string>
 
 namespace qvin {
 
@@ -14,13 +16,20 @@ struct Settings {
     std::int16_t FactoryMode = 0;    // factory level 0 to 3
 };
 
-// Loads the values of the lines it recognises; a missing file changes nothing, and a
-// malformed line (no "=", "=" first, a value that is not a 16-bit number) is skipped.
+// A settings file holds three short lines; more than this is not read.
+inline constexpr std::size_t kMaxSettingsBytes = 64 * 1024;
+
+// Loads the values of the lines it recognises; a missing or unreadable file, or anything
+// but a regular file, changes nothing, and a malformed line (no "=", "=" first, a value
+// that is not a 16-bit number) is skipped.
 void ReadConfig(Settings& s, const std::filesystem::path& file = kSettingsFileName);
 
-// Writes all three lines, replacing the file. The new text is written beside the file and
-// then renamed over it, so a failed write leaves the previous settings intact. Failures
-// are silent, as the settings are a convenience.
-void SaveConfig(const Settings& s, const std::filesystem::path& file = kSettingsFileName);
+// Writes all three lines, replacing the file: through a temporary file of its own beside
+// it, flushed to disk and renamed over it, so a reader sees the old settings or the new
+// ones and a failed save leaves the old intact. A link to the file stays a link and the
+// file keeps its permissions; in a folder the user cannot write, a file the user may write
+// is rewritten in place. Returns where and why the settings could not be saved
+// ("PATH: reason"), or nothing.
+[[nodiscard]] std::string SaveConfig(const Settings& s, const std::filesystem::path& file = kSettingsFileName);
 
 }  // namespace qvin

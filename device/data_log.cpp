@@ -1,6 +1,12 @@
 #include "device/data_log.h"
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/number_text.h"
 
@@ -39,21 +45,57 @@ std::string DataLogDate(std::chrono::system_clock::time_point t) {
     return buf;
 }
 
+bool DataLogFile::Fail(int error) {
+    error_ = std::strerror(error);
+    return false;
+}
+
 bool DataLogFile::Open(const std::filesystem::path& file) {
     Close();
-    f_ = std::fopen(file.c_str(), "ab");
-    return f_ != nullptr;
+    error_.clear();
+    // A file size limit is a failed write to report, not a reason for the program to die.
+    static const bool noSizeSignal = std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+    (void)noSizeSignal;
+    // Read access only to see how the file ends; a file this user may only write is
+    // appended to without the check.
+    fd_ = ::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0 && errno == EACCES) fd_ = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) return Fail(errno);
+    struct stat st {};
+    if (fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        char last = '\n';
+        if (::pread(fd_, &last, 1, st.st_size - 1) == 1 && last != '\n' && !Write("\r\n")) {
+            const std::string why = error_;
+            Close();
+            error_ = why;
+            return false;
+        }
+    }
+    return true;
 }
 
 bool DataLogFile::Write(const std::string& text) {
-    if (!f_) return false;
-    const bool whole = std::fwrite(text.data(), 1, text.size(), f_) == text.size();
-    return std::fflush(f_) == 0 && whole;
+    if (fd_ < 0) return Fail(EBADF);
+    struct stat st {};
+    const bool regular = fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : ENOSPC;
+            // Take back what went out of this text: the next run must not glue onto it.
+            const bool takenBack = !regular || done == 0 || ::ftruncate(fd_, st.st_size) == 0;
+            return Fail(takenBack ? error : errno);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 void DataLogFile::Close() {
-    if (f_) std::fclose(f_);
-    f_ = nullptr;
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
 }
 
 }  // namespace qvin

@@ -1,12 +1,12 @@
 #pragma once
 // The data log: a text file with one header block per run and one tab-separated line per
-// pass of the read loop, CR LF line ends. Every write is flushed at once, so a crash or a
-// kill loses nothing already written.
+// pass of the read loop, CR LF line ends. Every write goes to the file at once, so a crash
+// or a kill loses nothing already written; a write that fails part-way is taken back, so
+// the file always ends with a whole line.
 
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -36,15 +36,20 @@ public:
     DataLogFile(const DataLogFile&) = delete;
     DataLogFile& operator=(const DataLogFile&) = delete;
 
-    // Opens for appending, creating the file when missing.
+    // Opens for appending, creating the file when missing. A file that does not end with a
+    // line break (a run cut short by other means) gets one, so this run starts on a fresh line.
     bool Open(const std::filesystem::path& file);
-    // Writes and flushes; false when the text could not be written whole.
+    // Writes the whole text; false when it could not, and then nothing of it stays in the file.
     bool Write(const std::string& text);
     void Close();
-    bool isOpen() const { return f_ != nullptr; }
+    bool isOpen() const { return fd_ >= 0; }
+    // Why the last Open or Write failed ("No space left on device"), empty when none did.
+    const std::string& error() const { return error_; }
 
 private:
-    std::FILE* f_ = nullptr;
+    bool Fail(int error);
+    int fd_ = -1;
+    std::string error_;
 };
 
 }  // namespace qvin

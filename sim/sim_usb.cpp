@@ -59,8 +59,8 @@ public:
         if (!Usable({UsbRequestKind::PipeInfo, device_}) || buffer.size() < kPipeInfoBuffer) return false;
         std::fill(buffer.begin(), buffer.end(), 0);
         const SimUsbDevice& s = *slot().model;
-        const std::uint16_t size = s.highSpeed ? 512 : 64;
         for (int pipe = 0; pipe < std::min(s.pipes, 4); ++pipe) {
+            const std::uint16_t size = s.pipeSizes ? (*s.pipeSizes)[static_cast<std::size_t>(pipe)] : s.highSpeed ? 512 : 64;
             buffer[PipeInfoOffset(pipe)] = static_cast<std::uint8_t>(size & 0xFF);
             buffer[PipeInfoOffset(pipe) + 1] = static_cast<std::uint8_t>(size >> 8);
         }

@@ -30,6 +30,8 @@ struct SimUsbDevice {
     std::string descriptor2 = "Simulated adapter, firmware 2.0, high speed";
     bool highSpeed = true;
     int pipes = 4;  // 0x01 OUT, 0x81 IN, 0x02 OUT, 0x86 IN
+    // Maximum packet sizes per pipe when set; otherwise 512 at high speed, 64 at full.
+    std::optional<std::array<std::uint16_t, 4>> pipeSizes;
     int replyLimit = -1;  // when set, replies come back cut to this many bytes
     // Raw string descriptor bytes returned as they are, for malformed descriptors.
     std::map<std::uint8_t, std::vector<std::uint8_t>> rawStrings;

@@ -225,6 +225,23 @@ TEST(Cli, WatchPrintsPassesAndAppendsTheDataLog) {
     std::remove(log.c_str());
 }
 
+TEST(Cli, WatchRefusesADelayOrLogItCannotTake) {
+    const std::pair<std::vector<std::string>, const char*> bad[] = {
+        {{"watch", "--delay", "abc"}, "bad delay 'abc'"},   {{"watch", "--delay", "nan"}, "bad delay 'nan'"},
+        {{"watch", "--delay", "inf"}, "bad delay 'inf'"},   {{"watch", "--delay", "10abc"}, "bad delay '10abc'"},
+        {{"watch", "--delay", "1e999"}, "bad delay '1e999'"}, {{"watch", "--delay", "-5"}, "bad delay '-5'"},
+        {{"watch", "--delay", "60001"}, "out of range"},    {{"watch", "--delay", ""}, "bad delay ''"},
+        {{"watch", "--log", ""}, "--log needs a file name"},
+    };
+    for (const auto& [args, says] : bad) {
+        const CliRun r = RunCliCapture(args);
+        EXPECT_EQ(r.code, cli::kBadInput) << says;
+        EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "") << "nothing was watched for " << says;
+    }
+    EXPECT_EQ(RunCliCapture({"watch", "--count", "1", "--delay", "12.5"}).code, 0);
+}
+
 TEST(Cli, UsbOptionPicksAnAdapterOrFailsClearly) {
     EXPECT_EQ(RunCliCapture({"--usb", "0", "read", "Product"}).code, 0);
     const CliRun absent = RunCliCapture({"--usb", "2", "read", "Product"});

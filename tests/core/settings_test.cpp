@@ -1,6 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <fcntl.h>
 #include <filesystem>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -37,15 +45,15 @@ protected:
 };
 
 TEST_F(SettingsFile, SavesThreeLinesWithTheirBlanks) {
-    SaveConfig({1, 888, 0}, file);
+    EXPECT_EQ(SaveConfig({1, 888, 0}, file), "");
     EXPECT_EQ(Contents(), "Interface =  1 \r\nPort Address =  888 \r\nFactory =  0 \r\n");
-    SaveConfig({2, -1, 3}, file);
+    EXPECT_EQ(SaveConfig({2, -1, 3}, file), "");
     EXPECT_EQ(Contents(), "Interface =  2 \r\nPort Address = -1 \r\nFactory =  3 \r\n");
 }
 
 TEST_F(SettingsFile, RoundTripsEveryValueIncludingNegatives) {
     for (const Settings& in : {Settings{1, 888, 3}, Settings{-2, -32768, -1}, Settings{0, 32767, 0}}) {
-        SaveConfig(in, file);
+        ASSERT_EQ(SaveConfig(in, file), "");
         Settings out{9, 9, 9};
         ReadConfig(out, file);
         EXPECT_EQ(out.InterfaceType, in.InterfaceType);
@@ -108,13 +116,116 @@ TEST_F(SettingsFile, CommasSplitFieldsAndQuotesAreRemoved) {
     EXPECT_EQ(s.PortAddress, 632);
 }
 
-TEST_F(SettingsFile, UnwritableFileKeepsThePreviousSettings) {
-    SaveConfig({1, 888, 0}, file);
-    std::filesystem::create_directories(dir / "blocked.cfg.new");  // the temporary cannot be created
-    SaveConfig({2, 0, 0}, dir / "blocked.cfg");
-    EXPECT_FALSE(std::filesystem::exists(dir / "blocked.cfg"));
-    SaveConfig({2, 0, 0}, dir / "no-such-dir" / "x.cfg");  // must not throw
+TEST_F(SettingsFile, AFailedSaveSaysWhyAndKeepsThePreviousSettings) {
+    ASSERT_EQ(SaveConfig({1, 888, 0}, file), "");
+    const std::string missing = SaveConfig({2, 0, 0}, dir / "no-such-dir" / "x.cfg");
+    EXPECT_NE(missing.find("no-such-dir/x.cfg: No such file or directory"), std::string::npos) << missing;
+    std::filesystem::create_directories(dir / "a-folder.cfg");
+    const std::string folder = SaveConfig({2, 0, 0}, dir / "a-folder.cfg");
+    EXPECT_NE(folder.find("Is a directory"), std::string::npos) << folder;
     EXPECT_EQ(Contents(), "Interface =  1 \r\nPort Address =  888 \r\nFactory =  0 \r\n");
+    // No temporary is left behind, failed or not.
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        EXPECT_EQ(entry.path().filename().string().find(".Qvin27319.cfg."), std::string::npos) << entry.path();
+}
+
+TEST_F(SettingsFile, WhatIsNoRegularFileLoadsNothingAndNeverBlocks) {
+    const Settings start{2, 632, 1};
+    auto unchanged = [&](const std::filesystem::path& p) {
+        Settings s = start;
+        ReadConfig(s, p);
+        EXPECT_EQ(s.InterfaceType, 2) << p;
+        EXPECT_EQ(s.PortAddress, 632) << p;
+    };
+    std::filesystem::create_directories(dir / "folder.cfg");
+    unchanged(dir / "folder.cfg");
+    ASSERT_EQ(mkfifo((dir / "fifo.cfg").c_str(), 0600), 0);  // no writer: a blocking open would hang
+    unchanged(dir / "fifo.cfg");
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.cfg");
+    unchanged(dir / "zero.cfg");
+}
+
+TEST_F(SettingsFile, OnlyAsMuchAsASettingsFileHoldsIsRead) {
+    // 16 MB of commas, then a line that would be read if the whole file were.
+    Write(std::string(16 << 20, ',') + "Interface =  1 \r\n");
+    Settings s{2, 0, 0};
+    ReadConfig(s, file);
+    EXPECT_EQ(s.InterfaceType, 2);
+    const Settings head = Read("Interface =  1 \r\n" + std::string(kMaxSettingsBytes, ' '));
+    EXPECT_EQ(head.InterfaceType, 1);
+}
+
+TEST_F(SettingsFile, ANumberTooLargeForADoubleSkipsItsLine) {
+    const Settings s = Read("Interface =  2 \r\nInterface =  1e999 \r\nPort Address = -1e999 \r\nFactory =  nan \r\n");
+    EXPECT_EQ(s.InterfaceType, 2);
+    EXPECT_EQ(s.PortAddress, 0);
+    EXPECT_EQ(s.FactoryMode, 0);
+}
+
+TEST_F(SettingsFile, SavingKeepsALinkAndTheFilesMode) {
+    const auto real = dir / "real.cfg";
+    ASSERT_EQ(SaveConfig({1, 888, 0}, real), "");
+    std::filesystem::permissions(real, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::create_symlink("real.cfg", file);
+    ASSERT_EQ(SaveConfig({2, 0, 3}, file), "");
+    EXPECT_TRUE(std::filesystem::is_symlink(file));
+    EXPECT_EQ(Contents(), "Interface =  2 \r\nPort Address =  0 \r\nFactory =  3 \r\n");
+    EXPECT_EQ(std::filesystem::status(real).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+TEST_F(SettingsFile, AFileInAFolderNobodyMayWriteIsRewrittenInPlace) {
+    ASSERT_EQ(SaveConfig({1, 888, 0}, file), "");
+    // As root, only an immutable folder refuses new files; elsewhere a folder without
+    // write permission does.
+    const bool root = geteuid() == 0;
+    bool locked = false;
+    if (root) {
+        const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+        int flags = 0;
+        if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+            flags |= FS_IMMUTABLE_FL;
+            locked = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        }
+        if (fd >= 0) ::close(fd);
+    } else {
+        std::filesystem::permissions(dir, std::filesystem::perms::owner_write, std::filesystem::perm_options::remove);
+        locked = true;
+    }
+    if (!locked) GTEST_SKIP() << "this file system cannot lock a folder against new files";
+    const std::string why = SaveConfig({2, 0, 3}, file);
+    // Unlock before checking, so the folder can be removed whatever happens.
+    if (root) {
+        const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+        int flags = 0;
+        ioctl(fd, FS_IOC_GETFLAGS, &flags);
+        flags &= ~FS_IMMUTABLE_FL;
+        ioctl(fd, FS_IOC_SETFLAGS, &flags);
+        ::close(fd);
+    } else {
+        std::filesystem::permissions(dir, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+    }
+    EXPECT_EQ(why, "");
+    EXPECT_EQ(Contents(), "Interface =  2 \r\nPort Address =  0 \r\nFactory =  3 \r\n");
+}
+
+TEST_F(SettingsFile, OverlappingSavesNeverShowAReaderAnEmptyOrMixedFile) {
+    ASSERT_EQ(SaveConfig({1, 1, 1}, file), "");
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> writers;
+    for (std::int16_t w = 1; w <= 2; ++w)
+        writers.emplace_back([&, w] {
+            while (!stop) EXPECT_EQ(SaveConfig({w, w, w}, file), "");
+        });
+    int reads = 0;
+    for (; reads < 2000; ++reads) {
+        const std::string text = Contents();
+        ASSERT_TRUE(text == "Interface =  1 \r\nPort Address =  1 \r\nFactory =  1 \r\n" ||
+                    text == "Interface =  2 \r\nPort Address =  2 \r\nFactory =  2 \r\n")
+            << "a reader saw: " << text;
+    }
+    stop = true;
+    for (auto& t : writers) t.join();
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/resource.h>
 #include <fstream>
 #include <iterator>
 
@@ -58,11 +59,52 @@ TEST(DataLog, EveryWriteIsOnDiskAtOnceAndRunsAppend) {
     EXPECT_FALSE(DataLogFile().Open("/nonexistent/dir/log.txt"));
 }
 
-TEST(DataLog, FullDiskIsAWriteFailure) {
+TEST(DataLog, FullDiskIsAWriteFailureThatSaysWhy) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     DataLogFile log;
     ASSERT_TRUE(log.Open("/dev/full"));
     EXPECT_FALSE(log.Write("1\t2\r\n"));
+    EXPECT_EQ(log.error(), "No space left on device");
+    DataLogFile missing;
+    EXPECT_FALSE(missing.Open("/nonexistent/dir/log.txt"));
+    EXPECT_EQ(missing.error(), "No such file or directory");
+}
+
+// A file size limit makes a write stop part-way, as a full disk does.
+struct SizeLimit {
+    explicit SizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit r = saved;
+        r.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &r);
+    }
+    ~SizeLimit() { setrlimit(RLIMIT_FSIZE, &saved); }
+    rlimit saved{};
+};
+
+TEST(DataLog, AWriteThatFailsPartWayIsTakenBackAndTheNextRunStartsOnAFreshLine) {
+    const auto file = std::filesystem::temp_directory_path() / "qvin-datalog-torn.txt";
+    std::filesystem::remove(file);
+    auto contents = [&] {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    {
+        DataLogFile log;
+        ASSERT_TRUE(log.Open(file));
+        ASSERT_TRUE(log.Write("1\t3.3\tTrue\r\n"));
+        const SizeLimit limit(20);  // room for 6 more bytes of the next line
+        EXPECT_FALSE(log.Write("2\t3.3\tTrue\tFalse\r\n"));
+        EXPECT_EQ(log.error(), "File too large");
+    }
+    EXPECT_EQ(contents(), "1\t3.3\tTrue\r\n");
+    // A file torn some other way (a copy cut short): the next run begins on its own line.
+    { std::ofstream(file, std::ios::binary | std::ios::app) << "2\t3.3\tTr"; }
+    DataLogFile next;
+    ASSERT_TRUE(next.Open(file));
+    ASSERT_TRUE(next.Write("QVIN 27319 Datalog File\r\n"));
+    EXPECT_EQ(contents(), "1\t3.3\tTrue\r\n2\t3.3\tTr\r\nQVIN 27319 Datalog File\r\n");
+    std::filesystem::remove(file);
 }
 
 TEST(DataLog, DateIsMonthDayYearAndTime) {

@@ -43,7 +43,7 @@ TEST_F(StartSequence, WithoutSettingsFileEverythingStartsAtItsStartValue) {
 
 TEST_F(StartSequence, SettingsAreReadAndTheMapIsCompleteBeforeTheWindowOpens) {
     const auto file = std::filesystem::temp_directory_path() / "qvin-start.cfg";
-    SaveConfig({1, 888, 3}, file);
+    ASSERT_EQ(SaveConfig({1, 888, 3}, file), "");
     StartProgram(p, file);
     std::filesystem::remove(file);
     EXPECT_EQ(p.settings.InterfaceType, 1);

@@ -108,6 +108,19 @@ TEST_F(Discovery, FirmwareRevisionAndSpeed) {
     EXPECT_EQ(sim.p.usb.CurrentBoard.UsbSpeed, "1.1");
 }
 
+TEST_F(Discovery, TheSpeedComesFromPipeThreeAlone) {
+    // Pipes that differ in size: only pipe 3's decides, at 64 bytes or less full speed.
+    const std::pair<std::array<std::uint16_t, 4>, const char*> cases[] = {
+        {{512, 512, 512, 64}, "1.1"}, {{64, 64, 64, 512}, "2"}, {{512, 64, 512, 65}, "2"}, {{64, 512, 64, 64}, "1.1"}};
+    for (const auto& [sizes, speed] : cases) {
+        SimUsbDevice mixed;
+        mixed.pipeSizes = sizes;
+        usb().Place(0, mixed);
+        Find();
+        EXPECT_EQ(sim.p.usb.CurrentBoard.UsbSpeed, speed) << sizes[3];
+    }
+}
+
 TEST_F(Discovery, AdapterWithoutAFourthPipeCannotTellItsSpeed) {
     SimUsbDevice twoPipes;
     twoPipes.pipes = 2;

@@ -36,6 +36,42 @@ TEST_F(Reading, StatusFlagsShowEachBitInGreenOrRed) {
     for (const auto& row : w().statusRows()) EXPECT_EQ(row.flag->caption(), "OK") << row.row->caption();
 }
 
+TEST_F(Reading, EachStatusBitAloneRaisesItsOwnFlagBesideItsOwnLabel) {
+    // Written out, not taken from the window, so that two swapped rows show up here.
+    const struct {
+        std::uint16_t bit;
+        const char* flag;
+        const char* label;
+        const char* caption;
+    } rows[] = {{0x0001, "lblLowSupplyFlag", "lblLowSupply", "Power Supply Low"},
+                {0x0002, "lblHighSupplyFlag", "lblHighSupply", "Power Supply High"},
+                {0x0004, "lblWriteFailFlag", "lblWriteFail", "Control Write Flag"},
+                {0x0008, "lblSpiWriteFlag", "Label20", "SPI Write Flag"},
+                {0x0020, "lblSelfTestFailFlag", "lblSelfTestFail", "Self Test Fail"},
+                {0x0040, "lblInvalidOrientationFlag", "lblInvalidOrientation", "Invalid Orientation"},
+                {0x0100, "lblAlarm1SetFlag", "lblAlarm1Set", "Alarm1 Set"},
+                {0x0200, "lblAlarm2SetFlag", "lblAlarm2Set", "Alarm2 Set"}};
+    StartOnUsb();
+    for (const auto& raised : rows) {
+        Click(w().cmdResetAlarm);
+        s.board.chip.RaiseStatus(raised.bit);
+        Click(w().CmdUpdateStatus);
+        for (const auto& row : rows) {
+            const auto* flag = dynamic_cast<Label*>(w().Find(row.flag));
+            const auto* label = dynamic_cast<Label*>(w().Find(row.label));
+            ASSERT_TRUE(flag && label) << row.flag;
+            EXPECT_EQ(label->caption(), row.caption);
+            EXPECT_EQ(flag->caption(), row.bit == raised.bit ? "Alarm" : "OK") << row.caption << " with bit " << raised.bit;
+        }
+        // And the flag sits beside its own label in the rows the views lay out.
+        for (const auto& r : w().statusRows()) {
+            if (r.flag->name() == raised.flag) {
+                EXPECT_EQ(r.row->name(), raised.label);
+            }
+        }
+    }
+}
+
 TEST_F(Reading, NothingHappensWithoutAnInterface) {
     Expect("Please select an interface before taking data");
     s.Start();
@@ -152,7 +188,8 @@ TEST_F(ReadLoop, UnopenableLogTakesTheErrorPathAndStartWorksAgain) {
     StartOnUsb();
     Click(w().chkDatalog);
     w().txtDlogFile.UserType("no-such-folder/Datalog");
-    Expect("Error Trying to open file " + (s.folder / "no-such-folder/Datalog_1.txt").string());
+    Expect("Error Trying to open file " + (s.folder / "no-such-folder/Datalog_1.txt").string() +
+           "\r\nNo such file or directory");
     Click(w().CmdRdLoop);
     EXPECT_FALSE(w().LoopRunning);
     EXPECT_TRUE(w().chkDatalog.enabled());

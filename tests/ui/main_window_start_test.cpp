@@ -173,5 +173,14 @@ TEST_F(Exit, SavesTheSettingsAndEnds) {
     EXPECT_EQ(saved.FactoryMode, 2);
 }
 
+TEST_F(Exit, SaysWhereAndWhyWhenTheSettingsCannotBeSaved) {
+    StartOnPort();
+    s.app->config.settingsFile = s.folder / "gone" / kSettingsFileName;
+    Expect("The settings could not be saved.\r\n" + (s.folder / "gone" / kSettingsFileName).string() +
+           ": No such file or directory");
+    Click(w().MnuExit);
+    EXPECT_TRUE(s.app->ended);  // the program still ends
+}
+
 }  // namespace
 }  // namespace qvin::ui::test

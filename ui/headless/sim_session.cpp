@@ -1,5 +1,7 @@
 #include "ui/headless/sim_session.h"
 
+#include <stdexcept>
+
 namespace qvin::ui {
 
 SimSession::SimSession(std::filesystem::path folderPath, sim::ChipOptions chip)
@@ -8,7 +10,9 @@ SimSession::SimSession(std::filesystem::path folderPath, sim::ChipOptions chip)
     trace.Attach(capture.stream());
 }
 
-void SimSession::WriteSettings(const Settings& s) { SaveConfig(s, folder / kSettingsFileName); }
+void SimSession::WriteSettings(const Settings& s) {
+    if (const std::string why = SaveConfig(s, folder / kSettingsFileName); !why.empty()) throw std::runtime_error(why);
+}
 
 void SimSession::Start(SystemFacts system) {
     AppConfig config;

@@ -265,7 +265,9 @@ void frmQvin27319::MnuExit_Click() {
     log_.Close();
     LoopRunning = false;
     app_.p.Delay(250.0f);
-    SaveConfig(app_.p.settings, app_.config.settingsFile);
+    // The user's interface choice is lost when it cannot be saved: say where and why.
+    if (const std::string why = SaveConfig(app_.p.settings, app_.config.settingsFile); !why.empty())
+        app_.tk.Message("The settings could not be saved.\r\n" + why);
     Hide();
     app_.ended = true;
 }
@@ -409,7 +411,9 @@ void frmQvin27319::CmdRdLoop_Click() {
         CmdRdLoop.SetEnabled(true);
         log_.Close();
         LoopRunning = false;
-        app_.tk.Message("Error Trying to open file " + file.string());
+        // The reason on a second line: a full disk wants another remedy than a bad name.
+        const std::string why = log_.error();
+        app_.tk.Message("Error Trying to open file " + file.string() + (why.empty() ? "" : "\r\n" + why));
     };
 
     if (LogToFile) {
