@@ -21,7 +21,7 @@ namespace {
 
 // Splits the file into fields the way the settings have always been read: a field ends
 // at a comma or a line end, leading blanks are skipped, and a quoted field loses its quotes.
-std::vector<std::string> ReadFields(const std::string& text) {
+std::vector<std::string> ReadFields(std::string_view text) {
     std::vector<std::string> fields;
     std::size_t i = 0;
     const std::size_t n = text.size();
@@ -108,9 +108,11 @@ std::optional<std::string> ReadSettingsText(const std::filesystem::path& file) {
 }  // namespace
 
 void ReadConfig(Settings& s, const std::filesystem::path& file) {
-    const std::optional<std::string> text = ReadSettingsText(file);
-    if (!text) return;
-    for (const std::string& field : ReadFields(*text)) {
+    if (const std::optional<std::string> text = ReadSettingsText(file)) ParseSettings(s, *text);
+}
+
+void ParseSettings(Settings& s, std::string_view text) {
+    for (const std::string& field : ReadFields(text)) {
         const std::size_t eq = field.find('=');
         // The key stops one character before "=" (the blank written there) and the value
         // starts one character after it; a field without a key is malformed.

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace qvin {
 
@@ -23,6 +24,8 @@ inline constexpr std::size_t kMaxSettingsBytes = 64 * 1024;
 // but a regular file, changes nothing, and a malformed line (no "=", "=" first, a value
 // that is not a 16-bit number) is skipped.
 void ReadConfig(Settings& s, const std::filesystem::path& file = kSettingsFileName);
+// The same for the text of a settings file.
+void ParseSettings(Settings& s, std::string_view text);
 
 // Writes all three lines, replacing the file: through a temporary file of its own beside
 // it, flushed to disk and renamed over it, so a reader sees the old settings or the new

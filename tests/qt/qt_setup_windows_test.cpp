@@ -209,16 +209,22 @@ TEST_F(SetupWindows, BenchOpensFromDebugWritesWordsAndLoopsUntilStop) {
             // Loop: the button reads Stop while it runs; pressing it ends the loop.
             QPushButton* loop = Named<QPushButton>(bench, "Loop");
             ASSERT_NE(loop, nullptr);
-            int passesBeforeStop = 0;
-            QTimer::singleShot(30, [&] {
+            // Stop once the loop has made ten transfers, however slowly the machine runs it.
+            int passes = 0;
+            QTimer stopper;
+            QObject::connect(&stopper, &QTimer::timeout, [&] {
                 EXPECT_EQ(loop->text(), "Stop");
-                passesBeforeStop = static_cast<int>(Frames().size());
-                QTest::mouseClick(loop, Qt::LeftButton);
+                passes += static_cast<int>(Frames().size());
+                if (passes >= 10) {
+                    stopper.stop();
+                    QTest::mouseClick(loop, Qt::LeftButton);
+                }
             });
             Frames();
+            stopper.start(2);
             QTest::mouseClick(loop, Qt::LeftButton);
             EXPECT_EQ(loop->text(), "Loop");
-            EXPECT_GT(passesBeforeStop, 10);
+            EXPECT_GE(passes, 10);
             EXPECT_FALSE(gui_->app->usbDebug.looping());
             ClickOk(bench);
         });

@@ -301,6 +301,8 @@ private:
         } else if (cmd == "seed") {
             s.board.faults.SetSeed(static_cast<std::uint32_t>(Number(w.at(1))));
         } else if (cmd == "start") {
+            // A second start would replace the program under the windows still open.
+            if (started_) throw ScriptError{"the program has already started"};
             started_ = true;
             s.Start(system_);
             s.capture.Take();
