@@ -104,6 +104,7 @@ int main(int argc, char** argv) {
     if (!qvin::SaveConfig({2, 0, 0}, folder / qvin::kSettingsFileName).empty()) return 1;
     qvin::ui::AppConfig config;
     config.programFolder = folder;
+    config.dataFolder = folder;
     config.settingsFile = folder / qvin::kSettingsFileName;
 
     qvin::RealClock clock;

@@ -38,17 +38,19 @@ constexpr const char* kUsage =
     "\n"
     "Options:\n"
     "  --sim        use the simulated evaluation board (also QVIN_BOARD=sim)\n"
-    "  --lpt ADDR   use the parallel port at hexadecimal address ADDR (for example 378)\n"
+    "  --lpt ADDR   use the parallel port at hexadecimal address ADDR (378 or 0x378)\n"
     "  --usb [N]    use the USB adapter Ezusb-N (default: the first one found)\n"
     "               Without either, the interface comes from Qvin27319.cfg; the simulated\n"
     "               board uses its USB adapter.\n"
     "\n"
     "Commands:\n"
-    "  read REG...       read registers (a name such as Supply_Out, or an index 1 to 65)\n"
+    "  read REG...       read registers (a name such as Supply_Out or INCL_360, in any case,\n"
+    "                    or an index 1 to 65)\n"
     "  write REG VALUE   write a 16-bit value (decimal, or hexadecimal with 0x; may be negative)\n"
     "  dump              list the user registers as the register window does\n"
     "  info              the part's name, revision, production date, flash cycles, rotation\n"
     "  adapters          the USB adapters present, as the selection window lists them\n"
+    "  registers         all 65 registers: index, name, address, bytes, access, sign, scale, unit\n"
     "  spi [--channel C] [--polarity pos|neg] [--delay US] [--static-bits CS2,CS3,...|none]\n"
     "      [WORD...]     set the USB adapter up as the bench window does (chip-select\n"
     "                    channel 1 to 5, data input polarity, delay between words 1 to 255\n"
@@ -77,7 +79,9 @@ struct CliError {
 class StderrMessages final : public MessageService {
 public:
     explicit StderrMessages(std::ostream& err) : err_(err) {}
+    bool muted = false;
     void Message(std::string_view text, std::string_view title) override {
+        if (muted) return;
         std::string t(text);
         for (std::size_t at; (at = t.find("\r\n")) != std::string::npos;) t.replace(at, 2, "\n  ");
         err_ << "qvin-cli: " << (title.empty() ? "" : std::string(title) + ": ") << t << '\n';
@@ -101,6 +105,19 @@ std::string Trimmed(std::string s) {
     return s;
 }
 
+// The output registers as the main window and monitor name them ("SUPPLY_OUT (V)"), by
+// the part before the unit.
+struct OutputName {
+    const char* name;
+    const char* unit;
+    std::int16_t index;
+};
+constexpr OutputName kOutputNames[] = {{"SUPPLY_OUT", "V", reg::Supply_Out},   {"AUX_ADC", "V", reg::Aux_ADC},
+                                       {"TEMP_OUT", "dgrC", reg::Temp_Out},    {"INCL_360", "dgr", reg::Incl_Out},
+                                       {"INCL_180", "dgr", reg::Incl_180_Out}};
+
+std::string OutputColumn(const OutputName& o) { return std::string(o.name) + " (" + o.unit + ")"; }
+
 std::int16_t ParseRegister(const Program& p, const std::string& text) {
     if (AllOf(text, isdigit)) {
         const long index = text.size() <= 3 ? std::strtol(text.c_str(), nullptr, 10) : 0;
@@ -108,6 +125,8 @@ std::int16_t ParseRegister(const Program& p, const std::string& text) {
         throw CliError{kBadInput, "no register with index " + text + " (indices run from 1 to 65)"};
     }
     const std::string want = Lower(text);
+    for (const OutputName& o : kOutputNames)
+        if (want == Lower(o.name)) return o.index;
     if (want != "n/a") {
         for (int i = 1; i <= kRegisterCount; ++i) {
             const std::string name = Trimmed(p.map[i].RegName);
@@ -187,6 +206,7 @@ public:
     void Run(const std::vector<std::string>& words) {
         const std::string& cmd = words[0];
         if (cmd == "adapters") return Adapters(words);
+        if (cmd == "registers") return Registers(words);
         Connect();
         if (cmd == "read") Read(words);
         else if (cmd == "write") Write(words);
@@ -283,10 +303,41 @@ private:
                  << "Rotation:     " << (s.ReverseRotation ? "Reverse" : "Normal") << '\n';
     }
 
+    // Every register of the map, as the register window describes it, with its conversion.
+    void Registers(const std::vector<std::string>& words) {
+        if (words.size() != 1) throw CliError{kBadInput, "registers takes no arguments"};
+        const Program& p = *program_;
+        auto unit = [](std::int16_t index) -> std::string {
+            for (const OutputName& o : kOutputNames)
+                if (o.index == index) return o.unit;
+            return index == reg::Aux_DAC ? "V" : index == reg::Xaccel_Out || index == reg::Yaccel_Out ? "g" : "";
+        };
+        ctx_.out << "Index\tName\tAddr\tBytes\tAccess\tSigned\tScale\tUnit\n";
+        for (int i = 1; i <= kRegisterCount; ++i) {
+            const RegisterInfo& r = p.map[i];
+            const std::string access = std::string(r.RegReadable ? "r" : "-") + (r.RegWritable ? "w" : "-");
+            ctx_.out << i << '\t' << (r.RegName.empty() ? "-" : Trimmed(r.RegName)) << '\t' << FormatHex(r.RegAddr, 2) << '\t'
+                     << int{r.RegBytes} << '\t' << access << '\t' << (r.RegSigned ? "yes" : "no") << '\t'
+                     << FormatGeneral(r.RegScale) << (r.RegOffset != 0.0f ? " + " + FormatGeneral(r.RegOffset) : "") << '\t'
+                     << unit(static_cast<std::int16_t>(i)) << '\n';
+        }
+    }
+
     void Adapters(const std::vector<std::string>& words) {
         if (words.size() != 1) throw CliError{kBadInput, "adapters takes no arguments"};
         Program& p = *program_;
+        // The windows' "No USB Buffers Found, Please Verify Setup and Restart" is for a
+        // window; a command line says it in its own words below.
+        messages_.muted = true;
         FindUsbBoards(p);
+        messages_.muted = false;
+        if (std::none_of(p.usb.UsbBoards.begin(), p.usb.UsbBoards.end(), [](const UsbBoardInfo& b) { return b.Present; })) {
+            if (p.settings.InterfaceType == 2) connected_ = false;
+            throw CliError{kNoInterface, p.usb.UsbBoardCount == 0
+                                             ? "no USB adapter found (looked at Ezusb-0 to Ezusb-3)"
+                                             : "no usable USB adapter: " + std::to_string(p.usb.UsbBoardCount) +
+                                                   " found, none answered (is it plugged in firmly, and is its udev rule installed?)"};
+        }
         ctx_.out << "Device\tKind\tDescriptor 1\tDescriptor 2\tRev\tSpeed\n";
         for (const UsbBoardInfo& b : p.usb.UsbBoards) {
             if (!b.Present) continue;
@@ -405,7 +456,10 @@ private:
             if (!log.Open(logFile) || !log.Write(DataLogHeaderText(h)))
                 throw CliError{kFileError, "Error Trying to open file " + logFile + ": " + log.error()};
         }
-        ctx_.out << "Index\tSupply\tADC In\tTemp\tInc360\tInc180\tNew\tError\tStatus\n";
+        // The same column names as monitor and the main window; the log file keeps its own.
+        ctx_.out << "Index";
+        for (const OutputName& o : kOutputNames) ctx_.out << '\t' << OutputColumn(o);
+        ctx_.out << "\tNew\tError\tStatus\n";
         for (long long pass = 1; count < 0 || pass <= count; ++pass) {
             std::array<float, 5> values{};
             bool fresh = false, alarm = false;
@@ -432,8 +486,8 @@ private:
         Program& p = *program_;
         // Columns as the main window labels them, padded so a terminal lines them up.
         auto column = [](const std::string& text) { return text + std::string(text.size() < 16 ? 16 - text.size() : 1, ' '); };
-        ctx_.out << column("SUPPLY_OUT (V)") << column("AUX_ADC (V)") << column("TEMP_OUT (dgrC)")
-                 << column("INCL_360 (dgr)") << column("INCL_180 (dgr)") << column("Data") << "Alarm\n";
+        for (const OutputName& o : kOutputNames) ctx_.out << column(OutputColumn(o));
+        ctx_.out << column("Data") << "Alarm\n";
         for (long long n = 0; n < count; ++n) {
             if (n > 0) p.Delay(200.0f);
             bool fresh = false, alarm = false;
@@ -475,7 +529,7 @@ std::vector<std::string> Words(const std::string& line) {
     return words;
 }
 
-const char* const kCommands[] = {"-", "read", "write", "dump", "info", "adapters", "spi", "watch", "monitor"};
+const char* const kCommands[] = {"-", "read", "write", "dump", "info", "adapters", "registers", "spi", "watch", "monitor"};
 
 }  // namespace
 
@@ -495,13 +549,19 @@ int RunCli(const std::vector<std::string>& args, CliContext& ctx) {
             } else if (a == "--lpt") {
                 if (i + 1 >= args.size()) throw CliError{kBadInput, "--lpt needs a hexadecimal address"};
                 const std::string& text = args[++i];
-                if (!AllOf(text, isxdigit) || text.size() > 4 || HexToInt(text) == 0)
-                    throw CliError{kBadInput, "bad port address '" + text + "' (hexadecimal, for example 378)"};
-                choice.lpt = static_cast<std::uint16_t>(HexToInt(text));
+                std::string digits = text;
+                if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits.erase(0, 2);
+                if (!AllOf(digits, isxdigit) || digits.size() > 4 || HexToInt(digits) == 0)
+                    throw CliError{kBadInput, "bad port address '" + text + "' (hexadecimal, for example 378 or 0x378)"};
+                choice.lpt = static_cast<std::uint16_t>(HexToInt(digits));
             } else if (a == "--usb") {
                 choice.usb = true;
-                if (i + 1 < args.size() && args[i + 1].size() == 1 && args[i + 1][0] >= '0' && args[i + 1][0] <= '3')
-                    choice.usbDevice = args[++i][0] - '0';
+                if (i + 1 < args.size() && AllOf(args[i + 1], isdigit)) {
+                    const std::string& n = args[++i];
+                    if (n.size() > 1 || n[0] > '3')
+                        throw CliError{kNoInterface, "there is no adapter at Ezusb-" + n + " (adapters are Ezusb-0 to Ezusb-3)"};
+                    choice.usbDevice = n[0] - '0';
+                }
             } else if (a.size() > 1 && a[0] == '-') {
                 throw CliError{kBadInput, "unknown option '" + a + "' (try --help)"};
             } else {

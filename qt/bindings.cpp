@@ -1,5 +1,6 @@
 #include "qt/bindings.h"
 
+#include <QAbstractButton>
 #include <QKeyEvent>
 #include <QSignalBlocker>
 
@@ -31,7 +32,7 @@ protected:
     bool eventFilter(QObject*, QEvent* e) override {
         if (e->type() == QEvent::KeyPress) {
             auto* k = static_cast<QKeyEvent*>(e);
-            const int key = KeyCode(k->key());
+            const int key = KeyCode(*k);
             return forward_(key, ShiftState(k->modifiers())) && key == ui::kKeyEnter;
         }
         return false;
@@ -57,6 +58,16 @@ int KeyCode(int qtKey) {
     }
 }
 
+int KeyCode(const QKeyEvent& e) {
+    const int key = e.key();
+    if (key >= Qt::Key_0 && key <= Qt::Key_9) return KeyCode(key);
+    // What a shifted digit key gives depends on the keyboard layout ("#", "\"", "3"...);
+    // the key's place in the digit row does not. X11 numbers that row 10 ("1") to 19 ("0").
+    const quint32 scan = e.nativeScanCode();
+    if (scan >= 10 && scan <= 19) return 48 + static_cast<int>((scan - 9) % 10);
+    return KeyCode(key);
+}
+
 int ShiftState(Qt::KeyboardModifiers m) {
     int s = 0;
     if (m & Qt::ShiftModifier) s |= ui::kShiftMask;
@@ -67,11 +78,51 @@ int ShiftState(Qt::KeyboardModifiers m) {
 
 QColor ToQColor(ui::Color c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 
+QString WithMnemonic(const QString& caption, const QObject* w) {
+    const QString letter = w->property("mnemonic").toString();
+    if (letter.isEmpty() || caption.contains('&')) return caption;
+    const int at = caption.indexOf(letter, 0, Qt::CaseInsensitive);
+    if (at < 0) return caption;
+    return caption.left(at) + '&' + caption.mid(at);
+}
+
+void AssignMnemonics(QWidget* window, const QList<QAction*>& actions) {
+    QString used;
+    auto take = [&used](QObject* o, const QString& text) {
+        if (text.contains('&')) {  // a caption with its own mnemonic keeps it
+            const int at = text.indexOf('&');
+            if (at + 1 < text.size()) used += text.at(at + 1).toLower();
+            return;
+        }
+        // The first letter of a word if one is free, else any free letter.
+        for (const bool wordStartsOnly : {true, false}) {
+            for (int i = 0; i < text.size(); ++i) {
+                const QChar c = text.at(i);
+                const bool wordStart = i == 0 || !text.at(i - 1).isLetterOrNumber();
+                if (!c.isLetterOrNumber() || used.contains(c.toLower()) || (wordStartsOnly && !wordStart)) continue;
+                used += c.toLower();
+                o->setProperty("mnemonic", QString(c));
+                return;
+            }
+        }
+    };
+    for (QAction* a : actions) {
+        take(a, a->text());
+        a->setText(WithMnemonic(a->text(), a));
+    }
+    for (QAbstractButton* b : window->findChildren<QAbstractButton*>()) {
+        // Buttons whose caption is a state change their words; Tab reaches them.
+        if (b->window() != window || !b->property("stateOf").toString().isEmpty() || b->text().isEmpty()) continue;
+        take(b, b->text());
+        b->setText(WithMnemonic(b->text(), b));
+    }
+}
+
 void Bind(ui::Button& m, QPushButton* w) {
     const QString stateOf = w->property("stateOf").toString();
     auto sync = [&m, w, stateOf] {
         const QString text = Q(m.caption());
-        if (w->text() != text) w->setText(text);
+        if (w->text() != WithMnemonic(text, w)) w->setText(WithMnemonic(text, w));
         if (!stateOf.isEmpty() && w->accessibleName() != stateOf + ": " + text) w->setAccessibleName(stateOf + ": " + text);
         Common(m, w);
     };
@@ -81,9 +132,12 @@ void Bind(ui::Button& m, QPushButton* w) {
 }
 
 void Bind(ui::Label& m, QLabel* w) {
-    auto sync = [&m, w] {
+    const QString stateOf = w->property("stateOf").toString();
+    auto sync = [&m, w, stateOf] {
         const QString text = Q(m.caption());
         if (w->text() != text) w->setText(text);
+        // A flag is heard with its state: "Power Supply Low: Alarm".
+        if (!stateOf.isEmpty() && w->accessibleName() != stateOf + ": " + text) w->setAccessibleName(stateOf + ": " + text);
         Common(m, w);
         if (m.hasBackColor() && (!w->autoFillBackground() || w->palette().color(QPalette::Window) != ToQColor(m.backColor()))) {
             w->setAutoFillBackground(true);
@@ -178,7 +232,7 @@ void Bind(ui::ScrollBar& m, QScrollBar* w) {
 
 void Bind(ui::CheckBox& m, QCheckBox* w) {
     auto sync = [&m, w] {
-        w->setText(Q(m.caption()));
+        w->setText(WithMnemonic(Q(m.caption()), w));
         const QSignalBlocker block(w);
         w->setChecked(m.value() != 0);
         Common(m, w);
@@ -196,7 +250,7 @@ void Bind(ui::CheckBox& m, QCheckBox* w) {
 void Bind(ui::OptionButton& m, QRadioButton* w) {
     w->setAutoExclusive(false);  // the model keeps its group exclusive
     auto sync = [&m, w] {
-        w->setText(Q(m.caption()));
+        w->setText(WithMnemonic(Q(m.caption()), w));
         const QSignalBlocker block(w);
         w->setChecked(m.value());
         Common(m, w);
@@ -222,7 +276,7 @@ void Bind(ui::Frame& m, QGroupBox* w) {
 void Bind(ui::MenuItem& m, QAction* a, bool checkable) {
     a->setCheckable(checkable);
     auto sync = [&m, a] {
-        a->setText(Q(m.caption()));
+        a->setText(WithMnemonic(Q(m.caption()), a));
         const QSignalBlocker block(a);
         a->setChecked(m.checked());
         a->setEnabled(m.enabled());

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -24,6 +25,7 @@ namespace qvin::qt {
 // by what it sets and what it shows: set the widget's "stateOf" property (for example
 // "Alarm output") before binding, and its name reads "Alarm output: Enabled".
 void Bind(ui::Button& model, QPushButton* widget);
+// A label showing a state is named "WHAT: CAPTION" when its "stateOf" property is set.
 void Bind(ui::Label& model, QLabel* widget);
 void Bind(ui::TextBox& model, QLineEdit* widget);
 // A multi-line text box; what the user types reaches the model.
@@ -41,9 +43,19 @@ void Bind(ui::MenuItem& model, QAction* action, bool checkable);
 // Qt's key code and modifiers as the window handlers receive them (Enter 13, digits 48 to
 // 57, letters 65 to 90; shift 1, ctrl 2, alt 4).
 int KeyCode(int qtKey);
+// The same for a key press, by the key's place where its symbol depends on the layout.
+int KeyCode(const QKeyEvent& e);
 int ShiftState(Qt::KeyboardModifiers modifiers);
 
 // The colour of the neutral layer (red in the low byte) as a Qt colour.
 QColor ToQColor(ui::Color c);
+
+// Keyboard access: gives the window's buttons, check boxes and options, and the given
+// actions (the menu bar's), each an Alt+letter of its own caption, the first letter not
+// taken yet. Buttons whose caption is a state are left to Tab. The bindings keep the
+// letter when a caption is set again.
+void AssignMnemonics(QWidget* window, const QList<QAction*>& actions = {});
+// A caption with the widget's mnemonic letter marked.
+QString WithMnemonic(const QString& caption, const QObject* widget);
 
 }  // namespace qvin::qt

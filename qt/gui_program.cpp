@@ -1,5 +1,10 @@
 #include "qt/gui_program.h"
 
+#include <QMenu>
+#include <QMenuBar>
+
+#include "qt/bindings.h"
+
 namespace qvin::qt {
 
 GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig config) {
@@ -27,9 +32,19 @@ GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig
     tk.SetView(app->manualReg, registerView);
     // The About window is made for each opening, and its view with it.
     tk.makeView = [this](ui::Window& w) -> QWidget* {
-        if (auto* about = dynamic_cast<ui::frmAbout*>(&w)) return new AboutDialog(*about, mainView.get());
+        if (auto* about = dynamic_cast<ui::frmAbout*>(&w)) {
+            auto* view = new AboutDialog(*about, mainView.get());
+            AssignMnemonics(view);
+            return view;
+        }
         return nullptr;
     };
+    // Alt+letter for every menu entry and button a keyboard user wants.
+    AssignMnemonics(mainView.get(), mainView->menuBar()->actions());
+    for (QAction* entry : mainView->menuBar()->actions())
+        if (entry->menu()) AssignMnemonics(entry->menu(), entry->menu()->actions());
+    for (QWidget* dialog : std::initializer_list<QWidget*>{portView, usbView, usbDebugView, alarmView, calView, gpioView, registerView})
+        AssignMnemonics(dialog);
 }
 
 void GuiProgram::Start() { StartProgram(*p, app->config.settingsFile); }

@@ -140,7 +140,7 @@ void PictureView::paintEvent(QPaintEvent*) {
 }
 
 void PictureView::keyPressEvent(QKeyEvent* e) {
-    model_.UserKeyDown(KeyCode(e->key()), ShiftState(e->modifiers()));
+    model_.UserKeyDown(KeyCode(*e), ShiftState(e->modifiers()));
     QWidget::keyPressEvent(e);
 }
 

@@ -6,7 +6,9 @@
 #include <QDialog>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QMainWindow>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPushButton>
@@ -74,6 +76,10 @@ void QtToolkit::PrintWindow(ui::Window& w) {
         const QString where = printer.outputFileName().isEmpty() ? printer.printerName() : printer.outputFileName();
         Message("The window could not be printed: " + where.toStdString() + " cannot be opened.", "Print");
     }
+}
+
+void QtToolkit::ShowStatus(ui::Window& w, const std::string& text) {
+    if (auto* window = qobject_cast<QMainWindow*>(View(w))) window->statusBar()->showMessage(Q(text));
 }
 
 QWidget* QtToolkit::Parent() {

@@ -41,6 +41,7 @@ public:
     void PostActivate(ui::Window& w) override;
     void OpenHelp(const std::string& path) override;
     void PrintWindow(ui::Window& w) override;
+    void ShowStatus(ui::Window& w, const std::string& text) override;
     void Unload(ui::Window& w) override;
 
 private:

@@ -67,10 +67,11 @@ QComboBox* NewCombo(ui::ComboBox& m, QWidget* parent, const QString& name) {
 }
 
 QLabel* NewFlag(ui::Label& m, QWidget* parent, const QString& row) {
-    QLabel* l = NewLabel(m, parent);
+    auto* l = new QLabel(parent);
+    l->setProperty("stateOf", row);
+    Bind(m, l);
     l->setAlignment(Qt::AlignCenter);
     l->setFrameShape(QFrame::StyledPanel);
-    l->setAccessibleName(row);
     FixTextSize(l, {"Alarm", "Old", "New", "OK"});
     return l;
 }

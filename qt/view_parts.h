@@ -27,7 +27,8 @@ QLineEdit* AddLabelled(QGridLayout* grid, int row, ui::Label& label, ui::TextBox
 QScrollBar* NewScroll(ui::ScrollBar& m, QWidget* parent, const QString& name);
 QGroupBox* NewFrame(ui::Frame& m, QWidget* parent);
 QComboBox* NewCombo(ui::ComboBox& m, QWidget* parent, const QString& name);
-// A flag label: a fixed-size coloured box, named after its row for screen readers.
+// A flag label: a fixed-size coloured box, named after its row and its state for screen
+// readers ("Alarm1 Set: Alarm").
 QLabel* NewFlag(ui::Label& m, QWidget* parent, const QString& row);
 // Gives a label whose text changes often a fixed size that fits each of `texts`, so a new
 // text never asks the window to lay itself out again.

@@ -124,9 +124,9 @@ MainWindowView::MainWindowView(ui::frmQvin27319& m, QWidget* parent) : QMainWind
     right->addWidget(status);
     auto* toggles = new QHBoxLayout();
     QGroupBox* rotation = NewFrame(m.frameRotation, central);
-    (new QVBoxLayout(rotation))->addWidget(NewButton(m.cmdRotation, rotation));
+    (new QVBoxLayout(rotation))->addWidget(NewStateButton(m.cmdRotation, rotation, "Rotation"));
     QGroupBox* selfTest = NewFrame(m.frameSelfTest, central);
-    (new QVBoxLayout(selfTest))->addWidget(NewButton(m.CmdSelfTest, selfTest));
+    (new QVBoxLayout(selfTest))->addWidget(NewStateButton(m.CmdSelfTest, selfTest, "Self test"));
     toggles->addWidget(rotation);
     toggles->addWidget(selfTest);
     right->addLayout(toggles);

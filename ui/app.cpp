@@ -12,6 +12,14 @@ App::App(Program& p, Toolkit& tk, AppConfig config)
       gpio(*this),
       manualReg(*this) {}
 
+std::filesystem::path HelpFile(const std::filesystem::path& programFolder) {
+    const std::filesystem::path beside = programFolder / "QVIN27319.hlp";
+    const std::filesystem::path installed = programFolder.parent_path() / "share" / "qvin27319" / "QVIN27319.hlp";
+    std::error_code ec;
+    if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec)) return installed;
+    return beside;
+}
+
 void App::Run() { main.ShowModal(nullptr); }
 
 void App::Start() {

@@ -32,10 +32,16 @@ struct SystemFacts {
 inline SystemFacts LinuxSystemFacts() { return {2, 5.1f, 2600}; }
 
 struct AppConfig {
-    std::filesystem::path programFolder;  // data logs and the help file
+    std::filesystem::path programFolder;      // the program's own folder: the help file
+    std::filesystem::path dataFolder = ".";   // the data logs, beside the settings file
     std::filesystem::path settingsFile = kSettingsFileName;
     SystemFacts system = LinuxSystemFacts();
 };
+
+// The help file: beside the program, as in a build folder, or where an installation puts
+// it (PREFIX/share/qvin27319 for PREFIX/bin); the first when neither exists, so that the
+// help viewer reports it missing.
+std::filesystem::path HelpFile(const std::filesystem::path& programFolder);
 
 class App {
 public:

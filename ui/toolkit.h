@@ -33,6 +33,8 @@ public:
     virtual void PrintWindow(Window& w) = 0;
     // The window is about to be destroyed: forget whatever shows it.
     virtual void Unload(Window&) {}
+    // A line in the window's status area (where the data log goes).
+    virtual void ShowStatus(Window& w, const std::string& text) = 0;
 };
 
 }  // namespace qvin::ui

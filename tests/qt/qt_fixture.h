@@ -45,6 +45,7 @@ protected:
         ASSERT_EQ(SaveConfig({2, 0, 0}, folder_ / kSettingsFileName), "");
         ui::AppConfig config;
         config.programFolder = folder_;
+        config.dataFolder = folder_;
         config.settingsFile = folder_ / kSettingsFileName;
         gui_ = std::make_unique<GuiProgram>(clock_, "sim", config);
         gui_->board->simulated()->chip.SetAngle(30.0);
@@ -60,15 +61,16 @@ protected:
 
     template <typename W>
     W* Named(QWidget* root, const QString& name) {
+        // By what a user sees: a caption's Alt+letter mark is no part of it.
         for (W* w : root->findChildren<W*>())
-            if (w->accessibleName() == name || w->property("text").toString() == name) return w;
+            if (w->accessibleName() == name || w->property("text").toString().remove('&') == name) return w;
         return nullptr;
     }
 
     // A menu entry by its caption.
     QAction* MenuEntry(const QString& caption) {
         for (QAction* a : gui_->mainView->menuBar()->findChildren<QAction*>())
-            if (a->text() == caption) return a;
+            if (a->text().remove('&') == caption) return a;
         return nullptr;
     }
 

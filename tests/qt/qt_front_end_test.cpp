@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QGroupBox>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
@@ -112,6 +113,18 @@ TEST_F(Binding, OptionFromCodeActsAsAClickAndTheGroupFollows) {
     EXPECT_FALSE(rb.isChecked());
 }
 
+TEST_F(Binding, TheFactoryChordDigitIsTheKeysPlaceNotItsSymbol) {
+    // Ctrl+Shift+2 on a German layout gives '"', on a US one '@': the digit row's second key.
+    const QKeyEvent german(QEvent::KeyPress, Qt::Key_QuoteDbl, Qt::ControlModifier | Qt::ShiftModifier, 11, 0, 0, "\"");
+    EXPECT_EQ(KeyCode(german), 50);
+    const QKeyEvent us(QEvent::KeyPress, Qt::Key_At, Qt::ControlModifier | Qt::ShiftModifier, 11, 0, 0, "@");
+    EXPECT_EQ(KeyCode(us), 50);
+    const QKeyEvent zero(QEvent::KeyPress, Qt::Key_Equal, Qt::ControlModifier | Qt::ShiftModifier, 19, 0, 0, "=");
+    EXPECT_EQ(KeyCode(zero), 48);
+    // Without a scan code (other platforms) the US symbols still map.
+    EXPECT_EQ(KeyCode(QKeyEvent(QEvent::KeyPress, Qt::Key_NumberSign, Qt::ShiftModifier)), 51);
+}
+
 TEST_F(Binding, ADisabledFrameDisablesItsButtons) {
     ui::Frame frame("frame");
     ui::Button button("cmd");
@@ -195,9 +208,7 @@ TEST_F(MainWindowOnSimulatedBoard, PictureShowsTheDialAndTheFlagColours) {
     EXPECT_GT(ink, 50);
 
     // A status flag: green behind "OK".
-    QLabel* flag = Named<QLabel>(&view, "Power Supply Low");
-    for (QLabel* l : view.findChildren<QLabel*>())
-        if (l->accessibleName() == "Power Supply Low" && l->text() == "OK") flag = l;
+    QLabel* flag = Named<QLabel>(&view, "Power Supply Low: OK");
     ASSERT_NE(flag, nullptr);
     const QPoint inside = flag->mapTo(&view, QPoint(3, 3));
     const QColor c(image.pixel(inside));
@@ -238,11 +249,70 @@ TEST_F(MainWindowOnSimulatedBoard, EveryControlHasANameAUserCanTellApart) {
     }
 }
 
+TEST_F(MainWindowOnSimulatedBoard, MenusAndMostButtonsHaveAltLettersOfTheirOwn) {
+    auto letters = [](QWidget* root, const QList<QAction*>& actions) {
+        std::map<QChar, QString> seen;
+        std::vector<QString> texts;
+        for (QAction* a : actions) texts.push_back(a->text());
+        for (QAbstractButton* b : root->findChildren<QAbstractButton*>())
+            if (b->window() == root && b->property("stateOf").toString().isEmpty() && !b->text().isEmpty())
+                texts.push_back(b->text());
+        int marked = 0;
+        for (const QString& t : texts) {
+            const int at = t.indexOf('&');
+            if (at < 0 || at + 1 >= t.size()) continue;  // letters can run out: Tab reaches it
+            ++marked;
+            const QChar c = t.at(at + 1).toLower();
+            EXPECT_EQ(seen.count(c), 0u) << root->windowTitle().toStdString() << ": Alt+" << QString(c).toStdString()
+                                         << " for both " << seen[c].toStdString() << " and " << t.toStdString();
+            seen[c] = t;
+        }
+        // Most have one; every menu entry has one.
+        EXPECT_GE(marked * 4, static_cast<int>(texts.size()) * 3) << root->windowTitle().toStdString();
+        for (QAction* a : actions) EXPECT_TRUE(a->text().contains('&')) << a->text().toStdString();
+    };
+    letters(gui_->mainView.get(), gui_->mainView->menuBar()->actions());
+    for (QWidget* d : std::initializer_list<QWidget*>{gui_->portView, gui_->usbView, gui_->usbDebugView, gui_->alarmView,
+                                                      gui_->calView, gui_->gpioView, gui_->registerView})
+        letters(d, {});
+    // A caption set again keeps its letter: the loop's Start is "&Start" before and after.
+    QPushButton* start = Named<QPushButton>(gui_->mainView.get(), "Start");
+    ASSERT_NE(start, nullptr);
+    const QString before = start->text();
+    gui_->app->main.CmdRdLoop.SetCaption("Begin");
+    gui_->app->main.CmdRdLoop.SetCaption("Start");
+    EXPECT_EQ(start->text(), before);
+}
+
+TEST_F(MainWindowOnSimulatedBoard, AScreenReaderHearsEachFlagsState) {
+    gui_->board->simulated()->chip.RaiseStatus(0x0100);
+    gui_->app->main.cmdReadData.UserClick();
+    int flags = 0;
+    for (const auto& row : gui_->app->main.statusRows()) {
+        QLabel* shown = nullptr;
+        for (QLabel* l : gui_->mainView->findChildren<QLabel*>())
+            if (l->text() == QString::fromStdString(row.flag->caption()) &&
+                l->accessibleName().startsWith(QString::fromStdString(row.row->caption()) + ": "))
+                shown = l;
+        ASSERT_NE(shown, nullptr) << row.row->caption();
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(shown);
+        const QString heard = a->text(QAccessible::Name);
+        EXPECT_EQ(heard.toStdString(), row.row->caption() + ": " + row.flag->caption());
+        ++flags;
+    }
+    EXPECT_EQ(flags, 8);
+    // The Alarm1 flag is heard as an alarm, the others as OK; the data flags too.
+    EXPECT_NE(Named<QLabel>(gui_->mainView.get(), "Alarm1 Set: Alarm"), nullptr);
+    EXPECT_NE(Named<QLabel>(gui_->mainView.get(), "Power Supply Low: OK"), nullptr);
+    EXPECT_NE(Named<QLabel>(gui_->mainView.get(), "Output status: Alarm"), nullptr);
+    EXPECT_TRUE(Named<QLabel>(gui_->mainView.get(), "Data Read: New") || Named<QLabel>(gui_->mainView.get(), "Data Read: Old"));
+}
+
 TEST_F(MainWindowOnSimulatedBoard, HelpOpensTheUserGuideAtItsContents) {
     std::filesystem::copy_file(QVIN_HELP_FILE, folder_ / "QVIN27319.hlp");
     QAction* help = nullptr;
     for (QAction* a : gui_->mainView->menuBar()->actions())
-        if (a->text() == "Help") help = a;
+        if (a->text().remove(QChar('&')) == "Help") help = a;
     ASSERT_NE(help, nullptr);
     help->trigger();
     QTextBrowser* browser = nullptr;
@@ -259,7 +329,7 @@ TEST_F(MainWindowOnSimulatedBoard, HelpOpensTheUserGuideAtItsContents) {
 TEST_F(MainWindowOnSimulatedBoard, PortDialogIsModalAndItsOkSelectsThePort) {
     QAction* portEntry = nullptr;
     for (QAction* a : gui_->mainView->menuBar()->findChildren<QAction*>())
-        if (a->text() == "Parallel Port") portEntry = a;
+        if (a->text().remove(QChar('&')) == "Parallel Port") portEntry = a;
     ASSERT_NE(portEntry, nullptr);
     bool sawDialog = false;
     // Acts inside the dialog once its modal loop runs, as a user would.
@@ -290,7 +360,7 @@ TEST_F(MainWindowOnSimulatedBoard, ExitFromTheMenuSavesTheSettingsAndCloses) {
     gui_->p->settings.FactoryMode = 1;
     QAction* exit = nullptr;
     for (QAction* a : gui_->mainView->menuBar()->actions())
-        if (a->text() == "Exit") exit = a;
+        if (a->text().remove(QChar('&')) == "Exit") exit = a;
     ASSERT_NE(exit, nullptr);
     exit->trigger();
     EXPECT_TRUE(gui_->app->ended);

@@ -1,3 +1,5 @@
+#include <fstream>
+
 #include "device/part_info.h"
 #include "ui/main/angle_dial.h"
 #include "window_fixture.h"
@@ -173,12 +175,40 @@ TEST_F(Chord, CtrlShiftDigitSetsTheFactoryLevel) {
 }
 
 using Help = WindowTest;
+using ReadLoopLog = WindowTest;
 
 TEST_F(Help, OpensTheHelpFileInTheProgramFolder) {
     StartOnUsb();
     Click(w().mnuHelp);
     ASSERT_EQ(s.tk.helpOpened.size(), 1u);
     EXPECT_EQ(s.tk.helpOpened[0], (s.folder / "QVIN27319.hlp").string());
+}
+
+TEST(HelpFileLocation, BesideTheProgramOrWhereAnInstallationPutsIt) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / "qvin-help-location";
+    fs::remove_all(root);
+    fs::create_directories(root / "bin");
+    // Neither: beside the program, so the viewer names the file it did not find.
+    EXPECT_EQ(HelpFile(root / "bin"), root / "bin" / "QVIN27319.hlp");
+    fs::create_directories(root / "share" / "qvin27319");
+    std::ofstream(root / "share" / "qvin27319" / "QVIN27319.hlp") << "installed";
+    EXPECT_EQ(HelpFile(root / "bin"), root / "share" / "qvin27319" / "QVIN27319.hlp");
+    std::ofstream(root / "bin" / "QVIN27319.hlp") << "beside";  // a build folder's copy wins
+    EXPECT_EQ(HelpFile(root / "bin"), root / "bin" / "QVIN27319.hlp");
+    fs::remove_all(root);
+}
+
+TEST_F(ReadLoopLog, GoesToTheDataFolderAndSaysWhere) {
+    StartOnUsb();
+    Click(w().chkDatalog);
+    s.tk.Queue([&] { w().cmdStop.UserClick(); }, s.clock.NowNs() + 60'000'000);
+    Click(w().CmdRdLoop);
+    const std::string file = (s.folder / "Datalog_1.txt").string();
+    EXPECT_TRUE(std::filesystem::exists(file));
+    EXPECT_EQ(w().chkDatalog.toolTip(), "Logging to " + file);
+    EXPECT_EQ(s.tk.status.rfind("Logged ", 0), 0u) << s.tk.status;
+    EXPECT_NE(s.tk.status.find(" passes to " + file), std::string::npos) << s.tk.status;
 }
 
 TEST(AngleDial, NeedleMarkerAndSquareFollowTheReading) {

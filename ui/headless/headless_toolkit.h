@@ -53,6 +53,8 @@ public:
     void PostActivate(Window& w) override;
     void OpenHelp(const std::string& path) override { helpOpened.push_back(path); }
     void PrintWindow(Window& w) override { printed.push_back(w.name()); }
+    void ShowStatus(Window&, const std::string& text) override { status = text; }
+    std::string status;
 
     bool pendingActions() const { return !queue_.empty(); }
 

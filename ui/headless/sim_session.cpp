@@ -17,6 +17,7 @@ void SimSession::WriteSettings(const Settings& s) {
 void SimSession::Start(SystemFacts system) {
     AppConfig config;
     config.programFolder = folder;
+    config.dataFolder = folder;
     config.settingsFile = folder / kSettingsFileName;
     config.system = system;
     app = std::make_unique<App>(p, tk, config);

@@ -378,7 +378,9 @@ void frmQvin27319::Draw_Angle() {
 // ---- The read loop and the data log ----
 
 std::filesystem::path frmQvin27319::LogFileName() const {
-    return app_.config.programFolder / (txtDlogFile.text() + "_" + txtFileIndex.text() + ".txt");
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::absolute(app_.config.dataFolder, ec);
+    return (ec ? app_.config.dataFolder : folder) / (txtDlogFile.text() + "_" + txtFileIndex.text() + ".txt");
 }
 
 void frmQvin27319::txtLoopDelay_KeyDown(int keyCode, int) {
@@ -425,6 +427,9 @@ void frmQvin27319::CmdRdLoop_Click() {
         h.selfTest = (p.part.MscCtrlVal & kSelfTestBit) != 0;
         h.reverseRotation = p.part.ReverseRotation;
         if (!log_.Open(file) || !log_.Write(DataLogHeaderText(h))) return errorPath();
+        // Where the passes go, for a user who wonders where to find them.
+        chkDatalog.SetToolTip("Logging to " + file.string());
+        app_.tk.ShowStatus(*this, "Logging to " + file.string());
     }
 
     LoopRunning = true;
@@ -480,7 +485,10 @@ void frmQvin27319::CmdRdLoop_Click() {
         }
     }
     log_.Close();
-    if (LogToFile) txtFileIndex.SetText(FormatGeneral(static_cast<float>(LeadingNumber(txtFileIndex.text()) + 1)));
+    if (LogToFile) {
+        app_.tk.ShowStatus(*this, "Logged " + Int(passes) + " passes to " + file.string());
+        txtFileIndex.SetText(FormatGeneral(static_cast<float>(LeadingNumber(txtFileIndex.text()) + 1)));
+    }
     chkDatalog.SetEnabled(true);
     CmdRdLoop.SetEnabled(true);
 }
@@ -662,7 +670,7 @@ void frmQvin27319::MnuAbout_Click() {
 }
 
 void frmQvin27319::mnuHelp_Click() {
-    app_.tk.OpenHelp((app_.config.programFolder / "QVIN27319.hlp").string());
+    app_.tk.OpenHelp(HelpFile(app_.config.programFolder).string());
     Pump();
 }
 
