@@ -73,6 +73,8 @@ QLabel* NewFlag(ui::Label& m, QWidget* parent, const QString& row) {
     l->setAlignment(Qt::AlignCenter);
     l->setFrameShape(QFrame::StyledPanel);
     FixTextSize(l, {"Alarm", "Old", "New", "OK"});
+    // Opaque: a new text repaints the flag alone, not the frame behind it.
+    l->setAutoFillBackground(true);
     return l;
 }
 
@@ -80,8 +82,6 @@ void FixTextSize(QLabel* l, std::initializer_list<const char*> texts) {
     int width = 56;
     for (const char* t : texts) width = std::max(width, l->fontMetrics().horizontalAdvance(QString::fromUtf8(t)) + 16);
     l->setFixedSize(width, l->sizeHint().height());
-    // Opaque: a new text repaints the label alone, not the frame behind it.
-    l->setAutoFillBackground(true);
 }
 
 }  // namespace qvin::qt

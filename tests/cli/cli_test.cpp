@@ -130,6 +130,51 @@ TEST(Cli, AdaptersListTheSimulatedAdapter) {
               "Ezusb-0\tKAPPA\tQVIN27319 simulated USB-SPI adapter\tSimulated adapter, firmware 2.0, high speed\t2.0\t2.0\n");
 }
 
+TEST(Cli, NoAdapterIsSaidInAFewWordsWithANonZeroExit) {
+    const struct WithFaults {
+        WithFaults() { setenv("QVIN_SIM_FAULTS", "unplug@1", 1); }
+        ~WithFaults() { unsetenv("QVIN_SIM_FAULTS"); }
+    } unplugged;
+    const CliRun r = RunCliCapture({"adapters"});
+    EXPECT_EQ(r.code, cli::kNoInterface);
+    EXPECT_EQ(r.err, "qvin-cli: no USB adapter found (looked at Ezusb-0 to Ezusb-3)\n");
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(Cli, RegistersListTheWholeMapAndNamesMatchInAnyCase) {
+    const CliRun r = RunCliCapture({"registers"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 66);  // the heading and 65 registers
+    EXPECT_NE(r.out.find("\n6\tTemp_Out\t0A\t2\tr-\tno\t-0.47 + 625.66\tdgrC\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n32\tCommand\t3E\t2\t-w\tno\t1\t\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\n62\tTest_Cnfg\t7F\t1\trw\t"), std::string::npos);
+    EXPECT_NE(r.out.find("\n65\t-\t00\t0\t"), std::string::npos);
+    const CliRun names = RunCliCapture({"read", "incl_360", "SUPPLY_OUT", "temp_out", "PRODUCT"});
+    ASSERT_EQ(names.code, 0) << names.err;
+    EXPECT_NE(names.out.find("Incl_Out "), std::string::npos);
+    EXPECT_NE(names.out.find("Supply_Out "), std::string::npos);
+    EXPECT_NE(names.out.find("Product "), std::string::npos);
+}
+
+TEST(Cli, AnyAdapterNumberAndAHexPrefixedPortAreUnderstood) {
+    const CliRun far = RunCliCapture({"--usb", "7", "info"});
+    EXPECT_EQ(far.code, cli::kNoInterface);
+    EXPECT_EQ(far.err, "qvin-cli: there is no adapter at Ezusb-7 (adapters are Ezusb-0 to Ezusb-3)\n");
+    EXPECT_NE(RunCliCapture({"--usb", "12", "info"}).err.find("no adapter at Ezusb-12 "), std::string::npos);
+    EXPECT_EQ(RunCliCapture({"--lpt", "0x378", "read", "Product"}).code, 0);
+    EXPECT_EQ(RunCliCapture({"--lpt", "0X378", "read", "Product"}).code, 0);
+    EXPECT_NE(RunCliCapture({"--lpt", "0x", "info"}).err.find("bad port address '0x'"), std::string::npos);
+}
+
+TEST(Cli, WatchAndMonitorNameTheOutputsAlike) {
+    const CliRun watch = RunCliCapture({"watch", "--count", "1"});
+    const CliRun monitor = RunCliCapture({"monitor", "1"});
+    for (const char* name : {"SUPPLY_OUT (V)", "AUX_ADC (V)", "TEMP_OUT (dgrC)", "INCL_360 (dgr)", "INCL_180 (dgr)"}) {
+        EXPECT_NE(watch.out.substr(0, watch.out.find('\n')).find(name), std::string::npos) << name;
+        EXPECT_NE(monitor.out.substr(0, monitor.out.find('\n')).find(name), std::string::npos) << name;
+    }
+}
+
 TEST(Cli, InfoShowsTheSimulatedPart) {
     const CliRun r = RunCliCapture({"info"});
     ASSERT_EQ(r.code, 0) << r.err;
