@@ -11,7 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 4096) return -1;
     const std::string text(reinterpret_cast<const char*>(data), size);
     std::ostringstream out, err;
-    const int code = qvin::ui::RunScript(text, "fuzz.scn", out, err);
+    // A loop left running is cut after 5 s of simulated time: ten minutes, as in the
+    // test scenarios, costs seconds of real time per input.
+    const int code = qvin::ui::RunScript(text, "fuzz.scn", out, err, 5);
     if (code != 0 && code != 1) __builtin_trap();
     return 0;
 }

@@ -84,8 +84,10 @@ void HeadlessToolkit::DoEvents() {
         failures.push_back(f);
         throw RunawayLoop{f};
     }
-    if (queue_.empty() && clock_.NowNs() - idleSinceNs_ > kRunawayNs) {
-        const std::string f = "a loop ran on for ten minutes of simulated time with no user action queued to stop it";
+    if (queue_.empty() && clock_.NowNs() - idleSinceNs_ > runawayNs) {
+        const std::int64_t s = runawayNs / 1'000'000'000;
+        const std::string span = s % 60 == 0 ? std::to_string(s / 60) + " min" : std::to_string(s) + " s";
+        const std::string f = "a loop ran on for " + span + " of simulated time with no user action queued to stop it";
         failures.push_back(f);
         throw RunawayLoop{f};
     }

@@ -65,6 +65,7 @@ public:
         std::string message;
     };
     static constexpr std::int64_t kRunawayNs = 600'000'000'000;  // ten minutes
+    std::int64_t runawayNs = kRunawayNs;  // shorter where many scripts must run quickly
 
 private:
     struct Action {

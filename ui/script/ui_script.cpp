@@ -71,12 +71,14 @@ std::string ColorName(Color c) {
 
 class Interpreter {
 public:
-    Interpreter(std::string name, std::ostream& out, std::ostream& err) : name_(std::move(name)), out_(out), err_(err) {
+    Interpreter(std::string name, std::ostream& out, std::ostream& err, int runawaySeconds)
+        : name_(std::move(name)), out_(out), err_(err) {
         char pattern[] = "/tmp/qvin-uiscript-XXXXXX";
         const char* dir = mkdtemp(pattern);
         if (!dir) throw ScriptError{"cannot create a working folder"};
         folder_ = dir;
         session_ = std::make_unique<SimSession>(folder_);
+        session_->tk.runawayNs = std::int64_t{runawaySeconds} * 1'000'000'000;
     }
     ~Interpreter() {
         std::error_code ec;
@@ -464,9 +466,10 @@ private:
 
 }  // namespace
 
-int RunScript(const std::string& text, const std::string& scriptName, std::ostream& out, std::ostream& err) {
+int RunScript(const std::string& text, const std::string& scriptName, std::ostream& out, std::ostream& err,
+              int runawaySeconds) {
     try {
-        Interpreter interpreter(scriptName, out, err);
+        Interpreter interpreter(scriptName, out, err, runawaySeconds);
         return interpreter.Run(text);
     } catch (const ScriptError& e) {
         err << scriptName << ": " << e.message << "\n";
