@@ -1,0 +1,179 @@
+#include "device/data_log_reader.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qvin {
+
+namespace {
+
+std::vector<std::string_view> Split(std::string_view line, char sep) {
+    std::vector<std::string_view> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t at = line.find(sep, start);
+        parts.push_back(line.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
+        if (at == std::string_view::npos) return parts;
+        start = at + 1;
+    }
+}
+
+std::optional<long long> Whole(std::string_view s, long long lo, long long hi) {
+    if (s.empty() || s.size() > 12) return std::nullopt;
+    long long v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    if (v < lo || v > hi) return std::nullopt;
+    return v;
+}
+
+// A number as the log writes it: the general form with "." whatever the locale.
+std::optional<double> Number(std::string_view s) {
+    if (s.empty() || s.size() > 40) return std::nullopt;
+    const std::string text(s);
+    const std::size_t bad = text.find_first_not_of("0123456789+-.eE");
+    if (bad != std::string::npos) return std::nullopt;
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+std::optional<bool> Flag(std::string_view s) {
+    if (s == "True") return true;
+    if (s == "False") return false;
+    return std::nullopt;
+}
+
+std::optional<LogPass> ParsePass(std::string_view line) {
+    const std::vector<std::string_view> f = Split(line, '\t');
+    if (f.size() != 9) return std::nullopt;
+    LogPass p;
+    const auto index = Whole(f[0], 0, 2'147'483'647);
+    if (!index) return std::nullopt;
+    p.index = static_cast<std::int32_t>(*index);
+    for (std::size_t i = 0; i < 5; ++i) {
+        const auto v = Number(f[1 + i]);
+        if (!v) return std::nullopt;
+        p.values[i] = *v;
+    }
+    const auto fresh = Flag(f[6]), error = Flag(f[7]);
+    const auto status = Whole(f[8], 0, 65535);
+    if (!fresh || !error || !status) return std::nullopt;
+    p.newData = *fresh;
+    p.error = *error;
+    p.status = static_cast<std::int32_t>(*status);
+    return p;
+}
+
+}  // namespace
+
+std::optional<std::chrono::system_clock::time_point> ParseDataLogDate(std::string_view text) {
+    int mon = 0, day = 0, year = 0, h = 0, m = 0, s = 0;
+    char tail = 0;
+    const std::string t(text);
+    if (std::sscanf(t.c_str(), "%d/%d/%d %d:%d:%d%c", &mon, &day, &year, &h, &m, &s, &tail) != 6) return std::nullopt;
+    if (mon < 1 || mon > 12 || day < 1 || day > 31 || year < 1970 || year > 9999 || h > 23 || m > 59 || s > 60 || h < 0 ||
+        m < 0 || s < 0)
+        return std::nullopt;
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = mon - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = h;
+    tm.tm_min = m;
+    tm.tm_sec = s;
+    tm.tm_isdst = -1;
+    const std::time_t tt = std::mktime(&tm);
+    if (tt == static_cast<std::time_t>(-1)) return std::nullopt;
+    return std::chrono::system_clock::from_time_t(tt);
+}
+
+DataLogContents ParseDataLog(std::string_view text) {
+    DataLogContents log;
+    LogRun* run = nullptr;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        const bool lastLine = end == std::string_view::npos;
+        std::string_view line = text.substr(start, lastLine ? std::string_view::npos : end - start);
+        start = lastLine ? text.size() : end + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.empty()) continue;
+
+        if (line == "QVIN 27319 Datalog File") {
+            log.runs.emplace_back();
+            run = &log.runs.back();
+            continue;
+        }
+        const auto header = [&](std::string_view key) { return line.substr(0, key.size()) == key; };
+        if (run && header("Date\t")) {
+            run->date = std::string(line.substr(5));
+            run->start = ParseDataLogDate(run->date);
+            continue;
+        }
+        if (run && header("LoopDelay\t")) {
+            std::string_view v = line.substr(10);
+            if (v.size() > 3 && v.substr(v.size() - 3) == " mS") v.remove_suffix(3);
+            run->loopDelayMs = Number(v).value_or(0);
+            continue;
+        }
+        if (run && (header("Smpl Prd\t") || header("Avg Cnt\t") || line == "Self Test On" || line == "Reverse Rotate On" ||
+                    header("Index\t") || line == "\tV\tV\tdgrC\tdgr\tdgr"))
+            continue;
+        // A pass; a last line without its line break was cut short and is no pass.
+        const auto pass = lastLine ? std::nullopt : ParsePass(line);
+        if (!pass || !run) {
+            ++log.skipped;
+            continue;
+        }
+        LogPass p = *pass;
+        const auto base = run->start.value_or(std::chrono::system_clock::time_point{});
+        p.time = base + std::chrono::microseconds(static_cast<long long>(run->loopDelayMs * 1000.0 *
+                                                                          static_cast<double>(run->passes.size())));
+        run->passes.push_back(p);
+    }
+    return log;
+}
+
+std::optional<DataLogContents> ReadDataLog(const std::filesystem::path& file, std::string& error, std::size_t maxBytes) {
+    // Only a regular file: a FIFO or a device must not stall the reader.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        error = file.string() + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        error = file.string() + ": not a data log (no regular file)";
+        return std::nullopt;
+    }
+    std::string text(std::min<std::size_t>(maxBytes, static_cast<std::size_t>(st.st_size)), '\0');
+    std::size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = file.string() + ": " + std::strerror(errno);
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    text.resize(got);
+    return ParseDataLog(text);
+}
+
+}  // namespace qvin

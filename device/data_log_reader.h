@@ -1,0 +1,49 @@
+#pragma once
+// Reads data logs written by this program back: any number of runs, each a header block
+// (its date and loop delay) followed by tab-separated passes. A line that is no pass of
+// the layout (junk, a line torn by a crash or a full disk) is skipped and counted.
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qvin {
+
+struct LogPass {
+    std::int32_t index = 0;
+    std::array<double, 5> values{};  // supply, aux ADC, temperature, inclination 360 and 180
+    bool newData = false;
+    bool error = false;
+    std::int32_t status = 0;
+    // When the pass was read, as well as the log tells: the run's start plus the loop
+    // delay for each pass before it.
+    std::chrono::system_clock::time_point time;
+};
+
+struct LogRun {
+    std::string date;  // as the header shows it
+    std::optional<std::chrono::system_clock::time_point> start;
+    double loopDelayMs = 0;
+    std::vector<LogPass> passes;
+};
+
+struct DataLogContents {
+    std::vector<LogRun> runs;
+    std::size_t skipped = 0;  // lines that were neither header nor pass
+};
+
+DataLogContents ParseDataLog(std::string_view text);
+// The file's contents; nothing (and `error` set) when it cannot be read. At most maxBytes
+// are read.
+std::optional<DataLogContents> ReadDataLog(const std::filesystem::path& file, std::string& error,
+                                           std::size_t maxBytes = 256u << 20);
+
+// "M/D/YYYY HH:MM:SS" in local time, as DataLogDate writes it.
+std::optional<std::chrono::system_clock::time_point> ParseDataLogDate(std::string_view text);
+
+}  // namespace qvin

@@ -1,0 +1,84 @@
+// Reading data logs back: several runs, a torn last line, junk; what the writer writes,
+// the reader reads.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "device/data_log.h"
+#include "device/data_log_reader.h"
+
+namespace qvin {
+namespace {
+
+std::string Header(const std::string& date, float delayMs) {
+    DataLogHeader h;
+    h.date = date;
+    h.loopDelayMs = delayMs;
+    h.samplePeriodText = "1.099";
+    h.avgCntText = "7";
+    return DataLogHeaderText(h);
+}
+
+TEST(DataLogReader, ReadsEveryRunAndItsPassesAsTheWriterWroteThem) {
+    std::string text = Header("12/6/2026 10:00:00", 50) + DataLogLine(1, {3.30132f, 0, 25.47f, 1.5f, 1.5f}, true, false, 0) +
+                       DataLogLine(2, {3.29f, 0.5f, 25.0f, 359.975f, -0.025f}, false, true, 256);
+    DataLogHeader second;
+    second.date = "12/6/2026 11:00:00";
+    second.loopDelayMs = 25;
+    second.selfTest = second.reverseRotation = true;
+    text += DataLogHeaderText(second) + DataLogLine(1, {1, 2, 3, 4, 5}, true, true, 65535);
+    const DataLogContents log = ParseDataLog(text);
+    ASSERT_EQ(log.runs.size(), 2u);
+    EXPECT_EQ(log.skipped, 0u);
+    const LogRun& a = log.runs[0];
+    EXPECT_EQ(a.date, "12/6/2026 10:00:00");
+    EXPECT_DOUBLE_EQ(a.loopDelayMs, 50);
+    ASSERT_EQ(a.passes.size(), 2u);
+    EXPECT_NEAR(a.passes[0].values[0], 3.30132, 1e-6);
+    EXPECT_NEAR(a.passes[1].values[3], 359.975, 1e-4);
+    EXPECT_NEAR(a.passes[1].values[4], -0.025, 1e-6);
+    EXPECT_TRUE(a.passes[0].newData);
+    EXPECT_TRUE(a.passes[1].error);
+    EXPECT_EQ(a.passes[1].status, 256);
+    // Passes are placed in time by the run's start and its loop delay.
+    ASSERT_TRUE(a.start);
+    EXPECT_EQ(a.passes[1].time - a.passes[0].time, std::chrono::milliseconds(50));
+    EXPECT_EQ(a.passes[0].time, *a.start);
+    EXPECT_EQ(*log.runs[1].start - *a.start, std::chrono::hours(1));
+    EXPECT_EQ(log.runs[1].passes[0].status, 65535);
+}
+
+TEST(DataLogReader, ATornLastLineAndJunkAreSkippedAndCounted) {
+    const std::string text = "junk before any header\r\n" + Header("1/2/2026 03:04:05", 10) +
+                             DataLogLine(1, {3.3f, 0, 25, 10, 10}, true, false, 0) +
+                             "2\t3.3\tnot a number\t25\t10\t10\tTrue\tFalse\t0\r\n"
+                             "3\t3.3\t0\t25\t10\t10\tMaybe\tFalse\t0\r\n"
+                             "4\t3.3\t0\t25\t10\t10\tTrue\tFalse\r\n" +  // a field short
+                             DataLogLine(5, {3.3f, 0, 25, 10, 10}, true, false, 0) + "6\t3.3\t0\t25\t1";  // torn
+    const DataLogContents log = ParseDataLog(text);
+    ASSERT_EQ(log.runs.size(), 1u);
+    ASSERT_EQ(log.runs[0].passes.size(), 2u);
+    EXPECT_EQ(log.runs[0].passes[1].index, 5);
+    EXPECT_EQ(log.skipped, 5u);
+    // A complete last pass without its line break is a pass cut short too: the writer
+    // always ends a pass with one.
+    EXPECT_EQ(ParseDataLog(Header("1/2/2026 03:04:05", 10) + "1\t3.3\t0\t25\t10\t10\tTrue\tFalse\t0").skipped, 1u);
+}
+
+TEST(DataLogReader, NothingOrBinaryIsNoRunAndNoCrash) {
+    EXPECT_TRUE(ParseDataLog("").runs.empty());
+    const std::string binary("\x00\xff\r\r\n\t\t\t\t\t\t\t\t\n", 14);
+    const DataLogContents log = ParseDataLog(binary);
+    EXPECT_TRUE(log.runs.empty());
+    EXPECT_EQ(log.skipped, 2u);
+    std::string error;
+    EXPECT_FALSE(ReadDataLog("/nonexistent/log.txt", error));
+    EXPECT_EQ(error, "/nonexistent/log.txt: No such file or directory");
+    EXPECT_FALSE(ReadDataLog("/tmp", error));
+    EXPECT_FALSE(ParseDataLogDate("13/1/2026 00:00:00"));
+    EXPECT_FALSE(ParseDataLogDate("1/1/2026 00:00"));
+}
+
+}  // namespace
+}  // namespace qvin
