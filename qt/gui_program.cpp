@@ -22,6 +22,7 @@ GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig
     calView = new CalibrationDialog(app->cal, mainView.get());
     gpioView = new GpioDialog(app->gpio, mainView.get());
     registerView = new RegisterDialog(app->manualReg, mainView.get());
+    chartView = new StripChartView(app->chart, mainView.get());
     tk.SetView(app->main, mainView.get());
     tk.SetView(app->port, portView);
     tk.SetView(app->usbSelect, usbView);
@@ -30,6 +31,7 @@ GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig
     tk.SetView(app->cal, calView);
     tk.SetView(app->gpio, gpioView);
     tk.SetView(app->manualReg, registerView);
+    tk.SetView(app->chart, chartView);
     // The About window is made for each opening, and its view with it.
     tk.makeView = [this](ui::Window& w) -> QWidget* {
         if (auto* about = dynamic_cast<ui::frmAbout*>(&w)) {
@@ -43,7 +45,8 @@ GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig
     AssignMnemonics(mainView.get(), mainView->menuBar()->actions());
     for (QAction* entry : mainView->menuBar()->actions())
         if (entry->menu()) AssignMnemonics(entry->menu(), entry->menu()->actions());
-    for (QWidget* dialog : std::initializer_list<QWidget*>{portView, usbView, usbDebugView, alarmView, calView, gpioView, registerView})
+    for (QWidget* dialog : std::initializer_list<QWidget*>{portView, usbView, usbDebugView, alarmView, calView, gpioView, registerView,
+                                                                     static_cast<QWidget*>(chartView)})
         AssignMnemonics(dialog);
 }
 

@@ -9,6 +9,7 @@
 #include "board/board.h"
 #include "qt/qt_toolkit.h"
 #include "qt/setup_views.h"
+#include "qt/strip_chart_view.h"
 #include "qt/views.h"
 #include "ui/app.h"
 
@@ -40,6 +41,7 @@ public:
     CalibrationDialog* calView = nullptr;
     GpioDialog* gpioView = nullptr;
     RegisterDialog* registerView = nullptr;
+    StripChartView* chartView = nullptr;
 };
 
 }  // namespace qvin::qt

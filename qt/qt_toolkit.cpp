@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QDialog>
 #include <QEventLoop>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QImageWriter>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QStatusBar>
@@ -134,6 +136,35 @@ void QtToolkit::ShowModal(ui::Window& w) {
         view->hide();
     }
     w.onHidden = nullptr;
+}
+
+void QtToolkit::Show(ui::Window& w) {
+    QWidget* view = View(w);
+    if (!view) return;
+    w.BeginShow();
+    w.onHidden = [view] { view->hide(); };
+    view->show();
+    view->raise();
+    view->activateWindow();
+    w.ActivateNow();
+}
+
+std::string QtToolkit::AskFile(ui::Window& w, bool save, const std::string& title, const std::string& filter,
+                               const std::string& suggested) {
+    if (chooseFile) return chooseFile(save, title);
+    QWidget* parent = View(w);
+    const QString name = save ? QFileDialog::getSaveFileName(parent, Q(title), Q(suggested), Q(filter))
+                              : QFileDialog::getOpenFileName(parent, Q(title), Q(suggested), Q(filter));
+    return name.toStdString();
+}
+
+std::string QtToolkit::SaveImage(ui::Window& w, const std::string& file) {
+    QWidget* view = View(w);
+    if (!view) return "the window is not shown";
+    QWidget* chart = view->findChild<QWidget*>("chartPanel");
+    QImageWriter writer(Q(file), "png");
+    if (!writer.write((chart ? chart : view)->grab().toImage())) return file + ": " + writer.errorString().toStdString();
+    return {};
 }
 
 void QtToolkit::PostActivate(ui::Window& w) {

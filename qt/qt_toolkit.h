@@ -43,6 +43,13 @@ public:
     void PrintWindow(ui::Window& w) override;
     void ShowStatus(ui::Window& w, const std::string& text) override;
     void Unload(ui::Window& w) override;
+    void Show(ui::Window& w) override;
+    std::string AskFile(ui::Window& w, bool save, const std::string& title, const std::string& filter,
+                        const std::string& suggested) override;
+    // The window's chart (its child named "chartPanel"), or the whole window.
+    std::string SaveImage(ui::Window& w, const std::string& file) override;
+    // Tests answer file dialogs here instead of the user.
+    std::function<std::string(bool save, const std::string& title)> chooseFile;
 
 private:
     QWidget* Parent();

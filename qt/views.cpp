@@ -32,6 +32,8 @@ MainWindowView::MainWindowView(ui::frmQvin27319& m, QWidget* parent) : QMainWind
     };
     addAction(iface, m.mnuPort, true);
     addAction(iface, m.mnuUSB, true);
+    QMenu* view = menuBar()->addMenu(Q(m.mnuView.caption()));
+    addAction(view, m.mnuStripChart, false);
     for (ui::MenuItem* item : {&m.MnuAlarms, &m.MnuCal, &m.MnuGpioMsc, &m.mnuRegister, &m.MnuAbout, &m.mnuHelp, &m.MnuExit})
         addAction(nullptr, *item, false);
     // The button that shows the menu entries a narrow window cannot fit.

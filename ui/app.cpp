@@ -10,7 +10,15 @@ App::App(Program& p, Toolkit& tk, AppConfig config)
       alarm(*this),
       cal(*this),
       gpio(*this),
-      manualReg(*this) {}
+      manualReg(*this),
+      chart(*this) {}
+
+std::function<std::chrono::system_clock::time_point()> WallClockFrom(const Clock& clock, std::int64_t epochSeconds) {
+    return [&clock, epochSeconds] {
+        return std::chrono::system_clock::time_point{} + std::chrono::seconds(epochSeconds) +
+               std::chrono::duration_cast<std::chrono::system_clock::duration>(std::chrono::nanoseconds(clock.NowNs()));
+    };
+}
 
 std::filesystem::path HelpFile(const std::filesystem::path& programFolder) {
     const std::filesystem::path beside = programFolder / "QVIN27319.hlp";

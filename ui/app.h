@@ -5,9 +5,12 @@
 
 #include <filesystem>
 #include <memory>
+#include <chrono>
+#include <functional>
 #include <string>
 
 #include "device/program.h"
+#include "ui/chart/frm_strip_chart.h"
 #include "ui/interface/frm_port.h"
 #include "ui/interface/frm_usb_debug.h"
 #include "ui/interface/frm_usb_select.h"
@@ -31,11 +34,18 @@ struct SystemFacts {
 // Linux needs its port prepared (ppdev) and has USB: it classifies as the NT family.
 inline SystemFacts LinuxSystemFacts() { return {2, 5.1f, 2600}; }
 
+// A wall clock that runs with `clock` from `epochSeconds` (seconds since 1970, UTC): a
+// simulated session's files and chart show simulated time.
+std::function<std::chrono::system_clock::time_point()> WallClockFrom(const Clock& clock, std::int64_t epochSeconds);
+
 struct AppConfig {
     std::filesystem::path programFolder;      // the program's own folder: the help file
     std::filesystem::path dataFolder = ".";   // the data logs, beside the settings file
     std::filesystem::path settingsFile = kSettingsFileName;
     SystemFacts system = LinuxSystemFacts();
+    // The date and time of day for the data log and the strip chart; a simulated session
+    // derives it from its virtual clock so that its files come out the same every time.
+    std::function<std::chrono::system_clock::time_point()> wallClock = [] { return std::chrono::system_clock::now(); };
 };
 
 // The help file: beside the program, as in a build folder, or where an installation puts
@@ -69,6 +79,7 @@ public:
     FrmCalReg cal;
     frmGpioMisc gpio;
     frmManualReg manualReg;
+    frmStripChart chart;
     // Only while it is open: made for each opening, destroyed when it closes.
     std::unique_ptr<frmAbout> about;
 

@@ -35,6 +35,14 @@ public:
     virtual void Unload(Window&) {}
     // A line in the window's status area (where the data log goes).
     virtual void ShowStatus(Window& w, const std::string& text) = 0;
+    // Shows a window beside the others, not modally (the strip chart).
+    virtual void Show(Window& w) = 0;
+    // Asks for a file to save to (`save`) or to open; empty when the user cancels.
+    // `filter` as "PNG pictures (*.png)".
+    virtual std::string AskFile(Window& w, bool save, const std::string& title, const std::string& filter,
+                                const std::string& suggested) = 0;
+    // Saves the window's picture (its chart) as a PNG file; why it could not, or nothing.
+    virtual std::string SaveImage(Window& w, const std::string& file) = 0;
 };
 
 }  // namespace qvin::ui

@@ -47,6 +47,7 @@ protected:
         config.programFolder = folder_;
         config.dataFolder = folder_;
         config.settingsFile = folder_ / kSettingsFileName;
+        config.wallClock = ui::WallClockFrom(clock_, 1'780'300'800);  // 1 June 2026, 08:00 UTC
         gui_ = std::make_unique<GuiProgram>(clock_, "sim", config);
         gui_->board->simulated()->chip.SetAngle(30.0);
         gui_->Start();

@@ -44,6 +44,21 @@ bool HeadlessToolkit::Question(std::string_view text, std::string_view title) {
     return yes;
 }
 
+std::string HeadlessToolkit::AskFile(Window&, bool, const std::string& title, const std::string&, const std::string&) {
+    if (files_.empty()) {
+        failures.push_back("unanswered file dialog: " + title);
+        return {};
+    }
+    std::string f = std::move(files_.front());
+    files_.pop_front();
+    return f;
+}
+
+std::string HeadlessToolkit::SaveImage(Window& w, const std::string& file) {
+    images.push_back(w.name() + ": " + file);
+    return {};
+}
+
 bool HeadlessToolkit::RunDue() {
     for (auto it = queue_.begin(); it != queue_.end(); ++it) {
         if (it->atNs <= clock_.NowNs()) {

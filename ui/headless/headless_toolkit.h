@@ -55,6 +55,16 @@ public:
     void PrintWindow(Window& w) override { printed.push_back(w.name()); }
     void ShowStatus(Window&, const std::string& text) override { status = text; }
     std::string status;
+    void Show(Window& w) override {
+        w.BeginShow();
+        w.ActivateNow();
+    }
+    // The next file dialog is answered with this name ("" cancels).
+    void AnswerFile(std::string name) { files_.push_back(std::move(name)); }
+    std::string AskFile(Window& w, bool save, const std::string& title, const std::string& filter,
+                        const std::string& suggested) override;
+    std::string SaveImage(Window& w, const std::string& file) override;
+    std::vector<std::string> images;  // "window: file" for every picture saved
 
     bool pendingActions() const { return !queue_.empty(); }
 
@@ -79,6 +89,7 @@ private:
     std::deque<Action> queue_;
     std::deque<std::pair<std::string, std::string>> expected_;
     std::deque<std::pair<bool, std::string>> answers_;
+    std::deque<std::string> files_;
     std::vector<Window*> toActivate_;
     std::int64_t idleSinceNs_ = 0;
     std::int64_t lastEventsNs_ = -1;

@@ -20,6 +20,8 @@ void SimSession::Start(SystemFacts system) {
     config.dataFolder = folder;
     config.settingsFile = folder / kSettingsFileName;
     config.system = system;
+    // A fixed day plus the simulated time: the same session writes the same files.
+    config.wallClock = WallClockFrom(clock, kSimEpochSeconds);
     app = std::make_unique<App>(p, tk, config);
     StartProgram(p, config.settingsFile);
     tk.Do([this] { app->Start(); });

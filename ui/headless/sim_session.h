@@ -19,6 +19,8 @@ namespace qvin::ui {
 
 class SimSession {
 public:
+    // Simulated sessions start on 1 June 2026, 08:00 UTC.
+    static constexpr std::int64_t kSimEpochSeconds = 1'780'300'800;
     // `folder` is created if needed; it is the program folder and holds the settings file.
     explicit SimSession(std::filesystem::path folder, sim::ChipOptions chip = {});
 

@@ -142,6 +142,8 @@ void frmQvin27319::BuildControls() {
     MnuAbout.SetCaption("About");
     mnuHelp.SetCaption("Help");
     MnuExit.SetCaption("Exit");
+    mnuView.SetCaption("View");
+    mnuStripChart.SetCaption("Strip Chart");
 
     cmdResetFactory.onClick = [this] { cmdResetFactory_Click(); };
     cmdNewPart.onClick = [this] { cmdNewPart_Click(); };
@@ -173,6 +175,7 @@ void frmQvin27319::BuildControls() {
     MnuAbout.onClick = [this] { MnuAbout_Click(); };
     mnuHelp.onClick = [this] { mnuHelp_Click(); };
     MnuExit.onClick = [this] { MnuExit_Click(); };
+    mnuStripChart.onClick = [this] { mnuStripChart_Click(); };
 
     Register({&cmdResetFactory, &Picture1, &cmdNewPart, &FrmStatus, &CmdUpdateStatus, &cmdResetAlarm, &lblLowSupply,
               &lblLowSupplyFlag, &lblHighSupply, &lblHighSupplyFlag, &lblWriteFail, &lblWriteFailFlag, &Label20,
@@ -185,7 +188,7 @@ void frmQvin27319::BuildControls() {
               &lblNewDataFlag, &lblErrorAlarm, &lblErrorAlarmFlag, &frameLoopRun, &CmdRdLoop, &cmdStop, &txtLoopDelay,
               &Label23, &chkDatalog, &chkResetBeforeRead, &Label2, &txtDlogFile, &txtFileIndex, &Label3, &lblLoopCount,
               &mnuInterface, &mnuPort, &mnuUSB, &MnuAlarms, &MnuCal, &MnuGpioMsc, &mnuRegister, &MnuAbout, &mnuHelp,
-              &MnuExit});
+              &MnuExit, &mnuView, &mnuStripChart});
     Register(lblReadReg);
     Register(txtReadReg);
 }
@@ -347,10 +350,13 @@ void frmQvin27319::cmdReadData_Click() {
     SetFlag(lblErrorAlarmFlag, false);
     bool fresh = false, error = false;
     if (p.ResetBeforeRead) cmdResetAlarm_Click();
-    for (const std::int16_t index : kOutputs) {
+    std::array<float, 5> values{};
+    for (std::size_t i = 0; i < std::size(kOutputs); ++i) {
+        const std::int16_t index = kOutputs[i];
         ReadReg(p, index);
         if (AdapterLost()) return;  // nothing more was read; the boxes keep what was
         txtReadReg(index).SetText(FormatFixed(p.reg.RegValue, index < reg::Temp_Out ? 3 : 2));
+        values[i] = p.reg.RegValue;
         fresh |= p.reg.NewDataFlag > 0;
         error |= p.reg.ErrorFlag > 0;
     }
@@ -360,6 +366,7 @@ void frmQvin27319::cmdReadData_Click() {
     if (!Pump()) return;
     p.Delay(5.0f);
     CmdUpdateStatus_Click();
+    if (!AdapterLost()) Chart(values, fresh, error);
 }
 
 void frmQvin27319::CmdUpdateStatus_Click() {
@@ -420,7 +427,7 @@ void frmQvin27319::CmdRdLoop_Click() {
 
     if (LogToFile) {
         DataLogHeader h;
-        h.date = DataLogDate(std::chrono::system_clock::now());
+        h.date = DataLogDate(app_.config.wallClock());
         h.loopDelayMs = LoopDelayMs;
         h.samplePeriodText = txtSamplePeriod.text();
         h.avgCntText = txtAvgCnt.text();
@@ -474,6 +481,7 @@ void frmQvin27319::CmdRdLoop_Click() {
             if (!log_.Write(DataLogLine(index, values, fresh, error, StatusVal))) return errorPath();
             lblLoopCount.SetCaption(Int(passes));
         }
+        Chart(values, fresh, error);
         Draw_Angle();
         for (int slice = 0; slice < 10; ++slice) {
             if (!Pump()) return;
@@ -667,6 +675,18 @@ void frmQvin27319::MnuAbout_Click() {
     app_.about->ShowModal(this);
     app_.tk.Unload(*app_.about);
     app_.about.reset();
+}
+
+void frmQvin27319::mnuStripChart_Click() { app_.tk.Show(app_.chart); }
+
+void frmQvin27319::Chart(const std::array<float, 5>& values, bool fresh, bool error) {
+    ChartSample s;
+    s.time = app_.config.wallClock();
+    s.values = values;
+    s.newData = fresh;
+    s.alarm = error;
+    s.status = StatusVal;
+    app_.chart.AddReading(s);
 }
 
 void frmQvin27319::mnuHelp_Click() {

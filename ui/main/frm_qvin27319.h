@@ -3,6 +3,7 @@
 // single and continuous reads with the data log, the angle dial, the setting controls
 // and the menus. Controls and handlers carry the names the window has always used.
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -54,6 +55,7 @@ public:
     void MnuAbout_Click();
     void mnuHelp_Click();
     void MnuExit_Click();
+    void mnuStripChart_Click();
     void picLogo_KeyDown(int keyCode, int shift);
     void UserClose() override { MnuExit_Click(); }
 
@@ -122,6 +124,8 @@ public:
     MenuItem mnuInterface{"mnuInterface"}, mnuPort{"mnuPort"}, mnuUSB{"mnuUSB"};
     MenuItem MnuAlarms{"MnuAlarms"}, MnuCal{"MnuCal"}, MnuGpioMsc{"MnuGpioMsc"}, mnuRegister{"mnuRegister"};
     MenuItem MnuAbout{"MnuAbout"}, mnuHelp{"mnuHelp"}, MnuExit{"MnuExit"};
+    // Beyond the original menus: the strip chart.
+    MenuItem mnuView{"mnuView"}, mnuStripChart{"mnuStripChart"};
 
     // The status flag labels in the order they are updated, with their bits.
     struct StatusRow {
@@ -145,6 +149,8 @@ private:
     // The USB adapter is selected but failed a request: nothing is read any more.
     bool AdapterLost() const;
     std::filesystem::path LogFileName() const;
+    // Hands a reading to the strip chart.
+    void Chart(const std::array<float, 5>& values, bool fresh, bool error);
 
     App& app_;
     std::vector<StatusRow> statusRows_;

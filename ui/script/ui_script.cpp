@@ -104,7 +104,10 @@ private:
         if (failed_ || next_ >= lines_.size()) return false;
         const std::size_t number = ++next_;
         try {
-            const std::vector<std::string> w = Words(lines_[number - 1]);
+            std::vector<std::string> w = Words(lines_[number - 1]);
+            // $FOLDER: the program folder, which messages naming a file show in full.
+            for (std::string& word : w)
+                for (std::size_t at; (at = word.find("$FOLDER")) != std::string::npos;) word.replace(at, 7, folder_.string());
             if (!w.empty()) Execute(w);
             if (started_) CheckToolkit("");
         } catch (const ScriptError& e) {
@@ -156,6 +159,7 @@ private:
         if (name == "FrmCalReg") return &app.cal;
         if (name == "frmGpioMisc") return &app.gpio;
         if (name == "frmManualReg") return &app.manualReg;
+        if (name == "frmStripChart") return &app.chart;
         if (name == "frmAbout") {
             if (!app.about) throw ScriptError{"frmAbout is not open"};
             return app.about.get();
@@ -315,6 +319,14 @@ private:
             if (w.size() < 2 || w.size() > 3 || (w[1] != "yes" && w[1] != "no"))
                 throw ScriptError{"answer needs yes or no (and optionally the question's text)"};
             s.tk.AnswerNext(w[1] == "yes", w.size() == 3 ? w[2] : "");
+        } else if (cmd == "file") {
+            if (w.size() != 2) throw ScriptError{"file needs a name (\"\" cancels the dialog)"};
+            s.tk.AnswerFile(w[1].empty() ? std::string() : (folder_ / w[1]).string());
+        } else if (cmd == "write-file") {
+            if (w.size() != 3) throw ScriptError{"write-file needs a name and a text"};
+            std::ofstream out(folder_ / w[1], std::ios::binary | std::ios::trunc);
+            out << w[2];
+            if (!out) throw ScriptError{"cannot write " + w[1]};
         } else if (cmd == "wait") {
             s.clock.Advance(static_cast<std::int64_t>(LeadingNumber(w.at(1)) * 1e6));
         } else if (cmd == "after") {
@@ -371,6 +383,14 @@ private:
             printed.erase(it);
             return;
         }
+        if (w[1] == "image") {
+            if (w.size() != 4) throw ScriptError{"expect image needs a window and a file name"};
+            auto& images = s.tk.images;
+            const auto it = std::find(images.begin(), images.end(), w[2] + ": " + (folder_ / w[3]).string());
+            if (it == images.end()) throw ScriptError{"no picture of " + w[2] + " was saved as " + w[3]};
+            images.erase(it);
+            return;
+        }
         if (w[1] == "not-printed") {
             if (!s.tk.printed.empty()) throw ScriptError{s.tk.printed.front() + " was printed"};
             return;
@@ -391,6 +411,7 @@ private:
             std::string seen;
             if (w[2] == "caption") seen = win->caption();
             else if (w[2] == "visible") seen = win->visible() ? "true" : "false";
+            else if (w[2] == "samples" && win == &s.app->chart) seen = std::to_string(s.app->chart.shown().data->samples().size());
             else throw ScriptError{"a window has no property " + w[2]};
             if (seen != w[3]) throw ScriptError{w[2] + " is \"" + seen + "\""};
             return;

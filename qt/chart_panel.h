@@ -1,0 +1,63 @@
+#pragma once
+// The strip chart's drawing: one chart per output, stacked, each with its own value axis
+// and all over the same time range, and a row below them where the new-data and alarm
+// flags are marked. It draws the reduced readings (the extremes per pixel column), so a
+// redraw costs the same for ten seconds of readings as for ten minutes.
+
+#include <array>
+#include <cstdint>
+
+#include <QLabel>
+#include <QWidget>
+
+#include "ui/chart/frm_strip_chart.h"
+
+class QChart;
+class QChartView;
+class QDateTimeAxis;
+class QLineSeries;
+class QScatterSeries;
+class QValueAxis;
+
+namespace qvin::qt {
+
+class ChartPanel : public QWidget {
+public:
+    explicit ChartPanel(QWidget* parent = nullptr);
+    static constexpr int kMargin = 4;  // the charts' own margins, left and right
+
+    // Draws what `shown` holds; `shown.data` must stay valid until the next call (the
+    // value under the mouse is looked up there).
+    void Draw(const ui::frmStripChart::Shown& shown);
+    // What the last Draw cost, in microseconds.
+    std::int64_t lastDrawUs() const { return lastDrawUs_; }
+    // The text under the charts: the reading nearest the mouse.
+    QLabel* hoverLabel() const { return hover_; }
+    // The reading nearest to `pos` (in the panel's coordinates) as the hover line says it;
+    // empty when the mouse is over no chart or there are no readings.
+    QString TextAt(QPoint pos) const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct Plot {
+        QChartView* view = nullptr;
+        QChart* chart = nullptr;
+        QLineSeries* line = nullptr;
+        QDateTimeAxis* time = nullptr;
+        QValueAxis* value = nullptr;
+    };
+    Plot NewPlot(const QString& title);
+    void AlignCharts();
+
+    std::array<Plot, ui::kChartSeries> plots_;
+    Plot flags_;
+    QScatterSeries* newData_ = nullptr;
+    QScatterSeries* alarm_ = nullptr;
+    QLabel* hover_ = nullptr;
+    ui::frmStripChart::Shown shown_;
+    std::int64_t lastDrawUs_ = 0;
+};
+
+}  // namespace qvin::qt

@@ -1,0 +1,88 @@
+#include "qt/strip_chart_view.h"
+
+#include <algorithm>
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+#include "qt/bindings.h"
+#include "qt/view_parts.h"
+
+namespace qvin::qt {
+
+StripChartView::StripChartView(ui::frmStripChart& m, QWidget* parent) : QWidget(parent, Qt::Window), model_(m) {
+    setWindowTitle(QString::fromStdString(m.caption()));
+    auto* outer = new QVBoxLayout(this);
+
+    auto* controls = new QHBoxLayout();
+    for (int i = 0; i < ui::kChartSeries; ++i) {
+        auto* box = new QCheckBox(this);
+        Bind(m.chkSeries(i), box);
+        controls->addWidget(box);
+    }
+    controls->addStretch();
+    outer->addLayout(controls);
+
+    auto* row = new QHBoxLayout();
+    for (int i = 0; i < 3; ++i) {
+        auto* option = new QRadioButton(this);
+        Bind(m.optSpan(i), option);
+        row->addWidget(option);
+    }
+    row->addSpacing(12);
+    row->addWidget(NewButton(m.cmdPause, this));
+    row->addWidget(NewButton(m.cmdLive, this));
+    row->addStretch();
+    row->addWidget(NewButton(m.cmdOpenLog, this));
+    row->addWidget(NewButton(m.cmdExportPng, this));
+    row->addWidget(NewButton(m.cmdExportCsv, this));
+    row->addWidget(NewButton(m.cmdClose, this));
+    outer->addLayout(row);
+
+    QLabel* source = NewLabel(m.lblSource, this);
+    source->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    outer->addWidget(source);
+
+    panel_ = new ChartPanel(this);
+    outer->addWidget(panel_, 1);
+    resize(900, 760);
+
+    timer_.setInterval(kMinIntervalMs);
+    connect(&timer_, &QTimer::timeout, this, [this] { Refresh(); });
+}
+
+void StripChartView::Refresh() {
+    if (!isVisible() || model_.revision() == drawn_) return;
+    drawn_ = model_.revision();
+    panel_->Draw(model_.shown());
+    // A redraw that takes long (a slow machine, a huge window) is done less often, so the
+    // chart never takes more than about a tenth of the processor from the read loop.
+    const auto costMs = static_cast<int>(panel_->lastDrawUs() / 1000);
+    timer_.setInterval(std::max(kMinIntervalMs, costMs * 10));
+}
+
+void StripChartView::closeEvent(QCloseEvent* e) {
+    e->ignore();
+    model_.UserClose();
+}
+
+void StripChartView::resizeEvent(QResizeEvent* e) {
+    QWidget::resizeEvent(e);
+    drawn_ = ~std::uint64_t{0};  // as many columns as the new width
+}
+
+void StripChartView::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    drawn_ = ~std::uint64_t{0};
+    timer_.start();
+    Refresh();
+}
+
+void StripChartView::hideEvent(QHideEvent* e) {
+    QWidget::hideEvent(e);
+    timer_.stop();
+}
+
+}  // namespace qvin::qt

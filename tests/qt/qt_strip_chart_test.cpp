@@ -1,0 +1,157 @@
+// The strip chart on Qt: a window beside the main window that the read loop feeds, drawn
+// from the extremes per pixel column, with the reading under the mouse, pictures, and a
+// data log read back.
+
+#include <QChart>
+#include <QChartView>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QLabel>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include <cstdlib>
+
+#include "qt_fixture.h"
+
+namespace qvin::qt::test {
+namespace {
+
+class StripChart : public MainWindowOnSimulatedBoard {
+protected:
+    void OpenChart() {
+        QAction* entry = MenuEntry("Strip Chart");
+        ASSERT_NE(entry, nullptr);
+        entry->trigger();
+        ASSERT_TRUE(gui_->chartView->isVisible());
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the chart must leave the main window usable";
+        EXPECT_TRUE(gui_->app->chart.visible());
+    }
+    // Runs the read loop until the chart holds `samples` readings, or `simulatedS` seconds
+    // of simulated time have passed; a loop still running after 30 s of real time fails.
+    void LoopUntil(std::size_t samples, double simulatedS = 1e9) {
+        QTimer stopper;
+        QElapsedTimer real;
+        real.start();
+        const std::int64_t endNs = clock_.NowNs() + static_cast<std::int64_t>(simulatedS * 1e9);
+        QObject::connect(&stopper, &QTimer::timeout, [&] {
+            const bool late = real.elapsed() > 30'000;
+            EXPECT_FALSE(late) << "the loop ran on";
+            if (gui_->app->chart.live.samples().size() >= samples || clock_.NowNs() >= endNs || late) {
+                stopper.stop();
+                QTest::mouseClick(Named<QPushButton>(gui_->mainView.get(), "Stop"), Qt::LeftButton);
+            }
+        });
+        stopper.start(1);
+        QTest::mouseClick(Named<QPushButton>(gui_->mainView.get(), "Start"), Qt::LeftButton);
+    }
+    QChartView* Plot(const QString& name) {
+        for (auto* v : gui_->chartView->panel()->findChildren<QChartView*>())
+            if (v->accessibleName() == name) return v;
+        return nullptr;
+    }
+    QLineSeries* Line(const QString& name) {
+        QChartView* v = Plot(name);
+        return v ? qobject_cast<QLineSeries*>(v->chart()->series().value(0)) : nullptr;
+    }
+};
+
+TEST_F(StripChart, FollowsTheLoopHidesOutputsAndShowsTheReadingUnderTheMouse) {
+    OpenChart();
+    gui_->chartView->resize(900, 760);
+    LoopUntil(60);
+    gui_->chartView->Refresh();
+    QLineSeries* incl = Line("INCL_360 (dgr)");
+    ASSERT_NE(incl, nullptr);
+    ASSERT_GT(incl->count(), 0);
+    for (const QPointF& p : incl->points()) EXPECT_NEAR(p.y(), 30.0, 0.05);
+
+    // A hidden output's chart goes; the others keep drawing.
+    QCheckBox* box = Named<QCheckBox>(gui_->chartView, "INCL_180 (dgr)");
+    ASSERT_NE(box, nullptr);
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(4, box->height() / 2));
+    gui_->chartView->Refresh();
+    EXPECT_FALSE(Plot("INCL_180 (dgr)")->isVisible());
+    EXPECT_TRUE(Plot("SUPPLY_OUT (V)")->isVisible());
+
+    // The reading nearest the mouse, in the middle of the supply chart.
+    QChartView* supply = Plot("SUPPLY_OUT (V)");
+    const QRectF area = supply->chart()->plotArea();
+    const QPoint inView = supply->mapFromScene(supply->chart()->mapToScene(area.center()));
+    const QString text = gui_->chartView->panel()->TextAt(supply->mapTo(gui_->chartView->panel(), inView));
+    EXPECT_TRUE(text.contains("SUPPLY_OUT (V) = 3.30")) << text.toStdString();
+    EXPECT_TRUE(text.startsWith("08:00:0")) << text.toStdString();
+
+    // Closing the window hides it; the loop goes on feeding it.
+    gui_->chartView->close();
+    EXPECT_FALSE(gui_->chartView->isVisible());
+    EXPECT_FALSE(gui_->app->chart.visible());
+    const std::size_t before = gui_->app->chart.live.samples().size();
+    LoopUntil(before + 5);
+    EXPECT_GE(gui_->app->chart.live.samples().size(), before + 5);
+}
+
+TEST_F(StripChart, ExportsThePictureAndReadsTheLoopsDataLogBack) {
+    OpenChart();
+    QTest::mouseClick(Named<QCheckBox>(gui_->mainView.get(), "Log Data to File"), Qt::LeftButton, {}, QPoint(4, 8));
+    LoopUntil(30);
+    const std::size_t passes = gui_->app->chart.live.samples().size() - 2;  // the start read twice
+
+    const std::string png = (folder_ / "chart.png").string();
+    gui_->tk.chooseFile = [&](bool save, const std::string&) { return save ? png : (folder_ / "Datalog_1.txt").string(); };
+    QTest::mouseClick(Named<QPushButton>(gui_->chartView, "Export PNG..."), Qt::LeftButton);
+    QImage picture(QString::fromStdString(png));
+    ASSERT_FALSE(picture.isNull());
+    EXPECT_EQ(picture.size(), gui_->chartView->panel()->size() * gui_->chartView->panel()->devicePixelRatioF());
+
+    QTest::mouseClick(Named<QPushButton>(gui_->chartView, "Open Data Log..."), Qt::LeftButton);
+    EXPECT_EQ(gui_->app->chart.lblSource.caption(), "Datalog_1.txt: " + std::to_string(passes) + " passes in 1 run");
+    gui_->chartView->Refresh();
+    EXPECT_GT(Line("INCL_360 (dgr)")->count(), 0);
+    EXPECT_TRUE(Named<QPushButton>(gui_->chartView, "Live")->isVisible());
+}
+
+// Ten minutes of the turning inclination at 100 ms a pass, with an alarm above 90
+// degrees: the chart draws two points per pixel column at most, marks the alarms, and
+// with QVIN_CHART_FIGURE=FILE leaves its picture there.
+TEST_F(StripChart, TenMinutesOfRotationAreDrawnFromTheirExtremes) {
+    chip().SetAngle(std::nullopt);
+    chip().SetWord(sim::addr::Alm_Mag1, 0x8E10);  // alarm 1 above 90 degrees
+    chip().SetWord(sim::addr::Alm_Ctrl, 0x0600);
+    gui_->app->main.chkResetBeforeRead.UserClick();
+    gui_->app->main.txtLoopDelay.UserType("100");
+    OpenChart();
+    gui_->chartView->resize(1000, 860);
+    QTest::mouseClick(Named<QRadioButton>(gui_->chartView, "10 min"), Qt::LeftButton);
+    LoopUntil(100'000, 600);
+    gui_->chartView->Refresh();
+    const auto shown = gui_->app->chart.shown();
+    EXPECT_EQ(shown.to - shown.from, std::chrono::minutes(10));
+    const int columns = static_cast<int>(Plot("INCL_360 (dgr)")->chart()->plotArea().width());
+    QLineSeries* incl = Line("INCL_360 (dgr)");
+    // Two points per column; the axis labels may have taken a few pixels since the draw.
+    EXPECT_LE(incl->count(), 2 * columns * 21 / 20);
+    EXPECT_GT(incl->count(), columns / 2);
+    double lo = 360, hi = 0;
+    for (const QPointF& p : incl->points()) {
+        lo = std::min(lo, p.y());
+        hi = std::max(hi, p.y());
+    }
+    EXPECT_LT(lo, 1.0);
+    EXPECT_GT(hi, 359.0);
+    QChartView* flags = Plot("Flags");
+    ASSERT_NE(flags, nullptr);
+    auto* alarms = qobject_cast<QXYSeries*>(flags->chart()->series().value(1));
+    ASSERT_NE(alarms, nullptr);
+    EXPECT_GT(alarms->count(), 0);
+    if (const char* figure = std::getenv("QVIN_CHART_FIGURE")) {
+        QWidget* window = gui_->chartView;
+        window->grab().save(QString::fromLocal8Bit(figure));
+    }
+}
+
+}  // namespace
+}  // namespace qvin::qt::test

@@ -1,0 +1,114 @@
+// The strip chart's readings: the reduction to pixel columns keeps every peak whatever the
+// number of readings per column, the history is bounded, and CSV export writes what is
+// shown with ISO 8601 times.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+
+#include "ui/chart/strip_chart_data.h"
+
+namespace qvin::ui {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+const ChartClock::time_point kT0 = ChartClock::time_point{} + seconds(1'780'300'800);  // 2026-06-01 08:00 UTC
+
+ChartSample Sample(milliseconds at, float incl, bool fresh = true, bool alarm = false) {
+    ChartSample s;
+    s.time = kT0 + at;
+    s.values = {3.3f, 0.0f, 25.0f, incl, incl > 180 ? incl - 360 : incl};
+    s.newData = fresh;
+    s.alarm = alarm;
+    return s;
+}
+
+TEST(StripChartData, ReductionKeepsEveryExtremeAndItsOrder) {
+    // Ten minutes at 100 readings a second into 600 columns: 100 readings per column, a
+    // single spike in one and a dip in another must both survive.
+    StripChartData data;
+    for (int i = 0; i < 60'000; ++i) {
+        float v = 30.0f + 0.001f * static_cast<float>(i % 7);
+        if (i == 12'345) v = 95.0f;
+        if (i == 40'001) v = -12.0f;
+        data.Add(Sample(milliseconds(i * 10), v, i % 3 == 0, i == 50'000));
+    }
+    const auto cols = data.Reduce(kT0, kT0 + seconds(600), 600);
+    ASSERT_EQ(cols.size(), 600u);
+    float hi = -1e9f, lo = 1e9f;
+    int alarms = 0;
+    for (const ChartColumn& c : cols) {
+        ASSERT_TRUE(c.any);
+        hi = std::max(hi, c.max[3]);
+        lo = std::min(lo, c.min[3]);
+        alarms += c.alarm;
+        EXPECT_TRUE(c.newData);
+    }
+    EXPECT_EQ(hi, 95.0f);
+    EXPECT_EQ(lo, -12.0f);
+    EXPECT_EQ(alarms, 1);
+    EXPECT_EQ(cols[123].max[3], 95.0f);  // reading 12345 is at 123.45 s
+    EXPECT_EQ(cols[400].min[3], -12.0f);
+    // Within a column the line goes first to whichever extreme came first.
+    // The dip is the column's second reading, its largest (30.006) comes later.
+    EXPECT_TRUE(cols[400].minFirst[3]);
+
+    // A column on its own: a rise then a fall keeps min first; a fall then a rise, max first.
+    StripChartData two;
+    two.Add(Sample(milliseconds(0), 1));
+    two.Add(Sample(milliseconds(1), 5));
+    two.Add(Sample(milliseconds(1000), 5));
+    two.Add(Sample(milliseconds(1001), 1));
+    const auto c2 = two.Reduce(kT0, kT0 + seconds(2), 2);
+    EXPECT_TRUE(c2[0].minFirst[3]);
+    EXPECT_FALSE(c2[1].minFirst[3]);
+}
+
+TEST(StripChartData, ColumnsWithoutReadingsAndReadingsOutsideTheRangeAreLeftOut) {
+    StripChartData data;
+    data.Add(Sample(milliseconds(-500), 1));
+    data.Add(Sample(milliseconds(100), 2));
+    data.Add(Sample(milliseconds(9'950), 3));
+    data.Add(Sample(milliseconds(10'000), 4));  // the range's last instant belongs to it
+    data.Add(Sample(milliseconds(10'001), 5));
+    const auto cols = data.Reduce(kT0, kT0 + seconds(10), 10);
+    int filled = 0;
+    for (const ChartColumn& c : cols) filled += c.any;
+    EXPECT_EQ(filled, 2);
+    EXPECT_EQ(cols[0].min[3], 2.0f);
+    EXPECT_EQ(cols[9].min[3], 3.0f);
+    EXPECT_EQ(cols[9].max[3], 4.0f);
+    EXPECT_TRUE(data.Reduce(kT0, kT0, 10).empty());
+    EXPECT_TRUE(data.Reduce(kT0, kT0 + seconds(1), 0).empty());
+}
+
+TEST(StripChartData, HistoryIsBoundedAndAClockSetBackStartsAfresh) {
+    StripChartData data(seconds(60));
+    for (int i = 0; i <= 120; ++i) data.Add(Sample(seconds(i), static_cast<float>(i)));
+    EXPECT_EQ(data.samples().size(), 61u);
+    EXPECT_EQ(*data.oldest(), kT0 + seconds(60));
+    data.Add(Sample(seconds(5), 0));  // before the newest: the old history would draw backwards
+    EXPECT_EQ(data.samples().size(), 1u);
+}
+
+TEST(StripChartData, CsvHasAHeaderIsoTimesAndOnlyTheRangeShown) {
+    StripChartData data;
+    data.Add(Sample(milliseconds(0), 30.5f, true, false));
+    ChartSample wrapped = Sample(milliseconds(1'250), 359.975f, false, true);
+    wrapped.values[4] = -0.025f;
+    wrapped.status = 0x0300;
+    data.Add(wrapped);
+    data.Add(Sample(milliseconds(5'000), 31.0f));
+    const std::string csv = data.Csv(kT0, kT0 + seconds(2));
+    EXPECT_EQ(csv,
+              "time,SUPPLY_OUT (V),AUX_ADC (V),TEMP_OUT (dgrC),INCL_360 (dgr),INCL_180 (dgr),new data,alarm,status\r\n"
+              "2026-06-01T08:00:00.000Z,3.3,0,25,30.5,30.5,1,0,0\r\n"
+              "2026-06-01T08:00:01.250Z,3.3,0,25,359.975,-0.025,0,1,768\r\n");
+    EXPECT_EQ(IsoTime(ChartClock::time_point{} - milliseconds(1)), "1969-12-31T23:59:59.999Z");
+}
+
+}  // namespace
+}  // namespace qvin::ui

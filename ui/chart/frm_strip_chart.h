@@ -1,0 +1,70 @@
+#pragma once
+// "Strip Chart": the five outputs against time, fed by every Read and every pass of the
+// read loop, over the last 10 s, 1 min or 10 min; pause and resume; each output shown or
+// hidden; the chart as a PNG picture and the shown readings as CSV; a data log read back
+// and shown in place of the live readings. A window beside the main window, not modal.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/chart/strip_chart_data.h"
+#include "ui/controls.h"
+#include "ui/window.h"
+
+namespace qvin::ui {
+
+class App;
+
+class frmStripChart : public Window {
+public:
+    explicit frmStripChart(App& app);
+
+    // A reading from the main window (a Read or a loop pass).
+    void AddReading(const ChartSample& s);
+
+    void chkSeries_Click(int index);
+    void optSpan_Click(int index);
+    void cmdPause_Click();
+    void cmdExportPng_Click();
+    void cmdExportCsv_Click();
+    void cmdOpenLog_Click();
+    void cmdLive_Click();
+    void cmdClose_Click() { Hide(); }
+
+    // What the chart shows now: its time range and readings, and which outputs.
+    struct Shown {
+        ChartClock::time_point from, to;
+        const StripChartData* data = nullptr;
+        std::array<bool, kChartSeries> visible{};
+        bool log = false;
+    };
+    Shown shown() const;
+    // Counts every change of what is shown; a view redraws when it moves.
+    std::uint64_t revision() const { return revision_; }
+    static constexpr std::array<std::chrono::seconds, 3> kSpans{std::chrono::seconds(10), std::chrono::seconds(60),
+                                                                 std::chrono::seconds(600)};
+
+    ControlArray<CheckBox> chkSeries;     // 0 to 4, the outputs
+    ControlArray<OptionButton> optSpan;   // 0: 10 s, 1: 1 min, 2: 10 min
+    Button cmdPause{"cmdPause"}, cmdExportPng{"cmdExportPng"}, cmdExportCsv{"cmdExportCsv"};
+    Button cmdOpenLog{"cmdOpenLog"}, cmdLive{"cmdLive"}, cmdClose{"cmdClose"};
+    Label lblSource{"lblSource"};
+
+    StripChartData live;
+    StripChartData log{std::chrono::hours(24 * 366)};
+
+private:
+    void Changed() { ++revision_; }
+    App& app_;
+    std::vector<OptionButton*> spans_;
+    int span_ = 1;
+    bool paused_ = false;
+    ChartClock::time_point pausedAt_{};
+    bool showingLog_ = false;
+    std::uint64_t revision_ = 0;
+};
+
+}  // namespace qvin::ui
