@@ -96,6 +96,58 @@ void Rounds(qvin::qt::GuiProgram& gui, qvin::RealClock& clock, double seconds, c
                 perPass / waitsReal);
 }
 
+// The strip chart's cost: rounds with the chart closed and open (on the 10 min span, with
+// ten minutes of readings at 100 a second already in it) alternate; the difference of
+// the median pass times is what the chart adds to a pass.
+void ChartRounds(qvin::qt::GuiProgram& gui, double seconds, int& round0) {
+    qvin::ui::frmQvin27319& w = gui.app->main;
+    qvin::ui::frmStripChart& chart = gui.app->chart;
+    const auto now = std::chrono::system_clock::now();
+    for (int i = 60'000; i > 0; --i) {
+        qvin::ui::ChartSample s;
+        s.time = now - std::chrono::milliseconds(10 * i);
+        const float angle = static_cast<float>(i % 6000) * 0.06f;
+        s.values = {3.3f, 0.0f, 25.0f, angle, angle > 180 ? angle - 360 : angle};
+        s.newData = true;
+        s.alarm = angle > 90;
+        chart.AddReading(s);
+    }
+    gui.chartView->resize(900, 760);
+    for (const int span : {2, 1}) {
+        chart.optSpan(span).UserClick();
+        const int rounds = 7;
+        std::vector<double> closedMs, openMs, drawMs;
+        for (int round = 0; round < rounds; ++round) {
+            for (const bool open : {false, true}) {
+                if (open) gui.tk.Show(chart);
+                else chart.Hide();
+                QCoreApplication::processEvents();
+                w.txtFileIndex.UserType(std::to_string(++round0));
+                const auto t0 = std::chrono::steady_clock::now();
+                QTimer stopper;
+                QObject::connect(&stopper, &QTimer::timeout, [&] {
+                    if (w.LoopRunning && std::chrono::steady_clock::now() - t0 >= std::chrono::duration<double>(seconds))
+                        w.cmdStop.UserClick();
+                });
+                stopper.start(5);
+                w.CmdRdLoop.UserClick();
+                const double elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+                const int n = std::max(1, std::atoi(w.lblLoopCount.caption().c_str()));
+                (open ? openMs : closedMs).push_back(elapsed / n);
+                if (open) drawMs.push_back(static_cast<double>(gui.chartView->panel()->lastDrawUs()) / 1000.0);
+            }
+        }
+        std::sort(closedMs.begin(), closedMs.end());
+        std::sort(openMs.begin(), openMs.end());
+        std::sort(drawMs.begin(), drawMs.end());
+        std::printf("strip chart, %s span (%zu readings held):\n", span == 2 ? "10 min" : "1 min", chart.live.samples().size());
+        std::printf("  time per pass, chart closed (median): %.3f ms\n", closedMs[rounds / 2]);
+        std::printf("  time per pass, chart open (median):   %.3f ms\n", openMs[rounds / 2]);
+        std::printf("  added by the chart:                   %.3f ms per pass\n", openMs[rounds / 2] - closedMs[rounds / 2]);
+        std::printf("  one redraw, reduction and series (median): %.2f ms\n", drawMs[rounds / 2]);
+    }
+}
+
 int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");  // QT_QPA_PLATFORM=xcb to run under xvfb
     QApplication application(argc, argv);
@@ -134,6 +186,11 @@ int main(int argc, char** argv) {
             std::sort(top.rbegin(), top.rend());
             for (std::size_t i = 0; i < top.size() && i < 25; ++i) std::printf("  %6d  %s\n", top[i].first, top[i].second.c_str());
         }
+        return 0;
+    }
+    if (mode == "chart") {
+        ChartRounds(gui, seconds, round0);
+        std::filesystem::remove_all(folder);
         return 0;
     }
     if (mode != "loaded") Rounds(gui, clock, seconds, "quiet", round0);

@@ -13,7 +13,6 @@
 #include <QFontMetricsF>
 #include <QLineSeries>
 #include <QMouseEvent>
-#include <QScatterSeries>
 #include <QTimer>
 #include <QValueAxis>
 #include <QVBoxLayout>
@@ -76,16 +75,14 @@ ChartPanel::ChartPanel(QWidget* parent) : QWidget(parent) {
     // The flags: one row of marks for new data, one for alarms.
     flags_.chart = new QChart();
     Tidy(flags_.chart);
-    newData_ = new QScatterSeries();
+    // Each flag a trace that steps up while it is set, as a logic analyser shows it: one
+    // line however many readings (markers would be an item each, too slow to redraw).
+    newData_ = new QLineSeries();
     newData_->setName("New data");
-    newData_->setMarkerSize(6);
-    newData_->setColor(QColor(0, 160, 0));
-    newData_->setBorderColor(QColor(0, 160, 0));
-    alarm_ = new QScatterSeries();
+    newData_->setPen(QPen(QColor(0, 150, 0), 2));
+    alarm_ = new QLineSeries();
     alarm_->setName("Alarm");
-    alarm_->setMarkerSize(6);
-    alarm_->setColor(QColor(220, 0, 0));
-    alarm_->setBorderColor(QColor(220, 0, 0));
+    alarm_->setPen(QPen(QColor(220, 0, 0), 2));
     flags_.chart->addSeries(newData_);
     flags_.chart->addSeries(alarm_);
     flags_.time = new QDateTimeAxis();
@@ -101,7 +98,7 @@ ChartPanel::ChartPanel(QWidget* parent) : QWidget(parent) {
     flags_.chart->legend()->setAlignment(Qt::AlignTop);
     flags_.chart->addAxis(flags_.time, Qt::AlignBottom);
     flags_.chart->addAxis(rows, Qt::AlignLeft);
-    for (QScatterSeries* s : {newData_, alarm_}) {
+    for (QLineSeries* s : {newData_, alarm_}) {
         s->attachAxis(flags_.time);
         s->attachAxis(rows);
     }
@@ -119,23 +116,33 @@ ChartPanel::ChartPanel(QWidget* parent) : QWidget(parent) {
 }
 
 void ChartPanel::AlignCharts() {
-    // One moment at the same place in every chart: each chart's left margin grows by what
-    // its value labels are narrower than the widest chart's.
-    std::vector<std::pair<QChart*, qreal>> natural;
-    qreal widest = 0;
+    // One moment at the same place in every chart: each chart's margins grow by what its
+    // labels take less room than the roomiest chart's, on the left (value labels) and on
+    // the right (the last time label, which only the bottom chart writes).
+    struct Room {
+        QChart* chart;
+        qreal left, right;
+    };
+    std::vector<Room> rooms;
+    qreal left = 0, right = 0;
     for (std::size_t i = 0; i <= plots_.size(); ++i) {
         const Plot& p = i < plots_.size() ? plots_[i] : flags_;
-        if (!p.view->isVisible() && i < plots_.size()) continue;
-        const qreal left = p.chart->plotArea().left() - p.chart->margins().left() + kMargin;
-        natural.emplace_back(p.chart, left);
-        widest = std::max(widest, left);
+        if (i < plots_.size() && !p.view->isVisible()) continue;
+        const QRectF area = p.chart->plotArea();
+        const QMargins m = p.chart->margins();
+        const Room r{p.chart, area.left() - m.left() + kMargin, p.chart->size().width() - area.right() - m.right() + kMargin};
+        rooms.push_back(r);
+        left = std::max(left, r.left);
+        right = std::max(right, r.right);
     }
-    for (const auto& [chart, left] : natural) {
-        QMargins m = chart->margins();
-        const int wanted = kMargin + static_cast<int>(std::lround(widest - left));
-        if (m.left() != wanted) {
-            m.setLeft(wanted);
-            chart->setMargins(m);
+    for (const Room& r : rooms) {
+        QMargins m = r.chart->margins();
+        const int wantLeft = kMargin + static_cast<int>(std::lround(left - r.left));
+        const int wantRight = kMargin + static_cast<int>(std::lround(right - r.right));
+        if (m.left() != wantLeft || m.right() != wantRight) {
+            m.setLeft(wantLeft);
+            m.setRight(wantRight);
+            r.chart->setMargins(m);
         }
     }
 }
@@ -151,15 +158,18 @@ ChartPanel::Plot ChartPanel::NewPlot(const QString& title) {
     pen.setWidthF(1.0);
     p.line->setPen(pen);
     p.chart->addSeries(p.line);
-    p.time = new QDateTimeAxis();
-    p.time->setFormat("hh:mm:ss");
-    p.time->setTickCount(6);
+    // The times are written once, under the flags at the bottom. The charts above count
+    // milliseconds from the left edge instead, so that their axis stays put while the
+    // time goes on: a moving axis makes the chart lay out the whole line again.
+    p.offset = new QValueAxis();
+    p.offset->setTickCount(6);
+    p.offset->setLabelsVisible(false);
     p.value = new QValueAxis();
     p.value->setLabelFormat("%.6g");
     p.value->setTickCount(3);
-    p.chart->addAxis(p.time, Qt::AlignBottom);
+    p.chart->addAxis(p.offset, Qt::AlignBottom);
     p.chart->addAxis(p.value, Qt::AlignLeft);
-    p.line->attachAxis(p.time);
+    p.line->attachAxis(p.offset);
     p.line->attachAxis(p.value);
     p.view = new QChartView(p.chart, this);
     p.view->setAccessibleName(title);
@@ -185,20 +195,21 @@ void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
         if (shown.visible[i]) columns = std::max(columns, static_cast<int>(plots_[i].chart->plotArea().width()));
     }
     if (columns <= 0) columns = std::max(1, width() - 80);
+    columns_ = columns;
     const std::vector<ui::ChartColumn> cols = shown.data->Reduce(shown.from, shown.to, columns);
     const qreal labelHeight = QFontMetricsF(plots_[0].value->labelsFont()).height();
 
+    const qreal left = Ms(shown.from), spanMs = Ms(shown.to) - left;
     for (std::size_t i = 0; i < plots_.size(); ++i) {
         Plot& p = plots_[i];
-        p.time->setFormat(format);
-        p.time->setRange(from, to);
         if (!shown.visible[i]) continue;
+        if (p.offset->min() != 0 || p.offset->max() != spanMs) p.offset->setRange(0, spanMs);
         QList<QPointF> points;
         points.reserve(static_cast<qsizetype>(cols.size() * 2));
         float lo = std::numeric_limits<float>::max(), hi = std::numeric_limits<float>::lowest();
         for (const ui::ChartColumn& c : cols) {
             if (!c.any) continue;
-            const qreal x = (Ms(c.from) + Ms(c.to)) / 2;
+            const qreal x = (Ms(c.from) + Ms(c.to)) / 2 - left;
             const float first = c.minFirst[i] ? c.min[i] : c.max[i];
             const float second = c.minFirst[i] ? c.max[i] : c.min[i];
             points.append(QPointF(x, first));
@@ -208,28 +219,39 @@ void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
         }
         p.line->replace(points);
         if (points.isEmpty() || !std::isfinite(lo) || !std::isfinite(hi)) {
-            p.value->setRange(0, 1);
+            if (p.value->min() != 0 || p.value->max() != 1) p.value->setRange(0, 1);
         } else {
             // A flat trace gets a band around it; otherwise a little room above and below.
             const double pad = hi > lo ? (hi - lo) * 0.08 : std::max(1e-3, std::fabs(static_cast<double>(hi)) * 0.01);
-            p.value->setRange(lo - pad, hi + pad);
-            // Ticks at round values, no closer than two label heights: labels that would
-            // touch are cut to "..." by the chart.
-            const int room = static_cast<int>(p.chart->plotArea().height() / (2.0 * labelHeight));
-            p.value->setTickType(QValueAxis::TicksDynamic);
-            p.value->setTickAnchor(0);
-            p.value->setTickInterval(NiceStep(hi - lo + 2 * pad, std::clamp(room, 1, 6)));
+            // Ticks at round values, no closer than two label heights (labels that would
+            // touch are cut to "..." by the chart), at the ends of the axis too.
+            const int room = std::clamp(static_cast<int>(p.chart->plotArea().height() / (2.0 * labelHeight)), 1, 6);
+            const double step = NiceStep(hi - lo + 2 * pad, room);
+            const double bottom = std::floor((lo - pad) / step) * step, top = std::ceil((hi + pad) / step) * step;
+            const int ticks = static_cast<int>(std::lround((top - bottom) / step)) + 1;
+            // Unchanged most of the time; a change lays the chart out again.
+            if (p.value->tickCount() != ticks) p.value->setTickCount(ticks);
+            if (p.value->min() != bottom || p.value->max() != top) p.value->setRange(bottom, top);
         }
     }
 
-    QList<QPointF> fresh, alarms;
-    for (const ui::ChartColumn& c : cols) {
-        const qreal x = (Ms(c.from) + Ms(c.to)) / 2;
-        if (c.newData) fresh.append(QPointF(x, 1.5));
-        if (c.alarm) alarms.append(QPointF(x, 0.5));
-    }
-    newData_->replace(fresh);
-    alarm_->replace(alarms);
+    // A point where a flag changes, and at both ends.
+    auto trace = [&](bool ui::ChartColumn::*flag, qreal low, qreal high) {
+        QList<QPointF> points;
+        bool last = false;
+        for (std::size_t k = 0; k < cols.size(); ++k) {
+            const bool on = cols[k].*flag;
+            if (k == 0 || on != last) {
+                if (k > 0) points.append(QPointF(Ms(cols[k].from), last ? high : low));
+                points.append(QPointF(Ms(cols[k].from), on ? high : low));
+            }
+            last = on;
+        }
+        if (!cols.empty()) points.append(QPointF(Ms(cols.back().to), last ? high : low));
+        return points;
+    };
+    newData_->replace(trace(&ui::ChartColumn::newData, 1.15, 1.85));
+    alarm_->replace(trace(&ui::ChartColumn::alarm, 0.15, 0.85));
     flags_.time->setFormat(format);
     flags_.time->setRange(from, to);
     // Once the charts have laid out their new labels, line them up (not from inside their
@@ -253,8 +275,9 @@ QString ChartPanel::TextAt(QPoint pos) const {
     const QPointF scene = over->view->mapToScene(over->view->viewport()->mapFrom(this, pos));
     const QPointF inChart = over->chart->mapFromScene(scene);
     if (!over->chart->plotArea().contains(inChart)) return {};
-    const QAbstractSeries* anchor = over == &flags_ ? static_cast<QAbstractSeries*>(newData_) : over->line;
-    const qreal ms = over->chart->mapToValue(inChart, const_cast<QAbstractSeries*>(anchor)).x();
+    const bool flags = over == &flags_;
+    QAbstractSeries* anchor = flags ? static_cast<QAbstractSeries*>(newData_) : over->line;
+    const qreal ms = over->chart->mapToValue(inChart, anchor).x() + (flags ? 0 : Ms(shown_.from));
     const auto t = ui::ChartClock::time_point(std::chrono::duration_cast<ui::ChartClock::duration>(
         std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(ms)))));
 

@@ -16,7 +16,6 @@ class QChart;
 class QChartView;
 class QDateTimeAxis;
 class QLineSeries;
-class QScatterSeries;
 class QValueAxis;
 
 namespace qvin::qt {
@@ -31,6 +30,8 @@ public:
     void Draw(const ui::frmStripChart::Shown& shown);
     // What the last Draw cost, in microseconds.
     std::int64_t lastDrawUs() const { return lastDrawUs_; }
+    // How many pixel columns the last Draw reduced the readings to.
+    int columns() const { return columns_; }
     // The text under the charts: the reading nearest the mouse.
     QLabel* hoverLabel() const { return hover_; }
     // The reading nearest to `pos` (in the panel's coordinates) as the hover line says it;
@@ -45,7 +46,8 @@ private:
         QChartView* view = nullptr;
         QChart* chart = nullptr;
         QLineSeries* line = nullptr;
-        QDateTimeAxis* time = nullptr;
+        QDateTimeAxis* time = nullptr;   // the flags chart's
+        QValueAxis* offset = nullptr;    // the charts above: milliseconds from the left edge
         QValueAxis* value = nullptr;
     };
     Plot NewPlot(const QString& title);
@@ -53,11 +55,12 @@ private:
 
     std::array<Plot, ui::kChartSeries> plots_;
     Plot flags_;
-    QScatterSeries* newData_ = nullptr;
-    QScatterSeries* alarm_ = nullptr;
+    QLineSeries* newData_ = nullptr;
+    QLineSeries* alarm_ = nullptr;
     QLabel* hover_ = nullptr;
     ui::frmStripChart::Shown shown_;
     std::int64_t lastDrawUs_ = 0;
+    int columns_ = 0;
 };
 
 }  // namespace qvin::qt

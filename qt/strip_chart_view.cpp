@@ -1,6 +1,7 @@
 #include "qt/strip_chart_view.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -56,11 +57,15 @@ StripChartView::StripChartView(ui::frmStripChart& m, QWidget* parent) : QWidget(
 void StripChartView::Refresh() {
     if (!isVisible() || model_.revision() == drawn_) return;
     drawn_ = model_.revision();
-    panel_->Draw(model_.shown());
-    // A redraw that takes long (a slow machine, a huge window) is done less often, so the
-    // chart never takes more than about a tenth of the processor from the read loop.
-    const auto costMs = static_cast<int>(panel_->lastDrawUs() / 1000);
-    timer_.setInterval(std::max(kMinIntervalMs, costMs * 10));
+    const ui::frmStripChart::Shown shown = model_.shown();
+    panel_->Draw(shown);
+    // Redrawing sooner than the time one pixel column stands for would move nothing (on
+    // the 10 min span that is more than half a second); a slow redraw is done less often,
+    // so the chart never takes more than about a tenth of the processor from the loop.
+    const auto spanMs = std::chrono::duration_cast<std::chrono::milliseconds>(shown.to - shown.from).count();
+    const auto columnMs = spanMs / std::max(1, panel_->columns());
+    const auto costMs = panel_->lastDrawUs() / 100;  // ten times the cost
+    timer_.setInterval(static_cast<int>(std::clamp<std::int64_t>(std::max(columnMs, costMs), kMinIntervalMs, 2000)));
 }
 
 void StripChartView::closeEvent(QCloseEvent* e) {

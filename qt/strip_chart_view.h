@@ -22,7 +22,7 @@ public:
     void Refresh();
 
     // The shortest time between redraws; longer when a redraw is slow (see Refresh).
-    static constexpr int kMinIntervalMs = 100;
+    static constexpr int kMinIntervalMs = 150;
 
 protected:
     void closeEvent(QCloseEvent* e) override;
