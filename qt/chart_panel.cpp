@@ -107,6 +107,9 @@ ChartPanel::ChartPanel(QWidget* parent) : QWidget(parent) {
     flags_.view->setMouseTracking(true);
     flags_.view->viewport()->installEventFilter(this);
     flags_.view->setRenderHint(QPainter::Antialiasing, false);
+    // Room for the legend, two rows of marks and the time labels, which the chart would
+    // otherwise cut to "...".
+    flags_.view->setMinimumHeight(flags_.view->fontMetrics().height() * 8);
     layout->addWidget(flags_.view, 3);
 
     hover_ = new QLabel(this);
