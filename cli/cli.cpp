@@ -62,9 +62,13 @@ constexpr const char* kUsage =
     "                    25, at least 10), N times (default until interrupted); --log appends\n"
     "                    each pass to FILE in the data log layout\n"
     "  monitor [COUNT]   the five outputs COUNT times (default 10), 200 ms apart\n"
+    "  plot LOG --png OUT [--size WxH]\n"
+    "                    draw a data log as the strip chart does into a PNG picture (default\n"
+    "                    size 1000x800), without a display; needs no board\n"
     "  -                 read commands from standard input, one per line, on one board\n"
     "\n"
-    "Exit status: 0 done, 1 bad input, 2 no usable interface, 3 the log cannot be written.\n"
+    "Exit status: 0 done, 1 bad input, 2 no usable interface, 3 a file cannot be read or\n"
+    "written.\n"
     "Environment: QVIN_TRACE=FILE (or -) records every port access, USB transfer and SPI\n"
     "frame; QVIN_SIM_ANGLE=DEG holds the simulated inclination at DEG degrees;\n"
     "QVIN_SIM_FAULTS=RULE[,RULE...] makes the simulated board fail on purpose (for example\n"
@@ -574,6 +578,11 @@ int RunCli(const std::vector<std::string>& args, CliContext& ctx) {
             return kBadInput;
         }
         const std::vector<std::string> command(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+        // Draws a log; no board is needed for it.
+        if (command[0] == "plot") {
+            if (!ctx.plot) throw CliError{kBadInput, "plot is not available: this qvin-cli was built without Qt"};
+            return ctx.plot(std::vector<std::string>(command.begin() + 1, command.end()), ctx.out, ctx.err);
+        }
         if (std::find(std::begin(kCommands), std::end(kCommands), command[0]) == std::end(kCommands))
             throw CliError{kBadInput, "unknown command '" + command[0] + "' (try --help)"};
 

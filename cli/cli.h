@@ -2,6 +2,7 @@
 // qvin-cli: the chip's registers from the command line, through a parallel port or a
 // USB adapter, on real hardware or the simulated board.
 
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -20,6 +21,9 @@ struct CliContext {
     std::string boardName;    // "sim" or "hardware" unless --sim says otherwise
     std::string settingsFile = "Qvin27319.cfg";
     float calibrationMs = 300.0f;  // final calibration trial; delays never end early anyway
+    // plot's drawing (Qt): the words after "plot", standard output and error, the exit
+    // status. Empty in a build without the Qt front end.
+    std::function<int(const std::vector<std::string>&, std::ostream&, std::ostream&)> plot{};
 };
 
 int RunCli(const std::vector<std::string>& args, CliContext& ctx);

@@ -5,10 +5,16 @@
 #include "cli/cli.h"
 #include "core/clock.h"
 #include "board/board.h"
+#ifdef QVIN_WITH_PLOT
+#include "qt/plot_command.h"
+#endif
 
 int main(int argc, char** argv) {
     qvin::RealClock clock;
     std::vector<std::string> args(argv + 1, argv + argc);
     qvin::cli::CliContext ctx{clock, std::cin, std::cout, std::cerr, qvin::BoardNameFromEnvironment()};
+#ifdef QVIN_WITH_PLOT
+    ctx.plot = qvin::qt::PlotCommand;
+#endif
     return qvin::cli::RunCli(args, ctx);
 }

@@ -14,7 +14,11 @@
 #include <QTest>
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
+#include "device/data_log.h"
+#include "qt/plot_command.h"
 #include "qt_fixture.h"
 
 namespace qvin::qt::test {
@@ -151,6 +155,42 @@ TEST_F(StripChart, TenMinutesOfRotationAreDrawnFromTheirExtremes) {
         QWidget* window = gui_->chartView;
         window->grab().save(QString::fromLocal8Bit(figure));
     }
+}
+
+// qvin-cli plot: a log with a junk line and a torn end is drawn from what can be read,
+// the skipped lines are counted in the summary, and a log without passes is refused.
+TEST_F(QtTest, PlotDrawsWhatALogHoldsAndCountsWhatItSkipped) {
+    const auto folder = std::filesystem::temp_directory_path() / ("qvin-plot-" + std::to_string(QCoreApplication::applicationPid()));
+    std::filesystem::create_directories(folder);
+    DataLogHeader h;
+    h.date = "6/1/2026 08:00:00";
+    h.loopDelayMs = 100;
+    std::string text = DataLogHeaderText(h);
+    for (int i = 1; i <= 200; ++i) {
+        const float angle = static_cast<float>(i);
+        text += DataLogLine(i, {3.3f, 0.0f, 25.0f, angle, angle}, true, i > 150, 0);
+        if (i == 100) text += "junk\r\n";
+    }
+    text += "201\t3.3";
+    const auto log = folder / "plot.txt";
+    std::ofstream(log, std::ios::binary) << text;
+    const auto png = folder / "plot.png";
+    std::ostringstream out, err;
+    ASSERT_EQ(PlotCommand({log.string(), "--png", png.string(), "--size", "800x600"}, out, err), 0) << err.str();
+    EXPECT_EQ(out.str(), png.string() + ": plot.txt: 200 passes in 1 run, 2 malformed lines skipped, 800x600\n");
+    QImage picture(QString::fromStdString(png.string()));
+    ASSERT_EQ(picture.size(), QSize(800, 600));
+    // The alarm trace rises for the last quarter: its red is in the picture.
+    int red = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) red += picture.pixelColor(x, y) == QColor(220, 0, 0);
+    EXPECT_GT(red, 100);
+
+    std::ofstream(log, std::ios::binary | std::ios::trunc) << DataLogHeaderText(h) << "nothing\r\n";
+    std::ostringstream out2, err2;
+    EXPECT_EQ(PlotCommand({log.string(), "--png", png.string()}, out2, err2), 1);
+    EXPECT_EQ(err2.str(), "qvin-cli: " + log.string() + " holds no passes (1 malformed line)\n");
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "device/data_log_reader.h"
 #include "ui/chart/strip_chart_data.h"
 
 namespace qvin::ui {
@@ -108,6 +109,29 @@ TEST(StripChartData, CsvHasAHeaderIsoTimesAndOnlyTheRangeShown) {
               "2026-06-01T08:00:00.000Z,3.3,0,25,30.5,30.5,1,0,0\r\n"
               "2026-06-01T08:00:01.250Z,3.3,0,25,359.975,-0.025,0,1,768\r\n");
     EXPECT_EQ(IsoTime(ChartClock::time_point{} - milliseconds(1)), "1969-12-31T23:59:59.999Z");
+}
+
+TEST(StripChartData, LogRunsFollowOneAnotherEvenWithoutOrWithAnEarlierDate) {
+    // Three runs: dated, undated, and dated before the first (the PC's clock was set back).
+    const std::string header = "QVIN 27319 Datalog File\r\n";
+    auto pass = [](int i, const char* incl) {
+        return std::to_string(i) + "\t3.3\t0\t25\t" + incl + "\t" + incl + "\tTrue\tFalse\t0\r\n";
+    };
+    const std::string text = header + "Date\t6/1/2026 08:00:00\r\nLoopDelay\t100 mS\r\n" + pass(1, "1") + pass(2, "2") +
+                             header + "LoopDelay\t50 mS\r\n" + pass(1, "3") + pass(2, "4") + header +
+                             "Date\t5/1/2026 08:00:00\r\nLoopDelay\t25 mS\r\n" + pass(1, "5");
+    const DataLogContents log = ParseDataLog(text);
+    ASSERT_EQ(log.runs.size(), 3u);
+    StripChartData data(std::chrono::hours(24 * 366));
+    EXPECT_EQ(AddLog(data, log), 5u);
+    ASSERT_EQ(data.samples().size(), 5u) << "a run placed before the one ahead of it would start the chart afresh";
+    for (std::size_t i = 1; i < data.samples().size(); ++i) {
+        EXPECT_GT(data.samples()[i].time, data.samples()[i - 1].time);
+        EXPECT_EQ(data.samples()[i].values[3], static_cast<float>(i + 1));
+    }
+    // The second run starts one of its loop delays after the first ended, and keeps its pace.
+    EXPECT_EQ(data.samples()[2].time - data.samples()[1].time, milliseconds(50));
+    EXPECT_EQ(data.samples()[3].time - data.samples()[2].time, milliseconds(50));
 }
 
 }  // namespace

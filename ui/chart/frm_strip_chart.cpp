@@ -117,19 +117,7 @@ void frmStripChart::cmdOpenLog_Click() {
         return;
     }
     log.Clear();
-    std::size_t passes = 0;
-    for (const LogRun& run : contents->runs) {
-        for (const LogPass& p : run.passes) {
-            ChartSample s;
-            s.time = p.time;
-            for (int i = 0; i < kChartSeries; ++i) s.values[static_cast<std::size_t>(i)] = static_cast<float>(p.values[static_cast<std::size_t>(i)]);
-            s.newData = p.newData;
-            s.alarm = p.error;
-            s.status = p.status;
-            log.Add(s);
-            ++passes;
-        }
-    }
+    const std::size_t passes = AddLog(log, *contents);
     showingLog_ = true;
     cmdLive.SetVisible(true);
     cmdPause.SetEnabled(false);

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "core/number_text.h"
+#include "device/data_log_reader.h"
 
 namespace qvin::ui {
 
@@ -90,6 +91,30 @@ std::string StripChartData::Csv(ChartClock::time_point from, ChartClock::time_po
         csv += "," + std::to_string(s.status) + "\r\n";
     }
     return csv;
+}
+
+std::size_t AddLog(StripChartData& data, const DataLogContents& log) {
+    std::size_t added = 0;
+    std::optional<ChartClock::time_point> end;
+    for (const LogRun& run : log.runs) {
+        if (run.passes.empty()) continue;
+        const auto step = std::chrono::duration_cast<ChartClock::duration>(std::chrono::duration<double, std::milli>(run.loopDelayMs));
+        auto shift = ChartClock::duration::zero();
+        const auto first = run.passes.front().time;
+        if (end && (!run.start || first <= *end)) shift = (*end + std::max(step, ChartClock::duration(std::chrono::milliseconds(1)))) - first;
+        for (const LogPass& p : run.passes) {
+            ChartSample s;
+            s.time = p.time + shift;
+            for (std::size_t i = 0; i < s.values.size(); ++i) s.values[i] = static_cast<float>(p.values[i]);
+            s.newData = p.newData;
+            s.alarm = p.error;
+            s.status = p.status;
+            data.Add(s);
+            ++added;
+        }
+        end = run.passes.back().time + shift;
+    }
+    return added;
 }
 
 }  // namespace qvin::ui

@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+namespace qvin {
+struct DataLogContents;
+}
+
 namespace qvin::ui {
 
 using ChartClock = std::chrono::system_clock;
@@ -64,5 +68,10 @@ private:
 
 // "2026-12-06T11:08:08.125Z"
 std::string IsoTime(ChartClock::time_point t);
+
+// The passes of a data log as readings, in the order of the log: a run whose date is
+// missing or earlier than where the run before it ended follows right after that run.
+// Returns how many passes were added.
+std::size_t AddLog(StripChartData& data, const DataLogContents& log);
 
 }  // namespace qvin::ui

@@ -1,0 +1,132 @@
+#include "qt/plot_command.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <ostream>
+
+#include <QApplication>
+#include <QImageWriter>
+
+#include "device/data_log_reader.h"
+#include "qt/chart_panel.h"
+
+namespace qvin::qt {
+
+namespace {
+
+constexpr int kBadInput = 1, kFileError = 3;
+
+bool ParseSize(const std::string& text, int& w, int& h) {
+    const std::size_t x = text.find('x');
+    if (x == std::string::npos || x == 0 || x + 1 >= text.size() || x > 5 || text.size() - x - 1 > 5) return false;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (i != x && (text[i] < '0' || text[i] > '9')) return false;
+    w = std::stoi(text.substr(0, x));
+    h = std::stoi(text.substr(x + 1));
+    return w >= 320 && h >= 240 && w <= 10000 && h <= 10000;
+}
+
+}  // namespace
+
+int PlotCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    std::string log, png;
+    int width = 1000, height = 800;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--png" || a == "--size") {
+            if (i + 1 >= args.size()) {
+                err << "qvin-cli: " << a << " needs " << (a == "--png" ? "a file name" : "a size such as 1200x900") << "\n";
+                return kBadInput;
+            }
+            const std::string& v = args[++i];
+            if (a == "--png") {
+                png = v;
+            } else if (!ParseSize(v, width, height)) {
+                err << "qvin-cli: bad size '" << v << "' (WIDTHxHEIGHT, 320x240 to 10000x10000)\n";
+                return kBadInput;
+            }
+        } else if (a.size() > 1 && a[0] == '-') {
+            err << "qvin-cli: unknown option '" << a << "' for plot (try --help)\n";
+            return kBadInput;
+        } else if (log.empty()) {
+            log = a;
+        } else {
+            err << "qvin-cli: plot takes one data log\n";
+            return kBadInput;
+        }
+    }
+    if (log.empty() || png.empty()) {
+        err << "qvin-cli: plot needs a data log and --png OUT\n";
+        return kBadInput;
+    }
+
+    std::string why;
+    const auto contents = ReadDataLog(log, why);
+    if (!contents) {
+        err << "qvin-cli: " << why << "\n";
+        return kFileError;
+    }
+    ui::StripChartData data(std::chrono::hours(24 * 366 * 10));
+    const std::size_t passes = ui::AddLog(data, *contents);
+    if (passes == 0) {
+        err << "qvin-cli: " << log << " holds no passes";
+        if (contents->skipped) err << " (" << contents->skipped << " malformed line" << (contents->skipped == 1 ? "" : "s") << ")";
+        err << "\n";
+        return kBadInput;
+    }
+
+    // No display needed, nor wanted: the picture is the same on a server. What the
+    // offscreen platform says about itself is of no use to the user of a command.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtCriticalMsg || type == QtFatalMsg) fprintf(stderr, "qvin-cli: %s\n", qPrintable(message));
+    });
+    std::unique_ptr<QApplication> app;
+    if (!QApplication::instance()) {
+        static int argc = 1;
+        static char name[] = "qvin-cli";
+        static char* argv[] = {name, nullptr};
+        app = std::make_unique<QApplication>(argc, argv);
+    }
+    ChartPanel panel;
+    panel.setAttribute(Qt::WA_DontShowOnScreen);
+    panel.setAutoFillBackground(true);
+    panel.resize(width, height);
+    panel.show();
+    ui::frmStripChart::Shown shown;
+    shown.data = &data;
+    shown.from = *data.oldest();
+    shown.to = std::max(*data.newest(), shown.from + std::chrono::seconds(1));
+    shown.visible.fill(true);
+    shown.log = true;
+    std::string source = std::filesystem::path(log).filename().string() + ": " + std::to_string(passes) + " passes in " +
+                         std::to_string(contents->runs.size()) + (contents->runs.size() == 1 ? " run" : " runs");
+    if (contents->skipped)
+        source += ", " + std::to_string(contents->skipped) + " malformed line" + (contents->skipped == 1 ? "" : "s") + " skipped";
+    // Twice, with the layout in between: the second draw knows the charts' real widths.
+    for (int pass = 0; pass < 2; ++pass) {
+        panel.Draw(shown);
+        QCoreApplication::processEvents();
+    }
+    panel.hoverLabel()->setText(QString::fromStdString(source));
+    QCoreApplication::processEvents();
+    // Opened here first for the system's own reason when it cannot be written.
+    if (FILE* f = std::fopen(png.c_str(), "wb")) {
+        std::fclose(f);
+    } else {
+        err << "qvin-cli: " << png << ": " << std::strerror(errno) << "\n";
+        return kFileError;
+    }
+    QImageWriter writer(QString::fromStdString(png), "png");
+    if (!writer.write(panel.grab().toImage())) {
+        err << "qvin-cli: " << png << ": " << writer.errorString().toStdString() << "\n";
+        return kFileError;
+    }
+    out << png << ": " << source << ", " << width << "x" << height << "\n";
+    return 0;
+}
+
+}  // namespace qvin::qt

@@ -1,0 +1,15 @@
+#pragma once
+// qvin-cli plot: a data log drawn as the strip chart draws it, into a PNG file, without a
+// display (Qt's offscreen platform).
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace qvin::qt {
+
+// `args`: LOG --png OUT [--size WxH]. Returns qvin-cli's exit status: 0 written, 1 bad
+// input (no passes in the log, a bad size), 3 a file that cannot be read or written.
+int PlotCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace qvin::qt
