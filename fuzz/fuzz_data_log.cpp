@@ -1,0 +1,31 @@
+// Data logs read back: any bytes give runs and passes in time order and a count of what
+// was skipped; the chart's reduction and CSV over them stay within their bounds.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "device/data_log_reader.h"
+#include "ui/chart/strip_chart_data.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const qvin::DataLogContents log = qvin::ParseDataLog(text);
+    std::size_t lines = 1;
+    for (char c : text) lines += c == '\n';
+    std::size_t passes = 0;
+    for (const auto& run : log.runs) passes += run.passes.size();
+    if (passes + log.skipped > lines) __builtin_trap();
+
+    qvin::ui::StripChartData chart(std::chrono::hours(24 * 366 * 10));
+    if (qvin::ui::AddLog(chart, log) != passes) __builtin_trap();
+    const auto& s = chart.samples();
+    for (std::size_t i = 1; i < s.size(); ++i)
+        if (s[i].time < s[i - 1].time) __builtin_trap();
+    if (s.empty()) return 0;
+    const auto from = s.front().time, to = s.back().time + std::chrono::seconds(1);
+    const auto cols = chart.Reduce(from, to, 97);
+    if (cols.size() != 97) __builtin_trap();
+    (void)chart.Csv(from, to);
+    return 0;
+}
