@@ -14,6 +14,11 @@ namespace qvin {
 
 namespace {
 
+// Times are kept in nanoseconds since 1970, which reach to 2262: a log dated later is no
+// log of this program, and its passes must not run past the end either.
+constexpr int kLastYear = 2200;
+constexpr double kLongestDelayMs = 60'000.0;
+
 std::vector<std::string_view> Split(std::string_view line, char sep) {
     std::vector<std::string_view> parts;
     std::size_t start = 0;
@@ -82,7 +87,7 @@ std::optional<std::chrono::system_clock::time_point> ParseDataLogDate(std::strin
     char tail = 0;
     const std::string t(text);
     if (std::sscanf(t.c_str(), "%d/%d/%d %d:%d:%d%c", &mon, &day, &year, &h, &m, &s, &tail) != 6) return std::nullopt;
-    if (mon < 1 || mon > 12 || day < 1 || day > 31 || year < 1970 || year > 9999 || h > 23 || m > 59 || s > 60 || h < 0 ||
+    if (mon < 1 || mon > 12 || day < 1 || day > 31 || year < 1970 || year > kLastYear || h > 23 || m > 59 || s > 60 || h < 0 ||
         m < 0 || s < 0)
         return std::nullopt;
     std::tm tm{};
@@ -124,7 +129,8 @@ DataLogContents ParseDataLog(std::string_view text) {
         if (run && header("LoopDelay\t")) {
             std::string_view v = line.substr(10);
             if (v.size() > 3 && v.substr(v.size() - 3) == " mS") v.remove_suffix(3);
-            run->loopDelayMs = Number(v).value_or(0);
+            // The program's loops wait 10 ms to 60 s; anything else is no delay it wrote.
+            run->loopDelayMs = std::clamp(Number(v).value_or(0), 0.0, kLongestDelayMs);
             continue;
         }
         if (run && (header("Smpl Prd\t") || header("Avg Cnt\t") || line == "Self Test On" || line == "Reverse Rotate On" ||

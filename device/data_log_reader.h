@@ -43,7 +43,7 @@ DataLogContents ParseDataLog(std::string_view text);
 std::optional<DataLogContents> ReadDataLog(const std::filesystem::path& file, std::string& error,
                                            std::size_t maxBytes = 256u << 20);
 
-// "M/D/YYYY HH:MM:SS" in local time, as DataLogDate writes it.
+// "M/D/YYYY HH:MM:SS" in local time, as DataLogDate writes it, from 1970 to 2200.
 std::optional<std::chrono::system_clock::time_point> ParseDataLogDate(std::string_view text);
 
 }  // namespace qvin

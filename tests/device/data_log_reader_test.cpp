@@ -80,5 +80,19 @@ TEST(DataLogReader, NothingOrBinaryIsNoRunAndNoCrash) {
     EXPECT_FALSE(ParseDataLogDate("1/1/2026 00:00"));
 }
 
+// Times are nanoseconds since 1970: a date far in the future or an absurd loop delay
+// (found by fuzzing) would overflow them, so neither is taken at its word.
+TEST(DataLogReader, FarFutureDatesAndAbsurdDelaysDoNotOverflowTheTimes) {
+    EXPECT_FALSE(ParseDataLogDate("12/2/6026 14:21:09"));
+    EXPECT_TRUE(ParseDataLogDate("12/31/2200 23:59:59"));
+    const std::string pass = "1\t3.3\t0\t25\t1\t1\tTrue\tFalse\t0\r\n";
+    const DataLogContents log = ParseDataLog("QVIN 27319 Datalog File\r\nDate\t12/31/2200 23:59:59\r\nLoopDelay\t1e300 mS\r\n" +
+                                             pass + pass + "QVIN 27319 Datalog File\r\nLoopDelay\t-5 mS\r\n" + pass);
+    ASSERT_EQ(log.runs.size(), 2u);
+    EXPECT_DOUBLE_EQ(log.runs[0].loopDelayMs, 60'000);
+    EXPECT_DOUBLE_EQ(log.runs[1].loopDelayMs, 0);
+    EXPECT_EQ(log.runs[0].passes[1].time - log.runs[0].passes[0].time, std::chrono::minutes(1));
+}
+
 }  // namespace
 }  // namespace qvin
