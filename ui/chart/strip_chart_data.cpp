@@ -32,9 +32,14 @@ std::vector<ChartColumn> StripChartData::Reduce(ChartClock::time_point from, Cha
     if (columns <= 0 || to <= from) return out;
     out.resize(static_cast<std::size_t>(columns));
     const auto span = to - from;
+    // The column edges in floating point: span times column would overflow for a log of
+    // some years in nanoseconds.
+    const auto edge = [&](int c) {
+        return from + ChartClock::duration(static_cast<ChartClock::rep>(static_cast<long double>(span.count()) * c / columns));
+    };
     for (int c = 0; c < columns; ++c) {
-        out[static_cast<std::size_t>(c)].from = from + span * c / columns;
-        out[static_cast<std::size_t>(c)].to = from + span * (c + 1) / columns;
+        out[static_cast<std::size_t>(c)].from = edge(c);
+        out[static_cast<std::size_t>(c)].to = c + 1 == columns ? to : edge(c + 1);
     }
     auto first = std::lower_bound(samples_.begin(), samples_.end(), from,
                                   [](const ChartSample& s, ChartClock::time_point t) { return s.time < t; });
