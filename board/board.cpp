@@ -4,6 +4,7 @@
 
 #include "platform/port/ppdev_port.h"
 #include "platform/usb/libusb_driver.h"
+#include "board/replay_board.h"
 #include "sim/sim_board.h"
 
 namespace qvin {
@@ -53,6 +54,14 @@ std::span<const BoardKind> BoardKinds() { return kKinds; }
 
 std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& trace, std::string* error) {
     std::string why;
+    if (name.substr(0, 7) == "replay:") {
+        const std::string file(name.substr(7));
+        std::unique_ptr<Board> board;
+        if (file.empty()) why = "replay needs the recording's file name (replay:FILE)";
+        else board = ReplayBoard::Open(file, &clock, why);
+        if (error) *error = why;
+        return board;
+    }
     for (const BoardKind& k : kKinds) {
         if (name != k.name) continue;
         auto board = k.make(clock, trace, why);
@@ -65,7 +74,10 @@ std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& tra
 
 std::string BoardNameFromEnvironment() {
     const char* b = std::getenv("QVIN_BOARD");
-    return b && std::string_view(b) == "sim" ? "sim" : "hardware";
+    if (!b) return "hardware";
+    const std::string_view name = b;
+    if (name == "sim" || name.substr(0, 7) == "replay:") return std::string(name);
+    return "hardware";
 }
 
 }  // namespace qvin

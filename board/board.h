@@ -1,8 +1,9 @@
 #pragma once
 // The back ends one run talks to, chosen by name from a plain table: "hardware" (the
 // parallel port through ppdev, USB adapters through libusb) or "sim" (the simulated
-// evaluation board, with the fault rules of QVIN_SIM_FAULTS seeded by QVIN_SIM_SEED).
-// QVIN_BOARD=sim picks the simulated board. This module sits above platform/ and sim/.
+// evaluation board, with the fault rules of QVIN_SIM_FAULTS seeded by QVIN_SIM_SEED), or
+// "replay:FILE" (the answers of a recording made with QVIN_TRACE). QVIN_BOARD names the
+// board for a run. This module sits above platform/ and sim/.
 
 #include <memory>
 #include <span>
@@ -19,6 +20,7 @@ namespace qvin {
 namespace sim {
 struct SimBoard;
 }
+class ReplayBoard;
 
 class Board {
 public:
@@ -28,6 +30,8 @@ public:
     virtual UsbDriver& usb() = 0;
     // The simulated board behind the back ends, or nullptr on real hardware.
     virtual sim::SimBoard* simulated() { return nullptr; }
+    // The recording behind a replay, or nullptr.
+    virtual ReplayBoard* replay() { return nullptr; }
 };
 
 struct BoardKind {
@@ -38,9 +42,11 @@ struct BoardKind {
 
 std::span<const BoardKind> BoardKinds();
 // nullptr for an unknown name, or with `error` saying why the board cannot be made (a bad
-// fault rule).
+// fault rule, a recording that cannot be read).
 std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& trace, std::string* error = nullptr);
-// "sim" when QVIN_BOARD says so, otherwise "hardware".
+// "sim" or "replay:FILE" when QVIN_BOARD says so, otherwise "hardware".
 std::string BoardNameFromEnvironment();
+// The board name that replays `file`.
+inline std::string ReplayBoardName(const std::string& file) { return "replay:" + file; }
 
 }  // namespace qvin

@@ -25,6 +25,7 @@
 #include "device/usb_spi.h"
 #include "device/user_register_table.h"
 #include "board/board.h"
+#include "board/replay_board.h"
 #include "sim/sim_port.h"
 
 namespace qvin::cli {
@@ -32,16 +33,18 @@ namespace qvin::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: qvin-cli [--sim] [--lpt ADDR | --usb [N]] COMMAND [ARGS...]\n"
+    "Usage: qvin-cli [--sim | --replay FILE] [--lpt ADDR | --usb [N]] COMMAND [ARGS...]\n"
     "\n"
     "Reads and writes the registers of a QVIN27319 on its evaluation board.\n"
     "\n"
     "Options:\n"
     "  --sim        use the simulated evaluation board (also QVIN_BOARD=sim)\n"
+    "  --replay FILE  answer from a recording made with QVIN_TRACE=FILE instead of a board\n"
+    "               (also QVIN_BOARD=replay:FILE); run the recorded commands again\n"
     "  --lpt ADDR   use the parallel port at hexadecimal address ADDR (378 or 0x378)\n"
     "  --usb [N]    use the USB adapter Ezusb-N (default: the first one found)\n"
     "               Without either, the interface comes from Qvin27319.cfg; the simulated\n"
-    "               board uses its USB adapter.\n"
+    "               board uses its USB adapter, a replay the interface it recorded.\n"
     "\n"
     "Commands:\n"
     "  read REG...       read registers (a name such as Supply_Out or INCL_360, in any case,\n"
@@ -67,8 +70,8 @@ constexpr const char* kUsage =
     "                    size 1000x800), without a display; needs no board\n"
     "  -                 read commands from standard input, one per line, on one board\n"
     "\n"
-    "Exit status: 0 done, 1 bad input, 2 no usable interface, 3 a file cannot be read or\n"
-    "written.\n"
+    "Exit status: 0 done, 1 bad input, 2 no usable interface (or a replay asked for what its\n"
+    "recording does not hold next), 3 a file cannot be read or written.\n"
     "Environment: QVIN_TRACE=FILE (or -) records every port access, USB transfer and SPI\n"
     "frame; QVIN_SIM_ANGLE=DEG holds the simulated inclination at DEG degrees;\n"
     "QVIN_SIM_FAULTS=RULE[,RULE...] makes the simulated board fail on purpose (for example\n"
@@ -190,10 +193,11 @@ class Session {
 public:
     Session(CliContext& ctx, const std::string& boardName, InterfaceChoice choice)
         : ctx_(ctx), messages_(ctx.err), choice_(choice) {
-        trace_.OpenFromEnvironment();
         std::string why;
         board_ = MakeBoard(boardName, ctx.clock, trace_, &why);
         if (!board_) throw CliError{kBadInput, why};
+        // A replay writes nothing: not even over the recording it reads.
+        if (!board_->replay()) trace_.OpenFromEnvironment();
         program_ = std::make_unique<Program>(ctx.clock, board_->port(), board_->usb(), trace_, messages_);
         Program& p = *program_;
         p.timer.ShortStart = true;
@@ -204,6 +208,8 @@ public:
             p.settings.PortAddress = static_cast<std::int16_t>(*choice_.lpt);
         } else if (choice_.usb || board_->simulated()) {
             p.settings.InterfaceType = 2;
+        } else if (const ReplayBoard* replay = board_->replay()) {
+            UseRecordedInterface(*replay, p.settings);
         }
     }
 
@@ -550,6 +556,9 @@ int RunCli(const std::vector<std::string>& args, CliContext& ctx) {
             }
             if (a == "--sim") {
                 board = "sim";
+            } else if (a == "--replay") {
+                if (i + 1 >= args.size() || args[i + 1].empty()) throw CliError{kBadInput, "--replay needs the recording's file name"};
+                board = ReplayBoardName(args[++i]);
             } else if (a == "--lpt") {
                 if (i + 1 >= args.size()) throw CliError{kBadInput, "--lpt needs a hexadecimal address"};
                 const std::string& text = args[++i];
@@ -609,6 +618,10 @@ int RunCli(const std::vector<std::string>& args, CliContext& ctx) {
         ctx.out << std::flush;
         ctx.err << "qvin-cli: " << e.message << '\n';
         return e.code;
+    } catch (const ReplayStopped& e) {
+        ctx.out << std::flush;
+        ctx.err << "qvin-cli: " << e.message << '\n';
+        return kNoInterface;
     }
 }
 

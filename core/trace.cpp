@@ -67,8 +67,13 @@ void Trace::Spi(std::uint16_t mosi, std::uint16_t miso) {
 
 void Trace::Usb(bool out, int pipe, std::span<const std::uint8_t> bytes) {
     if (!out_) return;
-    std::string s = out ? "usb-out " : "usb-in ";
-    s += std::to_string(pipe);
+    Bytes(std::string(out ? "usb-out " : "usb-in ") + std::to_string(pipe), bytes);
+}
+
+void Trace::Bytes(std::string_view head, std::span<const std::uint8_t> bytes) {
+    if (!out_) return;
+    std::string s(head);
+    s.reserve(head.size() + 3 * bytes.size());
     char buf[4];
     for (std::uint8_t b : bytes) {
         std::snprintf(buf, sizeof buf, " %02X", b);

@@ -1,9 +1,15 @@
 #pragma once
 // Protocol trace: one line per event that crosses the hardware boundary, real or
 // simulated. Enabled with QVIN_TRACE=FILE, or QVIN_TRACE=- for standard error.
-//   port-out ADDR VALUE   port-in ADDR VALUE   usb-out PIPE BYTES...   usb-in PIPE BYTES...
-//   spi MOSI MISO
-// Upper-case hex without prefix: addresses 3 digits, bytes 2, words 4.
+//   port-prepare ADDR ok | port-prepare ADDR KIND DEVICE REASON...   (DEVICE "-" when none, spaces as %20)
+//   port-out ADDR VALUE   port-in ADDR VALUE
+//   usb-open NAME ok|none   usb-device BYTES...   usb-string INDEX SIZE BYTES...   usb-pipes BYTES...
+//   usb-out PIPE BYTES...   usb-in PIPE BYTES...   (any usb- request may end in "failed")
+//   took NS   (after a bulk transfer: the nanoseconds it took)
+//   spi MOSI MISO   (the simulated chip's frames)
+// Upper-case hex without prefix: addresses 3 digits, bytes 2, words 4; INDEX and SIZE
+// decimal, like NS; usb-pipes leaves out its trailing zero bytes. Everything but the spi lines is
+// what a replay answers from.
 
 #include <cstdint>
 #include <cstdio>
@@ -36,6 +42,8 @@ public:
     void PortIn(std::uint16_t addr, std::uint8_t value);
     void Spi(std::uint16_t mosi, std::uint16_t miso);
     void Usb(bool out, int pipe, std::span<const std::uint8_t> bytes);
+    // `head` followed by the bytes in hex, each after a space.
+    void Bytes(std::string_view head, std::span<const std::uint8_t> bytes);
     void Line(std::string_view text);
 
 private:

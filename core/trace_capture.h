@@ -32,6 +32,12 @@ public:
         return lines;
     }
 
+    // Every line so far, taken or not.
+    std::string All() {
+        std::fflush(stream_);
+        return std::string(buf_, size_);
+    }
+
 private:
     char* buf_ = nullptr;
     std::size_t size_ = 0, consumed_ = 0;

@@ -23,7 +23,11 @@ void AppendLatin1(std::string& text, std::uint8_t c) {
 
 }  // namespace
 
-std::unique_ptr<UsbDevice> OpenUsbDriver(Program& p, const std::string& name) { return p.usbDriver.Open(name); }
+std::unique_ptr<UsbDevice> OpenUsbDriver(Program& p, const std::string& name) {
+    std::unique_ptr<UsbDevice> h = p.usbDriver.Open(name);
+    if (p.trace.on()) p.trace.Line("usb-open " + name + (h ? " ok" : " none"));
+    return h;
+}
 
 int UsbBulkTransfer(Program& p, UsbDevice* h, int pipe, std::span<std::uint8_t> buffer, std::int32_t& count) {
     if (!h) {
@@ -37,16 +41,31 @@ int UsbBulkTransfer(Program& p, UsbDevice* h, int pipe, std::span<std::uint8_t> 
     const bool input = h->PipeIsInput(pipe);
     const std::int32_t asked = count;
     if (!input) p.trace.Usb(true, pipe, buffer.first(static_cast<std::size_t>(asked)));
+    const std::int64_t start = p.trace.on() ? p.clock.NowNs() : 0;
     const bool ok = h->BulkTransfer(pipe, buffer, count);
     if (count < 0 || count > asked) count = ok ? asked : 0;
     if (input && ok) p.trace.Usb(false, pipe, buffer.first(static_cast<std::size_t>(count)));
     if (!ok && p.trace.on()) p.trace.Line(std::string(input ? "usb-in " : "usb-out ") + std::to_string(pipe) + " failed");
+    // How long the adapter took, so that a replay keeps the session's pace.
+    if (p.trace.on())
+        if (const std::int64_t took = p.clock.NowNs() - start; took > 0) p.trace.Line("took " + std::to_string(took));
     return ok ? 1 : 0;
 }
 
-int GetPipeInfo(Program&, UsbDevice* h, std::span<std::uint8_t> buffer) {
+int GetPipeInfo(Program& p, UsbDevice* h, std::span<std::uint8_t> buffer) {
     if (!h || buffer.size() < kPipeInfoBuffer) return 0;
-    return h->GetPipeInfo(buffer) ? 1 : 0;
+    const bool ok = h->GetPipeInfo(buffer);
+    if (p.trace.on()) {
+        if (!ok) {
+            p.trace.Line("usb-pipes failed");
+        } else {
+            // Mostly zeros: only the pipes that exist have entries.
+            std::size_t used = buffer.size();
+            while (used > 0 && buffer[used - 1] == 0) --used;
+            p.trace.Bytes("usb-pipes", buffer.first(used));
+        }
+    }
+    return ok ? 1 : 0;
 }
 
 int GetPipeMaxPacket(Program& p, UsbDevice* h, int pipe) {
@@ -57,18 +76,33 @@ int GetPipeMaxPacket(Program& p, UsbDevice* h, int pipe) {
     return info[at] | info[at + 1] << 8;
 }
 
-std::string GetStringDescriptor(Program&, UsbDevice* h, int index) {
+namespace {
+
+bool StringDescriptor(Program& p, UsbDevice* h, std::uint8_t index, std::span<std::uint8_t> buffer, std::size_t& received) {
+    received = 0;
+    const bool ok = h->GetStringDescriptor(index, buffer, received);
+    if (p.trace.on()) {
+        const std::string head = "usb-string " + std::to_string(index) + " " + std::to_string(buffer.size());
+        if (ok) p.trace.Bytes(head, buffer.first(std::min(received, buffer.size())));
+        else p.trace.Line(head + " failed");
+    }
+    return ok;
+}
+
+}  // namespace
+
+std::string GetStringDescriptor(Program& p, UsbDevice* h, int index) {
     const std::string none = "None";
     if (!h || index < 0 || index > 255) return none;
     const auto i = static_cast<std::uint8_t>(index);
     std::array<std::uint8_t, 4> head{};
     std::size_t received = 0;
-    if (!h->GetStringDescriptor(i, head, received) || received < 1) return none;
+    if (!StringDescriptor(p, h, i, head, received) || received < 1) return none;
     const std::size_t length = head[0];
     // A descriptor shorter than its own header is not a text.
     if (length < 2) return none;
     std::vector<std::uint8_t> whole(length);
-    if (!h->GetStringDescriptor(i, whole, received)) return none;
+    if (!StringDescriptor(p, h, i, whole, received)) return none;
     // Only what really came back is read, however long the descriptor claims to be.
     const std::size_t end = std::min({length, received, whole.size()});
     std::string text;
@@ -114,7 +148,12 @@ void ScanUsbBoards(Program& p) {
         // Cleared for every device: a failed request must not leave the previous device's
         // identifiers in the buffer to be mistaken for this one's.
         descriptor.fill(0);
-        h->GetDeviceDescriptor(descriptor);
+        const bool described = h->GetDeviceDescriptor(descriptor);
+        if (p.trace.on()) {
+            // The standard descriptor is 18 bytes; the rest of the driver's buffer is unused.
+            if (described) p.trace.Bytes("usb-device", std::span(descriptor).first(18));
+            else p.trace.Line("usb-device failed");
+        }
         const int vendor = descriptor[8] | descriptor[9] << 8;
         const int product = descriptor[10] | descriptor[11] << 8;
         std::string kind;

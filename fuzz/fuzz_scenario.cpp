@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ostringstream out, err;
     // A loop left running is cut after 5 s of simulated time: ten minutes, as in the
     // test scenarios, costs seconds of real time per input.
-    const int code = qvin::ui::RunScript(text, "fuzz.scn", out, err, 5);
+    const int code = qvin::ui::RunScript(text, "fuzz.scn", out, err, {.runawaySeconds = 5});
     if (code != 0 && code != 1) __builtin_trap();
     return 0;
 }

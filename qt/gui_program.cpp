@@ -3,15 +3,32 @@
 #include <QMenu>
 #include <QMenuBar>
 
+#include <cstdio>
+#include <cstdlib>
+
+#include "board/replay_board.h"
 #include "qt/bindings.h"
 
 namespace qvin::qt {
 
 GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig config) {
-    trace.OpenFromEnvironment();
     std::string why;
     board = MakeBoard(boardName, clock, trace, &why);
     if (!board) throw BoardError{why};
+    if (ReplayBoard* replay = board->replay()) {
+        // A replay writes nothing but the data log: no trace over the recording it reads,
+        // no settings. When the recording runs out or differs, the session is over: say
+        // why and end, with every logged line already on disk.
+        config.saveSettings = false;
+        replay->onStop = [this](const std::string& message) {
+            std::fprintf(stderr, "qvin-eval: %s\n", message.c_str());
+            tk.Message(message);
+            std::fflush(nullptr);
+            std::_Exit(2);
+        };
+    } else {
+        trace.OpenFromEnvironment();
+    }
     p = std::make_unique<Program>(clock, board->port(), board->usb(), trace, tk);
     app = std::make_unique<ui::App>(*p, tk, std::move(config));
     mainView = std::make_unique<MainWindowView>(app->main);
@@ -50,6 +67,9 @@ GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig
         AssignMnemonics(dialog);
 }
 
-void GuiProgram::Start() { StartProgram(*p, app->config.settingsFile); }
+void GuiProgram::Start() {
+    StartProgram(*p, app->config.settingsFile);
+    if (const ReplayBoard* replay = board->replay()) UseRecordedInterface(*replay, p->settings);
+}
 
 }  // namespace qvin::qt

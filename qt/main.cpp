@@ -1,5 +1,5 @@
 // qvin-eval: the evaluation program's windows. --sim or QVIN_BOARD=sim runs it on the
-// simulated board; --help and --version answer and end. Any argument makes the timing
+// simulated board, --replay FILE on a recording; --help and --version answer and end. Any argument makes the timing
 // calibration start from a shorter first step, as the program always has.
 
 #include <QApplication>
@@ -18,13 +18,17 @@
 
 namespace {
 constexpr const char* kUsage =
-    "Usage: qvin-eval [--sim] [--help] [--version]\n"
+    "Usage: qvin-eval [--sim | --replay FILE] [--help] [--version]\n"
     "\n"
     "The evaluation program for the QVIN27319 inclinometer: its outputs live, its settings,\n"
     "its registers. The board is reached through a USB-to-SPI adapter or a parallel port,\n"
     "chosen in the Interface menu.\n"
     "\n"
     "  --sim       use the simulated evaluation board (also QVIN_BOARD=sim)\n"
+    "  --replay FILE\n"
+    "              answer from a recording made with QVIN_TRACE=FILE instead of a board\n"
+    "              (also QVIN_BOARD=replay:FILE); the program ends when it asks for what\n"
+    "              the recording does not hold next. Settings are not saved.\n"
     "  --version   print the version and end\n"
     "  --help      print this and end\n"
     "\n"
@@ -45,6 +49,13 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (a == "--sim") board = "sim";
+        if (a == "--replay") {
+            if (i + 1 >= argc || !*argv[i + 1]) {
+                std::fputs("qvin-eval: --replay needs the recording's file name\n", stderr);
+                return 2;
+            }
+            board = qvin::ReplayBoardName(argv[++i]);
+        }
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName("QVIN27319 Evaluation");

@@ -46,6 +46,8 @@ struct AppConfig {
     // The date and time of day for the data log and the strip chart; a simulated session
     // derives it from its virtual clock so that its files come out the same every time.
     std::function<std::chrono::system_clock::time_point()> wallClock = [] { return std::chrono::system_clock::now(); };
+    // False for a replay: it looks at a recorded session and leaves the settings as they are.
+    bool saveSettings = true;
 };
 
 // The help file: beside the program, as in a build folder, or where an installation puts

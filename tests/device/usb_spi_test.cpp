@@ -16,7 +16,7 @@ protected:
     std::vector<std::string> UsbLines() {
         std::vector<std::string> lines;
         for (const std::string& l : sim.memory.Take()) {
-            if (l.rfind("usb-", 0) == 0) lines.push_back(l);
+            if (l.rfind("usb-in ", 0) == 0 || l.rfind("usb-out ", 0) == 0) lines.push_back(l);
         }
         return lines;
     }

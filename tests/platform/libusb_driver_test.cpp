@@ -252,7 +252,7 @@ protected:
     std::vector<std::string> UsbLines() {
         std::vector<std::string> out;
         for (const std::string& l : memory_.Take())
-            if (l.rfind("usb-", 0) == 0) out.push_back(l);
+            if (l.rfind("usb-in ", 0) == 0 || l.rfind("usb-out ", 0) == 0) out.push_back(l);
         return out;
     }
     void ExpectBalancedClaims() {
@@ -300,7 +300,7 @@ TEST_F(LibusbOnEmulatedAdapter, DiscoveryWriteAndReadMatchTheSimulatedBackEnd) {
     ReadReg(sim.p, reg::Msc_Ctrl);
     std::vector<std::string> simulated;
     for (const std::string& l : sim.memory.Take())
-        if (l.rfind("usb-", 0) == 0) simulated.push_back(l);
+        if (l.rfind("usb-in ", 0) == 0 || l.rfind("usb-out ", 0) == 0) simulated.push_back(l);
     EXPECT_EQ(real, simulated);
     EXPECT_EQ(real.size(), 4u);
 }

@@ -4,8 +4,12 @@
 
 namespace qvin::ui {
 
-SimSession::SimSession(std::filesystem::path folderPath, sim::ChipOptions chip)
-    : folder(std::move(folderPath)), board(clock, &trace, chip), tk(clock), p(clock, board.port, board.usbLink, trace, tk) {
+SimSession::SimSession(std::filesystem::path folderPath, sim::ChipOptions chip, Board* backEnd)
+    : folder(std::move(folderPath)),
+      board(clock, &trace, chip),
+      tk(clock),
+      p(clock, backEnd ? backEnd->port() : static_cast<PortIo&>(board.port), backEnd ? backEnd->usb() : static_cast<UsbDriver&>(board.usbLink),
+        trace, tk) {
     std::filesystem::create_directories(folder);
     trace.Attach(capture.stream());
 }

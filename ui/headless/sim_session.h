@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "board/board.h"
 #include "core/clock.h"
 #include "core/trace.h"
 #include "core/trace_capture.h"
@@ -22,7 +23,8 @@ public:
     // Simulated sessions start on 1 June 2026, 08:00 UTC.
     static constexpr std::int64_t kSimEpochSeconds = 1'780'300'800;
     // `folder` is created if needed; it is the program folder and holds the settings file.
-    explicit SimSession(std::filesystem::path folder, sim::ChipOptions chip = {});
+    // With `backEnd` the program talks to it (a replay) instead of the simulated board.
+    explicit SimSession(std::filesystem::path folder, sim::ChipOptions chip = {}, Board* backEnd = nullptr);
 
     // Writes the settings file the program will read at start.
     void WriteSettings(const Settings& s);

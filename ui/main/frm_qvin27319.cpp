@@ -269,8 +269,10 @@ void frmQvin27319::MnuExit_Click() {
     LoopRunning = false;
     app_.p.Delay(250.0f);
     // The user's interface choice is lost when it cannot be saved: say where and why.
-    if (const std::string why = SaveConfig(app_.p.settings, app_.config.settingsFile); !why.empty())
-        app_.tk.Message("The settings could not be saved.\r\n" + why);
+    if (app_.config.saveSettings) {
+        if (const std::string why = SaveConfig(app_.p.settings, app_.config.settingsFile); !why.empty())
+            app_.tk.Message("The settings could not be saved.\r\n" + why);
+    }
     Hide();
     app_.ended = true;
 }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "board/replay_board.h"
 #include "core/hex_text.h"
 #include "core/number_text.h"
 #include "ui/headless/sim_session.h"
@@ -71,18 +72,29 @@ std::string ColorName(Color c) {
 
 class Interpreter {
 public:
-    Interpreter(std::string name, std::ostream& out, std::ostream& err, int runawaySeconds)
-        : name_(std::move(name)), out_(out), err_(err) {
-        char pattern[] = "/tmp/qvin-uiscript-XXXXXX";
-        const char* dir = mkdtemp(pattern);
-        if (!dir) throw ScriptError{"cannot create a working folder"};
-        folder_ = dir;
-        session_ = std::make_unique<SimSession>(folder_);
-        session_->tk.runawayNs = std::int64_t{runawaySeconds} * 1'000'000'000;
+    Interpreter(std::string name, std::ostream& out, std::ostream& err, const ScriptRun& run)
+        : name_(std::move(name)), out_(out), err_(err), record_(run.record) {
+        if (!run.folder.empty()) {
+            folder_ = run.folder;
+            keepFolder_ = true;
+        } else {
+            char pattern[] = "/tmp/qvin-uiscript-XXXXXX";
+            const char* dir = mkdtemp(pattern);
+            if (!dir) throw ScriptError{"cannot create a working folder"};
+            folder_ = dir;
+        }
+        if (!run.replay.empty()) {
+            std::string why;
+            replay_ = ReplayBoard::Open(run.replay, nullptr, why);
+            if (!replay_) throw ScriptError{why};
+        }
+        session_ = std::make_unique<SimSession>(folder_, sim::ChipOptions{}, replay_.get());
+        if (replay_) replay_->SetClock(&session_->clock);
+        session_->tk.runawayNs = std::int64_t{run.runawaySeconds} * 1'000'000'000;
     }
     ~Interpreter() {
         std::error_code ec;
-        std::filesystem::remove_all(folder_, ec);
+        if (!keepFolder_) std::filesystem::remove_all(folder_, ec);
     }
 
     int Run(const std::string& text) {
@@ -91,8 +103,19 @@ public:
         session_->tk.moreActions = [this] { return Step(); };
         while (!failed_ && next_ < lines_.size()) Step();
         if (!failed_) CheckToolkit("at the end");
+        if (!record_.empty()) {
+            std::ofstream file(record_, std::ios::binary | std::ios::trunc);
+            file << session_->capture.All();
+            if (!file) {
+                err_ << name_ << ": cannot write the recording " << record_.string() << "\n";
+                return 1;
+            }
+        }
         if (!failed_) {
-            out_ << name_ << ": all expectations held\n";
+            out_ << name_ << ": all expectations held";
+            if (chipChecksLeftOut_ > 0)
+                out_ << " (" << chipChecksLeftOut_ << " about the simulated chip left out: a replay has none)";
+            out_ << "\n";
             return 0;
         }
         return 1;
@@ -113,6 +136,9 @@ private:
         } catch (const ScriptError& e) {
             Fail(number, e.message);
         } catch (const HeadlessToolkit::RunawayLoop& e) {
+            session_->tk.failures.clear();
+            Fail(number, e.message);
+        } catch (const ReplayStopped& e) {
             session_->tk.failures.clear();
             Fail(number, e.message);
         }
@@ -351,6 +377,11 @@ private:
                 throw ScriptError{"interface is " + std::to_string(s.p.settings.InterfaceType)};
             return;
         }
+        // What the simulated chip holds or saw cannot be known from a recording.
+        if (replay_ && (w[1] == "chip" || w[1] == "frames")) {
+            ++chipChecksLeftOut_;
+            return;
+        }
         if (w[1] == "chip") {
             if (w.size() != 4) throw ScriptError{"expect chip needs a register and a value"};
             const std::uint16_t seen = s.board.chip.Word(Address(w[2]));
@@ -477,6 +508,10 @@ private:
     std::ostream& out_;
     std::ostream& err_;
     std::filesystem::path folder_;
+    bool keepFolder_ = false;
+    std::filesystem::path record_;
+    std::unique_ptr<ReplayBoard> replay_;
+    int chipChecksLeftOut_ = 0;
     std::unique_ptr<SimSession> session_;
     std::vector<std::string> lines_;
     std::size_t next_ = 0;
@@ -488,9 +523,9 @@ private:
 }  // namespace
 
 int RunScript(const std::string& text, const std::string& scriptName, std::ostream& out, std::ostream& err,
-              int runawaySeconds) {
+              const ScriptRun& run) {
     try {
-        Interpreter interpreter(scriptName, out, err, runawaySeconds);
+        Interpreter interpreter(scriptName, out, err, run);
         return interpreter.Run(text);
     } catch (const ScriptError& e) {
         err << scriptName << ": " << e.message << "\n";
@@ -498,14 +533,14 @@ int RunScript(const std::string& text, const std::string& scriptName, std::ostre
     }
 }
 
-int RunScriptFile(const std::string& path, std::ostream& out, std::ostream& err) {
+int RunScriptFile(const std::string& path, std::ostream& out, std::ostream& err, const ScriptRun& run) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         err << "qvin-uiscript: cannot read " << path << "\n";
         return 2;
     }
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return RunScript(text, path, out, err);
+    return RunScript(text, path, out, err, run);
 }
 
 }  // namespace qvin::ui

@@ -1,0 +1,358 @@
+#include "board/replay_board.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <vector>
+
+#include "platform/port/port_error_text.h"
+
+namespace qvin {
+
+namespace {
+
+// Longer than any line the trace writes (the pipe table is about 1100 characters).
+constexpr std::size_t kMaxLine = 8192;
+// A transfer never takes longer than this; a recording that says so is not believed.
+constexpr unsigned long long kMaxTookNs = 60'000'000'000ull;
+
+std::optional<unsigned long long> ParseNumber(std::string_view text, int base, unsigned long long max) {
+    unsigned long long v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v, base);
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty() || v > max) return std::nullopt;
+    return v;
+}
+
+std::string Hex(unsigned value, int digits) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%0*X", digits, value);
+    return buf;
+}
+
+std::string HexBytes(std::string head, std::span<const std::uint8_t> bytes) {
+    for (std::uint8_t b : bytes) head += " " + Hex(b, 2);
+    return head;
+}
+
+}  // namespace
+
+// The exchanges of the file, one ahead of the program. Lines that are blank, start with
+// '#' (notes a person added) or hold the simulated chip's frames ("spi ...") are passed by.
+class ReplayBoard::Recording {
+public:
+    struct Event {
+        Event() = default;
+        Event(const Event&) = delete;  // the words point into this object's text
+        Event& operator=(const Event&) = delete;
+        std::size_t line = 0;
+        std::string text;
+        std::vector<std::string_view> words;  // into text
+    };
+
+    Recording(std::filesystem::path file, std::ifstream in) : file_(std::move(file)), in_(std::move(in)) {}
+
+    bool stopped() const { return stopped_; }
+
+    // The next exchange, or nullptr at the end of the file.
+    const Event* Peek() {
+        if (stopped_) Stop(nullptr, "");
+        if (!next_ && !ended_) ReadNext();
+        return next_ ? &*next_ : nullptr;
+    }
+    // Passes the answer by, and lets the time it took then pass now.
+    void Consume() {
+        next_.reset();
+        while (const Event* e = Peek()) {
+            if (e->words.size() != 2 || e->words[0] != "took") break;
+            const auto ns = ParseNumber(e->words[1], 10, kMaxTookNs);
+            if (!ns) break;
+            if (clock) clock->Elapse(static_cast<std::int64_t>(*ns));
+            next_.reset();
+        }
+    }
+
+    Clock* clock = nullptr;
+
+    // The next exchange when its first word is `kind`, otherwise the replay stops with
+    // `asked`: what the program wanted, in the form a recording would hold it.
+    const Event& Expect(std::string_view kind, const std::string& asked) {
+        const Event* e = Peek();
+        if (!e || e->words.empty() || e->words[0] != kind) Stop(e, asked);
+        return *e;
+    }
+
+    // The bytes from word `from` on; nullopt when one of them is not a byte.
+    static std::optional<std::vector<std::uint8_t>> Bytes(const Event& e, std::size_t from) {
+        std::vector<std::uint8_t> bytes;
+        for (std::size_t i = from; i < e.words.size(); ++i) {
+            const auto b = ParseNumber(e.words[i], 16, 0xFF);
+            if (!b) return std::nullopt;
+            bytes.push_back(static_cast<std::uint8_t>(*b));
+        }
+        return bytes;
+    }
+
+    [[noreturn]] void Stop(const Event* e, const std::string& asked) {
+        if (!stopped_) {
+            stopped_ = true;
+            const std::string name = file_.string();
+            if (!e)
+                message_ = "The replay has come to the end of the recording " + name + " (line " + std::to_string(line_) +
+                           ") but the program asks for: " + asked;
+            else
+                message_ = "The replay stopped at line " + std::to_string(e->line) + " of " + name + ": the recording holds \"" +
+                           e->text + "\" but the program asks for: " + asked;
+            if (onStop) onStop(message_);
+        }
+        throw ReplayStopped{message_};
+    }
+
+    std::function<void(const std::string&)> onStop;
+
+private:
+    void ReadNext() {
+        std::string text;
+        while (ReadLine(text)) {
+            const std::string_view t = text;
+            const std::size_t first = t.find_first_not_of(" \t");
+            if (first == std::string_view::npos || t[first] == '#' || t.substr(first, 4) == "spi ") continue;
+            // The words point into the text where it stays: a short text lives inside its
+            // string object, so they are found after the move.
+            next_.emplace();
+            Event& e = *next_;
+            e.line = line_;
+            e.text = std::move(text);
+            for (std::size_t i = 0; i < e.text.size();) {
+                const std::size_t start = e.text.find_first_not_of(" \t", i);
+                if (start == std::string::npos) break;
+                const std::size_t end = std::min(e.text.find_first_of(" \t", start), e.text.size());
+                e.words.emplace_back(e.text.data() + start, end - start);
+                i = end;
+            }
+            return;
+        }
+        ended_ = true;
+    }
+
+    // One line, without its CR LF or LF; what goes past kMaxLine is dropped so that a
+    // file without line breaks cannot take the memory.
+    bool ReadLine(std::string& text) {
+        text.clear();
+        std::streambuf* buf = in_.rdbuf();
+        int c = buf->sbumpc();
+        if (c == std::char_traits<char>::eof()) return false;
+        ++line_;
+        for (; c != std::char_traits<char>::eof() && c != '\n'; c = buf->sbumpc())
+            if (text.size() < kMaxLine) text += static_cast<char>(c);
+        if (!text.empty() && text.back() == '\r') text.pop_back();
+        return true;
+    }
+
+    std::filesystem::path file_;
+    std::ifstream in_;
+    std::size_t line_ = 0;
+    std::optional<Event> next_;
+    bool ended_ = false;
+    bool stopped_ = false;
+    std::string message_;
+};
+
+namespace {
+
+using Recording = ReplayBoard::Recording;
+
+class ReplayPort final : public PortIo {
+public:
+    explicit ReplayPort(Recording& r) : r_(r) {}
+
+    PortAccessError Prepare(std::uint16_t base) override {
+        const std::string asked = "port-prepare " + Hex(base, 3);
+        const auto& e = r_.Expect("port-prepare", asked);
+        std::optional<PortAccessError> error;
+        if (e.words.size() >= 3 && ParseNumber(e.words[1], 16, 0xFFFF) == base) {
+            const std::size_t rest = static_cast<std::size_t>(e.words[2].data() - e.text.data());
+            error = ParsePortPrepare(std::string_view(e.text).substr(rest));
+        }
+        if (!error) r_.Stop(&e, asked);
+        r_.Consume();
+        prepared_ = !*error;
+        return *error;
+    }
+    bool Prepared() const override { return prepared_; }
+
+    void Out(std::uint16_t port, std::uint8_t value) override {
+        const std::string asked = "port-out " + Hex(port, 3) + " " + Hex(value, 2);
+        const auto& e = r_.Expect("port-out", asked);
+        if (e.words.size() != 3 || ParseNumber(e.words[1], 16, 0xFFFF) != port || ParseNumber(e.words[2], 16, 0xFF) != value)
+            r_.Stop(&e, asked);
+        r_.Consume();
+    }
+
+    std::uint8_t In(std::uint16_t port) override {
+        const std::string asked = "port-in " + Hex(port, 3);
+        const auto& e = r_.Expect("port-in", asked);
+        std::optional<unsigned long long> value;
+        if (e.words.size() == 3 && ParseNumber(e.words[1], 16, 0xFFFF) == port) value = ParseNumber(e.words[2], 16, 0xFF);
+        if (!value) r_.Stop(&e, asked);
+        r_.Consume();
+        return static_cast<std::uint8_t>(*value);
+    }
+
+private:
+    Recording& r_;
+    bool prepared_ = false;
+};
+
+class ReplayDevice final : public UsbDevice {
+public:
+    explicit ReplayDevice(Recording& r) : r_(r) {}
+
+    bool GetDeviceDescriptor(std::span<std::uint8_t> buffer) override {
+        return Answer("usb-device", 1, "usb-device", buffer, nullptr);
+    }
+
+    bool GetStringDescriptor(std::uint8_t index, std::span<std::uint8_t> buffer, std::size_t& received) override {
+        const std::string asked = "usb-string " + std::to_string(index) + " " + std::to_string(buffer.size());
+        const auto& e = r_.Expect("usb-string", asked);
+        if (e.words.size() < 3 || ParseNumber(e.words[1], 10, 255) != index || ParseNumber(e.words[2], 10, 0xFFFF) != buffer.size())
+            r_.Stop(&e, asked);
+        return Answer("usb-string", 3, asked, buffer, &received);
+    }
+
+    bool GetPipeInfo(std::span<std::uint8_t> buffer) override {
+        std::fill(buffer.begin(), buffer.end(), 0);
+        return Answer("usb-pipes", 1, "usb-pipes", buffer, nullptr);
+    }
+
+    bool PipeIsInput(int pipe) const override {
+        const Recording::Event* e = r_.Peek();
+        return e && e->words.size() >= 2 && e->words[0] == "usb-in" && ParseNumber(e->words[1], 10, kMaxPipe) == static_cast<unsigned long long>(pipe);
+    }
+
+    bool BulkTransfer(int pipe, std::span<std::uint8_t> buffer, std::int32_t& count) override {
+        const std::string p = std::to_string(pipe);
+        const auto asked = static_cast<std::size_t>(std::clamp<std::int32_t>(count, 0, static_cast<std::int32_t>(buffer.size())));
+        if (PipeIsInput(pipe)) {
+            std::size_t received = 0;
+            const bool ok = Answer("usb-in", 2, "usb-in " + p + " (up to " + std::to_string(asked) + " bytes)", buffer.first(asked), &received);
+            count = static_cast<std::int32_t>(received);
+            return ok;
+        }
+        const std::string sent = HexBytes("usb-out " + p, buffer.first(asked));
+        const auto& e = r_.Expect("usb-out", sent);
+        const auto bytes = Recording::Bytes(e, 2);
+        if (e.words.size() < 2 || e.words[1] != p || !bytes || !std::equal(bytes->begin(), bytes->end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(asked)) ||
+            bytes->size() != asked)
+            r_.Stop(&e, sent);
+        r_.Consume();
+        // The adapter refused what it was sent.
+        const Recording::Event* next = r_.Peek();
+        if (next && next->words.size() == 3 && next->words[0] == "usb-out" && next->words[1] == p && next->words[2] == "failed") {
+            r_.Consume();
+            count = 0;
+            return false;
+        }
+        count = static_cast<std::int32_t>(asked);
+        return true;
+    }
+
+private:
+    // The answer of the next exchange of `kind`: "failed", or bytes from word `from` on
+    // that fit the buffer.
+    bool Answer(std::string_view kind, std::size_t from, const std::string& asked, std::span<std::uint8_t> buffer, std::size_t* received) {
+        const auto& e = r_.Expect(kind, asked);
+        if (e.words.size() == from + 1 && e.words[from] == "failed") {
+            r_.Consume();
+            if (received) *received = 0;
+            return false;
+        }
+        const auto bytes = Recording::Bytes(e, from);
+        if (!bytes || bytes->size() > buffer.size()) r_.Stop(&e, asked);
+        std::copy(bytes->begin(), bytes->end(), buffer.begin());
+        if (received) *received = bytes->size();
+        r_.Consume();
+        return true;
+    }
+
+    Recording& r_;
+};
+
+class ReplayUsb final : public UsbDriver {
+public:
+    explicit ReplayUsb(Recording& r) : r_(r) {}
+
+    std::unique_ptr<UsbDevice> Open(const std::string& name) override {
+        const std::string asked = "usb-open " + name;
+        const auto& e = r_.Expect("usb-open", asked);
+        if (e.words.size() != 3 || e.words[1] != name || (e.words[2] != "ok" && e.words[2] != "none")) r_.Stop(&e, asked);
+        const bool present = e.words[2] == "ok";
+        r_.Consume();
+        return present ? std::make_unique<ReplayDevice>(r_) : nullptr;
+    }
+
+private:
+    Recording& r_;
+};
+
+}  // namespace
+
+std::unique_ptr<ReplayBoard> ReplayBoard::Open(const std::filesystem::path& file, Clock* clock, std::string& error) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(file, ec);
+    if (ec || !std::filesystem::exists(status)) {
+        error = "the recording " + file.string() + " does not exist";
+        return nullptr;
+    }
+    // A pipe or a device would block or never end.
+    if (!std::filesystem::is_regular_file(status)) {
+        error = "the recording " + file.string() + " is not a file";
+        return nullptr;
+    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        error = "the recording " + file.string() + " cannot be read";
+        return nullptr;
+    }
+    auto recording = std::make_unique<Recording>(file, std::move(in));
+    recording->clock = clock;
+    std::unique_ptr<ReplayBoard> board(new ReplayBoard(std::move(recording)));
+    return board;
+}
+
+ReplayBoard::ReplayBoard(std::unique_ptr<Recording> recording)
+    : recording_(std::move(recording)),
+      port_(std::make_unique<ReplayPort>(*recording_)),
+      usb_(std::make_unique<ReplayUsb>(*recording_)) {
+    recording_->onStop = [this](const std::string& message) {
+        if (onStop) onStop(message);
+    };
+    if (const Recording::Event* first = recording_->Peek(); first && !first->words.empty()) {
+        const std::string_view kind = first->words[0];
+        if (kind == "port-prepare" && first->words.size() >= 2) {
+            interface_.type = 1;
+            interface_.port = static_cast<std::uint16_t>(ParseNumber(first->words[1], 16, 0xFFFF).value_or(0));
+        } else if (kind.substr(0, 5) == "port-") {
+            interface_.type = 1;
+        } else if (kind.substr(0, 4) == "usb-") {
+            interface_.type = 2;
+        }
+    }
+}
+
+ReplayBoard::~ReplayBoard() = default;
+
+void UseRecordedInterface(const ReplayBoard& board, Settings& settings) {
+    const RecordedInterface i = board.Interface();
+    if (i.type == 0) return;
+    settings.InterfaceType = i.type;
+    if (i.port != 0) settings.PortAddress = static_cast<std::int16_t>(i.port);
+}
+
+PortIo& ReplayBoard::port() { return *port_; }
+UsbDriver& ReplayBoard::usb() { return *usb_; }
+bool ReplayBoard::stopped() const { return recording_->stopped(); }
+void ReplayBoard::SetClock(Clock* clock) { recording_->clock = clock; }
+
+}  // namespace qvin

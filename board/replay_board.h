@@ -1,0 +1,65 @@
+#pragma once
+// A board that answers from a recording made with QVIN_TRACE: each request the program
+// makes is checked against the next exchange in the file and answered as it was answered
+// then. The file is read as the program goes, so a recording of hours costs no memory.
+// When the program asks something the recording does not hold next, the replay stops:
+// onStop hears why (naming the line), then ReplayStopped is thrown to the caller.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "board/board.h"
+#include "core/clock.h"
+#include "core/settings.h"
+
+namespace qvin {
+
+struct ReplayStopped {
+    std::string message;
+};
+
+// The interface the recording was made on, from its first request: 1 the parallel port
+// (at `port`, or 0 when the recording does not say), 2 the USB adapter, 0 unknown.
+struct RecordedInterface {
+    std::int16_t type = 0;
+    std::uint16_t port = 0;
+};
+
+class ReplayBoard;
+// Points the settings at the recorded interface, where the recording says which.
+void UseRecordedInterface(const ReplayBoard& board, Settings& settings);
+
+class ReplayBoard final : public Board {
+public:
+    // nullptr, with `error` saying why, when the recording cannot be read. The time each
+    // transfer took then passes on `clock` (none passes without one).
+    static std::unique_ptr<ReplayBoard> Open(const std::filesystem::path& file, Clock* clock, std::string& error);
+    void SetClock(Clock* clock);
+    ~ReplayBoard() override;
+
+    std::string_view name() const override { return "replay"; }
+    PortIo& port() override;
+    UsbDriver& usb() override;
+    ReplayBoard* replay() override { return this; }
+
+    RecordedInterface Interface() const { return interface_; }
+    bool stopped() const;
+
+    // Hears the message before ReplayStopped is thrown; a windowed program shows it and
+    // ends there.
+    std::function<void(const std::string&)> onStop;
+
+    class Recording;
+
+private:
+    explicit ReplayBoard(std::unique_ptr<Recording> recording);
+    std::unique_ptr<Recording> recording_;
+    std::unique_ptr<PortIo> port_;
+    std::unique_ptr<UsbDriver> usb_;
+    RecordedInterface interface_;
+};
+
+}  // namespace qvin

@@ -1,0 +1,63 @@
+#include "platform/port/port_error_text.h"
+
+#include <cstdio>
+
+namespace qvin {
+
+namespace {
+
+const char* const kKindNames[] = {"ok", "no-such-port", "no-permission", "busy", "other"};
+
+// The device is one word of the line: its spaces (and '%') are written as %20 (and %25).
+std::string EncodeDevice(const std::string& device) {
+    if (device.empty()) return "-";
+    std::string out;
+    for (char c : device) out += c == ' ' ? "%20" : c == '%' ? "%25" : std::string(1, c);
+    return out;
+}
+
+std::string DecodeDevice(std::string_view word) {
+    if (word == "-") return {};
+    std::string out;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if (word.substr(i, 3) == "%20") out += ' ', i += 2;
+        else if (word.substr(i, 3) == "%25") out += '%', i += 2;
+        else out += word[i];
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string PortPrepareLine(std::uint16_t base, const PortAccessError& e) {
+    char addr[8];
+    std::snprintf(addr, sizeof addr, "%03X", base);
+    std::string line = std::string("port-prepare ") + addr + " " + kKindNames[static_cast<int>(e.kind)];
+    if (!e) return line;
+    line += " " + EncodeDevice(e.device);
+    if (!e.reason.empty()) line += " " + e.reason;
+    // One event per line, whatever the reason says.
+    for (char& c : line)
+        if (c == '\n' || c == '\r') c = ' ';
+    return line;
+}
+
+std::optional<PortAccessError> ParsePortPrepare(std::string_view rest) {
+    // rest: KIND [DEVICE [REASON...]]
+    const std::size_t kindEnd = rest.find(' ');
+    const std::string_view kind = rest.substr(0, kindEnd);
+    PortAccessError e;
+    int k = 0;
+    while (k < 5 && kind != kKindNames[k]) ++k;
+    if (k == 5) return std::nullopt;
+    e.kind = static_cast<PortAccessError::Kind>(k);
+    if (k == 0) return kindEnd == std::string_view::npos ? std::optional(e) : std::nullopt;
+    if (kindEnd == std::string_view::npos) return e;
+    rest.remove_prefix(kindEnd + 1);
+    const std::size_t deviceEnd = rest.find(' ');
+    e.device = DecodeDevice(rest.substr(0, deviceEnd));
+    if (deviceEnd != std::string_view::npos) e.reason = std::string(rest.substr(deviceEnd + 1));
+    return e;
+}
+
+}  // namespace qvin
