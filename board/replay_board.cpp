@@ -43,7 +43,7 @@ std::string HexBytes(std::string head, std::span<const std::uint8_t> bytes) {
 class ReplayBoard::Recording {
 public:
     struct Event {
-        Event() = default;
+        Event() {}  // user-provided: clang cannot use the defaulted one inside the enclosing class
         Event(const Event&) = delete;  // the words point into this object's text
         Event& operator=(const Event&) = delete;
         std::size_t line = 0;

@@ -1,0 +1,73 @@
+// A recording of any content, replayed: the reader of recordings never reads out of
+// bounds, never hangs on a line without end, and every way it can refuse ends as a stop
+// with a message (ReplayStopped), never as another exception or a crash.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "board/replay_board.h"
+#include "core/clock.h"
+#include "core/messages.h"
+#include "core/trace.h"
+#include "device/lpt_transport.h"
+#include "device/port_access.h"
+#include "device/program.h"
+#include "device/register_access.h"
+#include "device/usb_adapter.h"
+#include "device/usb_spi.h"
+
+namespace {
+
+class Silent final : public qvin::MessageService {
+public:
+    void Message(std::string_view, std::string_view) override {}
+};
+
+const std::string kFile = "/tmp/qvin-fuzz-replay-" + std::to_string(::getpid()) + ".trace";
+
+void Session(const std::string& file, bool usb) {
+    qvin::VirtualClock clock;
+    std::string why;
+    auto board = qvin::ReplayBoard::Open(file, &clock, why);
+    if (!board) __builtin_trap();
+    qvin::Trace trace;
+    Silent messages;
+    qvin::Program p(clock, board->port(), board->usb(), trace, messages);
+    qvin::InitRegisterTable(p.map);
+    p.timer.DelayCalibrated = true;
+    qvin::UseRecordedInterface(*board, p.settings);
+    try {
+        if (usb) {
+            p.settings.InterfaceType = 2;
+            qvin::FindUsbBoards(p);
+            std::uint8_t delay = 8;
+            qvin::UsbSpiSetup(p, delay);
+        } else {
+            p.settings.InterfaceType = 1;
+            p.settings.PortAddress = 0x378;
+            qvin::InstallGiveIO(p);
+            qvin::LptReset(p);
+        }
+        for (int i = 0; i < 8; ++i) {
+            qvin::ReadReg(p, static_cast<std::int16_t>(1 + i * 7));
+            if (p.reg.RegData < -32768 || p.reg.RegData > 65535) __builtin_trap();
+        }
+    } catch (const qvin::ReplayStopped& e) {
+        if (e.message.empty() || !board->stopped()) __builtin_trap();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::FILE* f = std::fopen(kFile.c_str(), "wb");
+    if (!f) return 0;
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+    Session(kFile, true);
+    Session(kFile, false);
+    return 0;
+}
