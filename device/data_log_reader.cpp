@@ -121,12 +121,14 @@ DataLogContents ParseDataLog(std::string_view text) {
             continue;
         }
         const auto header = [&](std::string_view key) { return line.substr(0, key.size()) == key; };
-        if (run && header("Date\t")) {
+        // A run's date comes before its passes; one among them is no line this program
+        // writes, and would send the run's times backwards.
+        if (run && header("Date\t") && run->passes.empty()) {
             run->date = std::string(line.substr(5));
             run->start = ParseDataLogDate(run->date);
             continue;
         }
-        if (run && header("LoopDelay\t")) {
+        if (run && header("LoopDelay\t") && run->passes.empty()) {
             std::string_view v = line.substr(10);
             if (v.size() > 3 && v.substr(v.size() - 3) == " mS") v.remove_suffix(3);
             // The program's loops wait 10 ms to 60 s; anything else is no delay it wrote.

@@ -94,5 +94,23 @@ TEST(DataLogReader, FarFutureDatesAndAbsurdDelaysDoNotOverflowTheTimes) {
     EXPECT_EQ(log.runs[0].passes[1].time - log.runs[0].passes[0].time, std::chrono::minutes(1));
 }
 
+TEST(DataLogReader, ADateOrDelayAmongThePassesDoesNotSendTheRunBack) {
+    // As a fuzzed log had it: a run's passes, then a second Date line (good or garbled) and
+    // LoopDelay line, then more passes. Before, the run restarted from 1970 half-way.
+    const std::string pass = "1\t3.3\t0\t25\t1\t1\tTrue\tFalse\t0\r\n";
+    std::string text;
+    for (int run = 0; run < 6; ++run)
+        text += "QVIN 27319 Datalog File\r\nDate\t12/6/2026 10:21:09\r\nLoopDelay\t10 mS\r\n" + pass +
+                (run % 2 ? "Date\t12/\x10\x10 20 mS\r\n" : "Date\t1/1/1971 00:00:00\r\nLoopDelay\t500 mS\r\n") + pass + pass;
+    const DataLogContents log = ParseDataLog(text);
+    ASSERT_EQ(log.runs.size(), 6u);
+    EXPECT_EQ(log.skipped, 3u * 2u + 3u * 1u);  // the lines out of place are counted
+    for (const LogRun& run : log.runs) {
+        ASSERT_EQ(run.passes.size(), 3u);
+        EXPECT_DOUBLE_EQ(run.loopDelayMs, 10);
+        EXPECT_EQ(run.passes[2].time - run.passes[0].time, std::chrono::milliseconds(20));
+    }
+}
+
 }  // namespace
 }  // namespace qvin

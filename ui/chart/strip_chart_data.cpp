@@ -14,6 +14,9 @@ void StripChartData::Add(const ChartSample& s) {
     // the history afresh rather than drawing backwards.
     if (!samples_.empty() && s.time < samples_.back().time) samples_.clear();
     samples_.push_back(s);
+    // Saturating: a reading from the clock's earliest times keeps everything.
+    const auto earliest = ChartClock::time_point::min() + history_;
+    if (s.time < earliest) return;
     while (!samples_.empty() && samples_.front().time < s.time - history_) samples_.pop_front();
 }
 
