@@ -14,12 +14,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "board/replay_board.h"
 #include "device/register_access.h"
+#include "device/usb_spi.h"
 #include "device/usb_adapter.h"
 #include "platform/usb/libusb_driver.h"
 #include "sim/adapter_firmware.h"
@@ -273,6 +277,43 @@ protected:
     std::optional<LibusbDriver> driver_;
     std::optional<Program> program_;
 };
+
+// A session recorded through the real driver (what a bench recording is) answers the
+// same session again with no adapter at all.
+TEST_F(LibusbOnEmulatedAdapter, ARecordingThroughTheDriverReplaysWithoutIt) {
+    Build(kHighSpeed);
+    const auto session = [](Program& p) {
+        FindUsbBoards(p);
+        std::uint8_t delay = 8;
+        UsbSpiSetup(p, delay);
+        WriteReg(p, reg::Msc_Ctrl, 0x0123);
+        std::vector<std::int32_t> seen;
+        for (std::int16_t r : {reg::Msc_Ctrl, reg::Supply_Out, reg::Incl_Out}) {
+            ReadReg(p, r);
+            seen.push_back(p.reg.RegData);
+        }
+        return std::pair(p.usb.CurrentBoard.Descriptor2, seen);
+    };
+    const auto recorded = session(p());
+    ASSERT_TRUE(p().UsbReady());
+    const std::filesystem::path file = std::filesystem::temp_directory_path() / ("qvin-libusb-" + std::to_string(::getpid()) + ".trace");
+    std::ofstream(file) << memory_.All();
+
+    VirtualClock clock;
+    std::string why;
+    auto board = ReplayBoard::Open(file, &clock, why);
+    ASSERT_TRUE(board) << why;
+    Trace silent;
+    test::RecordedMessages messages;
+    Program replayed(clock, board->port(), board->usb(), silent, messages);
+    InitRegisterTable(replayed.map);
+    replayed.timer.CalibrateDelay();
+    replayed.settings.InterfaceType = 2;
+    EXPECT_EQ(session(replayed), recorded);
+    EXPECT_TRUE(messages.texts.empty());
+    EXPECT_FALSE(board->stopped());
+    std::filesystem::remove(file);
+}
 
 TEST_F(LibusbOnEmulatedAdapter, DiscoveryWriteAndReadMatchTheSimulatedBackEnd) {
     Build(kHighSpeed);
