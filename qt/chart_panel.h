@@ -30,6 +30,12 @@ public:
     void Draw(const ui::frmStripChart::Shown& shown);
     // What the last Draw cost, in microseconds.
     std::int64_t lastDrawUs() const { return lastDrawUs_; }
+    // What painting the charts has cost since the last call, in microseconds.
+    std::int64_t TakePaintUs() {
+        const std::int64_t us = paintNs_ / 1000;
+        paintNs_ = 0;
+        return us;
+    }
     // How many pixel columns the last Draw reduced the readings to.
     int columns() const { return columns_; }
     // The text under the charts: the reading nearest the mouse.
@@ -60,6 +66,7 @@ private:
     QLabel* hover_ = nullptr;
     ui::frmStripChart::Shown shown_;
     std::int64_t lastDrawUs_ = 0;
+    std::int64_t paintNs_ = 0;
     int columns_ = 0;
 };
 

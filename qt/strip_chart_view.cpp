@@ -60,11 +60,12 @@ void StripChartView::Refresh() {
     const ui::frmStripChart::Shown shown = model_.shown();
     panel_->Draw(shown);
     // Redrawing sooner than the time one pixel column stands for would move nothing (on
-    // the 10 min span that is more than half a second); a slow redraw is done less often,
-    // so the chart never takes more than about a tenth of the processor from the loop.
+    // the 10 min span that is more than half a second); where drawing and painting are
+    // slow the chart redraws less often, so that it takes no more than about a thirtieth
+    // of the processor from the read loop.
     const auto spanMs = std::chrono::duration_cast<std::chrono::milliseconds>(shown.to - shown.from).count();
     const auto columnMs = spanMs / std::max(1, panel_->columns());
-    const auto costMs = panel_->lastDrawUs() / 100;  // ten times the cost
+    const auto costMs = (panel_->lastDrawUs() + panel_->TakePaintUs()) * kCostFactor / 1000;
     timer_.setInterval(static_cast<int>(std::clamp<std::int64_t>(std::max(columnMs, costMs), kMinIntervalMs, 2000)));
 }
 

@@ -23,6 +23,7 @@ public:
 
     // The shortest time between redraws; longer when a redraw is slow (see Refresh).
     static constexpr int kMinIntervalMs = 150;
+    static constexpr int kCostFactor = 30;  // the interval is at least this many times a redraw's cost
 
 protected:
     void closeEvent(QCloseEvent* e) override;
