@@ -52,6 +52,12 @@ std::vector<std::string> Words(const std::string& line) {
     return words;
 }
 
+// Word n of a line; a line that ends too soon fails with the command's name.
+const std::string& Arg(const std::vector<std::string>& w, std::size_t n) {
+    if (n >= w.size()) throw ScriptError{w.empty() ? std::string("a word is missing") : w[0] + " needs more words"};
+    return w[n];
+}
+
 long long Number(const std::string& text) {
     std::size_t used = 0;
     long long v = 0;
@@ -213,7 +219,7 @@ private:
     }
 
     std::function<void()> Action(const std::vector<std::string>& w, std::size_t at) {
-        const std::string& verb = w.at(at);
+        const std::string& verb = Arg(w, at);
         auto need = [&](std::size_t n) {
             if (w.size() < at + 1 + n) throw ScriptError{verb + " needs " + std::to_string(n) + " argument(s)"};
         };
@@ -311,7 +317,7 @@ private:
             else if (w[1] == "WinXP") system_ = {2, 5.1f, 2600};
             else throw ScriptError{"unknown system " + w[1]};
         } else if (cmd == "angle") {
-            s.board.chip.SetAngle(LeadingNumber(w.at(1)));
+            s.board.chip.SetAngle(LeadingNumber(Arg(w, 1)));
         } else if (cmd == "chip") {
             if (w.size() != 3) throw ScriptError{"chip needs a register and a value"};
             s.board.chip.SetWord(Address(w[1]), static_cast<std::uint16_t>(Number(w[2])));
@@ -319,7 +325,7 @@ private:
             if (w.size() != 3) throw ScriptError{"chip-output needs a register and a raw word"};
             s.board.chip.OverrideOutput(Address(w[1]), static_cast<std::uint16_t>(Number(w[2])));
         } else if (cmd == "status") {
-            s.board.chip.RaiseStatus(static_cast<std::uint16_t>(Number(w.at(1))));
+            s.board.chip.RaiseStatus(static_cast<std::uint16_t>(Number(Arg(w, 1))));
         } else if (cmd == "adapter") {
             if (w.size() != 3) throw ScriptError{"adapter needs a device number and present|absent|unplugged"};
             const int dev = static_cast<int>(Number(w[1]));
@@ -331,7 +337,7 @@ private:
             if (w.size() != 2) throw ScriptError{"fault needs one rule list, for example send-fail@3 or unplug@200,replug@300"};
             if (auto error = s.board.faults.Add(w[1])) throw ScriptError{*error};
         } else if (cmd == "seed") {
-            s.board.faults.SetSeed(static_cast<std::uint32_t>(Number(w.at(1))));
+            s.board.faults.SetSeed(static_cast<std::uint32_t>(Number(Arg(w, 1))));
         } else if (cmd == "start") {
             // A second start would replace the program under the windows still open.
             if (started_) throw ScriptError{"the program has already started"};
@@ -354,7 +360,7 @@ private:
             out << w[2];
             if (!out) throw ScriptError{"cannot write " + w[1]};
         } else if (cmd == "wait") {
-            s.clock.Advance(static_cast<std::int64_t>(LeadingNumber(w.at(1)) * 1e6));
+            s.clock.Advance(static_cast<std::int64_t>(LeadingNumber(Arg(w, 1)) * 1e6));
         } else if (cmd == "after") {
             if (w.size() < 3) throw ScriptError{"after needs a time and an action"};
             const auto at = s.clock.NowNs() + static_cast<std::int64_t>(LeadingNumber(w[1]) * 1e6);
@@ -372,7 +378,7 @@ private:
         SimSession& s = *session_;
         if (w.size() < 2) throw ScriptError{"expect what?"};
         if (w[1] == "interface") {
-            const long long want = Number(w.at(2));
+            const long long want = Number(Arg(w, 2));
             if (s.p.settings.InterfaceType != want)
                 throw ScriptError{"interface is " + std::to_string(s.p.settings.InterfaceType)};
             return;
@@ -403,7 +409,7 @@ private:
             return;
         }
         if (w[1] == "no-file") {
-            if (std::filesystem::exists(folder_ / w.at(2))) throw ScriptError{w[2] + " exists"};
+            if (std::filesystem::exists(folder_ / Arg(w, 2))) throw ScriptError{w[2] + " exists"};
             return;
         }
         if (w[1] == "printed") {
