@@ -87,9 +87,6 @@ MainWindowView::MainWindowView(ui::frmQvin27319& m, QWidget* parent) : QMainWind
     loopGrid->addWidget(NewLabel(m.Label3, loop), 5, 0);
     QLabel* count = NewLabel(m.lblLoopCount, loop);
     FixTextSize(count, {"0000000000"});
-    // Opaque: the count changes every pass, and a see-through label would have the group
-    // box, the central widget and the window repaint behind it each time.
-    count->setAutoFillBackground(true);
     loopGrid->addWidget(count, 5, 1);
     loopGrid->setRowStretch(6, 1);
     dataGrid->addWidget(loop, row, 0, 1, 2);
