@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +47,22 @@ protected:
     }
 };
 
+// One round of the read loop into its own data log, stopped once it has run for
+// `seconds` from its start: the milliseconds it took and the passes it made.
+std::pair<double, int> LoopRound(qvin::ui::frmQvin27319& w, double seconds, int& round0) {
+    w.txtFileIndex.UserType(std::to_string(++round0));
+    const auto t0 = std::chrono::steady_clock::now();
+    QTimer stopper;
+    QObject::connect(&stopper, &QTimer::timeout, [&] {
+        if (w.LoopRunning && std::chrono::steady_clock::now() - t0 >= std::chrono::duration<double>(seconds))
+            w.cmdStop.UserClick();
+    });
+    stopper.start(5);
+    w.CmdRdLoop.UserClick();
+    const double elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    return {elapsed, std::atoi(w.lblLoopCount.caption().c_str())};
+}
+
 // Rounds of the loop and of its waits alone alternate, so that a change of the machine's
 // speed during the run touches both alike; the medians are compared.
 void Rounds(qvin::qt::GuiProgram& gui, qvin::RealClock& clock, double seconds, const char* mode, int& round0) {
@@ -54,18 +71,7 @@ void Rounds(qvin::qt::GuiProgram& gui, qvin::RealClock& clock, double seconds, c
     std::vector<double> passMs, waitMs;
     int passes = 0;
     for (int round = 0; round < rounds; ++round) {
-        w.txtFileIndex.UserType(std::to_string(++round0));
-        const auto t0 = std::chrono::steady_clock::now();
-        // Stop once the loop has run for the round's time, measured from its start.
-        QTimer stopper;
-        QObject::connect(&stopper, &QTimer::timeout, [&] {
-            if (w.LoopRunning && std::chrono::steady_clock::now() - t0 >= std::chrono::duration<double>(seconds))
-                w.cmdStop.UserClick();
-        });
-        stopper.start(5);
-        w.CmdRdLoop.UserClick();
-        const double elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-        const int n = std::atoi(w.lblLoopCount.caption().c_str());
+        const auto [elapsed, n] = LoopRound(w, seconds, round0);
         if (n <= 0) {
             std::puts("no pass completed");
             std::exit(1);
@@ -122,18 +128,8 @@ void ChartRounds(qvin::qt::GuiProgram& gui, double seconds, int& round0) {
                 if (open) gui.tk.Show(chart);
                 else chart.Hide();
                 QCoreApplication::processEvents();
-                w.txtFileIndex.UserType(std::to_string(++round0));
-                const auto t0 = std::chrono::steady_clock::now();
-                QTimer stopper;
-                QObject::connect(&stopper, &QTimer::timeout, [&] {
-                    if (w.LoopRunning && std::chrono::steady_clock::now() - t0 >= std::chrono::duration<double>(seconds))
-                        w.cmdStop.UserClick();
-                });
-                stopper.start(5);
-                w.CmdRdLoop.UserClick();
-                const double elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-                const int n = std::max(1, std::atoi(w.lblLoopCount.caption().c_str()));
-                (open ? openMs : closedMs).push_back(elapsed / n);
+                const auto [elapsed, n] = LoopRound(w, seconds, round0);
+                (open ? openMs : closedMs).push_back(elapsed / std::max(1, n));
                 if (open) drawMs.push_back(static_cast<double>(gui.chartView->panel()->lastDrawUs()) / 1000.0);
             }
         }
