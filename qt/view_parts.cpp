@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "qt/live_label.h"
+
 namespace qvin::qt {
 
 namespace {
@@ -67,7 +69,7 @@ QComboBox* NewCombo(ui::ComboBox& m, QWidget* parent, const QString& name) {
 }
 
 QLabel* NewFlag(ui::Label& m, QWidget* parent, const QString& row) {
-    auto* l = new QLabel(parent);
+    auto* l = new LiveLabel(parent, LiveLabel::Backdrop::Own);
     l->setProperty("stateOf", row);
     Bind(m, l);
     l->setAlignment(Qt::AlignCenter);

@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QRadioButton>
 
+#include "qt/live_label.h"
 #include "qt/bindings.h"
 #include "qt/view_parts.h"
 
@@ -85,7 +86,8 @@ MainWindowView::MainWindowView(ui::frmQvin27319& m, QWidget* parent) : QMainWind
     loopGrid->addWidget(fileLabel, 4, 0);
     loopGrid->addLayout(file, 4, 1);
     loopGrid->addWidget(NewLabel(m.Label3, loop), 5, 0);
-    QLabel* count = NewLabel(m.lblLoopCount, loop);
+    auto* count = new LiveLabel(loop, LiveLabel::Backdrop::Copied);
+    Bind(m.lblLoopCount, count);
     FixTextSize(count, {"0000000000"});
     loopGrid->addWidget(count, 5, 1);
     loopGrid->setRowStretch(6, 1);

@@ -29,6 +29,7 @@
 #include <memory>
 #include <set>
 
+#include "qt/live_label.h"
 #include "qt/bindings.h"
 #include "qt_fixture.h"
 
@@ -214,6 +215,92 @@ TEST_F(MainWindowOnSimulatedBoard, PictureShowsTheDialAndTheFlagColours) {
     const QColor c(image.pixel(inside));
     EXPECT_GT(c.green(), 200);
     EXPECT_LT(c.red(), 60);
+}
+
+// Counts the paint events each watched widget receives.
+class PaintCount : public QObject {
+public:
+    std::map<QObject*, int> paints;
+
+protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Paint) ++paints[o];
+        return false;
+    }
+};
+
+// What `live` shows, and what a plain QLabel set up alike shows in its place.
+std::pair<QImage, QImage> AsDrawnAndAsAQLabelWould(QWidget& window, QLabel* live) {
+    const QRect place(live->mapTo(&window, QPoint(0, 0)), live->size());
+    const QImage drawn = window.grab(place).toImage();
+    QLabel plain(live->text(), live->parentWidget());
+    plain.setGeometry(live->geometry());
+    plain.setAlignment(live->alignment());
+    plain.setFrameShape(live->frameShape());
+    plain.setAutoFillBackground(live->autoFillBackground());
+    plain.setPalette(live->palette());
+    plain.setEnabled(live->isEnabled());
+    live->hide();
+    plain.show();
+    const QImage expected = window.grab(place).toImage();
+    live->show();
+    return {drawn, expected};
+}
+
+int Ink(const QImage& image) {
+    int ink = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) ink += qGray(image.pixel(x, y)) < 100;
+    return ink;
+}
+
+TEST_F(MainWindowOnSimulatedBoard, TheLoopCounterAndFlagsLookAsLabelsYetRepaintAlone) {
+    MainWindowView& view = *gui_->mainView;
+    view.resize(1280, 800);
+    QCoreApplication::processEvents();
+    LiveLabel* counter = nullptr;
+    for (QLabel* l : view.findChildren<QLabel*>())
+        if (auto* live = dynamic_cast<LiveLabel*>(l); live && live->property("stateOf").isNull()) counter = live;
+    ASSERT_NE(counter, nullptr);
+    auto* frame = qobject_cast<QGroupBox*>(counter->parentWidget());
+    ASSERT_NE(frame, nullptr);
+    auto* flag = dynamic_cast<LiveLabel*>(Named<QLabel>(&view, "Data Read: New"));
+    ASSERT_NE(flag, nullptr);
+
+    // A new count or flag repaints the label, and neither its frame nor the window behind.
+    PaintCount count;
+    for (QWidget* w : std::initializer_list<QWidget*>{counter, flag, frame, frame->parentWidget(), &view})
+        w->installEventFilter(&count);
+    gui_->app->main.lblLoopCount.SetCaption("1234");
+    gui_->app->main.lblNewDataFlag.SetCaption("Old");
+    QTest::qWait(50);  // the window paints at most once a frame
+    EXPECT_GE(count.paints[counter], 1);
+    EXPECT_GE(count.paints[flag], 1);
+    EXPECT_EQ(count.paints[frame], 0);
+    EXPECT_EQ(count.paints[frame->parentWidget()], 0);
+    EXPECT_EQ(count.paints[&view], 0);
+
+    // They look as plain labels in their place would, the frame's shading behind the
+    // counter and all; after a resize of the window and for each flag text as well.
+    for (const QSize size : {QSize(1280, 800), QSize(1100, 760)}) {
+        view.resize(size);
+        QCoreApplication::processEvents();
+        const auto [drawn, expected] = AsDrawnAndAsAQLabelWould(view, counter);
+        EXPECT_EQ(drawn, expected) << size.width() << "x" << size.height();
+        EXPECT_GT(Ink(drawn), 10) << "the count is drawn";
+    }
+    for (const char* text : {"New", "Old"}) {
+        gui_->app->main.lblNewDataFlag.SetCaption(text);
+        const auto [drawn, expected] = AsDrawnAndAsAQLabelWould(view, flag);
+        EXPECT_EQ(drawn, expected) << text;
+        EXPECT_GT(Ink(drawn), 10) << text;
+    }
+    QLabel* alarm = Named<QLabel>(&view, "Alarm1 Set: OK");
+    ASSERT_NE(alarm, nullptr);
+    gui_->app->main.lblAlarm1SetFlag.SetBackColor(ui::kRed);
+    gui_->app->main.lblAlarm1SetFlag.SetCaption("Alarm");
+    const auto [drawn, expected] = AsDrawnAndAsAQLabelWould(view, alarm);
+    EXPECT_EQ(drawn, expected) << "a red flag";
 }
 
 bool InsideScrollArea(QWidget* w, QWidget* root) {

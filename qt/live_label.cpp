@@ -1,0 +1,143 @@
+#include "qt/live_label.h"
+
+#include <QEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOption>
+#include <QTextDocument>
+
+namespace qvin::qt {
+
+LiveLabel::LiveLabel(QWidget* parent, Backdrop backdrop) : QLabel(parent), backdrop_(backdrop) {
+    // The frame's shading behind the label changes with the frame's size.
+    if (parent && backdrop_ == Backdrop::Copied) parent->installEventFilter(this);
+}
+
+bool LiveLabel::Simple() const {
+    const bool plain = textFormat() == Qt::PlainText || (textFormat() == Qt::AutoText && !Qt::mightBeRichText(text()));
+    return plain && pixmap().isNull() && !wordWrap() && margin() == 0 && indent() <= 0 &&
+           !text().contains(QLatin1Char('\n')) && !text().contains(QLatin1Char('&'));
+}
+
+const QStaticText& LiveLabel::Prepared(const QString& text) {
+    for (auto& [t, s] : prepared_)
+        if (t == text && s.text() == text) return s;
+    auto& slot = prepared_[nextPrepared_++ % prepared_.size()];
+    slot.first = text;
+    slot.second = QStaticText(text);
+    slot.second.setTextFormat(Qt::PlainText);
+    slot.second.prepare(QTransform(), font());
+    return slot.second;
+}
+
+// Where QLabel and the style put one line of text: in the contents, less the indent a
+// framed label keeps, aligned as asked, the line as high as the font's ascent and descent.
+void LiveLabel::DrawText(QPainter& painter) {
+    QRectF r = contentsRect();
+    const Qt::Alignment align = QStyle::visualAlignment(layoutDirection(), alignment());
+    if (frameWidth() > 0) {
+        const qreal m = fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2;
+        if (align & Qt::AlignLeft) r.setLeft(r.left() + m);
+        if (align & Qt::AlignRight) r.setRight(r.right() - m);
+        if (align & Qt::AlignTop) r.setTop(r.top() + m);
+        if (align & Qt::AlignBottom) r.setBottom(r.bottom() - m);
+    }
+    const QRect area = r.toAlignedRect();
+    const QStaticText& text = Prepared(this->text());
+    const QFontMetricsF metrics(font());
+    const qreal width = text.size().width(), height = metrics.ascent() + metrics.descent();
+    qreal x = area.x(), y = area.y();
+    if (align & Qt::AlignRight) x += area.width() - width;
+    else if (align & Qt::AlignHCenter) x += (area.width() - width) / 2;
+    if (align & Qt::AlignBottom) y += area.height() - height;
+    else if (align & Qt::AlignVCenter) y += (area.height() - height) / 2;
+    QStyleOption option;
+    option.initFrom(this);
+    painter.setPen(QPen(option.palette.brush(foregroundRole()), painter.pen().widthF()));
+    painter.setFont(font());
+    painter.drawStaticText(QPointF(x, y), text);
+}
+
+void LiveLabel::paintEvent(QPaintEvent* e) {
+    if (copying_) return;  // the copy is of what lies behind the label only
+    if (!Simple()) {
+        if (testAttribute(Qt::WA_OpaquePaintEvent)) QPainter(this).drawPixmap(0, 0, copy_);
+        QLabel::paintEvent(e);
+        return;
+    }
+    QPainter painter(this);
+    if (testAttribute(Qt::WA_OpaquePaintEvent)) painter.drawPixmap(0, 0, copy_);
+    drawFrame(&painter);
+    DrawText(painter);
+    painter.end();
+    // Moved to a screen of another pixel ratio: this paint used the old copy.
+    if (!copy_.isNull() && copy_.devicePixelRatio() != devicePixelRatioF()) {
+        Stale();
+        update();
+    }
+}
+
+void LiveLabel::Stale() {
+    if (backdrop_ != Backdrop::Copied) return;
+    copy_ = QPixmap();
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+    if (copyPending_) return;
+    copyPending_ = true;
+    QMetaObject::invokeMethod(this, [this] { Copy(); }, Qt::QueuedConnection);
+}
+
+void LiveLabel::Copy() {
+    copyPending_ = false;
+    if (!isVisible() || size().isEmpty()) return;  // taken when shown
+    const qreal ratio = devicePixelRatioF();
+    QPixmap copy(size() * ratio);
+    copy.setDevicePixelRatio(ratio);
+    copy.fill(Qt::transparent);
+    QWidget* top = window();
+    copying_ = true;
+    top->render(&copy, QPoint(), QRegion(QRect(mapTo(top, QPoint(0, 0)), size())),
+                QWidget::DrawWindowBackground | QWidget::DrawChildren);
+    copying_ = false;
+    copy_ = copy;
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
+}
+
+void LiveLabel::resizeEvent(QResizeEvent* e) {
+    Stale();
+    QLabel::resizeEvent(e);
+}
+
+void LiveLabel::moveEvent(QMoveEvent* e) {
+    Stale();
+    QLabel::moveEvent(e);
+}
+
+void LiveLabel::showEvent(QShowEvent* e) {
+    Stale();
+    QLabel::showEvent(e);
+}
+
+void LiveLabel::changeEvent(QEvent* e) {
+    switch (e->type()) {
+        case QEvent::FontChange:
+            for (auto& p : prepared_) p = {};
+            [[fallthrough]];
+        case QEvent::PaletteChange:
+        case QEvent::StyleChange:
+        case QEvent::EnabledChange:
+            Stale();
+            break;
+        default:
+            break;
+    }
+    QLabel::changeEvent(e);
+}
+
+bool LiveLabel::eventFilter(QObject* watched, QEvent* e) {
+    if (watched == parent() && (e->type() == QEvent::Resize || e->type() == QEvent::PaletteChange ||
+                                e->type() == QEvent::StyleChange || e->type() == QEvent::EnabledChange))
+        Stale();
+    return QLabel::eventFilter(watched, e);
+}
+
+}  // namespace qvin::qt
