@@ -11,6 +11,7 @@
 
 #include "qt/live_label.h"
 #include "qt/bindings.h"
+#include "qt/paint_pacer.h"
 #include "qt/view_parts.h"
 
 namespace qvin::qt {
@@ -21,6 +22,7 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 MainWindowView::MainWindowView(ui::frmQvin27319& m, QWidget* parent) : QMainWindow(parent), model_(m) {
     setWindowTitle(Q(m.caption()));
+    new PaintPacer(this);
     auto* central = new QWidget(this);
     setCentralWidget(central);
 

@@ -1,0 +1,56 @@
+#include "qt/paint_pacer.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QScreen>
+#include <QWidget>
+
+#include <algorithm>
+
+namespace qvin::qt {
+
+PaintPacer::PaintPacer(QWidget* window) : QObject(window), window_(window) {
+    later_.setSingleShot(true);
+    later_.setTimerType(Qt::PreciseTimer);
+    // Qt asks for a paint once and then waits for it, so a held-back request is asked again.
+    connect(&later_, &QTimer::timeout, this, [this] {
+        QCoreApplication::postEvent(window_, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+    });
+    window->installEventFilter(this);
+}
+
+qint64 PaintPacer::FrameNs() const {
+    const QScreen* screen = window_->screen();
+    const qreal hz = screen ? screen->refreshRate() : 60.0;
+    // A screen that reports nothing sensible is taken for an ordinary 60 Hz one.
+    return static_cast<qint64>(1e9 / (hz >= 20.0 && hz <= 500.0 ? hz : 60.0));
+}
+
+qint64 PaintPacer::IntervalNs() const {
+    // Never more than a quarter of a second, however slow one paint was.
+    return std::clamp(costNs_ * kCostFactor, FrameNs(), qint64{250'000'000});
+}
+
+bool PaintPacer::eventFilter(QObject* watched, QEvent* e) {
+    if (watched != window_ || e->type() != QEvent::UpdateRequest || painting_) return false;
+    const qint64 interval = IntervalNs();
+    if (sincePaint_.isValid() && sincePaint_.nsecsElapsed() < interval) {
+        if (!later_.isActive()) {
+            const qint64 waitNs = interval - sincePaint_.nsecsElapsed();
+            later_.start(static_cast<int>(std::max<qint64>(1, (waitNs + 999'999) / 1'000'000)));
+        }
+        return true;
+    }
+    // Painted here, to be timed: painting, handing the picture to the display, and any
+    // wait for the display to take the one before.
+    sincePaint_.restart();
+    painting_ = true;
+    static_cast<QObject*>(window_)->event(e);
+    painting_ = false;
+    const qint64 cost = sincePaint_.nsecsElapsed();
+    // One slow paint (a whole window after a resize) moves the average only a quarter.
+    costNs_ = costNs_ == 0 ? cost : (3 * costNs_ + cost) / 4;
+    return true;
+}
+
+}  // namespace qvin::qt

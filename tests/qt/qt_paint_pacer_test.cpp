@@ -1,0 +1,92 @@
+// The main window's paint pacing, on real time: a window changed far more often than a
+// screen shows is painted about once a frame, a slow painter less often, and the last
+// change is always painted.
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QPainter>
+#include <QTest>
+#include <QWidget>
+
+#include <chrono>
+#include <thread>
+
+#include "qt/paint_pacer.h"
+#include "qt_fixture.h"
+
+namespace qvin::qt::test {
+namespace {
+
+// A window that counts its paints, each taking `paintMs` of busy time, and remembers
+// what it last painted.
+class CountingWindow : public QWidget {
+public:
+    explicit CountingWindow(int paintMs) : paintMs_(paintMs) { resize(200, 100); }
+    int paints = 0;
+    int shown = -1;
+    int value = 0;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        ++paints;
+        shown = value;
+        QPainter(this).fillRect(rect(), value % 2 ? Qt::white : Qt::black);
+        QElapsedTimer busy;
+        busy.start();
+        while (busy.elapsed() < paintMs_) {
+        }
+    }
+
+private:
+    int paintMs_;
+};
+
+// Changes the window every 0.2 ms for `ms` of real time, letting events run in between
+// as the read loop does; returns the paints made meanwhile.
+int ChangeOften(CountingWindow& w, int ms) {
+    const int before = w.paints;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        ++w.value;
+        w.update();
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return w.paints - before;
+}
+
+using PaintPacing = QtTest;
+
+TEST_F(PaintPacing, AWindowChangedOftenPaintsAboutOnceAFrameAndShowsTheLastChange) {
+    CountingWindow w(0);
+    PaintPacer pacer(&w);
+    w.show();
+    QTest::qWait(50);
+    const int paints = ChangeOften(w, 300);
+    // 300 ms is 18 frames at 60 Hz; unpaced it would be well over a hundred paints.
+    EXPECT_GE(paints, 2);
+    EXPECT_LE(paints, 25);
+    // The change held back is painted once its frame has passed.
+    QTest::qWait(100);
+    EXPECT_EQ(w.shown, w.value);
+}
+
+TEST_F(PaintPacing, ASlowPainterPaintsLessOften) {
+    CountingWindow w(4);
+    PaintPacer pacer(&w);
+    w.show();
+    QTest::qWait(50);
+    const int paints = ChangeOften(w, 400);
+    // Each paint costs 4 ms or more, so paints come 120 ms or more apart.
+    EXPECT_GE(pacer.PaintCostNs(), 3'000'000);
+    EXPECT_GE(pacer.IntervalNs(), PaintPacer::kCostFactor * 3'000'000);
+    EXPECT_GE(paints, 1);
+    EXPECT_LE(paints, 6);
+    QTest::qWait(400);
+    EXPECT_EQ(w.shown, w.value);
+}
+
+}  // namespace
+}  // namespace qvin::qt::test
