@@ -79,6 +79,8 @@ QRect PictureView::Bounds(const std::vector<ui::DrawOp>& ops, std::size_t from) 
 void PictureView::RepaintChanged() {
     repaintPending_ = false;
     const std::vector<ui::DrawOp>& ops = model_.ops();
+    // Drawn again as it was (the same reading): the screen already shows it.
+    if (!cache_.isNull() && ops == previous_) return;
     const bool cacheHolds = !cache_.isNull() && cachedOps_.size() <= ops.size() &&
                             std::equal(cachedOps_.begin(), cachedOps_.end(), ops.begin()) &&
                             cachedOps_.size() <= previous_.size() &&
@@ -108,7 +110,10 @@ void PictureView::paintEvent(QPaintEvent*) {
     while (stable < ops.size() && stable < previous_.size() && ops[stable] == previous_[stable]) ++stable;
     const bool cacheFits = cache_.size() == size() * devicePixelRatioF() && cachedOps_.size() <= ops.size() &&
                            std::equal(cachedOps_.begin(), cachedOps_.end(), ops.begin());
-    if (!cacheFits || (stable > cachedOps_.size())) {
+    // The cache grows to the longer unchanged start only while something after it changes,
+    // or an unchanged picture would take its moving parts into the cache, only to be
+    // drawn anew at the next change.
+    if (!cacheFits || (stable > cachedOps_.size() && stable < ops.size())) {
         cachedOps_.assign(ops.begin(), ops.begin() + static_cast<std::ptrdiff_t>(stable));
         cache_ = QPixmap(size() * devicePixelRatioF());
         cache_.setDevicePixelRatio(devicePixelRatioF());

@@ -31,6 +31,7 @@
 
 #include "qt/live_label.h"
 #include "qt/bindings.h"
+#include "ui/main/angle_dial.h"
 #include "qt_fixture.h"
 
 // Allocations that system libraries keep for the life of the process (font caches),
@@ -301,6 +302,37 @@ TEST_F(MainWindowOnSimulatedBoard, TheLoopCounterAndFlagsLookAsLabelsYetRepaintA
     gui_->app->main.lblAlarm1SetFlag.SetCaption("Alarm");
     const auto [drawn, expected] = AsDrawnAndAsAQLabelWould(view, alarm);
     EXPECT_EQ(drawn, expected) << "a red flag";
+}
+
+TEST_F(QtTest, TheDialRepaintsOnlyChangesAndAlwaysShowsTheLastReading) {
+    ui::PictureBox model("Picture1", 200, 200);
+    PictureView view(model, nullptr);
+    view.resize(240, 240);
+    view.show();
+    PaintCount count;
+    view.installEventFilter(&count);
+    auto drawAndPaint = [&](double angle) {
+        ui::DrawAngleDial(model, angle, false);
+        QTest::qWait(30);
+    };
+    drawAndPaint(30);
+    drawAndPaint(40);
+    const int paints = count.paints[&view];
+    EXPECT_GE(paints, 2);
+    // The same reading again: the picture is as shown, so nothing is painted.
+    drawAndPaint(40);
+    EXPECT_EQ(count.paints[&view], paints);
+    // Then a new reading, after repeats and an exposure: what is shown is that reading
+    // alone, as a view that never drew anything else would show it.
+    view.update();
+    QTest::qWait(30);
+    drawAndPaint(40);
+    drawAndPaint(75);
+    ui::PictureBox freshModel("Picture1", 200, 200);
+    PictureView fresh(freshModel, nullptr);
+    fresh.resize(240, 240);
+    ui::DrawAngleDial(freshModel, 75, false);
+    EXPECT_EQ(view.grab().toImage(), fresh.grab().toImage());
 }
 
 bool InsideScrollArea(QWidget* w, QWidget* root) {
