@@ -48,6 +48,7 @@ bool PaintPacer::eventFilter(QObject* watched, QEvent* e) {
     static_cast<QObject*>(window_)->event(e);
     painting_ = false;
     const qint64 cost = sincePaint_.nsecsElapsed();
+    ++paints_;
     // One slow paint (a whole window after a resize) moves the average only a quarter.
     costNs_ = costNs_ == 0 ? cost : (3 * costNs_ + cost) / 4;
     return true;

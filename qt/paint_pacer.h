@@ -24,6 +24,8 @@ public:
     qint64 IntervalNs() const;
     // What a paint has been costing, smoothed over the last few.
     qint64 PaintCostNs() const { return costNs_; }
+    // Paints made so far.
+    qint64 Paints() const { return paints_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
@@ -35,6 +37,7 @@ private:
     QElapsedTimer sincePaint_;
     QTimer later_;
     qint64 costNs_ = 0;
+    qint64 paints_ = 0;
     bool painting_ = false;
 };
 

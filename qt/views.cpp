@@ -22,7 +22,7 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 MainWindowView::MainWindowView(ui::frmQvin27319& m, QWidget* parent) : QMainWindow(parent), model_(m) {
     setWindowTitle(Q(m.caption()));
-    new PaintPacer(this);
+    pacer_ = new PaintPacer(this);
     auto* central = new QWidget(this);
     setCentralWidget(central);
 

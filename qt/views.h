@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QMainWindow>
 
+#include "qt/paint_pacer.h"
 #include "qt/picture_view.h"
 #include "ui/app.h"
 
@@ -13,6 +14,7 @@ class MainWindowView : public QMainWindow {
 public:
     MainWindowView(ui::frmQvin27319& model, QWidget* parent = nullptr);
     PictureView* dial() const { return dial_; }
+    PaintPacer* pacer() const { return pacer_; }
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -20,6 +22,7 @@ protected:
 private:
     ui::frmQvin27319& model_;
     PictureView* dial_ = nullptr;
+    PaintPacer* pacer_ = nullptr;
 };
 
 // A dialog whose close box and Escape go to the window's own close handling.
