@@ -1,9 +1,11 @@
 // One pass of the main window's read loop at the smallest loop delay (10 ms), with the
-// real windows (offscreen), the real clock and the simulated USB adapter, beside the sum
-// of the pass's mandatory waits: six register reads of 0.1 ms, 1 ms after the status and
-// ten delay slices of 0.5 ms, 6.6 ms in all, and the simulated adapter's time for the six
-// two-word transfers. The difference is the program's own cost per pass (widgets, dial,
-// events, data log).
+// real windows (offscreen, or under X11 with QT_QPA_PLATFORM=xcb), the real clock and the
+// simulated USB adapter. The program's own cost per pass (widgets, dial, events, data log)
+// is the time a pass takes outside its waits: six register reads of 0.1 ms, 1 ms after the
+// status and ten delay slices of 0.5 ms, and the simulated adapter's time for the six
+// two-word transfers. The clock the program waits on records the time spent waiting, so
+// the cost is measured in the same passes; a second figure compares the passes with
+// separate rounds of the same waits alone, as a cross-check.
 
 #include <QApplication>
 #include <QLabel>
@@ -29,6 +31,28 @@
 // trips, two words clocked at 1 MHz and one delay of 25 us between them.
 constexpr std::int64_t kAdapterReadNs = 2 * qvin::sim::kBulkRoundTripNs + 2 * 16'000 + 25'000;
 
+// The real clock, and the time spent inside it waiting: pauses, and the simulated
+// adapter's transfers.
+class WaitRecordingClock final : public qvin::Clock {
+public:
+    void Spin(std::int32_t outer, std::int32_t inner) override { Timed([&] { real_.Spin(outer, inner); }); }
+    std::int64_t NowNs() const override { return real_.NowNs(); }
+    void SpinUntil(std::int64_t deadlineNs) override { Timed([&] { real_.SpinUntil(deadlineNs); }); }
+    void SleepUntil(std::int64_t deadlineNs) override { Timed([&] { real_.SleepUntil(deadlineNs); }); }
+    std::int64_t ResolutionNs() const override { return real_.ResolutionNs(); }
+    void Elapse(std::int64_t ns) override { Timed([&] { real_.Elapse(ns); }); }
+    std::int64_t waitedNs = 0;
+
+private:
+    template <typename F>
+    void Timed(F wait) {
+        const std::int64_t t0 = real_.NowNs();
+        wait();
+        waitedNs += real_.NowNs() - t0;
+    }
+    qvin::RealClock real_;
+};
+
 // Counts paint events and relayouts per widget (QVIN_BENCH_PAINTS=1): what a pass redraws.
 class PaintCounter : public QObject {
 public:
@@ -47,9 +71,15 @@ protected:
     }
 };
 
+struct Round {
+    double ms = 0;        // the round's time
+    double waitedMs = 0;  // of which spent waiting
+    int passes = 0;
+};
+
 // One round of the read loop into its own data log, stopped once it has run for
-// `seconds` from its start: the milliseconds it took and the passes it made.
-std::pair<double, int> LoopRound(qvin::ui::frmQvin27319& w, double seconds, int& round0) {
+// `seconds` from its start.
+Round LoopRound(qvin::ui::frmQvin27319& w, WaitRecordingClock& clock, double seconds, int& round0) {
     w.txtFileIndex.UserType(std::to_string(++round0));
     const auto t0 = std::chrono::steady_clock::now();
     QTimer stopper;
@@ -58,54 +88,70 @@ std::pair<double, int> LoopRound(qvin::ui::frmQvin27319& w, double seconds, int&
             w.cmdStop.UserClick();
     });
     stopper.start(5);
+    const std::int64_t waited0 = clock.waitedNs;
     w.CmdRdLoop.UserClick();
-    const double elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-    return {elapsed, std::atoi(w.lblLoopCount.caption().c_str())};
+    Round r;
+    r.ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    r.waitedMs = static_cast<double>(clock.waitedNs - waited0) / 1e6;
+    r.passes = std::atoi(w.lblLoopCount.caption().c_str());
+    return r;
 }
 
 // Rounds of the loop and of its waits alone alternate, so that a change of the machine's
-// speed during the run touches both alike; the medians are compared.
-void Rounds(qvin::qt::GuiProgram& gui, qvin::RealClock& clock, double seconds, const char* mode, int& round0) {
+// speed during the run touches both alike; medians over the rounds are reported.
+void Rounds(qvin::qt::GuiProgram& gui, WaitRecordingClock& clock, double seconds, const char* mode, int& round0) {
     qvin::ui::frmQvin27319& w = gui.app->main;
-    const int rounds = 7;
-    std::vector<double> passMs, waitMs;
+    const qvin::qt::PaintPacer& pacer = *gui.mainView->pacer();
+    const int rounds = 9;
+    std::vector<double> passMs, ownMs, waitMs, paintsPerPass;
     int passes = 0;
     for (int round = 0; round < rounds; ++round) {
-        const auto [elapsed, n] = LoopRound(w, seconds, round0);
-        if (n <= 0) {
+        const qint64 paints0 = pacer.Paints();
+        const Round r = LoopRound(w, clock, seconds, round0);
+        if (r.passes <= 0) {
             std::puts("no pass completed");
             std::exit(1);
         }
-        passes += n;
-        passMs.push_back(elapsed / n);
+        passes += r.passes;
+        passMs.push_back(r.ms / r.passes);
+        ownMs.push_back((r.ms - r.waitedMs) / r.passes);
+        paintsPerPass.push_back(static_cast<double>(pacer.Paints() - paints0) / r.passes);
 
         const auto w0 = std::chrono::steady_clock::now();
-        for (int i = 0; i < n; ++i) {
-            for (int r = 0; r < 6; ++r) {
+        for (int i = 0; i < r.passes; ++i) {
+            for (int reg = 0; reg < 6; ++reg) {
                 gui.p->Delay(0.1f);
                 clock.Elapse(kAdapterReadNs);
             }
             gui.p->Delay(1.0f);
-            for (int s = 0; s < 10; ++s) gui.p->Delay(0.5f);
+            for (int slice = 0; slice < 10; ++slice) gui.p->Delay(0.5f);
         }
-        waitMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - w0).count() / n);
+        waitMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - w0).count() / r.passes);
     }
-    std::sort(passMs.begin(), passMs.end());
-    std::sort(waitMs.begin(), waitMs.end());
-    const double perPass = passMs[rounds / 2], waitsReal = waitMs[rounds / 2];
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    const double perPass = median(passMs), waitsReal = median(waitMs);
     const double waits = 6 * (0.1 + kAdapterReadNs * 1e-6) + 1.0 + 10 * 0.5;
     std::printf("%s: passes: %d in %d rounds\n", mode, passes, rounds);
     std::printf("  time per pass (median):              %.3f ms\n", perPass);
     std::printf("  mandatory waits, nominal:            %.3f ms\n", waits);
-    std::printf("  the same waits as they run (median): %.3f ms\n", waitsReal);
-    std::printf("  the program's own cost:              %.3f ms per pass (pass / waits: %.3f)\n", perPass - waitsReal,
-                perPass / waitsReal);
+    std::printf("  the program's own cost:              %.3f ms per pass (outside its waits; rounds %.3f to %.3f)\n",
+                median(ownMs), *std::min_element(ownMs.begin(), ownMs.end()), *std::max_element(ownMs.begin(), ownMs.end()));
+    std::printf("  window paints:                       %.2f per pass, %.3f ms each (recent average)\n",
+                median(paintsPerPass), static_cast<double>(pacer.PaintCostNs()) / 1e6);
+    // The waits alone, in rounds of their own: a pass minus these also counts any waits
+    // that run longer inside the loop than alone (under load, the competing threads
+    // take the processor from a pause's last stretch more often after work).
+    std::printf("  cross-check: the waits alone (median) %.3f ms; time per pass minus these: %.3f ms\n", waitsReal,
+                perPass - waitsReal);
 }
 
 // The strip chart's cost: rounds with the chart closed and open (on the 10 min span, with
 // ten minutes of readings at 100 a second already in it) alternate; the difference of
 // the median pass times is what the chart adds to a pass.
-void ChartRounds(qvin::qt::GuiProgram& gui, double seconds, int& round0) {
+void ChartRounds(qvin::qt::GuiProgram& gui, WaitRecordingClock& clock, double seconds, int& round0) {
     qvin::ui::frmQvin27319& w = gui.app->main;
     qvin::ui::frmStripChart& chart = gui.app->chart;
     const auto now = std::chrono::system_clock::now();
@@ -128,8 +174,8 @@ void ChartRounds(qvin::qt::GuiProgram& gui, double seconds, int& round0) {
                 if (open) gui.tk.Show(chart);
                 else chart.Hide();
                 QCoreApplication::processEvents();
-                const auto [elapsed, n] = LoopRound(w, seconds, round0);
-                (open ? openMs : closedMs).push_back(elapsed / std::max(1, n));
+                const Round r = LoopRound(w, clock, seconds, round0);
+                (open ? openMs : closedMs).push_back(r.ms / std::max(1, r.passes));
                 if (open) drawMs.push_back(static_cast<double>(gui.chartView->panel()->lastDrawUs()) / 1000.0);
             }
         }
@@ -155,7 +201,7 @@ int main(int argc, char** argv) {
     config.dataFolder = folder;
     config.settingsFile = folder / qvin::kSettingsFileName;
 
-    qvin::RealClock clock;
+    WaitRecordingClock clock;
     qvin::qt::GuiProgram gui(clock, "sim", config);
     gui.p->timer.FinalTrialMs = 300.0f;
     gui.Start();
@@ -185,7 +231,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (mode == "chart") {
-        ChartRounds(gui, seconds, round0);
+        ChartRounds(gui, clock, seconds, round0);
         std::filesystem::remove_all(folder);
         return 0;
     }
