@@ -110,7 +110,15 @@ void QtToolkit::SetBusy(bool busy) {
     }
 }
 
-void QtToolkit::DoEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void QtToolkit::DoEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    sinceEvents_.start();
+}
+
+void QtToolkit::DoLoopEvents() {
+    if (sinceEvents_.isValid() && sinceEvents_.nsecsElapsed() < loopEventsIntervalNs) return;
+    DoEvents();
+}
 
 void QtToolkit::ShowModal(ui::Window& w) {
     QWidget* view = View(w);

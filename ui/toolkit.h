@@ -22,6 +22,9 @@ public:
     virtual void SetBusy(bool busy) = 0;
     // Lets pending user actions run (a button pressed while a loop runs).
     virtual void DoEvents() = 0;
+    // The same from a read loop, which asks every half millisecond or so: a toolkit may
+    // pass by a call that comes right after events last ran, as no user can tell.
+    virtual void DoLoopEvents() { DoEvents(); }
     // Shows a window modally and returns once it is hidden.
     virtual void ShowModal(Window& w) = 0;
     // Runs the window's activation once the handler now running has finished, as when

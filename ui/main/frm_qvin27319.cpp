@@ -202,6 +202,11 @@ bool frmQvin27319::Pump() {
     return !app_.ended;
 }
 
+bool frmQvin27319::LoopPump() {
+    app_.tk.DoLoopEvents();
+    return !app_.ended;
+}
+
 // ---- Start-up and the interface check ----
 
 void frmQvin27319::Form_Load() {
@@ -469,7 +474,7 @@ void frmQvin27319::CmdRdLoop_Click() {
             LoopRunning = false;
             break;
         }
-        if (!Pump()) return;
+        if (!LoopPump()) return;
         ++passes;
         CmdUpdateStatus_Click();
         p.Delay(1.0f);
@@ -486,7 +491,7 @@ void frmQvin27319::CmdRdLoop_Click() {
         Chart(values, fresh, error);
         Draw_Angle();
         for (int slice = 0; slice < 10; ++slice) {
-            if (!Pump()) return;
+            if (!LoopPump()) return;
             p.Delay((LoopDelayMs - 5.0f) / 10.0f);
         }
         if (p.settings.InterfaceType == 2 && !p.UsbReady()) {

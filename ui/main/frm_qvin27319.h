@@ -146,6 +146,8 @@ private:
     void SetFlag(Label& flag, bool alarm);
     // Lets pending events run; false once the program has ended.
     bool Pump();
+    // The same inside the read loop, which may pass by a call right after events ran.
+    bool LoopPump();
     // The USB adapter is selected but failed a request: nothing is read any more.
     bool AdapterLost() const;
     std::filesystem::path LogFileName() const;

@@ -1,6 +1,7 @@
-// The main window's paint pacing, on real time: a window changed far more often than a
-// screen shows is painted about once a frame, a slow painter less often, and the last
-// change is always painted.
+// How often the read loop's window paints and runs events, on real time: a window changed
+// far more often than a screen shows is painted about once a frame, a slow painter less
+// often, and the last change is always painted; the loop's own event runs come at most
+// every two milliseconds.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include "qt/paint_pacer.h"
+#include "qt/qt_toolkit.h"
 #include "qt_fixture.h"
 
 namespace qvin::qt::test {
@@ -86,6 +88,29 @@ TEST_F(PaintPacing, ASlowPainterPaintsLessOften) {
     EXPECT_LE(paints, 6);
     QTest::qWait(400);
     EXPECT_EQ(w.shown, w.value);
+}
+
+using LoopEvents = QtTest;
+
+TEST_F(LoopEvents, RunAtMostOncePerIntervalFromTheLoopAndAlwaysWhenAsked) {
+    QtToolkit tk;
+    EXPECT_EQ(tk.loopEventsIntervalNs, 2'000'000);
+    tk.loopEventsIntervalNs = 60'000'000'000;  // no machine is slow enough to pass it between two calls
+    int ran = 0;
+    auto post = [&] { QMetaObject::invokeMethod(QCoreApplication::instance(), [&] { ++ran; }, Qt::QueuedConnection); };
+    post();
+    tk.DoLoopEvents();
+    EXPECT_EQ(ran, 1) << "the first call runs events";
+    post();
+    tk.DoLoopEvents();
+    EXPECT_EQ(ran, 1) << "a call right after events ran passes by";
+    tk.DoEvents();
+    EXPECT_EQ(ran, 2) << "DoEvents always runs events";
+    post();
+    tk.loopEventsIntervalNs = 1'000'000;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    tk.DoLoopEvents();
+    EXPECT_EQ(ran, 3) << "once the interval has passed, the loop's call runs events";
 }
 
 }  // namespace
