@@ -6,6 +6,8 @@
 #include <QStyleOption>
 #include <QTextDocument>
 
+#include <algorithm>
+
 namespace qvin::qt {
 
 LiveLabel::LiveLabel(QWidget* parent, Backdrop backdrop) : QLabel(parent), backdrop_(backdrop) {
@@ -19,15 +21,20 @@ bool LiveLabel::Simple() const {
            !text().contains(QLatin1Char('\n')) && !text().contains(QLatin1Char('&'));
 }
 
-const QStaticText& LiveLabel::Prepared(const QString& text) {
+const QStaticText* LiveLabel::Prepared(const QString& text) {
     for (auto& [t, s] : prepared_)
-        if (t == text && s.text() == text) return s;
+        if (t == text && s.text() == text) return &s;
+    // A caption that never comes back (the loop counter) is not worth laying out twice.
+    if (std::find(seen_.begin(), seen_.end(), text) == seen_.end()) {
+        seen_[nextSeen_++ % seen_.size()] = text;
+        return nullptr;
+    }
     auto& slot = prepared_[nextPrepared_++ % prepared_.size()];
     slot.first = text;
     slot.second = QStaticText(text);
     slot.second.setTextFormat(Qt::PlainText);
     slot.second.prepare(QTransform(), font());
-    return slot.second;
+    return &slot.second;
 }
 
 // Where QLabel and the style put one line of text: in the contents, less the indent a
@@ -43,9 +50,10 @@ void LiveLabel::DrawText(QPainter& painter) {
         if (align & Qt::AlignBottom) r.setBottom(r.bottom() - m);
     }
     const QRect area = r.toAlignedRect();
-    const QStaticText& text = Prepared(this->text());
+    const QStaticText* prepared = Prepared(text());
     const QFontMetricsF metrics(font());
-    const qreal width = text.size().width(), height = metrics.ascent() + metrics.descent();
+    const qreal width = prepared ? prepared->size().width() : metrics.horizontalAdvance(text());
+    const qreal height = metrics.ascent() + metrics.descent();
     qreal x = area.x(), y = area.y();
     if (align & Qt::AlignRight) x += area.width() - width;
     else if (align & Qt::AlignHCenter) x += (area.width() - width) / 2;
@@ -55,7 +63,8 @@ void LiveLabel::DrawText(QPainter& painter) {
     option.initFrom(this);
     painter.setPen(QPen(option.palette.brush(foregroundRole()), painter.pen().widthF()));
     painter.setFont(font());
-    painter.drawStaticText(QPointF(x, y), text);
+    if (prepared) painter.drawStaticText(QPointF(x, y), *prepared);
+    else painter.drawText(QPointF(x, y + metrics.ascent()), text());
 }
 
 void LiveLabel::paintEvent(QPaintEvent* e) {
@@ -121,6 +130,7 @@ void LiveLabel::changeEvent(QEvent* e) {
     switch (e->type()) {
         case QEvent::FontChange:
             for (auto& p : prepared_) p = {};
+            for (auto& t : seen_) t.clear();
             [[fallthrough]];
         case QEvent::PaletteChange:
         case QEvent::StyleChange:

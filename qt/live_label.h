@@ -2,8 +2,9 @@
 // Labels whose text changes with every reading: the loop counter and the flags.
 //
 // A QLabel lays its text out afresh each time it paints, which was a good part of what a
-// read-loop pass cost; these keep the laid-out text of the last few captions (a flag goes
-// "Old", "New", "Old" ...) and draw it as QLabel would.
+// read-loop pass cost; these draw a caption seen for the first time in one line, without
+// the layout, and keep the laid-out text of captions that come back (a flag goes "Old",
+// "New", "Old" ...), drawing it as QLabel would.
 //
 // A see-through label also makes Qt repaint every frame and window behind it on each
 // change, while one that fills its background looks like a box. With `Backdrop::Copied`
@@ -36,7 +37,8 @@ private:
     // Plain text on one line, with no picture, margin or indent: what DrawText handles.
     bool Simple() const;
     void DrawText(QPainter& painter);
-    const QStaticText& Prepared(const QString& text);
+    // The laid-out text, once a caption has come back; null the first time it is seen.
+    const QStaticText* Prepared(const QString& text);
 
     // The copy no longer fits: the label is see-through (Qt paints what lies behind it)
     // until a new copy is taken from the event loop, outside any painting.
@@ -50,6 +52,8 @@ private:
     bool copyPending_ = false;
     std::array<std::pair<QString, QStaticText>, 4> prepared_;
     std::size_t nextPrepared_ = 0;
+    std::array<QString, 4> seen_;
+    std::size_t nextSeen_ = 0;
 };
 
 }  // namespace qvin::qt
