@@ -22,19 +22,18 @@ bool LiveLabel::Simple() const {
 }
 
 const QStaticText* LiveLabel::Prepared(const QString& text) {
-    for (auto& [t, s] : prepared_)
-        if (t == text && s.text() == text) return &s;
+    for (const QStaticText& s : prepared_)
+        if (s.text() == text) return &s;
     // A caption that never comes back (the loop counter) is not worth laying out twice.
     if (std::find(seen_.begin(), seen_.end(), text) == seen_.end()) {
         seen_[nextSeen_++ % seen_.size()] = text;
         return nullptr;
     }
-    auto& slot = prepared_[nextPrepared_++ % prepared_.size()];
-    slot.first = text;
-    slot.second = QStaticText(text);
-    slot.second.setTextFormat(Qt::PlainText);
-    slot.second.prepare(QTransform(), font());
-    return &slot.second;
+    QStaticText& slot = prepared_[nextPrepared_++ % prepared_.size()];
+    slot = QStaticText(text);
+    slot.setTextFormat(Qt::PlainText);
+    slot.prepare(QTransform(), font());
+    return &slot;
 }
 
 // Where QLabel and the style put one line of text: in the contents, less the indent a
@@ -129,7 +128,7 @@ void LiveLabel::showEvent(QShowEvent* e) {
 void LiveLabel::changeEvent(QEvent* e) {
     switch (e->type()) {
         case QEvent::FontChange:
-            for (auto& p : prepared_) p = {};
+            for (QStaticText& p : prepared_) p = QStaticText();
             for (auto& t : seen_) t.clear();
             [[fallthrough]];
         case QEvent::PaletteChange:

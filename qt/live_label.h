@@ -16,7 +16,6 @@
 #include <QStaticText>
 
 #include <array>
-#include <utility>
 
 namespace qvin::qt {
 
@@ -50,7 +49,7 @@ private:
     QPixmap copy_;
     bool copying_ = false;
     bool copyPending_ = false;
-    std::array<std::pair<QString, QStaticText>, 4> prepared_;
+    std::array<QStaticText, 4> prepared_;
     std::size_t nextPrepared_ = 0;
     std::array<QString, 4> seen_;
     std::size_t nextSeen_ = 0;

@@ -20,11 +20,16 @@
 namespace qvin::qt::test {
 namespace {
 
-// A window that counts its paints, each taking `paintMs` of busy time, and remembers
-// what it last painted.
+// A paced window, shown, that counts its paints, each taking `paintMs` of busy time, and
+// remembers what it last painted.
 class CountingWindow : public QWidget {
 public:
-    explicit CountingWindow(int paintMs) : paintMs_(paintMs) { resize(200, 100); }
+    explicit CountingWindow(int paintMs) : pacer(this), paintMs_(paintMs) {
+        resize(200, 100);
+        show();
+        QTest::qWait(50);
+    }
+    PaintPacer pacer;
     int paints = 0;
     int shown = -1;
     int value = 0;
@@ -63,9 +68,6 @@ using PaintPacing = QtTest;
 
 TEST_F(PaintPacing, AWindowChangedOftenPaintsAboutOnceAFrameAndShowsTheLastChange) {
     CountingWindow w(0);
-    PaintPacer pacer(&w);
-    w.show();
-    QTest::qWait(50);
     const int paints = ChangeOften(w, 300);
     // 300 ms is 18 frames at 60 Hz; unpaced it would be well over a hundred paints.
     EXPECT_GE(paints, 2);
@@ -77,13 +79,10 @@ TEST_F(PaintPacing, AWindowChangedOftenPaintsAboutOnceAFrameAndShowsTheLastChang
 
 TEST_F(PaintPacing, ASlowPainterPaintsLessOften) {
     CountingWindow w(4);
-    PaintPacer pacer(&w);
-    w.show();
-    QTest::qWait(50);
     const int paints = ChangeOften(w, 400);
     // Each paint costs 4 ms or more, so paints come 120 ms or more apart.
-    EXPECT_GE(pacer.PaintCostNs(), 3'000'000);
-    EXPECT_GE(pacer.IntervalNs(), PaintPacer::kCostFactor * 3'000'000);
+    EXPECT_GE(w.pacer.PaintCostNs(), 3'000'000);
+    EXPECT_GE(w.pacer.IntervalNs(), PaintPacer::kCostFactor * 3'000'000);
     EXPECT_GE(paints, 1);
     EXPECT_LE(paints, 6);
     QTest::qWait(400);
