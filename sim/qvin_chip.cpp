@@ -56,6 +56,7 @@ void QvinChip::Receive(std::uint16_t mosi) {
         pending_ = ReadWord(address);
     }
     if (trace_) trace_->Spi(mosi, miso);
+    if (onFrame) onFrame(mosi, Now());
 }
 
 std::uint16_t QvinChip::Word(std::uint8_t address) const {

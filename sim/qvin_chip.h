@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "core/clock.h"
@@ -82,6 +83,9 @@ public:
     // The latched auxiliary DAC code the loop-back ADC measures.
     std::uint16_t LatchedDac() const { return latchedDac_; }
     std::uint64_t Frames() const { return frames_; }
+    // Called with every frame the chip receives, at the simulated time it completes
+    // (tests check the pauses between frames).
+    std::function<void(std::uint16_t mosi, std::int64_t ns)> onFrame;
     // The digital pins: what drives each and its level now.
     PinState Pin(int dio) const;
     // The level the board puts on a pin that is an input (pulled up by default).

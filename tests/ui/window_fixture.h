@@ -27,6 +27,7 @@ protected:
 
     void TearDown() override {
         for (const std::string& f : s.tk.failures) ADD_FAILURE() << f;
+        for (const std::string& f : s.tk.TakeUnmet()) ADD_FAILURE() << f;
     }
 
     // Starts with these settings (on Linux, unless told otherwise).

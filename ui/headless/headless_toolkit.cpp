@@ -16,7 +16,7 @@ void HeadlessToolkit::Queue(std::function<void()> action, std::int64_t atNs) {
 }
 
 void HeadlessToolkit::ExpectMessage(std::string text, std::string title) {
-    expected_.emplace_back(std::move(text), std::move(title));
+    expected_.push_back({std::move(text), std::move(title), serial_++});
 }
 
 void HeadlessToolkit::Message(std::string_view text, std::string_view title) {
@@ -25,7 +25,7 @@ void HeadlessToolkit::Message(std::string_view text, std::string_view title) {
         failures.push_back("unexpected message box: " + std::string(text));
         return;
     }
-    const auto [want, wantTitle] = expected_.front();
+    const auto [want, wantTitle, serial] = expected_.front();
     expected_.pop_front();
     if (want != text || (!wantTitle.empty() && wantTitle != (title.empty() ? kAppTitle : title)))
         failures.push_back("message box showed \"" + Shown(text, title) + "\", expected \"" + want + "\"");
@@ -37,7 +37,7 @@ bool HeadlessToolkit::Question(std::string_view text, std::string_view title) {
         failures.push_back("unanswered question: " + std::string(text));
         return false;
     }
-    const auto [yes, want] = answers_.front();
+    const auto [yes, want, serial] = answers_.front();
     answers_.pop_front();
     if (!want.empty() && want != text)
         failures.push_back("question asked \"" + std::string(text) + "\", expected \"" + want + "\"");
@@ -49,7 +49,7 @@ std::string HeadlessToolkit::AskFile(Window&, bool, const std::string& title, co
         failures.push_back("unanswered file dialog: " + title);
         return {};
     }
-    std::string f = std::move(files_.front());
+    std::string f = std::move(files_.front().name);
     files_.pop_front();
     return f;
 }
@@ -73,9 +73,52 @@ bool HeadlessToolkit::RunDue() {
 
 void HeadlessToolkit::Do(const std::function<void()>& action) {
     idleSinceNs_ = clock_.NowNs();
-    action();
-    RunActivations();
+    ++doDepth_;
+    try {
+        action();
+        RunActivations();
+    } catch (...) {
+        --doDepth_;
+        throw;
+    }
+    if (--doDepth_ > 0) return;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+    spans.swap(modalSpans_);
+    for (const auto& [from, to] : spans)
+        for (std::string& f : Unmet(from, to)) failures.push_back(std::move(f));
 }
+
+std::vector<std::string> HeadlessToolkit::Unmet(std::uint64_t from, std::uint64_t to) {
+    std::vector<std::string> unmet;
+    auto in = [&](std::uint64_t s) { return s >= from && s < to; };
+    for (auto it = expected_.begin(); it != expected_.end();) {
+        if (!in(it->serial)) {
+            ++it;
+            continue;
+        }
+        unmet.push_back("message box never shown: " + it->text);
+        it = expected_.erase(it);
+    }
+    for (auto it = answers_.begin(); it != answers_.end();) {
+        if (!in(it->serial)) {
+            ++it;
+            continue;
+        }
+        unmet.push_back("question never asked: " + (it->text.empty() ? std::string(it->yes ? "(answer yes)" : "(answer no)") : it->text));
+        it = answers_.erase(it);
+    }
+    for (auto it = files_.begin(); it != files_.end();) {
+        if (!in(it->serial)) {
+            ++it;
+            continue;
+        }
+        unmet.push_back("file dialog never shown: " + (it->name.empty() ? std::string("(cancel)") : it->name));
+        it = files_.erase(it);
+    }
+    return unmet;
+}
+
+std::vector<std::string> HeadlessToolkit::TakeUnmet() { return Unmet(0, serial_); }
 
 void HeadlessToolkit::RunActivations() {
     while (!toActivate_.empty()) {
@@ -113,6 +156,7 @@ void HeadlessToolkit::PostActivate(Window& w) {
 }
 
 void HeadlessToolkit::ShowModal(Window& w) {
+    const std::uint64_t opened = serial_;
     w.BeginShow();
     w.ActivateNow();
     while (w.visible()) {
@@ -129,6 +173,7 @@ void HeadlessToolkit::ShowModal(Window& w) {
         failures.push_back(w.name() + " is still open and no user action is left to close it");
         w.Hide();
     }
+    modalSpans_.emplace_back(opened, serial_);
 }
 
 }  // namespace qvin::ui

@@ -27,9 +27,14 @@ public:
     void ExpectMessage(std::string text, std::string title = {});
     // The next question is answered Yes (true) or No; when `text` is given, the question
     // must ask exactly that.
-    void AnswerNext(bool yes, std::string text = {}) { answers_.push_back({yes, std::move(text)}); }
+    void AnswerNext(bool yes, std::string text = {}) { answers_.push_back({yes, std::move(text), serial_++}); }
     // Runs an action as a user would cause it, then any activation it left pending.
     void Do(const std::function<void()>& action);
+    // Message boxes, answers and file names announced but never asked for, as failures
+    // ("message box never shown: TEXT"); they are forgotten once reported. A scenario's
+    // end and a test's tear-down call this; the lines of a modal window are checked when
+    // the action that opened it has finished.
+    std::vector<std::string> TakeUnmet();
     // Supplies further user actions while a modal window waits and nothing is queued
     // (the script runner's next line); returns false when there are none.
     std::function<bool()> moreActions;
@@ -60,7 +65,7 @@ public:
         w.ActivateNow();
     }
     // The next file dialog is answered with this name ("" cancels).
-    void AnswerFile(std::string name) { files_.push_back(std::move(name)); }
+    void AnswerFile(std::string name) { files_.push_back({std::move(name), serial_++}); }
     std::string AskFile(Window& w, bool save, const std::string& title, const std::string& filter,
                         const std::string& suggested) override;
     std::string SaveImage(Window& w, const std::string& file) override;
@@ -87,9 +92,31 @@ private:
 
     VirtualClock& clock_;
     std::deque<Action> queue_;
-    std::deque<std::pair<std::string, std::string>> expected_;
-    std::deque<std::pair<bool, std::string>> answers_;
-    std::deque<std::string> files_;
+    // Each announcement carries a serial number, so the ones made inside a modal
+    // window's lines can be told from those made before it opened.
+    struct Expected {
+        std::string text, title;
+        std::uint64_t serial;
+    };
+    struct Answer {
+        bool yes;
+        std::string text;
+        std::uint64_t serial;
+    };
+    struct File {
+        std::string name;
+        std::uint64_t serial;
+    };
+    std::vector<std::string> Unmet(std::uint64_t from, std::uint64_t to);
+    std::deque<Expected> expected_;
+    std::deque<Answer> answers_;
+    std::deque<File> files_;
+    std::uint64_t serial_ = 0;
+    int doDepth_ = 0;
+    // Announcements made while a modal window was open, checked when the outermost
+    // action that opened it has finished (its handler may still show a box after the
+    // window closes).
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> modalSpans_;
     std::vector<Window*> toActivate_;
     std::int64_t idleSinceNs_ = 0;
     std::int64_t lastEventsNs_ = -1;

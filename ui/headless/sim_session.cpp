@@ -12,6 +12,7 @@ SimSession::SimSession(std::filesystem::path folderPath, sim::ChipOptions chip, 
         trace, tk) {
     std::filesystem::create_directories(folder);
     trace.Attach(capture.stream());
+    board.chip.onFrame = [this](std::uint16_t mosi, std::int64_t ns) { frames_.push_back({mosi, ns}); };
 }
 
 void SimSession::WriteSettings(const Settings& s) {
@@ -30,13 +31,19 @@ void SimSession::Start(SystemFacts system) {
     StartProgram(p, config.settingsFile);
     tk.Do([this] { app->Start(); });
     capture.Take();
+    frames_.clear();
 }
 
 std::vector<std::uint16_t> SimSession::TakeFrames() {
-    std::vector<std::uint16_t> frames;
-    for (const std::string& line : capture.Take("spi "))
-        frames.push_back(static_cast<std::uint16_t>(std::stoul(line.substr(4, 4), nullptr, 16)));
-    return frames;
+    std::vector<std::uint16_t> words;
+    for (const TimedFrame& f : TakeTimedFrames()) words.push_back(f.mosi);
+    return words;
+}
+
+std::vector<SimSession::TimedFrame> SimSession::TakeTimedFrames() {
+    std::vector<TimedFrame> taken;
+    taken.swap(frames_);
+    return taken;
 }
 
 }  // namespace qvin::ui

@@ -30,8 +30,13 @@ public:
     void WriteSettings(const Settings& s);
     // The start sequence, then the main window's load and activation.
     void Start(SystemFacts system = LinuxSystemFacts());
-    // The MOSI words the chip has seen since the last call.
+    // The MOSI words the chip has seen since the last call (or the start).
     std::vector<std::uint16_t> TakeFrames();
+    struct TimedFrame {
+        std::uint16_t mosi;
+        std::int64_t ns;  // simulated time the chip took it
+    };
+    std::vector<TimedFrame> TakeTimedFrames();
 
     std::filesystem::path folder;
     VirtualClock clock;
@@ -41,6 +46,9 @@ public:
     HeadlessToolkit tk;
     Program p;
     std::unique_ptr<App> app;
+
+private:
+    std::vector<TimedFrame> frames_;
 };
 
 }  // namespace qvin::ui

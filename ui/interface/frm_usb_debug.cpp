@@ -182,9 +182,8 @@ void frmUSBdebug::optUsbPort_Click(int index) {
     UsbSpiSetBits(p, p.spi.SpiStaticBits);
     std::uint8_t delay = p.spi.SpiDelay;
     UsbSpiSetup(p, delay);
-    // The adapter failed just now (and said so): the set-up frames close again instead of
-    // telling the user twice more to select the adapter just selected.
-    if (!p.UsbReady()) return optUsbPort(4).Select();
+    // Both read-backs run even when the adapter failed just now: each then says that no
+    // adapter is selected, and the frames stay open for another try.
     cmdReadDelay_Click();
     cmdReadBits_Click();
 }

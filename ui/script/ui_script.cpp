@@ -6,6 +6,7 @@
 #include <iostream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <unistd.h>
 #include <vector>
@@ -108,7 +109,10 @@ public:
         for (std::string line; std::getline(in, line);) lines_.push_back(line);
         session_->tk.moreActions = [this] { return Step(); };
         while (!failed_ && next_ < lines_.size()) Step();
-        if (!failed_) CheckToolkit("at the end");
+        if (!failed_) {
+            for (std::string& f : session_->tk.TakeUnmet()) session_->tk.failures.push_back(std::move(f));
+            CheckToolkit("at the end");
+        }
         if (!record_.empty()) {
             std::ofstream file(record_, std::ios::binary | std::ios::trunc);
             file << session_->capture.All();
@@ -367,6 +371,7 @@ private:
             s.tk.Queue(Action(w, 2), at);
         } else if (cmd == "mark") {
             s.capture.Take();
+            s.TakeFrames();
         } else if (cmd == "expect") {
             Expect(w);
         } else {
@@ -487,28 +492,63 @@ private:
     }
 
     // The words the chip saw since the last mark, in order; ".." stands for any number
-    // of other words.
+    // of other words, and "+MS" between two words for the pause between those two frames:
+    // at least MS milliseconds of simulated time and less than kPauseSlackMs more.
     void ExpectFrames(const std::vector<std::string>& pattern) {
-        const std::vector<std::uint16_t> seen = session_->TakeFrames();
+        const std::vector<SimSession::TimedFrame> seen = session_->TakeTimedFrames();
+        // What was seen, in the pattern's own form: a pause of a millisecond or more shows
+        // as "+MS" (whole milliseconds), so a failing line shows what to write instead.
         std::string seenText;
-        for (std::uint16_t f : seen) seenText += (seenText.empty() ? "" : " ") + FormatHex(f, 4);
+        for (std::size_t i = 0; i < seen.size(); ++i) {
+            if (i > 0) {
+                const std::int64_t ms = (seen[i].ns - seen[i - 1].ns) / 1'000'000;
+                if (ms >= 1) seenText += " +" + std::to_string(ms);
+                seenText += " ";
+            }
+            seenText += FormatHex(seen[i].mosi, 4);
+        }
         std::size_t at = 0;
         bool gap = false;
+        double pauseMs = -1;  // none
+        std::optional<std::size_t> last;  // the frame matched before a pause
         for (const std::string& p : pattern) {
             if (p == "..") {
                 gap = true;
                 continue;
             }
+            if (!p.empty() && p[0] == '+') {
+                if (!last) throw ScriptError{"a pause " + p + " needs a frame before it"};
+                if (pauseMs >= 0) throw ScriptError{"two pauses in a row: " + p};
+                const NumberScan scan = ScanLeadingNumber(p.substr(1));
+                if (scan.length == 0 || scan.length != p.size() - 1 || !(scan.value >= 0) || p[1] == ' ')
+                    throw ScriptError{"not a pause: " + p};
+                const double ms = scan.value;
+                pauseMs = ms;
+                continue;
+            }
             const auto want = static_cast<std::uint16_t>(HexToInt(p));
             if (gap) {
-                while (at < seen.size() && seen[at] != want) ++at;
+                while (at < seen.size() && seen[at].mosi != want) ++at;
             }
-            if (at >= seen.size() || seen[at] != want) throw ScriptError{"the chip saw: " + seenText};
+            if (at >= seen.size() || seen[at].mosi != want) throw ScriptError{"the chip saw: " + seenText};
+            if (pauseMs >= 0) {
+                const double took = static_cast<double>(seen[at].ns - seen[*last].ns) / 1e6;
+                if (took < pauseMs || took >= pauseMs + kPauseSlackMs)
+                    throw ScriptError{"the chip saw " + FormatHex(seen[at].mosi, 4) + " " + FormatFixed(took, 3) + " ms after " +
+                                      FormatHex(seen[*last].mosi, 4) + ", not " + FormatGeneral(static_cast<float>(pauseMs)) +
+                                      " ms: " + seenText};
+                pauseMs = -1;
+            }
+            last = at;
             ++at;
             gap = false;
         }
+        if (pauseMs >= 0) throw ScriptError{"a pause needs a frame after it"};
         if (!gap && at != seen.size()) throw ScriptError{"the chip saw more: " + seenText};
     }
+
+    // A register access costs a transfer and a tenth of a millisecond around a pause.
+    static constexpr double kPauseSlackMs = 3.0;
 
     std::string name_;
     std::ostream& out_;
