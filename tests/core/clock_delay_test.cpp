@@ -139,12 +139,25 @@ TEST(DelayCalibration, SlowMachineKeepsScalingOnceAndReportsBusy) {
     EXPECT_EQ(busy, (std::vector<bool>{true, false}));
 }
 
-TEST(DelayCalibration, DelayCalibratesOnFirstUse) {
+// The pause that calibrates still lasts its whole length once the calibration is over,
+// and so does every pause after it.
+TEST(DelayCalibration, DelayCalibratesOnFirstUseThenPausesInFull) {
     VirtualClock clock;
     DelayTimer timer(clock);
+    std::int64_t calibratedAt = -1;
+    timer.OnCalibrating = [&](bool busy) {
+        if (!busy) calibratedAt = clock.NowNs();
+    };
     timer.Delay(1.0f);
     EXPECT_TRUE(timer.DelayCalibrated);
     EXPECT_EQ(timer.DelayCount, 10000);
+    ASSERT_GE(calibratedAt, 0);
+    EXPECT_GE(clock.NowNs() - calibratedAt, 1'000'000);
+    for (float ms : {0.01f, 0.1f, 5.0f}) {
+        const std::int64_t start = clock.NowNs();
+        timer.Delay(ms);
+        EXPECT_GE(clock.NowNs() - start, static_cast<std::int64_t>(std::ceil(ms * 1e6))) << ms << " ms";
+    }
 }
 
 TEST(RealClock, PauseLastsAtLeastItsLength) {
@@ -155,6 +168,15 @@ TEST(RealClock, PauseLastsAtLeastItsLength) {
     const std::int64_t start = clock.NowNs();
     timer.Delay(2.0f);
     EXPECT_GE(clock.NowNs() - start, 2'000'000);
+    // The same for the pause that calibrates on first use.
+    DelayTimer fresh(clock);
+    fresh.FinalTrialMs = 20.0f;
+    std::int64_t calibratedAt = -1;
+    fresh.OnCalibrating = [&](bool busy) {
+        if (!busy) calibratedAt = clock.NowNs();
+    };
+    fresh.Delay(2.0f);
+    EXPECT_GE(clock.NowNs() - calibratedAt, 2'000'000);
 }
 
 }  // namespace

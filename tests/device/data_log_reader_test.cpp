@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <ctime>
 
 #include "device/data_log.h"
 #include "device/data_log_reader.h"
@@ -110,6 +111,35 @@ TEST(DataLogReader, ADateOrDelayAmongThePassesDoesNotSendTheRunBack) {
         EXPECT_DOUBLE_EQ(run.loopDelayMs, 10);
         EXPECT_EQ(run.passes[2].time - run.passes[0].time, std::chrono::milliseconds(20));
     }
+}
+
+}  // namespace
+}  // namespace qvin
+
+namespace qvin {
+namespace {
+
+// The Date line is local time as the C library breaks it down: each field lands where it
+// says, and what the writer writes reads back as the same second.
+TEST(DataLogReader, DateFieldsAreTheLocalCalendarsOwn) {
+    const auto t = ParseDataLogDate("3/4/2026 05:06:07");
+    ASSERT_TRUE(t);
+    const std::time_t tt = std::chrono::system_clock::to_time_t(*t);
+    std::tm tm{};
+    ASSERT_TRUE(localtime_r(&tt, &tm));
+    EXPECT_EQ(tm.tm_mon + 1, 3);
+    EXPECT_EQ(tm.tm_mday, 4);
+    EXPECT_EQ(tm.tm_year + 1900, 2026);
+    EXPECT_EQ(tm.tm_hour, 5);
+    EXPECT_EQ(tm.tm_min, 6);
+    EXPECT_EQ(tm.tm_sec, 7);
+    // 31 December and 1 January sit a day apart, whatever the time zone.
+    const auto newYearsEve = ParseDataLogDate("12/31/2025 12:00:00");
+    const auto newYear = ParseDataLogDate("1/1/2026 12:00:00");
+    ASSERT_TRUE(newYearsEve && newYear);
+    EXPECT_EQ(std::chrono::duration_cast<std::chrono::hours>(*newYear - *newYearsEve).count(), 24);
+    const auto now = std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
+    EXPECT_EQ(ParseDataLogDate(DataLogDate(now)), now);
 }
 
 }  // namespace
