@@ -13,6 +13,7 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 // Visibility, enabled state and tool tip, which every control has. Only what differs is
 // handed to the widget: a loop pass updates many controls, and each hand-over costs.
 void Common(const ui::Control& m, QWidget* w) {
+    if (w->objectName().isEmpty()) w->setObjectName(Q(m.name()));
     if (w->isEnabledTo(w->parentWidget()) != m.enabled()) w->setEnabled(m.enabled());
     if (w->isHidden() == m.visible()) w->setVisible(m.visible());
     const QString tip = Q(m.toolTip());
@@ -248,19 +249,32 @@ void Bind(ui::CheckBox& m, QCheckBox* w) {
 }
 
 void Bind(ui::OptionButton& m, QRadioButton* w) {
-    w->setAutoExclusive(false);  // the model keeps its group exclusive
+    // The model keeps its group exclusive, but the button stays auto-exclusive: Qt tells a
+    // screen reader that a non-exclusive radio button is a check box. Each group of options
+    // has a parent of its own, so Qt's exclusivity agrees with the model's.
+    w->setAutoExclusive(true);
     auto sync = [&m, w] {
         w->setText(WithMnemonic(Q(m.caption()), w));
         const QSignalBlocker block(w);
-        w->setChecked(m.value());
+        if (!m.value() && w->isChecked()) {
+            // An exclusive button cannot be unchecked alone (a group with none selected).
+            w->setAutoExclusive(false);
+            w->setChecked(false);
+            w->setAutoExclusive(true);
+        } else {
+            w->setChecked(m.value());
+        }
         Common(m, w);
     };
     m.observer = sync;
     sync();
     QObject::connect(w, &QRadioButton::clicked, w, [&m, w] {
         m.UserClick();
+        if (w->isChecked() == m.value()) return;
         const QSignalBlocker block(w);
+        w->setAutoExclusive(false);
         w->setChecked(m.value());
+        w->setAutoExclusive(true);
     });
 }
 
@@ -275,6 +289,7 @@ void Bind(ui::Frame& m, QGroupBox* w) {
 
 void Bind(ui::MenuItem& m, QAction* a, bool checkable) {
     a->setCheckable(checkable);
+    a->setObjectName(Q(m.name()));
     auto sync = [&m, a] {
         a->setText(WithMnemonic(Q(m.caption()), a));
         const QSignalBlocker block(a);

@@ -8,6 +8,7 @@
 namespace qvin::qt {
 
 PictureView::PictureView(ui::PictureBox& model, QWidget* parent) : QWidget(parent), model_(model) {
+    setObjectName(QString::fromStdString(model.name()));
     setFocusPolicy(Qt::StrongFocus);
     // The picture paints every pixel itself; Qt need not clear it first.
     setAttribute(Qt::WA_OpaquePaintEvent);

@@ -229,6 +229,7 @@ AboutDialog::AboutDialog(ui::frmAbout& m, QWidget* parent) : ModalView(m, parent
     auto* icon = new QLabel(this);
     icon->setPixmap(ProgramIcon(64));
     icon->setAccessibleName("Program icon");
+    icon->setObjectName(QString::fromStdString(m.picIcon.name()));
     head->addWidget(icon);
     QLabel* title = NewLabel(m.lblTitle, this);
     QFont big = title->font();

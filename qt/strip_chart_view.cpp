@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -13,7 +14,20 @@
 
 namespace qvin::qt {
 
+namespace {
+// A plain widget shown as a window is a "filler" to a screen reader; this one is a window.
+QAccessibleInterface* AccessibleChartWindow(const QString&, QObject* o) {
+    if (auto* view = dynamic_cast<StripChartView*>(o)) return new QAccessibleWidget(view, QAccessible::Window);
+    return nullptr;
+}
+}  // namespace
+
 StripChartView::StripChartView(ui::frmStripChart& m, QWidget* parent) : QWidget(parent, Qt::Window), model_(m) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(AccessibleChartWindow);
+        return true;
+    }();
+    (void)factoryInstalled;
     setWindowTitle(QString::fromStdString(m.caption()));
     auto* outer = new QVBoxLayout(this);
 

@@ -28,6 +28,7 @@ MainWindowView::MainWindowView(ui::frmQvin27319& m, QWidget* parent) : QMainWind
 
     // Menus.
     QMenu* iface = menuBar()->addMenu(Q(m.mnuInterface.caption()));
+    iface->menuAction()->setObjectName("mnuInterface");
     auto addAction = [this](QMenu* menu, ui::MenuItem& item, bool checkable) {
         QAction* a = menu ? menu->addAction(QString()) : menuBar()->addAction(QString());
         Bind(item, a, checkable);
@@ -36,6 +37,7 @@ MainWindowView::MainWindowView(ui::frmQvin27319& m, QWidget* parent) : QMainWind
     addAction(iface, m.mnuPort, true);
     addAction(iface, m.mnuUSB, true);
     QMenu* view = menuBar()->addMenu(Q(m.mnuView.caption()));
+    view->menuAction()->setObjectName("mnuView");
     addAction(view, m.mnuStripChart, false);
     for (ui::MenuItem* item : {&m.MnuAlarms, &m.MnuCal, &m.MnuGpioMsc, &m.mnuRegister, &m.MnuAbout, &m.mnuHelp, &m.MnuExit})
         addAction(nullptr, *item, false);

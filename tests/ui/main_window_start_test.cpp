@@ -125,11 +125,15 @@ TEST_F(InterfaceCheck, EachSetupEntryOpensItsWindowModallyAndTheMainWindowReread
                                                      {&w().MnuCal, &s.app->cal},
                                                      {&w().MnuGpioMsc, &s.app->gpio},
                                                      {&w().mnuRegister, &s.app->manualReg}};
+    // Where the user has moved the main window: each window opens over it.
+    w().left = 1234;
+    w().top = 567;
     for (const auto& [entry, window] : entries) {
         bool shown = false;
         s.tk.Queue([&, window = window] {
             shown = window->visible();
-            EXPECT_EQ(window->left, w().left);
+            EXPECT_EQ(window->left, 1234) << window->name();
+            EXPECT_EQ(window->top, 567) << window->name();
             window->UserClose();
         });
         Frames();
@@ -180,6 +184,38 @@ TEST_F(Exit, SaysWhereAndWhyWhenTheSettingsCannotBeSaved) {
            ": No such file or directory");
     Click(w().MnuExit);
     EXPECT_TRUE(s.app->ended);  // the program still ends
+}
+
+
+// The interface windows and About open where the main window is, too.
+TEST_F(InterfaceCheck, InterfaceWindowsAndAboutOpenOverTheMainWindow) {
+    StartOnUsb();
+    w().left = 321;
+    w().top = 654;
+    auto position = [](Window& win) { return std::pair(win.left, win.top); };
+    std::vector<std::pair<std::string, std::pair<int, int>>> seen;
+    s.tk.Queue([&] {
+        seen.emplace_back("frmPort", position(port()));
+        port().UserClose();
+    });
+    Click(w().mnuPort);
+    s.tk.Queue([&] {
+        seen.emplace_back("frmUSBselect", position(usb()));
+        s.tk.Queue([&] {
+            seen.emplace_back("frmUSBdebug", position(s.app->usbDebug));
+            s.app->usbDebug.UserClose();
+        });
+        usb().cmdDebugUsb.UserClick();
+        usb().UserClose();
+    });
+    Click(w().mnuUSB);
+    s.tk.Queue([&] {
+        seen.emplace_back("frmAbout", position(*s.app->about));
+        s.app->about->UserClose();
+    });
+    Click(w().MnuAbout);
+    ASSERT_EQ(seen.size(), 4u);
+    for (const auto& [name, at] : seen) EXPECT_EQ(at, std::pair(321, 654)) << name;
 }
 
 }  // namespace
