@@ -35,6 +35,12 @@ private:
 };
 
 std::unique_ptr<Board> MakeSimulated(Clock& clock, Trace& trace, std::string& error) {
+    if (const char* a = std::getenv("QVIN_SIM_ANGLE"); a && *a) {
+        if (auto bad = sim::AngleProblem(a)) {
+            error = *bad;
+            return nullptr;
+        }
+    }
     auto board = std::make_unique<SimulatedBoard>(clock, trace);
     if (auto bad = sim::AddFaultsFromEnvironment(board->simulated()->faults)) {
         error = *bad;

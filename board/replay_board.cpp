@@ -1,6 +1,7 @@
 #include "board/replay_board.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <fstream>
@@ -15,8 +16,9 @@ namespace {
 
 // Longer than any line the trace writes (the pipe table is about 1100 characters).
 constexpr std::size_t kMaxLine = 8192;
-// A transfer never takes longer than this; a recording that says so is not believed.
-constexpr unsigned long long kMaxTookNs = 60'000'000'000ull;
+// No request outlasts the adapter's own limit of a second; a recording that says one
+// did is not believed (it would hold the program for as long as it says).
+constexpr unsigned long long kMaxTookNs = 1'000'000'000ull;
 
 std::optional<unsigned long long> ParseNumber(std::string_view text, int base, unsigned long long max) {
     unsigned long long v = 0;
@@ -36,7 +38,74 @@ std::string HexBytes(std::string head, std::span<const std::uint8_t> bytes) {
     return head;
 }
 
+bool IsHex(std::string_view w, std::size_t minDigits, std::size_t maxDigits) {
+    return w.size() >= minDigits && w.size() <= maxDigits &&
+           std::all_of(w.begin(), w.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+bool IsDecimal(std::string_view w, unsigned long long max) { return ParseNumber(w, 10, max).has_value(); }
+
+// Why a recording's line (split into words) is not one the trace writes, or nothing.
+// Every byte is two hexadecimal digits, addresses three or four, numbers decimal.
+std::string LineProblem(const std::vector<std::string_view>& w) {
+    const std::string_view kind = w[0];
+    auto bytesFrom = [&w](std::size_t from) -> std::string {
+        for (std::size_t i = from; i < w.size(); ++i)
+            if (!IsHex(w[i], 2, 2)) return "\"" + Excerpt(w[i]) + "\" is not a byte (two hexadecimal digits)";
+        return {};
+    };
+    auto failedOrBytes = [&](std::size_t from) -> std::string {
+        if (w.size() == from + 1 && w[from] == "failed") return {};
+        return bytesFrom(from);
+    };
+    if (kind == "port-out" || kind == "port-in") {
+        if (w.size() != 3 || !IsHex(w[1], 3, 4) || !IsHex(w[2], 2, 2)) return std::string(kind) + " needs an address and a byte";
+        return {};
+    }
+    if (kind == "port-prepare") {
+        if (w.size() < 3 || !IsHex(w[1], 3, 4)) return "port-prepare needs an address and ok or the reason";
+        return {};
+    }
+    if (kind == "usb-open") {
+        if (w.size() != 3 || (w[2] != "ok" && w[2] != "none")) return "usb-open needs a device name and ok or none";
+        return {};
+    }
+    if (kind == "usb-device" || kind == "usb-pipes") return failedOrBytes(1);
+    if (kind == "usb-string") {
+        if (w.size() < 4 || !IsDecimal(w[1], 255) || !IsDecimal(w[2], 0xFFFF)) return "usb-string needs an index, a size and the bytes";
+        return failedOrBytes(3);
+    }
+    if (kind == "usb-out" || kind == "usb-in") {
+        if (w.size() < 3 || !IsDecimal(w[1], 16)) return std::string(kind) + " needs a pipe (0 to 16) and the bytes";
+        return failedOrBytes(2);
+    }
+    if (kind == "took") {
+        if (w.size() != 2 || !IsDecimal(w[1], ~0ull)) return "took needs a number of nanoseconds";
+        if (!IsDecimal(w[1], kMaxTookNs)) return "no request takes longer than a second (took " + std::string(w[1]) + " ns)";
+        return {};
+    }
+    return "\"" + Excerpt(kind) + "\" is not something a recording holds";
+}
+
 }  // namespace
+
+// At most a short, printable excerpt of what a file holds, for a message.
+std::string Excerpt(std::string_view text) {
+    constexpr std::size_t kMax = 80;
+    std::string out;
+    for (std::size_t i = 0; i < text.size() && i < kMax; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        }
+    }
+    if (text.size() > kMax) out += "...";
+    return out;
+}
 
 // The exchanges of the file, one ahead of the program. Lines that are blank, start with
 // '#' (notes a person added) or hold the simulated chip's frames ("spi ...") are passed by.
@@ -103,7 +172,7 @@ public:
                            ") but the program asks for: " + asked;
             else
                 message_ = "The replay stopped at line " + std::to_string(e->line) + " of " + name + ": the recording holds \"" +
-                           e->text + "\" but the program asks for: " + asked;
+                           Excerpt(e->text) + "\" but the program asks for: " + asked;
             if (onStop) onStop(message_);
         }
         throw ReplayStopped{message_};
@@ -114,9 +183,12 @@ public:
 private:
     void ReadNext() {
         std::string text;
-        while (ReadLine(text)) {
+        for (LineEnd end; (end = ReadLine(text)) != LineEnd::None;) {
+            if (end == LineEnd::TooLong) Refuse(text, "it is longer than " + std::to_string(kMaxLine) + " characters");
             const std::string_view t = text;
             const std::size_t first = t.find_first_not_of(" \t");
+            if (end == LineEnd::Missing && first != std::string_view::npos)
+                Refuse(text, "it is cut short (the file ends before the line does)");
             if (first == std::string_view::npos || t[first] == '#' || t.substr(first, 4) == "spi ") continue;
             // The words point into the text where it stays: a short text lives inside its
             // string object, so they are found after the move.
@@ -127,27 +199,50 @@ private:
             for (std::size_t i = 0; i < e.text.size();) {
                 const std::size_t start = e.text.find_first_not_of(" \t", i);
                 if (start == std::string::npos) break;
-                const std::size_t end = std::min(e.text.find_first_of(" \t", start), e.text.size());
-                e.words.emplace_back(e.text.data() + start, end - start);
-                i = end;
+                const std::size_t stop = std::min(e.text.find_first_of(" \t", start), e.text.size());
+                e.words.emplace_back(e.text.data() + start, stop - start);
+                i = stop;
+            }
+            if (const std::string why = LineProblem(e.words); !why.empty()) {
+                const std::string bad = e.text;
+                next_.reset();
+                Refuse(bad, why);
             }
             return;
         }
         ended_ = true;
     }
 
-    // One line, without its CR LF or LF; what goes past kMaxLine is dropped so that a
-    // file without line breaks cannot take the memory.
-    bool ReadLine(std::string& text) {
+    // A line the trace would never write ends the replay: what the program would make of
+    // it is anybody's guess.
+    [[noreturn]] void Refuse(const std::string& text, const std::string& why) {
+        if (!stopped_) {
+            stopped_ = true;
+            message_ = "The replay stopped at line " + std::to_string(line_) + " of " + file_.string() + ": \"" + Excerpt(text) +
+                       "\" is no recording line: " + why;
+            if (onStop) onStop(message_);
+        }
+        throw ReplayStopped{message_};
+    }
+
+    enum class LineEnd { None, Found, Missing, TooLong };
+    // One line, without its CR LF or LF; what goes past kMaxLine is not kept, so that a file
+    // without line breaks cannot take the memory.
+    LineEnd ReadLine(std::string& text) {
         text.clear();
         std::streambuf* buf = in_.rdbuf();
         int c = buf->sbumpc();
-        if (c == std::char_traits<char>::eof()) return false;
+        if (c == std::char_traits<char>::eof()) return LineEnd::None;
         ++line_;
-        for (; c != std::char_traits<char>::eof() && c != '\n'; c = buf->sbumpc())
+        bool tooLong = false;
+        for (; c != std::char_traits<char>::eof() && c != '\n'; c = buf->sbumpc()) {
             if (text.size() < kMaxLine) text += static_cast<char>(c);
+            else tooLong = true;
+        }
+        if (tooLong) return LineEnd::TooLong;
+        if (c == std::char_traits<char>::eof()) return LineEnd::Missing;
         if (!text.empty() && text.back() == '\r') text.pop_back();
-        return true;
+        return LineEnd::Found;
     }
 
     std::filesystem::path file_;
@@ -317,8 +412,12 @@ std::unique_ptr<ReplayBoard> ReplayBoard::Open(const std::filesystem::path& file
     }
     auto recording = std::make_unique<Recording>(file, std::move(in));
     recording->clock = clock;
-    std::unique_ptr<ReplayBoard> board(new ReplayBoard(std::move(recording)));
-    return board;
+    try {
+        return std::unique_ptr<ReplayBoard>(new ReplayBoard(std::move(recording)));
+    } catch (const ReplayStopped& e) {
+        error = e.message;
+        return nullptr;
+    }
 }
 
 ReplayBoard::ReplayBoard(std::unique_ptr<Recording> recording)

@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <chrono>
+#include <functional>
 #include <cstdlib>
 #include <istream>
 #include <memory>
@@ -195,7 +196,10 @@ public:
         : ctx_(ctx), messages_(ctx.err), choice_(choice) {
         std::string why;
         board_ = MakeBoard(boardName, ctx.clock, trace_, &why);
-        if (!board_) throw CliError{kBadInput, why};
+        const bool replay = boardName.rfind("replay:", 0) == 0;
+        if (!board_) throw CliError{replay ? kFileError : kBadInput, why};
+        if (const ReplayBoard* r = board_->replay(); r && r->Interface().type == 0)
+            throw CliError{kFileError, "the recording " + boardName.substr(7) + " holds no exchange with a board"};
         // A replay writes nothing: not even over the recording it reads.
         if (!board_->replay()) trace_.OpenFromEnvironment();
         program_ = std::make_unique<Program>(ctx.clock, board_->port(), board_->usb(), trace_, messages_);
@@ -213,19 +217,24 @@ public:
         }
     }
 
+    // Every argument is checked before the board is touched: a typing error is bad
+    // input, whatever state the interface is in.
     void Run(const std::vector<std::string>& words) {
         const std::string& cmd = words[0];
-        if (cmd == "adapters") return Adapters(words);
-        if (cmd == "registers") return Registers(words);
-        Connect();
-        if (cmd == "read") Read(words);
-        else if (cmd == "write") Write(words);
-        else if (cmd == "dump") Dump(words);
-        else if (cmd == "info") Info(words);
-        else if (cmd == "spi") Spi(words);
-        else if (cmd == "watch") Watch(words);
-        else if (cmd == "monitor") Monitor(words);
+        std::function<void()> act;
+        bool board = true;
+        if (cmd == "adapters") act = Adapters(words), board = false;
+        else if (cmd == "registers") act = Registers(words), board = false;
+        else if (cmd == "read") act = Read(words);
+        else if (cmd == "write") act = Write(words);
+        else if (cmd == "dump") act = Dump(words);
+        else if (cmd == "info") act = Info(words);
+        else if (cmd == "spi") act = Spi(words);
+        else if (cmd == "watch") act = Watch(words);
+        else if (cmd == "monitor") act = Monitor(words);
         else throw CliError{kBadInput, "unknown command '" + cmd + "' (try --help)"};
+        if (board) Connect();
+        act();
     }
 
 private:
@@ -263,13 +272,22 @@ private:
             throw CliError{kNoInterface, "the USB adapter stopped answering"};
     }
 
-    void Read(const std::vector<std::string>& words) {
+    std::function<void()> Read(const std::vector<std::string>& words) {
         if (words.size() < 2) throw CliError{kBadInput, "read: name at least one register"};
         Program& p = *program_;
+        std::vector<std::int16_t> indices;
         for (std::size_t i = 1; i < words.size(); ++i) {
             const std::int16_t index = ParseRegister(p, words[i]);
+            if (!p.map[index].RegReadable) throw CliError{kBadInput, Label(index) + " cannot be read"};
+            indices.push_back(index);
+        }
+        return [this, indices] { ReadRegisters(indices); };
+    }
+
+    void ReadRegisters(const std::vector<std::int16_t>& indices) {
+        Program& p = *program_;
+        for (const std::int16_t index : indices) {
             const RegisterInfo& r = p.map[index];
-            if (!r.RegReadable) throw CliError{kBadInput, Label(index) + " cannot be read"};
             ReadReg(p, index);
             CheckAdapter();
             std::string name = Label(index);
@@ -281,27 +299,36 @@ private:
         }
     }
 
-    void Write(const std::vector<std::string>& words) {
+    std::function<void()> Write(const std::vector<std::string>& words) {
         if (words.size() != 3) throw CliError{kBadInput, "write: give a register and a value"};
         Program& p = *program_;
         const std::int16_t index = ParseRegister(p, words[1]);
         const auto value = static_cast<std::int32_t>(ParseInteger(words[2], -32768, 65535, "value"));
-        if (!p.map[index].RegWritable)
-            ctx_.err << "qvin-cli: note: " << Label(index) << " is read-only; the chip may ignore the write\n";
-        WriteReg(p, index, value);
-        CheckAdapter();
-        ctx_.out << Label(index) << " <- " << FormatHex(value & 0xFFFF, 4) << '\n';
+        return [this, index, value] {
+            Program& p = *program_;
+            if (!p.map[index].RegWritable)
+                ctx_.err << "qvin-cli: note: " << Label(index) << " is read-only; the chip may ignore the write\n";
+            WriteReg(p, index, value);
+            CheckAdapter();
+            ctx_.out << Label(index) << " <- " << FormatHex(value & 0xFFFF, 4) << '\n';
+        };
     }
 
-    void Dump(const std::vector<std::string>& words) {
+    std::function<void()> Dump(const std::vector<std::string>& words) {
         if (words.size() != 1) throw CliError{kBadInput, "dump takes no arguments"};
-        const std::string table = ReadUserRegisterTable(*program_);
-        CheckAdapter();
-        ctx_.out << table;
+        return [this] {
+            const std::string table = ReadUserRegisterTable(*program_);
+            CheckAdapter();
+            ctx_.out << table;
+        };
     }
 
-    void Info(const std::vector<std::string>& words) {
+    std::function<void()> Info(const std::vector<std::string>& words) {
         if (words.size() != 1) throw CliError{kBadInput, "info takes no arguments"};
+        return [this] { ShowInfo(); };
+    }
+
+    void ShowInfo() {
         Program& p = *program_;
         ReadPartInfo(p);
         CheckAdapter();
@@ -314,8 +341,12 @@ private:
     }
 
     // Every register of the map, as the register window describes it, with its conversion.
-    void Registers(const std::vector<std::string>& words) {
+    std::function<void()> Registers(const std::vector<std::string>& words) {
         if (words.size() != 1) throw CliError{kBadInput, "registers takes no arguments"};
+        return [this] { ListRegisters(); };
+    }
+
+    void ListRegisters() {
         const Program& p = *program_;
         auto unit = [](std::int16_t index) -> std::string {
             for (const OutputName& o : kOutputNames)
@@ -333,8 +364,12 @@ private:
         }
     }
 
-    void Adapters(const std::vector<std::string>& words) {
+    std::function<void()> Adapters(const std::vector<std::string>& words) {
         if (words.size() != 1) throw CliError{kBadInput, "adapters takes no arguments"};
+        return [this] { ListAdapters(); };
+    }
+
+    void ListAdapters() {
         Program& p = *program_;
         // The windows' "No USB Buffers Found, Please Verify Setup and Restart" is for a
         // window; a command line says it in its own words below.
@@ -357,7 +392,7 @@ private:
         if (p.settings.InterfaceType == 2) connected_ = false;  // the search replaced the current adapter
     }
 
-    void Spi(const std::vector<std::string>& words) {
+    std::function<void()> Spi(const std::vector<std::string>& words) {
         Program& p = *program_;
         if (p.settings.InterfaceType != 2) throw CliError{kBadInput, "spi needs the USB adapter (--usb)"};
         std::vector<std::int32_t> sent;
@@ -390,6 +425,12 @@ private:
         }
         if (sent.size() > 16) throw CliError{kBadInput, "spi: give 1 to 16 words"};
         if (sent.empty() && (channel != 1 || negative)) throw CliError{kBadInput, "spi: the channel and polarity go with words to send"};
+        return [this, sent, channel, negative, delay, bits] { SpiExchange(sent, channel, negative, delay, bits); };
+    }
+
+    void SpiExchange(const std::vector<std::int32_t>& sent, int channel, bool negative, std::optional<std::uint8_t> delay,
+                     std::optional<std::uint8_t> bits) {
+        Program& p = *program_;
         if (bits) UsbSpiSetBits(p, *bits);
         if (delay) UsbSpiSetup(p, *delay);
         CheckAdapter();
@@ -417,6 +458,7 @@ private:
     // "CS2,CS5" as the static-bits byte (CS2 is bit 3 ... CS5 bit 6); "none" is 0.
     static std::uint8_t ParseStaticBits(const std::string& text) {
         if (Lower(text) == "none") return 0;
+        if (text.empty()) throw CliError{kBadInput, "--static-bits needs a list such as CS2,CS5, or none"};
         std::uint8_t bits = 0;
         std::stringstream list(text);
         for (std::string item; std::getline(list, item, ',');) {
@@ -428,7 +470,7 @@ private:
         return bits;
     }
 
-    void Watch(const std::vector<std::string>& words) {
+    std::function<void()> Watch(const std::vector<std::string>& words) {
         long long count = -1;
         float delayMs = 25.0f;
         std::string logFile;
@@ -446,6 +488,10 @@ private:
                 throw CliError{kBadInput, "watch: unknown option '" + w + "'"};
             }
         }
+        return [this, count, delayMs, logFile] { WatchOutputs(count, delayMs, logFile); };
+    }
+
+    void WatchOutputs(long long count, float delayMs, const std::string& logFile) {
         Program& p = *program_;
         DataLogFile log;
         if (!logFile.empty()) {
@@ -490,9 +536,13 @@ private:
         }
     }
 
-    void Monitor(const std::vector<std::string>& words) {
+    std::function<void()> Monitor(const std::vector<std::string>& words) {
         if (words.size() > 2) throw CliError{kBadInput, "monitor: at most one count"};
         const long long count = words.size() == 2 ? ParseInteger(words[1], 1, 1'000'000, "count") : 10;
+        return [this, count] { MonitorOutputs(count); };
+    }
+
+    void MonitorOutputs(long long count) {
         Program& p = *program_;
         // Columns as the main window labels them, padded so a terminal lines them up.
         auto column = [](const std::string& text) { return text + std::string(text.size() < 16 ? 16 - text.size() : 1, ' '); };
@@ -539,6 +589,21 @@ std::vector<std::string> Words(const std::string& line) {
     return words;
 }
 
+// A command line is short; a longer one (a file sent by mistake) is refused without being
+// held whole.
+constexpr std::size_t kMaxCommandLine = 4096;
+
+// One line into `line`, keeping at most one character past kMaxCommandLine of it.
+bool ReadBoundedLine(std::istream& in, std::string& line) {
+    line.clear();
+    std::streambuf* buf = in.rdbuf();
+    int c = buf->sbumpc();
+    if (c == std::char_traits<char>::eof()) return false;
+    for (; c != std::char_traits<char>::eof() && c != '\n'; c = buf->sbumpc())
+        if (line.size() <= kMaxCommandLine) line += static_cast<char>(c);
+    return true;
+}
+
 const char* const kCommands[] = {"-", "read", "write", "dump", "info", "adapters", "registers", "spi", "watch", "monitor"};
 
 }  // namespace
@@ -572,7 +637,7 @@ int RunCli(const std::vector<std::string>& args, CliContext& ctx) {
                 if (i + 1 < args.size() && AllOf(args[i + 1], isdigit)) {
                     const std::string& n = args[++i];
                     if (n.size() > 1 || n[0] > '3')
-                        throw CliError{kNoInterface, "there is no adapter at Ezusb-" + n + " (adapters are Ezusb-0 to Ezusb-3)"};
+                        throw CliError{kBadInput, "there is no adapter at Ezusb-" + n + " (adapters are Ezusb-0 to Ezusb-3)"};
                     choice.usbDevice = n[0] - '0';
                 }
             } else if (a.size() > 1 && a[0] == '-') {
@@ -602,7 +667,10 @@ int RunCli(const std::vector<std::string>& args, CliContext& ctx) {
         }
         if (command.size() != 1) throw CliError{kBadInput, "'-' takes no arguments; the commands come on standard input"};
         std::string line;
-        for (int number = 1; std::getline(ctx.in, line); ++number) {
+        for (int number = 1; ReadBoundedLine(ctx.in, line); ++number) {
+            if (line.size() > kMaxCommandLine)
+                throw CliError{kBadInput, "line " + std::to_string(number) + " is longer than " + std::to_string(kMaxCommandLine) +
+                                              " characters: " + Excerpt(line)};
             const std::vector<std::string> words = Words(line);
             if (words.empty()) continue;
             try {

@@ -1,15 +1,20 @@
 #include "qt/plot_command.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <filesystem>
 #include <memory>
 #include <ostream>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QImageWriter>
 
+#include "core/file_safety.h"
 #include "device/data_log_reader.h"
 #include "qt/chart_panel.h"
 
@@ -63,6 +68,16 @@ int PlotCommand(const std::vector<std::string>& args, std::ostream& out, std::os
         return kBadInput;
     }
 
+    // The picture never replaces the log it is drawn from, nor goes where it must not.
+    if (const std::string same = SameFileRefusal(png, log); !same.empty()) {
+        err << "qvin-cli: " << same << "\n";
+        return kBadInput;
+    }
+    if (const std::string refused = WriteRefusal(png); !refused.empty()) {
+        err << "qvin-cli: " << refused << "\n";
+        return kFileError;
+    }
+
     std::string why;
     const auto contents = ReadDataLog(log, why);
     if (!contents) {
@@ -96,6 +111,14 @@ int PlotCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     panel.setAutoFillBackground(true);
     panel.resize(width, height);
     panel.show();
+    // The charts, their axes and the legend need some room; a smaller picture would come
+    // out larger than asked.
+    const QSize smallest = panel.minimumSizeHint().expandedTo(panel.minimumSize());
+    if (width < smallest.width() || height < smallest.height()) {
+        err << "qvin-cli: a " << width << "x" << height << " picture cannot hold the chart; the smallest is "
+            << std::max(width, smallest.width()) << "x" << std::max(height, smallest.height()) << "\n";
+        return kBadInput;
+    }
     ui::frmStripChart::Shown shown;
     shown.data = &data;
     shown.from = *data.oldest();
@@ -113,18 +136,42 @@ int PlotCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     }
     panel.hoverLabel()->setText(QString::fromStdString(source));
     QCoreApplication::processEvents();
-    // Opened here first for the system's own reason when it cannot be written.
-    if (FILE* f = std::fopen(png.c_str(), "wb")) {
-        std::fclose(f);
-    } else {
-        err << "qvin-cli: " << png << ": " << std::strerror(errno) << "\n";
+    const QImage image = panel.grab().toImage();
+    // Written beside the target and renamed over it: a full disk leaves the old picture.
+    static const bool noSizeSignal = std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+    (void)noSizeSignal;
+    // Encoded in memory first: a PNG writer that meets a full disk may not notice (its last
+    // flush goes unchecked), and then a cut picture would replace a good one.
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter encoder(&buffer, "png");
+    if (!encoder.write(image)) {
+        err << "qvin-cli: " << png << ": " << encoder.errorString().toStdString() << "\n";
         return kFileError;
     }
-    QImageWriter writer(QString::fromStdString(png), "png");
-    if (!writer.write(panel.grab().toImage())) {
-        err << "qvin-cli: " << png << ": " << writer.errorString().toStdString() << "\n";
+    const std::string failed = ReplaceFile(png, [&bytes](const std::filesystem::path& temp) -> std::string {
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd < 0) return std::strerror(errno);
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<std::size_t>(bytes.size() - done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                const int error = n < 0 ? errno : ENOSPC;
+                ::close(fd);
+                return std::strerror(error);
+            }
+            done += n;
+        }
+        return ::close(fd) == 0 ? std::string() : std::strerror(errno);
+    });
+    if (!failed.empty()) {
+        err << "qvin-cli: " << failed << "\n";
         return kFileError;
     }
+    width = image.width();
+    height = image.height();
     out << png << ": " << source << ", " << width << "x" << height << "\n";
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "sim/faults.h"
 
+#include <algorithm>
+
 #include <cstdlib>
 
 namespace qvin::sim {
@@ -34,27 +36,32 @@ std::optional<std::int64_t> Count(std::string_view text) {
     return v >= 1 ? std::optional(v) : std::nullopt;
 }
 
-// A percentage 0 to 100, with an optional fraction.
+// A percentage 0 to 100: digits with an optional decimal fraction, nothing else (no
+// sign, exponent or hexadecimal, which strtod would take).
 std::optional<double> Percent(std::string_view text) {
     if (text.empty() || text.size() > 12) return std::nullopt;
-    const std::string s(text);
-    char* end = nullptr;
-    const double v = std::strtod(s.c_str(), &end);
-    if (end != s.c_str() + s.size() || !(v >= 0.0 && v <= 100.0) || s[0] == '+' || s[0] == '-' || s[0] == ' ')
+    const std::size_t point = text.find('.');
+    const std::string_view whole = text.substr(0, point);
+    const std::string_view fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+    auto digits = [](std::string_view d) { return std::all_of(d.begin(), d.end(), [](char c) { return c >= '0' && c <= '9'; }); };
+    if (whole.empty() || !digits(whole) || !digits(fraction) || (point != std::string_view::npos && fraction.empty()))
         return std::nullopt;
+    const double v = std::strtod(std::string(text).c_str(), nullptr);
+    if (!(v >= 0.0 && v <= 100.0)) return std::nullopt;
     return v;
 }
 
 }  // namespace
 
 std::optional<std::string> FaultPlan::Add(std::string_view text) {
+    if (text.size() > kMaxRulesText) return "the fault rules are longer than " + std::to_string(kMaxRulesText) + " characters";
     std::vector<Rule> added;
     std::size_t start = 0;
     while (start <= text.size()) {
         const std::size_t comma = text.find(',', start);
         const std::string_view item = text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
         start = comma == std::string_view::npos ? text.size() + 1 : comma + 1;
-        const std::string shown = "\"" + std::string(item) + "\"";
+        const std::string shown = "\"" + std::string(item.substr(0, 40)) + (item.size() > 40 ? "...\"" : "\"");
         const std::size_t op = item.find_first_of("@%");
         if (op == std::string_view::npos)
             return "fault rule " + shown + " needs @N, @N+ or %P after its kind (for example unplug@200)";
@@ -81,6 +88,8 @@ std::optional<std::string> FaultPlan::Add(std::string_view text) {
         }
         added.push_back(std::move(r));
     }
+    if (rules_.size() + added.size() > kMaxRules)
+        return "at most " + std::to_string(kMaxRules) + " fault rules (" + std::to_string(rules_.size() + added.size()) + " given)";
     for (Rule& r : added) {
         // Each rule draws from its own generator: adding a rule never changes when another
         // one strikes.

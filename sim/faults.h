@@ -43,6 +43,9 @@ inline constexpr std::int64_t kRequestTimeLimitNs = 1'000'000'000;
 
 class FaultPlan {
 public:
+    // Each rule keeps a generator of its own (some kilobytes): a plan holds a bounded number.
+    static constexpr std::size_t kMaxRules = 64;
+    static constexpr std::size_t kMaxRulesText = 4096;
     // Adds rules; a bad rule adds nothing and returns a message that names it.
     std::optional<std::string> Add(std::string_view rules);
     // Seeds the generators of the rules added from now on (QVIN_SIM_SEED, default 1).

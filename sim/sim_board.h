@@ -4,6 +4,8 @@
 // (it passes everything through until rules are added to `faults`).
 
 #include <cstdlib>
+#include <optional>
+#include <string>
 
 #include "core/number_text.h"
 #include "sim/faults.h"
@@ -14,10 +16,20 @@
 
 namespace qvin::sim {
 
-// QVIN_SIM_ANGLE=DEG holds the simulated inclination at DEG instead of turning it.
+// QVIN_SIM_ANGLE=DEG holds the simulated inclination at DEG instead of turning it: a
+// decimal number of degrees, -360 to 360 (an exponent is allowed, no hexadecimal, no nan or
+// inf). Why a value is refused, or nothing.
+inline std::optional<std::string> AngleProblem(const char* text) {
+    const std::string t = text;
+    const bool plain = !t.empty() && t.size() <= 32 && t.find_first_not_of("0123456789+-.eE") == std::string::npos;
+    const NumberScan scan = ScanLeadingNumber(t);
+    if (!plain || scan.length != t.size() || t[0] == ' ' || !(scan.value >= -360.0 && scan.value <= 360.0))
+        return "QVIN_SIM_ANGLE \"" + t.substr(0, 32) + "\" is no angle (degrees, -360 to 360)";
+    return std::nullopt;
+}
 inline ChipOptions ChipOptionsFromEnvironment() {
     ChipOptions o;
-    if (const char* a = std::getenv("QVIN_SIM_ANGLE"); a && *a) o.fixedAngleDeg = LeadingNumber(a);
+    if (const char* a = std::getenv("QVIN_SIM_ANGLE"); a && *a && !AngleProblem(a)) o.fixedAngleDeg = LeadingNumber(a);
     return o;
 }
 

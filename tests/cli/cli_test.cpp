@@ -158,7 +158,7 @@ TEST(Cli, RegistersListTheWholeMapAndNamesMatchInAnyCase) {
 
 TEST(Cli, AnyAdapterNumberAndAHexPrefixedPortAreUnderstood) {
     const CliRun far = RunCliCapture({"--usb", "7", "info"});
-    EXPECT_EQ(far.code, cli::kNoInterface);
+    EXPECT_EQ(far.code, cli::kBadInput);
     EXPECT_EQ(far.err, "qvin-cli: there is no adapter at Ezusb-7 (adapters are Ezusb-0 to Ezusb-3)\n");
     EXPECT_NE(RunCliCapture({"--usb", "12", "info"}).err.find("no adapter at Ezusb-12 "), std::string::npos);
     EXPECT_EQ(RunCliCapture({"--lpt", "0x378", "read", "Product"}).code, 0);

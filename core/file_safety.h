@@ -1,0 +1,31 @@
+#pragma once
+// What a file the program writes may be. A link is followed only when the user running the
+// program, or root, owns it: in a shared folder another user's link would otherwise send a
+// save or a log wherever they chose (the kernel's protected-links rule, for every folder).
+// Only regular files are written: a FIFO would hang the program, a device take the data.
+// Each check returns why the file may not be written, or nothing.
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace qvin {
+
+// Every link on the way to the file's final name (a link to a link counts twice) must be
+// this user's or root's.
+std::string LinkRefusal(const std::filesystem::path& file);
+// An existing file (after its links) must be a regular file.
+std::string NotRegularRefusal(const std::filesystem::path& file);
+// Both checks above.
+std::string WriteRefusal(const std::filesystem::path& file);
+// The output must not be the input, by any name (a link, a second hard link).
+std::string SameFileRefusal(const std::filesystem::path& output, const std::filesystem::path& input);
+
+// Replaces `file` with what `write` puts into a fresh temporary file beside it (the path it
+// is given), then renames that over the file: a failed write leaves the old file as it was.
+// `write` returns why it failed ("No space left on device"), or nothing. Runs WriteRefusal
+// first; a link stays a link and the file it leads to is replaced. Returns why the file
+// was not replaced ("FILE: reason"), or nothing.
+std::string ReplaceFile(const std::filesystem::path& file, const std::function<std::string(const std::filesystem::path&)>& write);
+
+}  // namespace qvin

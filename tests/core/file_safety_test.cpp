@@ -1,0 +1,98 @@
+// Where the program's writes may go: links of other users, pipes and devices, the input
+// itself, and a replacement that fails halfway.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "core/file_safety.h"
+
+namespace qvin {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct FileSafety : ::testing::Test {
+    FileSafety() : dir(fs::temp_directory_path() / ("qvin-file-safety-" + std::to_string(::getpid()))) {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    ~FileSafety() override { fs::remove_all(dir); }
+    static std::string Read(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    static void Write(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+    fs::path dir;
+};
+
+TEST_F(FileSafety, OwnLinksAreFollowedAnotherUsersAreNot) {
+    Write(dir / "victim", "keep");
+    fs::create_symlink(dir / "victim", dir / "mine.cfg");
+    EXPECT_EQ(WriteRefusal(dir / "mine.cfg"), "");
+    if (::geteuid() != 0) GTEST_SKIP() << "giving a link to another user needs root";
+    fs::create_symlink(dir / "victim", dir / "theirs.cfg");
+    ASSERT_EQ(::lchown((dir / "theirs.cfg").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(WriteRefusal(dir / "theirs.cfg"),
+              (dir / "theirs.cfg").string() + " is a link that belongs to another user (uid 65534); it is not followed");
+    // Through a link of one's own to theirs, too.
+    fs::create_symlink(dir / "theirs.cfg", dir / "chain.cfg");
+    EXPECT_NE(WriteRefusal(dir / "chain.cfg"), "");
+    const std::string why = ReplaceFile(dir / "theirs.cfg", [](const fs::path&) { return std::string(); });
+    EXPECT_NE(why, "");
+    EXPECT_EQ(Read(dir / "victim"), "keep");
+}
+
+TEST_F(FileSafety, OnlyRegularFilesAreWritten) {
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    EXPECT_EQ(WriteRefusal(dir / "fifo"), (dir / "fifo").string() + " is not a regular file (a pipe or a device)");
+    EXPECT_NE(WriteRefusal("/dev/full"), "");
+    EXPECT_EQ(WriteRefusal(dir), dir.string() + " is a folder");
+    EXPECT_EQ(WriteRefusal(dir / "new.png"), "");
+}
+
+TEST_F(FileSafety, TheOutputIsNeverTheInputByAnyName) {
+    Write(dir / "log.txt", "data");
+    fs::create_symlink(dir / "log.txt", dir / "link.png");
+    fs::create_hard_link(dir / "log.txt", dir / "hard.png");
+    EXPECT_NE(SameFileRefusal(dir / "log.txt", dir / "log.txt"), "");
+    EXPECT_NE(SameFileRefusal(dir / "link.png", dir / "log.txt"), "");
+    EXPECT_NE(SameFileRefusal(dir / "hard.png", dir / "log.txt"), "");
+    Write(dir / "other.png", "old");
+    EXPECT_EQ(SameFileRefusal(dir / "other.png", dir / "log.txt"), "");
+    EXPECT_EQ(SameFileRefusal(dir / "missing.png", dir / "log.txt"), "");
+}
+
+TEST_F(FileSafety, AFailedReplacementKeepsTheOldFileAndLeavesNoTemporary) {
+    Write(dir / "out.png", "old picture");
+    ::chmod((dir / "out.png").c_str(), 0640);
+    const std::string why = ReplaceFile(dir / "out.png", [](const fs::path& temp) {
+        std::ofstream(temp, std::ios::binary) << "half";
+        return std::string("disk full");
+    });
+    EXPECT_EQ(why, (dir / "out.png").string() + ": disk full");
+    EXPECT_EQ(Read(dir / "out.png"), "old picture");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+    // A good one replaces it, keeping its mode; through one's own link, the link stays.
+    fs::create_symlink(dir / "out.png", dir / "link.png");
+    EXPECT_EQ(ReplaceFile(dir / "link.png",
+                          [](const fs::path& temp) {
+                              std::ofstream(temp, std::ios::binary) << "new picture";
+                              return std::string();
+                          }),
+              "");
+    EXPECT_EQ(Read(dir / "out.png"), "new picture");
+    EXPECT_TRUE(fs::is_symlink(dir / "link.png"));
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "out.png").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+}  // namespace
+}  // namespace qvin
