@@ -89,23 +89,6 @@ std::string LineProblem(const std::vector<std::string_view>& w) {
 
 }  // namespace
 
-// At most a short, printable excerpt of what a file holds, for a message.
-std::string Excerpt(std::string_view text) {
-    constexpr std::size_t kMax = 80;
-    std::string out;
-    for (std::size_t i = 0; i < text.size() && i < kMax; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            out += buf;
-        }
-    }
-    if (text.size() > kMax) out += "...";
-    return out;
-}
 
 // The exchanges of the file, one ahead of the program. Lines that are blank, start with
 // '#' (notes a person added) or hold the simulated chip's frames ("spi ...") are passed by.

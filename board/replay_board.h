@@ -14,6 +14,7 @@
 
 #include "board/board.h"
 #include "core/clock.h"
+#include "core/excerpt.h"
 #include "core/settings.h"
 
 namespace qvin {
@@ -21,10 +22,6 @@ namespace qvin {
 struct ReplayStopped {
     std::string message;
 };
-
-// At most a short excerpt of a text read from a file, fit for a terminal: 80 characters,
-// anything unprintable as \xNN.
-std::string Excerpt(std::string_view text);
 
 // The interface the recording was made on, from its first request: 1 the parallel port
 // (at `port`, or 0 when the recording does not say), 2 the USB adapter, 0 unknown.

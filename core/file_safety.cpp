@@ -88,4 +88,23 @@ std::string ReplaceFile(const fs::path& file, const std::function<std::string(co
     return why;
 }
 
+std::string WriteWholeFile(const fs::path& file, const std::string& contents) {
+    return ReplaceFile(file, [&contents](const fs::path& temp) -> std::string {
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd < 0) return std::strerror(errno);
+        std::size_t done = 0;
+        while (done < contents.size()) {
+            const ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                const int error = n < 0 ? errno : ENOSPC;
+                ::close(fd);
+                return std::strerror(error);
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        return ::close(fd) == 0 ? std::string() : std::strerror(errno);
+    });
+}
+
 }  // namespace qvin

@@ -28,4 +28,7 @@ std::string SameFileRefusal(const std::filesystem::path& output, const std::file
 // was not replaced ("FILE: reason"), or nothing.
 std::string ReplaceFile(const std::filesystem::path& file, const std::function<std::string(const std::filesystem::path&)>& write);
 
+// ReplaceFile with `contents`, every byte checked on its way to the disk.
+std::string WriteWholeFile(const std::filesystem::path& file, const std::string& contents);
+
 }  // namespace qvin

@@ -1,5 +1,7 @@
 #include "core/settings.h"
 
+#include "core/file_safety.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -134,6 +136,8 @@ std::string SaveConfig(const Settings& s, const std::filesystem::path& file) {
                              Line("Factory = ", s.FactoryMode);
     namespace fs = std::filesystem;
     std::error_code ec;
+    // Another user's link is not followed (a shared folder), one's own is.
+    if (std::string why = LinkRefusal(file); !why.empty()) return why;
     // A link stays a link: the file it points to is replaced.
     fs::path target = file;
     if (fs::is_symlink(fs::symlink_status(file, ec))) {

@@ -1,5 +1,10 @@
 #include "core/trace.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include "core/file_safety.h"
+
 #include <cstdlib>
 
 namespace qvin {
@@ -25,7 +30,10 @@ bool Trace::Open(const std::string& target) {
 
 void Trace::OpenFromEnvironment() {
     if (const char* t = std::getenv("QVIN_TRACE"); t && *t) {
-        if (!Open(t)) std::fprintf(stderr, "QVIN_TRACE: cannot write the trace file %s\n", t);
+        if (const std::string why = std::string(t) == "-" ? std::string() : WriteRefusal(t); !why.empty())
+            std::fprintf(stderr, "QVIN_TRACE: the trace is not written: %s\n", why.c_str());
+        else if (!Open(t))
+            std::fprintf(stderr, "QVIN_TRACE: cannot write the trace file %s: %s\n", t, std::strerror(errno));
     }
 }
 

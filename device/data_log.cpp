@@ -1,5 +1,7 @@
 #include "device/data_log.h"
 
+#include "core/file_safety.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -56,6 +58,11 @@ bool DataLogFile::Open(const std::filesystem::path& file) {
     // A file size limit is a failed write to report, not a reason for the program to die.
     static const bool noSizeSignal = std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
     (void)noSizeSignal;
+    // Another user's link, a pipe (which would hang the loop) or a device is no log.
+    if (const std::string why = WriteRefusal(file); !why.empty()) {
+        error_ = why;
+        return false;
+    }
     // Read access only to see how the file ends; a file this user may only write is
     // appended to without the check.
     fd_ = ::open(file.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);

@@ -1,5 +1,7 @@
 #include "device/data_log_reader.h"
 
+#include "core/excerpt.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -101,6 +103,22 @@ std::optional<std::chrono::system_clock::time_point> ParseDataLogDate(std::strin
     const std::time_t tt = std::mktime(&tm);
     if (tt == static_cast<std::time_t>(-1)) return std::nullopt;
     return std::chrono::system_clock::from_time_t(tt);
+}
+
+std::string DataLogSummary(const std::string& name, std::size_t passes, const DataLogContents& log) {
+    std::string s = name + ": " + std::to_string(passes) + " passes in " + std::to_string(log.runs.size()) +
+                    (log.runs.size() == 1 ? " run" : " runs");
+    if (log.skipped) s += ", " + std::to_string(log.skipped) + " malformed line" + (log.skipped == 1 ? "" : "s") + " skipped";
+    std::size_t undated = 0;
+    std::string first;
+    for (const LogRun& r : log.runs) {
+        if (r.start || r.passes.empty()) continue;
+        if (undated++ == 0) first = Excerpt(r.date, 40);
+    }
+    if (undated)
+        s += ", " + std::to_string(undated) + (undated == 1 ? " run" : " runs") + " without a usable date (" +
+             (first.empty() ? std::string("none") : first) + ") drawn after the run before them (from 1970 when first)";
+    return s;
 }
 
 DataLogContents ParseDataLog(std::string_view text) {

@@ -38,6 +38,12 @@ struct DataLogContents {
 };
 
 DataLogContents ParseDataLog(std::string_view text);
+
+// What a log holds, as the strip chart and the plot say it: "NAME: 50 passes in 2 runs",
+// then the malformed lines skipped and the runs whose date could not be taken (not a
+// date, or outside 1970 to 2200), which are drawn right after the run before them (the
+// first from 1970).
+std::string DataLogSummary(const std::string& name, std::size_t passes, const DataLogContents& log);
 // The file's contents; nothing (and `error` set) when it cannot be read. At most maxBytes
 // are read.
 std::optional<DataLogContents> ReadDataLog(const std::filesystem::path& file, std::string& error,

@@ -22,7 +22,7 @@ GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig
         config.saveSettings = false;
         replay->onStop = [this](const std::string& message) {
             std::fprintf(stderr, "qvin-eval: %s\n", message.c_str());
-            tk.Message(message);
+            if (!tk.unattended) tk.Message(message);
             std::fflush(nullptr);
             std::_Exit(2);
         };

@@ -34,10 +34,21 @@ constexpr const char* kUsage =
     "\n"
     "Settings (Qvin27319.cfg) and data logs are kept in the current folder.\n"
     "Environment: QVIN_SIM_ANGLE, QVIN_SIM_FAULTS, QVIN_SIM_SEED, QVIN_TRACE (see qvin-eval(1)).\n";
+// Qt's own options, which QApplication reads: how many words each takes, or 0.
+int QtOption(const std::string& a) {
+    for (const char* o : {"-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-style", "-stylesheet", "-session",
+                          "-display", "-geometry", "-qwindowgeometry", "-qwindowtitle", "-qwindowicon"})
+        if (a == o) return 2;
+    for (const char* o : {"-reverse", "-widgetcount", "-nograb", "-dograb", "-sync"})
+        if (a == o) return 1;
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string board = qvin::BoardNameFromEnvironment();
+    bool sim = false, replay = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -48,14 +59,27 @@ int main(int argc, char** argv) {
             std::printf("qvin-eval %s\n", qvin::ui::ProgramVersion().c_str());
             return 0;
         }
-        if (a == "--sim") board = "sim";
-        if (a == "--replay") {
+        if (a == "--sim") {
+            board = "sim";
+            sim = true;
+        } else if (a == "--replay") {
             if (i + 1 >= argc || !*argv[i + 1]) {
                 std::fputs("qvin-eval: --replay needs the recording's file name\n", stderr);
-                return 2;
+                return 1;
             }
             board = qvin::ReplayBoardName(argv[++i]);
+            replay = true;
+        } else if (const int taken = QtOption(a); taken > 0) {
+            i += taken - 1;  // the toolkit reads it
+        } else {
+            // Anything else is a mistake the user should hear of before a window opens.
+            std::fprintf(stderr, "qvin-eval: unknown option '%s'\n\n%s", a.c_str(), kUsage);
+            return 1;
         }
+    }
+    if (sim && replay) {
+        std::fputs("qvin-eval: choose either --sim or --replay\n", stderr);
+        return 1;
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName("QVIN27319 Evaluation");
@@ -66,15 +90,19 @@ int main(int argc, char** argv) {
     config.programFolder = QCoreApplication::applicationDirPath().toStdString();
     std::error_code ec;
     config.dataFolder = std::filesystem::current_path(ec);
+    // On the offscreen platform no one sees a message box, let alone answers it.
+    const bool unattended = QGuiApplication::platformName() == "offscreen" || QGuiApplication::platformName() == "minimal";
     std::unique_ptr<qvin::qt::GuiProgram> made;
     try {
         made = std::make_unique<qvin::qt::GuiProgram>(clock, board, config);
     } catch (const qvin::qt::GuiProgram::BoardError& e) {
         std::fprintf(stderr, "qvin-eval: %s\n", e.message.c_str());
-        QMessageBox::critical(nullptr, "QVIN27319 Evaluation", QString::fromStdString(e.message));
-        return 2;
+        if (!unattended) QMessageBox::critical(nullptr, "QVIN27319 Evaluation", QString::fromStdString(e.message));
+        // A recording that cannot be read is a file problem; any other board, bad input.
+        return replay || board.rfind("replay:", 0) == 0 ? 3 : 1;
     }
     qvin::qt::GuiProgram& gui = *made;
+    gui.tk.unattended = unattended;
     gui.p->timer.ShortStart = argc > 1;
 
     // The timing calibration runs before anything else (a tenth of a second, or seconds

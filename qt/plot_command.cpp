@@ -4,8 +4,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -125,10 +123,7 @@ int PlotCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     shown.to = std::max(*data.newest(), shown.from + std::chrono::seconds(1));
     shown.visible.fill(true);
     shown.log = true;
-    std::string source = std::filesystem::path(log).filename().string() + ": " + std::to_string(passes) + " passes in " +
-                         std::to_string(contents->runs.size()) + (contents->runs.size() == 1 ? " run" : " runs");
-    if (contents->skipped)
-        source += ", " + std::to_string(contents->skipped) + " malformed line" + (contents->skipped == 1 ? "" : "s") + " skipped";
+    const std::string source = DataLogSummary(std::filesystem::path(log).filename().string(), passes, *contents);
     // Twice, with the layout in between: the second draw knows the charts' real widths.
     for (int pass = 0; pass < 2; ++pass) {
         panel.Draw(shown);
@@ -150,22 +145,7 @@ int PlotCommand(const std::vector<std::string>& args, std::ostream& out, std::os
         err << "qvin-cli: " << png << ": " << encoder.errorString().toStdString() << "\n";
         return kFileError;
     }
-    const std::string failed = ReplaceFile(png, [&bytes](const std::filesystem::path& temp) -> std::string {
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (fd < 0) return std::strerror(errno);
-        qsizetype done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::write(fd, bytes.constData() + done, static_cast<std::size_t>(bytes.size() - done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                const int error = n < 0 ? errno : ENOSPC;
-                ::close(fd);
-                return std::strerror(error);
-            }
-            done += n;
-        }
-        return ::close(fd) == 0 ? std::string() : std::strerror(errno);
-    });
+    const std::string failed = WriteWholeFile(png, bytes.toStdString());
     if (!failed.empty()) {
         err << "qvin-cli: " << failed << "\n";
         return kFileError;

@@ -1,10 +1,15 @@
 #include "qt/qt_toolkit.h"
 
+#include <cstdio>
+
+#include "core/file_safety.h"
+
 #include <algorithm>
 
 #include <QApplication>
 #include <QDialog>
 #include <QEventLoop>
+#include <QBuffer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImageWriter>
@@ -91,11 +96,19 @@ QWidget* QtToolkit::Parent() {
 }
 
 void QtToolkit::Message(std::string_view text, std::string_view title) {
+    if (unattended) {
+        std::fprintf(stderr, "qvin-eval: %s\n", Text(text).replace("\n", "\n  ").toLocal8Bit().constData());
+        return;
+    }
     QMessageBox box(QMessageBox::NoIcon, Title(title), Text(text), QMessageBox::Ok, Parent());
     box.exec();
 }
 
 bool QtToolkit::Question(std::string_view text, std::string_view title) {
+    if (unattended) {
+        std::fprintf(stderr, "qvin-eval: %s (nobody to answer: No)\n", Text(text).replace("\n", " ").toLocal8Bit().constData());
+        return false;
+    }
     QMessageBox box(QMessageBox::Question, Title(title), Text(text), QMessageBox::Yes | QMessageBox::No, Parent());
     return box.exec() == QMessageBox::Yes;
 }
@@ -170,9 +183,14 @@ std::string QtToolkit::SaveImage(ui::Window& w, const std::string& file) {
     QWidget* view = View(w);
     if (!view) return "the window is not shown";
     QWidget* chart = view->findChild<QWidget*>("chartPanel");
-    QImageWriter writer(Q(file), "png");
+    // Encoded in memory, then written beside the file and renamed: a full disk keeps the
+    // old picture, and a link of another user's or a pipe is refused.
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
     if (!writer.write((chart ? chart : view)->grab().toImage())) return file + ": " + writer.errorString().toStdString();
-    return {};
+    return WriteWholeFile(file, bytes.toStdString());
 }
 
 void QtToolkit::PostActivate(ui::Window& w) {

@@ -19,6 +19,9 @@ namespace qvin::qt {
 
 class QtToolkit final : public ui::Toolkit {
 public:
+    // Nobody can answer a box (the offscreen platform): messages go to standard error as
+    // "qvin-eval: TEXT" and count as answered OK, questions as answered No.
+    bool unattended = false;
     // The widget that shows a neutral window; the main window's is a top-level window,
     // every other one a dialog.
     void SetView(ui::Window& window, QWidget* view) { views_[&window] = view; }

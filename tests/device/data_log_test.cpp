@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <sys/resource.h>
 #include <fstream>
@@ -59,12 +62,24 @@ TEST(DataLog, EveryWriteIsOnDiskAtOnceAndRunsAppend) {
     EXPECT_FALSE(DataLogFile().Open("/nonexistent/dir/log.txt"));
 }
 
-TEST(DataLog, FullDiskIsAWriteFailureThatSaysWhy) {
-    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+// A device takes the data, a pipe would hang the loop with nobody reading it: a log is a
+// regular file, and another user's link is not followed to one. (A full disk: below.)
+TEST(DataLog, APipeADeviceOrAnotherUsersLinkIsNoLog) {
     DataLogFile log;
-    ASSERT_TRUE(log.Open("/dev/full"));
-    EXPECT_FALSE(log.Write("1\t2\r\n"));
-    EXPECT_EQ(log.error(), "No space left on device");
+    EXPECT_FALSE(log.Open("/dev/full"));
+    EXPECT_EQ(log.error(), "/dev/full is not a regular file (a pipe or a device)");
+    const auto dir = std::filesystem::temp_directory_path() / ("qvin-log-links-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    ASSERT_EQ(::mkfifo((dir / "fifo.txt").c_str(), 0600), 0);
+    EXPECT_FALSE(log.Open(dir / "fifo.txt"));
+    std::filesystem::create_symlink(dir / "victim.txt", dir / "Datalog_1.txt");
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::lchown((dir / "Datalog_1.txt").c_str(), 65534, 65534), 0);
+        EXPECT_FALSE(log.Open(dir / "Datalog_1.txt"));
+        EXPECT_NE(log.error().find("is a link that belongs to another user"), std::string::npos) << log.error();
+        EXPECT_FALSE(std::filesystem::exists(dir / "victim.txt"));
+    }
+    std::filesystem::remove_all(dir);
     DataLogFile missing;
     EXPECT_FALSE(missing.Open("/nonexistent/dir/log.txt"));
     EXPECT_EQ(missing.error(), "No such file or directory");

@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <fstream>
+#include <unistd.h>
 
 #include "device/register_access.h"
 #include "window_fixture.h"
@@ -184,6 +186,25 @@ TEST_F(Exit, SaysWhereAndWhyWhenTheSettingsCannotBeSaved) {
            ": No such file or directory");
     Click(w().MnuExit);
     EXPECT_TRUE(s.app->ended);  // the program still ends
+}
+
+// In a shared folder another user's Qvin27319.cfg may be a link to a file of the person
+// running the program: Exit must not write through it. One's own link is followed.
+TEST_F(Exit, FollowsOwnLinksButNotAnotherUsers) {
+    if (::geteuid() != 0) GTEST_SKIP() << "giving a link to another user needs root";
+    StartOnPort();
+    const auto cfg = s.folder / kSettingsFileName;
+    const auto victim = s.folder / "victim.txt";
+    { std::ofstream(victim) << "precious"; }
+    std::filesystem::remove(cfg);
+    std::filesystem::create_symlink(victim, cfg);
+    ASSERT_EQ(::lchown(cfg.c_str(), 65534, 65534), 0);
+    Expect("The settings could not be saved.\r\n" + cfg.string() + " is a link that belongs to another user (uid 65534); it is not followed");
+    Click(w().MnuExit);
+    std::ifstream in(victim);
+    std::string kept;
+    std::getline(in, kept);
+    EXPECT_EQ(kept, "precious");
 }
 
 

@@ -1,5 +1,7 @@
 #include "ui/chart/frm_strip_chart.h"
 
+#include "core/file_safety.h"
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -101,10 +103,8 @@ void frmStripChart::cmdExportCsv_Click() {
     const std::string file = app_.tk.AskFile(*this, true, "Export the readings", "CSV files (*.csv)", "strip-chart.csv");
     if (file.empty()) return;
     const Shown v = shown();
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << v.data->Csv(v.from, v.to);
-    out.close();
-    if (!out) app_.tk.Message("The readings could not be saved.\r\n" + file + ": " + std::strerror(errno));
+    if (const std::string why = WriteWholeFile(file, v.data->Csv(v.from, v.to)); !why.empty())
+        app_.tk.Message("The readings could not be saved.\r\n" + why);
 }
 
 void frmStripChart::cmdOpenLog_Click() {
@@ -122,10 +122,7 @@ void frmStripChart::cmdOpenLog_Click() {
     cmdLive.SetVisible(true);
     cmdPause.SetEnabled(false);
     for (int i = 0; i < 3; ++i) optSpan(i).SetEnabled(false);
-    std::string source = std::filesystem::path(file).filename().string() + ": " + std::to_string(passes) + " passes in " + std::to_string(contents->runs.size()) + " run" +
-                         (contents->runs.size() == 1 ? "" : "s");
-    if (contents->skipped) source += ", " + std::to_string(contents->skipped) + " malformed line" + (contents->skipped == 1 ? "" : "s") + " skipped";
-    lblSource.SetCaption(source);
+    lblSource.SetCaption(DataLogSummary(std::filesystem::path(file).filename().string(), passes, *contents));
     lblSource.SetToolTip(file);
     Changed();
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "board/replay_board.h"
+#include "core/file_safety.h"
 #include "core/hex_text.h"
 #include "core/number_text.h"
 #include "ui/headless/sim_session.h"
@@ -114,10 +115,8 @@ public:
             CheckToolkit("at the end");
         }
         if (!record_.empty()) {
-            std::ofstream file(record_, std::ios::binary | std::ios::trunc);
-            file << session_->capture.All();
-            if (!file) {
-                err_ << name_ << ": cannot write the recording " << record_.string() << "\n";
+            if (const std::string why = WriteWholeFile(record_, session_->capture.All()); !why.empty()) {
+                err_ << name_ << ": cannot write the recording " << why << "\n";
                 return 1;
             }
         }
