@@ -1,6 +1,7 @@
-// A recording of any content, replayed: the reader of recordings never reads out of
-// bounds, never hangs on a line without end, and every way it can refuse ends as a stop
-// with a message (ReplayStopped), never as another exception or a crash.
+// A recording of any content, replayed: the strict reader of recordings never reads out of
+// bounds, never hangs on a line without end, never sleeps longer than a request may take,
+// and every way it can refuse ends as a stop with a short, printable message naming the
+// line (ReplayStopped), or as a refusal to open, never as another exception or a crash.
 #include <unistd.h>
 
 #include <cstddef>
@@ -32,7 +33,11 @@ void Session(const std::string& file, bool usb) {
     qvin::VirtualClock clock;
     std::string why;
     auto board = qvin::ReplayBoard::Open(file, &clock, why);
-    if (!board) __builtin_trap();
+    // A first line no recording holds is refused at once, with the reason.
+    if (!board) {
+        if (why.empty() || why.size() > 400) __builtin_trap();
+        return;
+    }
     qvin::Trace trace;
     Silent messages;
     qvin::Program p(clock, board->port(), board->usb(), trace, messages);
@@ -52,11 +57,17 @@ void Session(const std::string& file, bool usb) {
             qvin::LptReset(p);
         }
         for (int i = 0; i < 8; ++i) {
+            const std::int64_t before = clock.NowNs();
             qvin::ReadReg(p, static_cast<std::int16_t>(1 + i * 7));
             if (p.reg.RegData < -32768 || p.reg.RegData > 65535) __builtin_trap();
+            // Two transfers and their pauses: each transfer's recorded time is at most 1 s.
+            if (clock.NowNs() - before > 3'000'000'000) __builtin_trap();
         }
     } catch (const qvin::ReplayStopped& e) {
-        if (e.message.empty() || !board->stopped()) __builtin_trap();
+        // A stop names the line and quotes at most a short, printable excerpt of it.
+        if (e.message.empty() || !board->stopped() || e.message.size() > 600) __builtin_trap();
+        for (char c : e.message)
+            if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) __builtin_trap();
     }
 }
 

@@ -12,6 +12,7 @@
 #include <QBuffer>
 #include <QImageWriter>
 
+#include "cli/plot_args.h"
 #include "core/file_safety.h"
 #include "device/data_log_reader.h"
 #include "qt/chart_panel.h"
@@ -22,49 +23,18 @@ namespace {
 
 constexpr int kBadInput = 1, kFileError = 3;
 
-bool ParseSize(const std::string& text, int& w, int& h) {
-    const std::size_t x = text.find('x');
-    if (x == std::string::npos || x == 0 || x + 1 >= text.size() || x > 5 || text.size() - x - 1 > 5) return false;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (i != x && (text[i] < '0' || text[i] > '9')) return false;
-    w = std::stoi(text.substr(0, x));
-    h = std::stoi(text.substr(x + 1));
-    return w >= 320 && h >= 240 && w <= 10000 && h <= 10000;
-}
-
 }  // namespace
 
 int PlotCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    std::string log, png;
-    int width = 1000, height = 800;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--png" || a == "--size") {
-            if (i + 1 >= args.size()) {
-                err << "qvin-cli: " << a << " needs " << (a == "--png" ? "a file name" : "a size such as 1200x900") << "\n";
-                return kBadInput;
-            }
-            const std::string& v = args[++i];
-            if (a == "--png") {
-                png = v;
-            } else if (!ParseSize(v, width, height)) {
-                err << "qvin-cli: bad size '" << v << "' (WIDTHxHEIGHT, 320x240 to 10000x10000)\n";
-                return kBadInput;
-            }
-        } else if (a.size() > 1 && a[0] == '-') {
-            err << "qvin-cli: unknown option '" << a << "' for plot (try --help)\n";
-            return kBadInput;
-        } else if (log.empty()) {
-            log = a;
-        } else {
-            err << "qvin-cli: plot takes one data log\n";
-            return kBadInput;
-        }
-    }
-    if (log.empty() || png.empty()) {
-        err << "qvin-cli: plot needs a data log and --png OUT\n";
+    std::string bad;
+    const auto parsed = cli::ParsePlotArgs(args, bad);
+    if (!parsed) {
+        err << "qvin-cli: " << bad << "\n";
         return kBadInput;
     }
+    const std::string& log = parsed->log;
+    const std::string& png = parsed->png;
+    int width = parsed->width, height = parsed->height;
 
     // The picture never replaces the log it is drawn from, nor goes where it must not.
     if (const std::string same = SameFileRefusal(png, log); !same.empty()) {

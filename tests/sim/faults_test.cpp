@@ -21,6 +21,10 @@ TEST(FaultRules, BadRulesAreRefusedByName) {
         {"timeout%101", "percentage from 0 to 100"},
         {"timeout%-5", "percentage from 0 to 100"},
         {"timeout%nan", "percentage from 0 to 100"},
+        {"send-fail%0x10", "percentage from 0 to 100"},
+        {"send-fail%1e1", "percentage from 0 to 100"},
+        {"send-fail%1e-400", "percentage from 0 to 100"},
+        {"send-fail% 5", "percentage from 0 to 100"},
         {"bit-flip@2,", "\"\" needs @N"},
         {"bit-flip@2,miso-high", "\"miso-high\" needs @N"},
     };
@@ -34,6 +38,22 @@ TEST(FaultRules, BadRulesAreRefusedByName) {
     FaultPlan plan;
     EXPECT_FALSE(plan.Add("send-fail@3,receive-fail@2+,short-reply%12.5,timeout@1,unplug@9,replug@10,bit-flip%1,"
                           "no-new-data@4+,miso-high@7,miso-low%0"));
+}
+
+// Each rule keeps a random generator of some kilobytes: thousands of them were once taken.
+TEST(FaultRules, APlanHoldsABoundedNumberOfRules) {
+    FaultPlan plan;
+    std::string many;
+    for (std::size_t i = 0; i < FaultPlan::kMaxRules; ++i) many += (i ? "," : "") + std::string("bit-flip%1");
+    EXPECT_FALSE(plan.Add(many));
+    const auto more = plan.Add("bit-flip%1");
+    ASSERT_TRUE(more);
+    EXPECT_EQ(*more, "at most 64 fault rules (65 given)");
+    std::string huge;
+    for (int i = 0; i < 11'900; ++i) huge += "send-fail%1,";
+    FaultPlan fresh;
+    EXPECT_TRUE(fresh.Add(huge));
+    EXPECT_TRUE(fresh.empty());
 }
 
 TEST(FaultRules, OnceOnwardAndNeverStrikeWhenTheyShould) {
