@@ -1,6 +1,7 @@
 #pragma once
 // A short excerpt of text read from outside (a file, standard input), fit for a message on
-// a terminal: at most 80 characters, anything unprintable as \xNN, "..." when cut.
+// a terminal: anything unprintable as \xNN, at most about 80 characters shown in all,
+// "..." when cut.
 
 #include <cstdio>
 #include <string>
@@ -10,7 +11,8 @@ namespace qvin {
 
 inline std::string Excerpt(std::string_view text, std::size_t max = 80) {
     std::string out;
-    for (std::size_t i = 0; i < text.size() && i < max; ++i) {
+    std::size_t i = 0;
+    for (; i < text.size() && out.size() < max; ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x20 && c < 0x7F) {
             out += static_cast<char>(c);
@@ -20,7 +22,7 @@ inline std::string Excerpt(std::string_view text, std::size_t max = 80) {
             out += buf;
         }
     }
-    if (text.size() > max) out += "...";
+    if (i < text.size()) out += "...";
     return out;
 }
 
