@@ -1,0 +1,295 @@
+#include "session/session.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+
+#include "board/replay_board.h"
+#include "core/hex_text.h"
+#include "core/number_text.h"
+#include "device/lpt_transport.h"
+#include "device/part_info.h"
+#include "device/port_access.h"
+#include "device/register_access.h"
+#include "device/usb_adapter.h"
+#include "device/usb_spi.h"
+#include "device/user_register_table.h"
+
+namespace qvin::session {
+
+const std::array<OutputName, 5> kOutputs = {{{"SUPPLY_OUT", "V", reg::Supply_Out},
+                                             {"AUX_ADC", "V", reg::Aux_ADC},
+                                             {"TEMP_OUT", "dgrC", reg::Temp_Out},
+                                             {"INCL_360", "dgr", reg::Incl_Out},
+                                             {"INCL_180", "dgr", reg::Incl_180_Out}}};
+
+namespace {
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string Trimmed(std::string s) {
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s;
+}
+
+bool AllDigits(const std::string& s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The adapter's messages go to the caller's service, but for a search whose "no adapter"
+// box is for a window: the session says that in its own words.
+}  // namespace
+
+class Session::Relay final : public MessageService {
+public:
+    explicit Relay(MessageService& to) : to_(to) {}
+    bool muted = false;
+    void Message(std::string_view text, std::string_view title) override {
+        if (!muted) to_.Message(text, title);
+    }
+
+private:
+    MessageService& to_;
+};
+
+Session::Session(Clock& clock, const Options& options, MessageService& messages) : clock_(clock), options_(options) {
+    relay_ = std::make_unique<Relay>(messages);
+    std::string why;
+    board_ = MakeBoard(options.board, clock, trace_, &why);
+    const bool replay = options.board.rfind("replay:", 0) == 0;
+    if (!board_) throw Error(replay ? kFileError : kBadInput, why);
+    if (const ReplayBoard* r = board_->replay(); r && r->Interface().type == 0)
+        throw Error(kFileError, "the recording " + options.board.substr(7) + " holds no exchange with a board");
+    // A replay writes nothing: not even over the recording it reads.
+    if (!board_->replay()) trace_.OpenFromEnvironment();
+    program_ = std::make_unique<Program>(clock, board_->port(), board_->usb(), trace_, *relay_);
+    Program& p = *program_;
+    p.timer.ShortStart = true;
+    p.timer.FinalTrialMs = options.calibrationMs;
+    StartProgram(p, options.settingsFile);
+    const InterfaceChoice& choice = options.interface;
+    if (choice.lpt) {
+        p.settings.InterfaceType = 1;
+        p.settings.PortAddress = static_cast<std::int16_t>(*choice.lpt);
+    } else if (choice.usb || board_->simulated()) {
+        p.settings.InterfaceType = 2;
+    } else if (const ReplayBoard* r = board_->replay()) {
+        UseRecordedInterface(*r, p.settings);
+    }
+}
+
+Session::~Session() = default;
+
+void Session::Connect() {
+    Program& p = *program_;
+    if (connected_ && (p.settings.InterfaceType != 2 || p.UsbReady())) return;
+    connected_ = true;
+    if (p.settings.InterfaceType == 1) {
+        if (!InstallGiveIO(p))
+            throw Error(kNoInterface, "the parallel port at " + FormatHex(static_cast<std::uint16_t>(p.settings.PortAddress)) + " cannot be used");
+        p.GiveIoInstalled = true;
+        LptReset(p);
+    } else if (p.settings.InterfaceType == 2) {
+        FindUsbBoards(p);
+        if (const auto n = options_.interface.usbDevice) {
+            const UsbBoardInfo& b = p.usb.UsbBoards[static_cast<std::size_t>(*n)];
+            if (!b.Present) throw Error(kNoInterface, "there is no usable adapter at Ezusb-" + std::to_string(*n));
+            p.usb.CurrentBoard = b;
+        }
+        if (!p.UsbReady()) throw Error(kNoInterface, "no usable USB adapter");
+        // A newly chosen adapter gets the program's SPI set-up.
+        std::uint8_t delay = p.spi.SpiDelay;
+        UsbSpiSetup(p, delay);
+        UsbSpiSetBits(p, p.spi.SpiStaticBits);
+        if (!p.UsbReady()) throw Error(kNoInterface, "the USB adapter " + p.usb.CurrentBoard.DeviceName + " does not answer");
+    } else {
+        throw Error(kNoInterface, "no interface selected; give --lpt ADDR or --usb");
+    }
+}
+
+// Register traffic over USB silently stops when the adapter fails; say so.
+void Session::CheckAdapter() {
+    const Program& p = *program_;
+    if (p.settings.InterfaceType == 2 && !p.UsbReady()) throw Error(kNoInterface, "the USB adapter stopped answering");
+}
+
+std::int16_t Session::RegisterIndex(const std::string& text) const {
+    const Program& p = *program_;
+    if (AllDigits(text)) {
+        const long index = text.size() <= 3 ? std::strtol(text.c_str(), nullptr, 10) : 0;
+        if (RegisterMap::Valid(static_cast<int>(index))) return static_cast<std::int16_t>(index);
+        throw Error(kBadInput, "no register with index " + text + " (indices run from 1 to 65)");
+    }
+    const std::string want = Lower(text);
+    for (const OutputName& o : kOutputs)
+        if (want == Lower(o.name)) return o.index;
+    if (want != "n/a") {
+        for (int i = 1; i <= kRegisterCount; ++i) {
+            const std::string name = Trimmed(p.map[i].RegName);
+            if (!name.empty() && Lower(name) == want) return static_cast<std::int16_t>(i);
+        }
+    }
+    throw Error(kBadInput, "unknown register '" + text + "' (unnamed registers are read by index)");
+}
+
+std::string Session::Label(std::int16_t index) const {
+    const std::string name = Trimmed(program_->map[index].RegName);
+    return name.empty() || name == "N/A" ? "#" + std::to_string(index) : name;
+}
+
+Reading Session::Read(std::int16_t index) {
+    Program& p = *program_;
+    const RegisterInfo& r = p.map[index];
+    if (!r.RegReadable) throw Error(kBadInput, Label(index) + " cannot be read");
+    Connect();
+    ReadReg(p, index);
+    CheckAdapter();
+    Reading out;
+    out.index = index;
+    out.name = Label(index);
+    out.raw = p.reg.RegRaw;
+    out.count = p.reg.RegData;
+    out.value = p.reg.RegValue;
+    if (r.RegHasNewData) out.newData = p.reg.NewDataFlag != 0;
+    if (r.RegHasError) out.error = p.reg.ErrorFlag != 0;
+    return out;
+}
+
+void Session::Write(std::int16_t index, std::int32_t value) {
+    if (value < -32768 || value > 65535) throw Error(kBadInput, "value " + std::to_string(value) + " is out of range (-32768 to 65535)");
+    Connect();
+    WriteReg(*program_, index, value);
+    CheckAdapter();
+}
+
+std::string Session::UserRegisterTable() {
+    Connect();
+    std::string table = ReadUserRegisterTable(*program_);
+    CheckAdapter();
+    return table;
+}
+
+PartInfo Session::Info() {
+    Connect();
+    Program& p = *program_;
+    ReadPartInfo(p);
+    CheckAdapter();
+    const PartState& s = p.part;
+    return {s.PartName, s.PartRevision, s.PartDay, s.PartMonth, s.PartYear, s.FlashCycles, s.ReverseRotation};
+}
+
+std::vector<RegisterRow> Session::Registers() const {
+    const Program& p = *program_;
+    auto unit = [](std::int16_t index) -> std::string {
+        for (const OutputName& o : kOutputs)
+            if (o.index == index) return o.unit;
+        return index == reg::Aux_DAC ? "V" : index == reg::Xaccel_Out || index == reg::Yaccel_Out ? "g" : "";
+    };
+    std::vector<RegisterRow> rows;
+    for (int i = 1; i <= kRegisterCount; ++i) {
+        const RegisterInfo& r = p.map[i];
+        rows.push_back({i, r.RegName.empty() ? "-" : Trimmed(r.RegName), static_cast<int>(r.RegAddr), int{r.RegBytes},
+                        r.RegReadable, r.RegWritable, r.RegSigned, r.RegScale, r.RegOffset, unit(static_cast<std::int16_t>(i))});
+    }
+    return rows;
+}
+
+std::vector<AdapterRow> Session::Adapters() {
+    Program& p = *program_;
+    relay_->muted = true;
+    FindUsbBoards(p);
+    relay_->muted = false;
+    // The search replaced the current adapter: the next command connects again.
+    if (p.settings.InterfaceType == 2) connected_ = false;
+    if (std::none_of(p.usb.UsbBoards.begin(), p.usb.UsbBoards.end(), [](const UsbBoardInfo& b) { return b.Present; }))
+        throw Error(kNoInterface, p.usb.UsbBoardCount == 0 ? "no USB adapter found (looked at Ezusb-0 to Ezusb-3)"
+                                                           : "no usable USB adapter: " + std::to_string(p.usb.UsbBoardCount) +
+                                                                 " found, none answered (is it plugged in firmly, and is its udev rule installed?)");
+    std::vector<AdapterRow> rows;
+    for (const UsbBoardInfo& b : p.usb.UsbBoards)
+        if (b.Present)
+            rows.push_back({b.DeviceName, b.BoardType, b.Descriptor1, b.Descriptor2, b.FirmwareRev, static_cast<float>(LeadingNumber(b.UsbSpeed))});
+    return rows;
+}
+
+void Session::SpiSetUp(std::optional<std::uint8_t> delayUs, std::optional<std::uint8_t> staticBits) {
+    Program& p = *program_;
+    if (p.settings.InterfaceType != 2) throw Error(kBadInput, "spi needs the USB adapter (--usb)");
+    Connect();
+    if (staticBits) UsbSpiSetBits(p, *staticBits);
+    if (delayUs) {
+        std::uint8_t d = *delayUs;
+        UsbSpiSetup(p, d);
+    }
+    CheckAdapter();
+}
+
+std::pair<int, std::uint8_t> Session::SpiReadSetUp() {
+    Program& p = *program_;
+    if (p.settings.InterfaceType != 2) throw Error(kBadInput, "spi needs the USB adapter (--usb)");
+    Connect();
+    UsbSpiReadSetup(p);
+    CheckAdapter();
+    return {int{p.spi.SpiDelay}, p.spi.SpiStaticBits};
+}
+
+std::vector<std::uint16_t> Session::SpiTransfer(const std::vector<std::int32_t>& words, int channel, bool negative) {
+    Program& p = *program_;
+    if (p.settings.InterfaceType != 2) throw Error(kBadInput, "spi needs the USB adapter (--usb)");
+    if (words.empty() || words.size() > 16) throw Error(kBadInput, "spi: give 1 to 16 words");
+    if (channel < 1 || channel > 5) throw Error(kBadInput, "channel " + std::to_string(channel) + " is out of range (1 to 5)");
+    Connect();
+    p.spi.SpiChannel = static_cast<std::uint8_t>(channel);
+    p.spi.SpiDataPolarity = !negative;
+    for (std::size_t i = 0; i < words.size(); ++i) p.spi.SpiWriteWords[i + 1] = words[i];
+    UsbSpiTransfer(p, static_cast<int>(words.size()));
+    p.spi.SpiDataPolarity = true;
+    CheckAdapter();
+    std::vector<std::uint16_t> back;
+    for (std::size_t i = 0; i < words.size(); ++i) back.push_back(static_cast<std::uint16_t>(p.spi.SpiReadWords[i + 1]));
+    return back;
+}
+
+Pass Session::ReadPass() {
+    Connect();
+    Program& p = *program_;
+    Pass pass;
+    for (std::size_t k = 0; k < kOutputs.size(); ++k) {
+        ReadReg(p, kOutputs[k].index);
+        pass.values[k] = p.reg.RegValue;
+        pass.newData |= p.reg.NewDataFlag > 0;
+        pass.alarm |= p.reg.ErrorFlag > 0;
+    }
+    ReadReg(p, reg::Status);
+    CheckAdapter();
+    pass.status = p.reg.RegData;
+    return pass;
+}
+
+DataLogHeader Session::LogHeader(float loopDelayMs) {
+    Connect();
+    Program& p = *program_;
+    ReadPartInfo(p);
+    ReadReg(p, reg::Smpl_Prd);
+    const std::int32_t period = std::clamp(p.reg.RegData, 1, 255);
+    ReadReg(p, reg::Avg_Cnt);
+    const std::int32_t avg = std::min(p.reg.RegData, 8);
+    ReadReg(p, reg::Msc_Ctrl);
+    CheckAdapter();
+    DataLogHeader h;
+    h.date = DataLogDate(std::chrono::system_clock::now());
+    h.loopDelayMs = loopDelayMs;
+    h.samplePeriodText = FormatFixed(SmplPrdToMs(period), 3);
+    h.avgCntText = std::to_string(avg);
+    h.selfTest = p.reg.RegData & kSelfTestBit;
+    h.reverseRotation = p.part.ReverseRotation;
+    return h;
+}
+
+void Session::Pause(float ms) { program_->Delay(ms); }
+
+}  // namespace qvin::session

@@ -1,0 +1,150 @@
+#pragma once
+// A bench session without any toolkit: a board from the board table (simulated, hardware
+// through a parallel port or a USB adapter, or a replay), connected as the main window
+// connects, and the register map's reads, writes and conversions by name or index, the
+// part's information, the user register table, the bench's SPI words and a paced pass of
+// the outputs. qvin-cli and the Python module are thin layers over it.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "board/board.h"
+#include "core/clock.h"
+#include "core/messages.h"
+#include "core/trace.h"
+#include "device/data_log.h"
+#include "device/program.h"
+
+namespace qvin::session {
+
+// What went wrong, with the status qvin-cli ends with: 1 bad input, 2 no usable interface
+// (or a replay that stopped), 3 a file that cannot be read or written.
+enum ErrorCode { kBadInput = 1, kNoInterface = 2, kFileError = 3 };
+struct Error : std::runtime_error {
+    Error(int code, const std::string& message) : std::runtime_error(message), code(code) {}
+    int code;
+};
+
+// Which interface to use; neither: the settings file's (a replay: the recorded one).
+struct InterfaceChoice {
+    std::optional<std::uint16_t> lpt;  // the parallel port's base address
+    bool usb = false;
+    std::optional<int> usbDevice;  // Ezusb-N; the first present when not given
+};
+
+struct Options {
+    std::string board = "hardware";  // "sim", "hardware" or "replay:FILE"
+    InterfaceChoice interface;
+    std::string settingsFile = "Qvin27319.cfg";
+    float calibrationMs = 300.0f;  // final calibration trial; pauses never end early anyway
+};
+
+// One register as read: the word off the wire, the decoded count, the scaled value and
+// the flags where the register has them.
+struct Reading {
+    std::int16_t index = 0;
+    std::string name;
+    std::uint16_t raw = 0;
+    std::int32_t count = 0;
+    float value = 0;
+    std::optional<bool> newData, error;
+};
+
+struct RegisterRow {
+    int index;
+    std::string name;  // "-" for the unnamed trailing rows
+    int address, bytes;
+    bool readable, writable, isSigned;
+    float scale, offset;
+    std::string unit;
+};
+
+struct PartInfo {
+    std::string name;
+    float revision;
+    int day, month, year;
+    int flashCycles;
+    bool reverseRotation;
+};
+
+struct AdapterRow {
+    std::string device, kind, descriptor1, descriptor2;
+    float revision;
+    float speed;
+};
+
+// The five outputs and the status, as one pass of the read loop takes them.
+struct Pass {
+    std::array<float, 5> values{};  // Supply_Out, Aux_ADC, Temp_Out, Incl_Out, Incl_180_Out
+    bool newData = false, alarm = false;
+    std::int32_t status = 0;
+};
+
+// The outputs by the names the main window gives them ("SUPPLY_OUT" ... "INCL_180").
+struct OutputName {
+    const char* name;
+    const char* unit;
+    std::int16_t index;
+};
+extern const std::array<OutputName, 5> kOutputs;
+
+class Session {
+public:
+    // Makes the board and the program (the settings file read, the register map built);
+    // touches no hardware yet. Error kBadInput for a bad board or QVIN_SIM_* value,
+    // kFileError for a recording that cannot be read. `messages` hears the adapter's and
+    // the port's messages ("Error Writing SPI").
+    Session(Clock& clock, const Options& options, MessageService& messages);
+    ~Session();
+
+    Program& program() { return *program_; }
+    Board& board() { return *board_; }
+
+    // Prepares the chosen interface once, as the main window does at start; again when a
+    // USB adapter was lost. Error kNoInterface when it cannot be used.
+    void Connect();
+
+    // A register by name (in any case, as the register map or the main window name it)
+    // or by index 1 to 65. Error kBadInput otherwise.
+    std::int16_t RegisterIndex(const std::string& text) const;
+    // The register's name, or "#N" for an unnamed one.
+    std::string Label(std::int16_t index) const;
+
+    Reading Read(std::int16_t index);
+    void Write(std::int16_t index, std::int32_t value);
+    std::string UserRegisterTable();
+    PartInfo Info();
+    std::vector<RegisterRow> Registers() const;
+    // The adapters present, as the selection window lists them. Error kNoInterface when
+    // there is none.
+    std::vector<AdapterRow> Adapters();
+
+    // The bench window's operations on the USB adapter.
+    void SpiSetUp(std::optional<std::uint8_t> delayUs, std::optional<std::uint8_t> staticBits);
+    std::pair<int, std::uint8_t> SpiReadSetUp();  // delay in microseconds, static bits
+    std::vector<std::uint16_t> SpiTransfer(const std::vector<std::int32_t>& words, int channel, bool negative);
+
+    Pass ReadPass();
+    // What a data log's header shows of the part's set-up, read as the window reads it.
+    DataLogHeader LogHeader(float loopDelayMs);
+    void Pause(float ms);
+
+private:
+    class Relay;
+    void CheckAdapter();
+
+    Clock& clock_;
+    Options options_;
+    Trace trace_;
+    std::unique_ptr<Relay> relay_;
+    std::unique_ptr<Board> board_;
+    std::unique_ptr<Program> program_;
+    bool connected_ = false;
+};
+
+}  // namespace qvin::session
