@@ -1,0 +1,456 @@
+// The qvin27319 Python module: the program's own session layer (board, connection,
+// registers, the read loop's pass) and data log reader, for scripts and notebooks. Long
+// waits release the GIL and are cut into slices, so Ctrl-C stops a watch or a capture
+// within a twentieth of a second, leaving the board usable.
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "board/replay_board.h"
+#include "core/clock.h"
+#include "device/data_log_reader.h"
+#include "session/session.h"
+#include "sim/sim_board.h"
+
+namespace py = pybind11;
+using namespace qvin;
+
+namespace {
+
+// The classes of the Python exceptions, set when the module is made.
+PyObject* gQvinError = nullptr;
+PyObject* gBadInput = nullptr;
+PyObject* gNoInterface = nullptr;
+PyObject* gReplayStopped = nullptr;
+PyObject* gFileError = nullptr;
+
+// The adapter's and the port's messages ("Error Writing SPI"), kept for the exception
+// that follows them and for Board.messages.
+class Collected final : public MessageService {
+public:
+    void Message(std::string_view text, std::string_view) override { all.emplace_back(text); }
+    std::vector<std::string> all;
+};
+
+constexpr const char* kOutputKeys[] = {"supply_out", "aux_adc", "temp_out", "incl_360", "incl_180"};
+constexpr std::int64_t kSliceNs = 50'000'000;  // Ctrl-C is heard between slices of a pause
+
+struct WatchPass {
+    std::int64_t index;
+    double time;  // seconds since the watch or capture started, on the monotonic clock
+    std::array<float, 5> values;
+    bool newData, alarm;
+    std::int32_t status;
+};
+
+class PyBoard {
+public:
+    PyBoard(std::unique_ptr<Clock> clock, session::Options options, std::string kind)
+        : clock_(std::move(clock)), kind_(std::move(kind)) {
+        session_ = std::make_unique<session::Session>(*clock_, options, messages_);
+    }
+
+    static std::unique_ptr<PyBoard> Sim(std::optional<double> angle, const std::string& faults, std::uint32_t seed, bool virtualClock,
+                                      const std::string& settings) {
+        session::Options o;
+        o.board = "sim";
+        o.settingsFile = settings;
+        o.calibrationMs = 20.0f;
+        std::unique_ptr<Clock> clock = virtualClock ? std::unique_ptr<Clock>(std::make_unique<VirtualClock>())
+                                                    : std::unique_ptr<Clock>(std::make_unique<RealClock>());
+        auto b = std::make_unique<PyBoard>(std::move(clock), o, "sim");
+        sim::SimBoard* simulated = b->session_->board().simulated();
+        if (angle) {
+            if (!std::isfinite(*angle) || *angle < -360 || *angle > 360)
+                throw session::Error(session::kBadInput, "angle " + std::to_string(*angle) + " is out of range (-360 to 360)");
+            simulated->chip.SetAngle(*angle);
+        }
+        if (seed == 0) throw session::Error(session::kBadInput, "seed must be a whole number from 1 to 4294967295");
+        simulated->faults.SetSeed(seed);
+        if (!faults.empty())
+            if (auto bad = simulated->faults.Add(faults)) throw session::Error(session::kBadInput, *bad);
+        return b;
+    }
+
+    static std::unique_ptr<PyBoard> Hardware(session::InterfaceChoice choice, const std::string& settings) {
+        session::Options o;
+        o.board = "hardware";
+        o.interface = choice;
+        o.settingsFile = settings;
+        return std::make_unique<PyBoard>(std::make_unique<RealClock>(), o, "hardware");
+    }
+
+    static std::unique_ptr<PyBoard> Replay(const std::string& path, const std::string& settings) {
+        session::Options o;
+        o.board = ReplayBoardName(path);
+        o.settingsFile = settings;
+        auto clock = std::make_unique<VirtualClock>();
+        Clock* c = clock.get();
+        auto b = std::make_unique<PyBoard>(std::move(clock), o, "replay");
+        // The recorded pace passes on the board's own clock: no real waiting.
+        b->session_->board().replay()->SetClock(c);
+        return b;
+    }
+
+    // Runs `f` without the GIL: a read over USB or a pause must not stop other threads.
+    template <typename F>
+    auto Unlocked(F&& f) {
+        py::gil_scoped_release release;
+        return f();
+    }
+
+    // A register by name ("Incl_360", any case) or by index (13, or "13").
+    std::int16_t IndexOf(const py::object& reg) const {
+        if (py::isinstance<py::bool_>(reg)) throw session::Error(session::kBadInput, "a register is a name or an index 1 to 65");
+        if (py::isinstance<py::int_>(reg)) {
+            const long long i = reg.cast<long long>();
+            if (i < 1 || i > 65) throw session::Error(session::kBadInput, "no register with index " + std::to_string(i) + " (indices run from 1 to 65)");
+            return static_cast<std::int16_t>(i);
+        }
+        if (!py::isinstance<py::str>(reg)) throw session::Error(session::kBadInput, "a register is a name or an index 1 to 65");
+        return session_->RegisterIndex(reg.cast<std::string>());
+    }
+
+    session::Reading ReadRaw(const py::object& reg) {
+        const std::int16_t index = IndexOf(reg);
+        return Unlocked([&] { return session_->Read(index); });
+    }
+    float Read(const py::object& reg) { return ReadRaw(reg).value; }
+    void Write(const py::object& reg, std::int32_t value) {
+        const std::int16_t index = IndexOf(reg);
+        Unlocked([&] { session_->Write(index, value); });
+    }
+
+    py::dict Info() {
+        const session::PartInfo i = Unlocked([&] { return session_->Info(); });
+        py::dict d;
+        d["name"] = i.name;
+        d["revision"] = i.revision;
+        d["date"] = py::make_tuple(i.year, i.month, i.day);
+        d["flash_cycles"] = i.flashCycles;
+        d["rotation"] = i.reverseRotation ? "Reverse" : "Normal";
+        return d;
+    }
+
+    py::list Registers() {
+        py::list rows;
+        for (const session::RegisterRow& r : session_->Registers()) {
+            py::dict d;
+            d["index"] = r.index;
+            d["name"] = r.name;
+            d["address"] = r.address;
+            d["bytes"] = r.bytes;
+            d["readable"] = r.readable;
+            d["writable"] = r.writable;
+            d["signed"] = r.isSigned;
+            d["scale"] = r.scale;
+            d["offset"] = r.offset;
+            d["unit"] = r.unit;
+            rows.append(d);
+        }
+        return rows;
+    }
+
+    std::string UserRegisters() { return Unlocked([&] { return session_->UserRegisterTable(); }); }
+
+    py::list Adapters() {
+        const auto rows = Unlocked([&] { return session_->Adapters(); });
+        py::list out;
+        for (const session::AdapterRow& a : rows) {
+            py::dict d;
+            d["device"] = a.device;
+            d["kind"] = a.kind;
+            d["descriptor1"] = a.descriptor1;
+            d["descriptor2"] = a.descriptor2;
+            d["revision"] = a.revision;
+            d["speed"] = a.speed;
+            out.append(d);
+        }
+        return out;
+    }
+
+    std::vector<std::uint16_t> Spi(const std::vector<std::int32_t>& words, int channel, bool negative, std::optional<int> delayUs,
+                                   std::optional<int> staticBits) {
+        if (delayUs && (*delayUs < 1 || *delayUs > 255)) throw session::Error(session::kBadInput, "delay_us must be 1 to 255");
+        if (staticBits && (*staticBits & ~0x78)) throw session::Error(session::kBadInput, "static_bits holds only bits 3 to 6 (0x78)");
+        for (std::int32_t w : words)
+            if (w < 0 || w > 0xFFFF) throw session::Error(session::kBadInput, "an SPI word is 0 to 0xFFFF");
+        return Unlocked([&] {
+            std::optional<std::uint8_t> d, b;
+            if (delayUs) d = static_cast<std::uint8_t>(*delayUs);
+            if (staticBits) b = static_cast<std::uint8_t>(*staticBits);
+            session_->SpiSetUp(d, b);
+            return words.empty() ? std::vector<std::uint16_t>{} : session_->SpiTransfer(words, channel, negative);
+        });
+    }
+
+    // One pass of the outputs, timed from `startNs`.
+    WatchPass Pass(std::int64_t index, std::int64_t startNs) {
+        return Unlocked([&] {
+            const session::Pass p = session_->ReadPass();
+            return WatchPass{index, static_cast<double>(clock_->NowNs() - startNs) / 1e9, p.values, p.newData, p.alarm, p.status};
+        });
+    }
+
+    // A pause in slices; Ctrl-C (or any Python signal handler raising) ends it.
+    void Pause(double ms) {
+        std::int64_t left = static_cast<std::int64_t>(std::ceil(ms * 1e6));
+        while (left > 0) {
+            const std::int64_t slice = std::min(left, kSliceNs);
+            Unlocked([&] { session_->Pause(static_cast<float>(static_cast<double>(slice) / 1e6)); });
+            left -= slice;
+            if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+        }
+    }
+
+    std::int64_t NowNs() const { return clock_->NowNs(); }
+    session::Session& session() { return *session_; }
+    const std::vector<std::string>& Messages() const { return messages_.all; }
+    const std::string& kind() const { return kind_; }
+
+private:
+    std::unique_ptr<Clock> clock_;
+    Collected messages_;
+    std::unique_ptr<session::Session> session_;
+    std::string kind_;
+};
+
+// board.watch(): an iterator of passes, paced like the read loop.
+class Watch {
+public:
+    Watch(PyBoard& b, std::optional<std::int64_t> count, double delayMs) : b_(b), count_(count), delayMs_(delayMs), startNs_(b.NowNs()) {
+        if (count && *count < 0) throw session::Error(session::kBadInput, "count must be 0 or more");
+        if (!(delayMs >= 0 && delayMs <= 60000)) throw session::Error(session::kBadInput, "delay_ms must be 0 to 60000");
+    }
+    WatchPass Next() {
+        if (count_ && done_ >= *count_) throw py::stop_iteration();
+        if (done_ > 0) b_.Pause(delayMs_);
+        WatchPass p = b_.Pass(done_ + 1, startNs_);
+        ++done_;
+        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+        return p;
+    }
+
+private:
+    PyBoard& b_;
+    std::optional<std::int64_t> count_;
+    double delayMs_;
+    std::int64_t startNs_;
+    std::int64_t done_ = 0;
+};
+
+// Columns as NumPy arrays when NumPy is there, as lists otherwise.
+bool HaveNumpy() {
+    try {
+        py::module_::import("numpy");
+        return true;
+    } catch (const py::error_already_set&) {
+        return false;
+    }
+}
+
+template <typename T>
+py::object Column(const std::vector<T>& v) {
+    if (!HaveNumpy()) return py::cast(v);
+    py::array_t<T> a(static_cast<py::ssize_t>(v.size()));
+    std::copy(v.begin(), v.end(), a.mutable_data());
+    return a;
+}
+
+py::object Flags(const std::vector<bool>& v) {
+    if (!HaveNumpy()) return py::cast(v);
+    py::array_t<bool> a(static_cast<py::ssize_t>(v.size()));
+    std::copy(v.begin(), v.end(), a.mutable_data());
+    return a;
+}
+
+py::dict Capture(PyBoard& b, std::int64_t count, double delayMs) {
+    if (count < 1 || count > 100'000'000) throw session::Error(session::kBadInput, "count must be 1 to 100000000");
+    if (!(delayMs >= 0 && delayMs <= 60000)) throw session::Error(session::kBadInput, "delay_ms must be 0 to 60000");
+    std::vector<double> time, cols[5];
+    std::vector<bool> freshBits, alarmBits;
+    std::vector<std::int32_t> status;
+    const std::int64_t start = b.NowNs();
+    for (std::int64_t i = 0; i < count; ++i) {
+        if (i > 0) b.Pause(delayMs);
+        const WatchPass p = b.Pass(i + 1, start);
+        time.push_back(p.time);
+        for (int k = 0; k < 5; ++k) cols[k].push_back(p.values[static_cast<std::size_t>(k)]);
+        freshBits.push_back(p.newData);
+        alarmBits.push_back(p.alarm);
+        status.push_back(p.status);
+        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+    }
+    py::dict d;
+    d["time"] = Column(time);
+    for (int k = 0; k < 5; ++k) d[kOutputKeys[k]] = Column(cols[k]);
+    d["new_data"] = Flags(freshBits);
+    d["alarm"] = Flags(alarmBits);
+    d["status"] = Column(status);
+    return d;
+}
+
+py::dict ReadLog(const std::string& path) {
+    std::string why;
+    const auto log = ReadDataLog(path, why);
+    if (!log) throw session::Error(session::kFileError, why);
+    py::list runs;
+    for (const LogRun& r : log->runs) {
+        py::dict run;
+        run["date"] = r.date;
+        run["loop_delay_ms"] = r.loopDelayMs;
+        std::vector<std::int32_t> index, status;
+        std::vector<double> cols[5];
+        std::vector<bool> fresh, error;
+        for (const LogPass& p : r.passes) {
+            index.push_back(p.index);
+            for (int k = 0; k < 5; ++k) cols[k].push_back(p.values[static_cast<std::size_t>(k)]);
+            fresh.push_back(p.newData);
+            error.push_back(p.error);
+            status.push_back(p.status);
+        }
+        run["index"] = Column(index);
+        for (int k = 0; k < 5; ++k) run[kOutputKeys[k]] = Column(cols[k]);
+        run["new_data"] = Flags(fresh);
+        run["error"] = Flags(error);
+        run["status"] = Column(status);
+        runs.append(run);
+    }
+    py::dict d;
+    d["runs"] = runs;
+    d["skipped"] = log->skipped;
+    return d;
+}
+
+// For the overhead benchmark: n reads in C++ alone, in seconds.
+double TimeReadsInCpp(PyBoard& b, const py::object& reg, int n) {
+    const std::int16_t index = b.IndexOf(reg);
+    py::gil_scoped_release release;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < n; ++i) b.session().Read(index);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+    m.doc() = "The QVIN27319 evaluation program's session layer: boards, registers, the read loop's passes, data logs.";
+
+    py::object base = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
+        "qvin27319.QvinError", "An error of the evaluation program; .code is qvin-cli's exit status for it.", PyExc_RuntimeError, nullptr));
+    m.attr("QvinError") = base;
+    gQvinError = base.ptr();
+    auto sub = [&m](const char* name, const char* doc, PyObject* parent, int code, PyObject*& slot) {
+        py::object cls = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(name, doc, parent, nullptr));
+        cls.attr("code") = code;
+        m.attr(std::string(name).substr(10).c_str()) = cls;
+        slot = cls.ptr();
+    };
+    base.attr("code") = 0;
+    sub("qvin27319.BadInputError", "Bad input: an unknown register, a number out of range, a bad fault rule (status 1).", gQvinError, 1, gBadInput);
+    sub("qvin27319.NoInterfaceError", "No usable interface, or the adapter stopped answering (status 2).", gQvinError, 2, gNoInterface);
+    sub("qvin27319.ReplayStoppedError", "A replay asked for what its recording does not hold next (status 2).", gNoInterface, 2, gReplayStopped);
+    sub("qvin27319.FileError", "A file cannot be read or written (status 3).", gQvinError, 3, gFileError);
+
+    py::register_exception_translator([](std::exception_ptr p) {
+        try {
+            if (p) std::rethrow_exception(p);
+        } catch (const session::Error& e) {
+            PyObject* cls = e.code == 1 ? gBadInput : e.code == 2 ? gNoInterface : e.code == 3 ? gFileError : gQvinError;
+            PyErr_SetString(cls, e.what());
+        } catch (const ReplayStopped& e) {
+            PyErr_SetString(gReplayStopped, e.message.c_str());
+        }
+    });
+
+    py::class_<session::Reading>(m, "Reading", "One register as read: the word off the wire, the count, the value, the flags.")
+        .def_readonly("index", &session::Reading::index)
+        .def_readonly("name", &session::Reading::name)
+        .def_readonly("raw", &session::Reading::raw)
+        .def_readonly("count", &session::Reading::count)
+        .def_readonly("value", &session::Reading::value)
+        .def_readonly("new_data", &session::Reading::newData, "None where the register has no new-data flag")
+        .def_readonly("error", &session::Reading::error, "None where the register has no error flag")
+        .def("__repr__", [](const session::Reading& r) {
+            return "<Reading " + r.name + " raw=0x" + [&] {
+                char b[8];
+                std::snprintf(b, sizeof b, "%04X", r.raw);
+                return std::string(b);
+            }() + " value=" + std::to_string(r.value) + ">";
+        });
+
+    py::class_<WatchPass>(m, "Pass", "The five outputs and the status, as one pass of the read loop takes them.")
+        .def_readonly("index", &WatchPass::index, "the pass number, from 1")
+        .def_readonly("time", &WatchPass::time, "seconds since the watch started, on the monotonic clock")
+        .def_property_readonly("supply_out", [](const WatchPass& p) { return p.values[0]; })
+        .def_property_readonly("aux_adc", [](const WatchPass& p) { return p.values[1]; })
+        .def_property_readonly("temp_out", [](const WatchPass& p) { return p.values[2]; })
+        .def_property_readonly("incl_360", [](const WatchPass& p) { return p.values[3]; })
+        .def_property_readonly("incl_180", [](const WatchPass& p) { return p.values[4]; })
+        .def_property_readonly("values", [](const WatchPass& p) { return std::vector<float>(p.values.begin(), p.values.end()); })
+        .def_readonly("new_data", &WatchPass::newData)
+        .def_readonly("alarm", &WatchPass::alarm)
+        .def_readonly("status", &WatchPass::status)
+        .def("__repr__", [](const WatchPass& p) { return "<Pass " + std::to_string(p.index) + " at " + std::to_string(p.time) + " s>"; });
+
+    py::class_<Watch>(m, "Watch", "An iterator of passes (board.watch()).")
+        .def("__iter__", [](Watch& w) -> Watch& { return w; })
+        .def("__next__", &Watch::Next);
+
+    py::class_<PyBoard>(m, "Board", "An evaluation board, simulated, on real hardware or answered from a recording.")
+        .def_static("sim", &PyBoard::Sim, py::arg("angle") = py::none(), py::arg("faults") = "", py::arg("seed") = 1,
+                    py::arg("virtual_clock") = false, py::arg("settings") = "Qvin27319.cfg",
+                    "The simulated evaluation board on its USB adapter. angle holds the inclination (degrees) instead of\n"
+                    "turning it; faults takes fault rules (\"unplug@200,send-fail%1\"), seeded by seed; with virtual_clock\n"
+                    "pauses take no real time.")
+        .def_static(
+            "usb", [](int n, const std::string& settings) {
+                if (n < 0 || n > 3) throw session::Error(session::kBadInput, "there is no adapter at Ezusb-" + std::to_string(n) + " (adapters are Ezusb-0 to Ezusb-3)");
+                session::InterfaceChoice c;
+                c.usb = true;
+                c.usbDevice = n;
+                return PyBoard::Hardware(c, settings);
+            },
+            py::arg("n") = 0, py::arg("settings") = "Qvin27319.cfg", "The board behind the USB adapter Ezusb-n.")
+        .def_static(
+            "lpt", [](int address, const std::string& settings) {
+                if (address <= 0 || address > 0xFFFF) throw session::Error(session::kBadInput, "a port address is 1 to 0xFFFF");
+                session::InterfaceChoice c;
+                c.lpt = static_cast<std::uint16_t>(address);
+                return PyBoard::Hardware(c, settings);
+            },
+            py::arg("address") = 0x378, py::arg("settings") = "Qvin27319.cfg", "The board on the parallel port at address.")
+        .def_static("replay", &PyBoard::Replay, py::arg("path"), py::arg("settings") = "Qvin27319.cfg",
+                    "A board that answers from a recording made with QVIN_TRACE.")
+        .def_property_readonly("kind", &PyBoard::kind, "\"sim\", \"hardware\" or \"replay\"")
+        .def("read", &PyBoard::Read, py::arg("register"), "A register's value in its units (V, degrees, degrees Celsius, counts).")
+        .def("read_raw", &PyBoard::ReadRaw, py::arg("register"), "A register as read, with its word, count and flags.")
+        .def("write", &PyBoard::Write, py::arg("register"), py::arg("value"), "Writes a 16-bit value (-32768 to 65535).")
+        .def("info", &PyBoard::Info, "The part's name, revision, production date, flash cycles and rotation.")
+        .def("registers", &PyBoard::Registers, "All 65 rows of the register map.")
+        .def("user_registers", &PyBoard::UserRegisters, "The user register table, as the register window shows it.")
+        .def("adapters", &PyBoard::Adapters, "The USB adapters present.")
+        .def("spi", &PyBoard::Spi, py::arg("words"), py::arg("channel") = 1, py::arg("negative") = false, py::arg("delay_us") = py::none(),
+             py::arg("static_bits") = py::none(), "The bench: up to 16 words through the USB adapter; the words clocked back.")
+        .def(
+            "watch", [](PyBoard& b, std::optional<std::int64_t> count, double delayMs) { return Watch(b, count, delayMs); },
+            py::arg("count") = py::none(), py::arg("delay_ms") = 25.0, py::keep_alive<0, 1>(),
+            "Passes of the five outputs and the status, delay_ms apart, count times (or until stopped).")
+        .def("capture", &Capture, py::arg("count"), py::arg("delay_ms") = 10.0,
+             "count passes as columns (NumPy arrays when NumPy is installed): time, the five outputs, flags, status.")
+        .def("pause", &PyBoard::Pause, py::arg("ms"), "Waits, as the program waits (Ctrl-C ends it).")
+        .def_property_readonly("messages", &PyBoard::Messages, "The adapter's and the port's messages so far.")
+        .def("__enter__", [](PyBoard& b) -> PyBoard& { return b; })
+        .def("__exit__", [](PyBoard&, py::args) { return false; });
+
+    m.def("read_log", &ReadLog, py::arg("path"), "A data log's runs, each with its date, loop delay and columns.");
+    m.def("_time_reads_in_cpp", &TimeReadsInCpp, py::arg("board"), py::arg("register"), py::arg("n"));
+}

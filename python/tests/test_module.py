@@ -1,0 +1,190 @@
+"""The qvin27319 module on the simulated board: each call, its errors, Ctrl-C, and that it
+gives what qvin-cli gives on the same board and seed."""
+
+import os
+import signal
+import subprocess
+import sys
+import threading
+import time
+
+import pytest
+
+import qvin27319 as q
+
+CLI = os.environ.get("QVIN_CLI", "qvin-cli")
+
+
+def cli(*args, env=None, cwd=None):
+    e = dict(os.environ)
+    e.update(env or {})
+    return subprocess.run([CLI, *args], env=e, cwd=cwd, capture_output=True, text=True, timeout=60)
+
+
+@pytest.fixture
+def board(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    return q.Board.sim(angle=30, virtual_clock=True)
+
+
+def test_reads_writes_and_conversions(board):
+    assert board.read("Incl_360") == pytest.approx(30.0)
+    assert board.read("incl_out") == pytest.approx(30.0)  # any case, either name
+    r = board.read_raw("Supply_Out")
+    assert r.name == "Supply_Out" and r.index == 2
+    assert r.value == pytest.approx(r.count * 0.00122, rel=1e-6)
+    assert r.new_data is not None and r.error is not None
+    assert board.read_raw("Product").new_data is None  # no flags of its own
+    board.write("Incl_Null", -5)
+    assert board.read_raw("Incl_Null").count == -5
+    board.write(13, 7)  # by index
+    assert board.read_raw("13").count == 7
+
+
+def test_part_registers_and_tables(board):
+    info = board.info()
+    assert info["name"] == "QVIN27319" and info["rotation"] == "Normal"
+    rows = board.registers()
+    assert len(rows) == 65
+    assert rows[1]["name"] == "Supply_Out" and rows[1]["unit"] == "V" and not rows[1]["writable"]
+    table = board.user_registers()
+    assert table.startswith("Name\t\tAddr\tSetting\r\n") and "Incl_Null" in table
+    assert board.adapters()[0]["device"] == "Ezusb-0"
+    # The bench: a read request for Product, then a word that clocks the answer out.
+    assert board.spi([0x5600, 0]) == [0, 27319]
+
+
+def test_watch_is_paced_and_time_stamped(board):
+    passes = list(board.watch(count=5, delay_ms=40))
+    assert [p.index for p in passes] == [1, 2, 3, 4, 5]
+    gaps = [b.time - a.time for a, b in zip(passes, passes[1:])]
+    assert all(40e-3 <= g < 45e-3 for g in gaps), gaps
+    assert all(p.incl_360 == pytest.approx(30.0) for p in passes)
+    assert passes[0].values[3] == passes[0].incl_360
+
+
+def test_capture_gives_arrays(board):
+    np = pytest.importorskip("numpy")
+    c = board.capture(50, delay_ms=10)
+    assert set(c) >= {"time", "supply_out", "aux_adc", "temp_out", "incl_360", "incl_180", "new_data", "alarm", "status"}
+    assert isinstance(c["incl_360"], np.ndarray) and c["incl_360"].shape == (50,)
+    assert c["new_data"].dtype == bool and c["status"].dtype == np.int32
+    assert np.all(np.diff(c["time"]) >= 0.010)
+    assert np.allclose(c["incl_360"], 30.0)
+
+
+def test_errors_are_exceptions_with_the_programs_messages(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    assert issubclass(q.ReplayStoppedError, q.NoInterfaceError) and issubclass(q.FileError, q.QvinError)
+    b = q.Board.sim(virtual_clock=True)
+    with pytest.raises(q.BadInputError, match=r"unknown register 'Bogus'") as e:
+        b.read("Bogus")
+    assert e.value.code == 1
+    with pytest.raises(q.BadInputError, match="cannot be read"):
+        b.read("Command")
+    with pytest.raises(q.BadInputError, match="out of range"):
+        b.write("Incl_Null", 70000)
+    with pytest.raises(q.BadInputError, match=r'fault rule "bogus@1"'):
+        q.Board.sim(faults="bogus@1")
+    lost = q.Board.sim(faults="send-fail@5+", virtual_clock=True)
+    with pytest.raises(q.NoInterfaceError) as e:
+        for _ in range(10):
+            lost.read("Supply_Out")
+    assert e.value.code == 2 and "Error Writing SPI" in lost.messages
+    with pytest.raises(q.FileError, match="the recording missing.trace does not exist") as e:
+        q.Board.replay("missing.trace")
+    assert e.value.code == 3
+    with pytest.raises(q.BadInputError, match="Ezusb-4"):
+        q.Board.usb(4)
+
+
+def test_replay_answers_as_recorded_then_stops(tmp_path):
+    r = cli("--sim", "read", "Product", env={"QVIN_TRACE": str(tmp_path / "r.trace")}, cwd=tmp_path)
+    assert r.returncode == 0, r.stderr
+    b = q.Board.replay(str(tmp_path / "r.trace"))
+    assert b.kind == "replay"
+    assert b.read_raw("Product").count == 27319
+    with pytest.raises(q.ReplayStoppedError, match="has come to the end of the recording") as e:
+        b.read("Product")
+    assert e.value.code == 2
+
+
+def test_the_same_board_and_seed_give_what_the_cli_gives(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    names = ["Incl_Out", "Product", "Incl_180_Out", "Rev_Day"] * 5
+    env = {"QVIN_SIM_ANGLE": "30", "QVIN_SIM_FAULTS": "bit-flip%40", "QVIN_SIM_SEED": "7"}
+    r = cli("--sim", "read", *names, env=env, cwd=tmp_path)
+    assert r.returncode == 0, r.stderr
+    # Bit 15, the new-data flag, follows the clock (a new sample every 1.1 ms), which no two
+    # runs share; the other fifteen bits, flips included, follow the board and the seed.
+    from_cli = [int(line.split("raw=")[1].split()[0], 16) & 0x7FFF for line in r.stdout.splitlines()]
+    b = q.Board.sim(angle=30, faults="bit-flip%40", seed=7)
+    from_python = [b.read_raw(n).raw & 0x7FFF for n in names]
+    assert from_python == from_cli
+    assert len(set(from_cli[0::4])) > 1  # the flips struck: the comparison means something
+    dump = cli("--sim", "dump", env={"QVIN_SIM_ANGLE": "30"}, cwd=tmp_path)
+    assert q.Board.sim(angle=30).user_registers().replace("\r\n", "\n") == dump.stdout  # text mode reads CR LF as LF
+
+
+def test_read_log(tmp_path):
+    r = cli("--sim", "watch", "--count", "7", "--delay", "10", "--log", "run.log", cwd=tmp_path)
+    assert r.returncode == 0, r.stderr
+    log = q.read_log(str(tmp_path / "run.log"))
+    assert log["skipped"] == 0 and len(log["runs"]) == 1
+    run = log["runs"][0]
+    assert run["loop_delay_ms"] == 10 and list(run["index"]) == list(range(1, 8))
+    assert len(run["incl_360"]) == 7
+    with pytest.raises(q.FileError, match="No such file"):
+        q.read_log(str(tmp_path / "none.log"))
+
+
+def test_long_waits_let_other_threads_run(board):
+    real = q.Board.sim()
+    ticks = []
+    stop = threading.Event()
+
+    def count():
+        while not stop.is_set():
+            ticks.append(1)
+            time.sleep(0.001)
+
+    t = threading.Thread(target=count)
+    t.start()
+    real.pause(300)
+    stop.set()
+    t.join()
+    assert len(ticks) > 50
+
+
+CTRL_C = r"""
+import sys, qvin27319 as q
+b = q.Board.sim()
+n = 0
+try:
+    for p in b.watch(delay_ms=200):
+        n += 1
+        print("pass", n, flush=True)
+except KeyboardInterrupt:
+    print("stopped after", n, "passes;", "still reads", round(b.read("Supply_Out"), 1), flush=True)
+    sys.exit(0)
+sys.exit(3)
+"""
+
+
+def test_ctrl_c_stops_a_watch_cleanly(tmp_path):
+    p = subprocess.Popen([sys.executable, "-c", CTRL_C], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=tmp_path,
+                         env=dict(os.environ))
+    assert p.stdout.readline().startswith("pass 1")
+    p.stdout.readline()
+    start = time.monotonic()
+    p.send_signal(signal.SIGINT)
+    out, err = p.communicate(timeout=30)
+    assert p.returncode == 0, err
+    assert "stopped after" in out and "still reads 3.3" in out
+    assert time.monotonic() - start < 5
+
+
+def test_types_and_docs_for_editors():
+    here = os.path.dirname(q.__file__)
+    assert os.path.exists(os.path.join(here, "__init__.pyi")) and os.path.exists(os.path.join(here, "py.typed"))
+    assert "units" in q.Board.read.__doc__ and "count" in q.Board.capture.__doc__
