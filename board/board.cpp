@@ -41,6 +41,13 @@ std::unique_ptr<Board> MakeSimulated(Clock& clock, Trace& trace, std::string& er
             return nullptr;
         }
     }
+    if (const char* n = std::getenv("QVIN_SIM_NOISE"); n && *n) {
+        sim::NoiseOptions unused;
+        if (auto bad = sim::ParseNoise(n, unused)) {
+            error = "QVIN_SIM_NOISE: " + *bad;
+            return nullptr;
+        }
+    }
     auto board = std::make_unique<SimulatedBoard>(clock, trace);
     if (auto bad = sim::AddFaultsFromEnvironment(board->simulated()->faults)) {
         error = *bad;

@@ -59,7 +59,7 @@ public:
     }
 
     static std::unique_ptr<PyBoard> Sim(std::optional<double> angle, const std::string& faults, std::uint32_t seed, bool virtualClock,
-                                      const std::string& settings) {
+                                      const std::string& settings, const std::optional<std::string>& noise) {
         session::Options o;
         o.board = "sim";
         o.settingsFile = settings;
@@ -77,6 +77,11 @@ public:
         simulated->faults.SetSeed(seed);
         if (!faults.empty())
             if (auto bad = simulated->faults.Add(faults)) throw session::Error(session::kBadInput, *bad);
+        if (noise) {
+            sim::NoiseOptions n;
+            if (auto bad = sim::ParseNoise(*noise, n)) throw session::Error(session::kBadInput, *bad);
+            simulated->chip.SetNoise(n);
+        }
         return b;
     }
 
@@ -407,10 +412,11 @@ PYBIND11_MODULE(_core, m) {
 
     py::class_<PyBoard>(m, "Board", "An evaluation board, simulated, on real hardware or answered from a recording.")
         .def_static("sim", &PyBoard::Sim, py::arg("angle") = py::none(), py::arg("faults") = "", py::arg("seed") = 1,
-                    py::arg("virtual_clock") = false, py::arg("settings") = "Qvin27319.cfg",
+                    py::arg("virtual_clock") = false, py::arg("settings") = "Qvin27319.cfg", py::arg("noise") = py::none(),
                     "The simulated evaluation board on its USB adapter. angle holds the inclination (degrees) instead of\n"
                     "turning it; faults takes fault rules (\"unplug@200,send-fail%1\"), seeded by seed; with virtual_clock\n"
-                    "pauses take no real time.")
+                    "pauses take no real time; noise sets the sensor's noise (\"off\", \"white=0.4,walk=0.0005,drift=0.005,seed=1\";\n"
+                    "by default a real part's, or QVIN_SIM_NOISE's).")
         .def_static(
             "usb", [](int n, const std::string& settings) {
                 if (n < 0 || n > 3) throw session::Error(session::kBadInput, "there is no adapter at Ezusb-" + std::to_string(n) + " (adapters are Ezusb-0 to Ezusb-3)");

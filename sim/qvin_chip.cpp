@@ -34,7 +34,7 @@ int OutputSlot(std::uint8_t address) { return (address & 0x0E) / 2; }  // 0x02 -
 }  // namespace
 
 QvinChip::QvinChip(const Clock& clock, Trace* trace, ChipOptions options)
-    : clock_(clock), trace_(trace), options_(options), originNs_(clock.NowNs()), anchorNs_(originNs_) {
+    : clock_(clock), trace_(trace), options_(options), noise_(options.noise), originNs_(clock.NowNs()), anchorNs_(originNs_) {
     // Power-on contents: identification in packed decimal (revision 1.3, day 15,
     // September 2026), sample period 8, averaging 7, everything else 0.
     SetWord(addr::Product, kProductCode);
@@ -105,7 +105,7 @@ double QvinChip::SensorAngle() const {
     return std::fmod(seconds * options_.turnDegPerSecond, 360.0);
 }
 
-QvinChip::Sample QvinChip::SampleAt(std::int64_t index) const {
+QvinChip::Sample QvinChip::SampleAt(std::int64_t index, bool averagedNoise) const {
     const double tNs = static_cast<double>(anchorNs_) + static_cast<double>(index - anchorIndex_) * SamplePeriodNs();
     const double t = (tNs - static_cast<double>(originNs_)) / 1e9;
     double angle;
@@ -129,6 +129,10 @@ QvinChip::Sample QvinChip::SampleAt(std::int64_t index) const {
     s.xaccel = Signed14(std::lround(gx / kAccelGPerCount));
     s.yaccel = Signed14(std::lround(gy / kAccelGPerCount));
 
+    // The rolling average (2 ^ (Avg_Cnt + 1) samples) lowers the white noise; the walk and
+    // the drift with temperature pass through it.
+    const int averaged = averagedNoise ? 2 << std::min(Word(addr::Avg_Cnt) & 0xF, 7) : 1;
+    angle += noise_.InclinationError(index, averaged, t, celsius);
     long counts = std::lround(angle / kInclDegPerCount);
     if (msc & kReverseRotationBit) counts = kInclCountsPerTurn - counts;
     counts -= static_cast<std::int16_t>(Word(addr::Incl_Null));
@@ -154,7 +158,7 @@ double QvinChip::AlarmSource(int source, std::int64_t index, bool filtered) cons
     const int samples = filtered ? 2 << std::min(Word(addr::Avg_Cnt) & 0xF, 7) : 1;
     double sum = 0;
     for (int i = 0; i < samples; ++i) {
-        int v = pick(SampleAt(index - i));
+        int v = pick(SampleAt(index - i, false));  // raw samples, averaged here when filtered
         if (source == 7 && v > 8191) v -= 16384;  // two's complement, so -1 and 1 average to 0
         sum += v;
     }

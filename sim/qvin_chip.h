@@ -14,6 +14,7 @@
 
 #include "core/clock.h"
 #include "core/trace.h"
+#include "sim/noise.h"
 #include "sim/spi_target.h"
 
 namespace qvin::sim {
@@ -58,6 +59,7 @@ struct PinState {
 struct ChipOptions {
     std::optional<double> fixedAngleDeg;  // hold the inclination here instead of turning
     double turnDegPerSecond = 6.0;        // one turn a minute
+    NoiseOptions noise;                   // none unless asked for
 };
 
 class QvinChip final : public SpiTarget {
@@ -78,6 +80,8 @@ public:
     void RaiseStatus(std::uint16_t bits) { statusLatched_ |= bits; }
 
     void SetAngle(std::optional<double> degrees) { options_.fixedAngleDeg = degrees; }
+    void SetNoise(NoiseOptions n) { noise_.Set(n); }
+    const NoiseOptions& Noise() const { return noise_.options(); }
     // The inclination in degrees (0 to 360) the sensor sees now, before null and rotation.
     double SensorAngle() const;
     // The latched auxiliary DAC code the loop-back ADC measures.
@@ -99,7 +103,9 @@ private:
     std::int64_t Now() const { return clock_.NowNs(); }
     double SamplePeriodNs() const;
     std::int64_t SampleIndex() const;
-    Sample SampleAt(std::int64_t index) const;
+    // The sample's outputs; with `averagedNoise` the inclination's white noise is the mean
+    // over the rolling average's window, as the outputs show it, else one raw sample's.
+    Sample SampleAt(std::int64_t index, bool averagedNoise = true) const;
     std::uint16_t OutputWord(std::uint8_t address);
     std::uint16_t StatusWord();
     void UpdateAlarms();
@@ -115,6 +121,7 @@ private:
     const Clock& clock_;
     Trace* trace_;
     ChipOptions options_;
+    mutable NoiseModel noise_;  // keeps the last few seconds of its random walk
     std::array<std::uint8_t, 128> bytes_{};
     std::uint16_t pending_ = 0;
     std::uint64_t frames_ = 0;

@@ -27,9 +27,13 @@ inline std::optional<std::string> AngleProblem(const char* text) {
         return "QVIN_SIM_ANGLE \"" + t.substr(0, 32) + "\" is no angle (degrees, -360 to 360)";
     return std::nullopt;
 }
+// The board made from the environment (the programs' --sim) shows the default noise of a
+// real part, or what QVIN_SIM_NOISE sets (off for none).
 inline ChipOptions ChipOptionsFromEnvironment() {
     ChipOptions o;
     if (const char* a = std::getenv("QVIN_SIM_ANGLE"); a && *a && !AngleProblem(a)) o.fixedAngleDeg = LeadingNumber(a);
+    o.noise = DefaultNoise();
+    if (const char* n = std::getenv("QVIN_SIM_NOISE"); n && *n) ParseNoise(n, o.noise);
     return o;
 }
 

@@ -42,6 +42,7 @@ class Board:
         seed: int = 1,
         virtual_clock: bool = False,
         settings: str = "Qvin27319.cfg",
+        noise: Optional[str] = None,
     ) -> Board: ...
     @staticmethod
     def usb(n: int = 0, settings: str = "Qvin27319.cfg") -> Board: ...

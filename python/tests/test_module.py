@@ -24,7 +24,7 @@ def cli(*args, env=None, cwd=None):
 @pytest.fixture
 def board(tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
-    return q.Board.sim(angle=30, virtual_clock=True)
+    return q.Board.sim(angle=30, virtual_clock=True, noise="off")
 
 
 def test_reads_writes_and_conversions(board):
@@ -112,17 +112,18 @@ def test_replay_answers_as_recorded_then_stops(tmp_path):
 def test_the_same_board_and_seed_give_what_the_cli_gives(tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
     names = ["Incl_Out", "Product", "Incl_180_Out", "Rev_Day"] * 5
-    env = {"QVIN_SIM_ANGLE": "30", "QVIN_SIM_FAULTS": "bit-flip%40", "QVIN_SIM_SEED": "7"}
+    # No sensor noise: its draws follow the sample, which follows the clock.
+    env = {"QVIN_SIM_ANGLE": "30", "QVIN_SIM_FAULTS": "bit-flip%40", "QVIN_SIM_SEED": "7", "QVIN_SIM_NOISE": "off"}
     r = cli("--sim", "read", *names, env=env, cwd=tmp_path)
     assert r.returncode == 0, r.stderr
     # Bit 15, the new-data flag, follows the clock (a new sample every 1.1 ms), which no two
     # runs share; the other fifteen bits, flips included, follow the board and the seed.
     from_cli = [int(line.split("raw=")[1].split()[0], 16) & 0x7FFF for line in r.stdout.splitlines()]
-    b = q.Board.sim(angle=30, faults="bit-flip%40", seed=7)
+    b = q.Board.sim(angle=30, faults="bit-flip%40", seed=7, noise="off")
     from_python = [b.read_raw(n).raw & 0x7FFF for n in names]
     assert from_python == from_cli
     assert len(set(from_cli[0::4])) > 1  # the flips struck: the comparison means something
-    dump = cli("--sim", "dump", env={"QVIN_SIM_ANGLE": "30"}, cwd=tmp_path)
+    dump = cli("--sim", "dump", env={"QVIN_SIM_ANGLE": "30", "QVIN_SIM_NOISE": "off"}, cwd=tmp_path)
     assert q.Board.sim(angle=30).user_registers().replace("\r\n", "\n") == dump.stdout  # text mode reads CR LF as LF
 
 

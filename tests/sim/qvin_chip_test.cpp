@@ -27,7 +27,7 @@ struct SimChip : ::testing::Test {
 };
 
 struct SimChipAt30Degrees : SimChip {
-    SimChipAt30Degrees() : SimChip(sim::ChipOptions{30.0, 6.0}) {}
+    SimChipAt30Degrees() : SimChip(sim::ChipOptions{30.0, 6.0, {}}) {}
 };
 
 TEST_F(SimChip, PowerOnContents) {

@@ -1,0 +1,145 @@
+#include "analysis/stability.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace qvin::analysis {
+
+namespace {
+
+// The chi-squared quantile by the Wilson-Hilferty approximation (good to a few tenths of
+// a percent from 2 degrees of freedom up, which is finer than any interval needs).
+double ChiSquared(double nu, double z) {
+    const double a = 2.0 / (9.0 * nu);
+    const double c = 1.0 - a + z * std::sqrt(a);
+    return nu * c * c * c;
+}
+
+// Equivalent degrees of freedom of an overlapping Allan variance for white noise (Howe,
+// Allan and Barnes): N data, averaging factor m.
+double WhiteNoiseEdf(double n, double m) {
+    const double edf = (3.0 * (n - 1.0) / (2.0 * m) - 2.0 * (n - 2.0) / n) * (4.0 * m * m) / (4.0 * m * m + 5.0);
+    return std::max(edf, 1.0);
+}
+
+}  // namespace
+
+Stats Describe(std::span<const double> y) {
+    Stats s;
+    s.count = y.size();
+    if (y.empty()) return s;
+    // Two passes: the mean, then the squares about it, so a large offset costs no digits.
+    long double sum = 0;
+    s.min = s.max = y[0];
+    for (double v : y) {
+        sum += v;
+        s.min = std::min(s.min, v);
+        s.max = std::max(s.max, v);
+    }
+    s.mean = static_cast<double>(sum / static_cast<long double>(y.size()));
+    if (y.size() > 1) {
+        long double sq = 0;
+        for (double v : y) sq += (static_cast<long double>(v) - s.mean) * (static_cast<long double>(v) - s.mean);
+        s.stdDev = static_cast<double>(std::sqrt(sq / static_cast<long double>(y.size() - 1)));
+    }
+    s.peakToPeak = s.max - s.min;
+    return s;
+}
+
+std::optional<double> NormalAdev(std::span<const double> y, std::size_t m) {
+    if (m == 0 || y.size() < 2 * m) return std::nullopt;
+    const std::size_t blocks = y.size() / m;
+    long double sum = 0;
+    double prev = 0;
+    for (std::size_t k = 0; k < blocks; ++k) {
+        long double b = 0;
+        for (std::size_t i = 0; i < m; ++i) b += y[k * m + i];
+        const double avg = static_cast<double>(b / static_cast<long double>(m));
+        if (k > 0) sum += (static_cast<long double>(avg) - prev) * (static_cast<long double>(avg) - prev);
+        prev = avg;
+    }
+    return static_cast<double>(std::sqrt(sum / (2.0L * static_cast<long double>(blocks - 1))));
+}
+
+namespace {
+
+// The "phase": x[0] = 0, x[i] = sum of y[0..i-1] less the mean, in long double so that ten
+// million samples keep their differences.
+std::vector<long double> Phase(std::span<const double> y) {
+    const double mean = Describe(y).mean;
+    std::vector<long double> x(y.size() + 1, 0.0L);
+    for (std::size_t i = 0; i < y.size(); ++i) x[i + 1] = x[i] + (static_cast<long double>(y[i]) - mean);
+    return x;
+}
+
+std::optional<AllanPoint> FromPhase(const std::vector<long double>& x, std::size_t n, double tau0, std::size_t m) {
+    if (m == 0 || n < 2 * m) return std::nullopt;
+    const std::size_t terms = x.size() - 2 * m;
+    long double sum = 0;
+    for (std::size_t i = 0; i < terms; ++i) {
+        const long double d = x[i + 2 * m] - 2 * x[i + m] + x[i];
+        sum += d * d;
+    }
+    const long double md = static_cast<long double>(m);
+    const double avar = static_cast<double>(sum / (2.0L * md * md * static_cast<long double>(terms)));
+    AllanPoint p;
+    p.m = m;
+    p.tau = static_cast<double>(m) * tau0;
+    p.adev = std::sqrt(avar);
+    p.terms = terms;
+    p.edf = WhiteNoiseEdf(static_cast<double>(n), static_cast<double>(m));
+    // 68 % (one sigma) bounds of the variance, then the deviation.
+    p.lo = std::sqrt(avar * p.edf / ChiSquared(p.edf, 1.0));
+    p.hi = std::sqrt(avar * p.edf / ChiSquared(p.edf, -1.0));
+    return p;
+}
+
+}  // namespace
+
+std::optional<AllanPoint> OverlappingAdev(std::span<const double> y, double tau0, std::size_t m) {
+    return FromPhase(Phase(y), y.size(), tau0, m);
+}
+
+std::vector<AllanPoint> OctaveAdev(std::span<const double> y, double tau0) {
+    std::vector<AllanPoint> curve;
+    if (y.size() < 4) return curve;
+    const std::vector<long double> x = Phase(y);
+    for (std::size_t m = 1; m <= y.size() / 4; m *= 2)
+        if (auto p = FromPhase(x, y.size(), tau0, m)) curve.push_back(*p);
+    return curve;
+}
+
+std::vector<double> Slopes(std::span<const AllanPoint> curve) {
+    std::vector<double> s;
+    for (std::size_t i = 1; i < curve.size(); ++i) {
+        const double a = curve[i - 1].adev, b = curve[i].adev;
+        s.push_back(a > 0 && b > 0 ? std::log(b / a) / std::log(curve[i].tau / curve[i - 1].tau)
+                                   : std::numeric_limits<double>::quiet_NaN());
+    }
+    return s;
+}
+
+NoiseFigures ReadNoise(std::span<const AllanPoint> curve) {
+    NoiseFigures f;
+    if (curve.empty()) return f;
+    const auto lowest = std::min_element(curve.begin(), curve.end(), [](const AllanPoint& a, const AllanPoint& b) { return a.adev < b.adev; });
+    f.biasInstability = lowest->adev / 0.664;
+    f.biasTau = lowest->tau;
+    // The white-noise region: points on either side of which the curve falls with a slope
+    // near -1/2 (within 0.1), read as ADEV(tau) sqrt(tau), averaged in the log.
+    const std::vector<double> s = Slopes(curve);
+    double logSum = 0;
+    for (std::size_t i = 0; i < curve.size(); ++i) {
+        const bool before = i > 0 && std::abs(s[i - 1] + 0.5) <= 0.1;
+        const bool after = i < s.size() && std::abs(s[i] + 0.5) <= 0.1;
+        if ((before || after) && curve[i].adev > 0) {
+            logSum += std::log(curve[i].adev * std::sqrt(curve[i].tau));
+            ++f.whitePoints;
+        }
+    }
+    if (f.whitePoints) f.whiteDensity = std::exp(logSum / static_cast<double>(f.whitePoints));
+    return f;
+}
+
+}  // namespace qvin::analysis

@@ -1,0 +1,51 @@
+#pragma once
+// Statistics and Allan deviations of a sampled output (an inclination, a voltage), as the
+// frequency-stability literature computes them for fractional frequency data: no board, no
+// toolkit, plain arrays. Cumulative sums make each averaging time one pass over the data.
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace qvin::analysis {
+
+struct Stats {
+    std::size_t count = 0;
+    double mean = 0, stdDev = 0;  // the sample standard deviation (n - 1)
+    double min = 0, max = 0, peakToPeak = 0;
+};
+Stats Describe(std::span<const double> y);
+
+struct AllanPoint {
+    std::size_t m;        // averaging factor: tau = m tau0
+    double tau;           // seconds
+    double adev;          // Allan deviation, in the data's units
+    double lo, hi;        // its 68 % confidence interval
+    double edf;           // equivalent degrees of freedom behind the interval
+    std::size_t terms;    // differences averaged
+};
+
+// The normal (non-overlapping) Allan deviation at averaging factor m; nothing when the
+// data hold fewer than 2 m samples.
+std::optional<double> NormalAdev(std::span<const double> y, std::size_t m);
+// The overlapping Allan deviation at averaging factor m, with its interval.
+std::optional<AllanPoint> OverlappingAdev(std::span<const double> y, double tau0, std::size_t m);
+// Octave averaging times from tau0 up to a quarter of the record: m = 1, 2, 4, ...
+std::vector<AllanPoint> OctaveAdev(std::span<const double> y, double tau0);
+
+// What the Allan curve says of the sensor: the white-noise density from the region of
+// slope -1/2 (units per square root of hertz: ADEV(tau) = N / sqrt(tau)), and the bias
+// instability, the curve's minimum over 0.664, with the averaging time where it lies.
+struct NoiseFigures {
+    std::optional<double> whiteDensity;  // units/sqrt(Hz)
+    std::size_t whitePoints = 0;          // points of the curve it was read from
+    double biasInstability = 0;
+    double biasTau = 0;
+};
+NoiseFigures ReadNoise(std::span<const AllanPoint> curve);
+
+// The local slope of log ADEV over log tau between neighbouring points.
+std::vector<double> Slopes(std::span<const AllanPoint> curve);
+
+}  // namespace qvin::analysis
