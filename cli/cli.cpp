@@ -48,6 +48,15 @@ constexpr const char* kUsage =
     "                    25, at least 10), N times (default until interrupted); --log appends\n"
     "                    each pass to FILE in the data log layout\n"
     "  monitor [COUNT]   the five outputs COUNT times (default 10), 200 ms apart\n"
+    "  capture --count N | --seconds S [--out FILE]\n"
+    "                    read the outputs as fast as the interface allows and keep each new\n"
+    "                    sample once, time-stamped, as CSV (standard output without --out);\n"
+    "                    Ctrl-C ends it with a complete file\n"
+    "  noise FILE [--column NAME] [--tau0 S] [--png OUT] [--csv OUT]\n"
+    "                    statistics and the overlapping Allan deviation of a capture, a data\n"
+    "                    log or a file of one value a line (then --tau0 is needed), with the\n"
+    "                    white-noise density and the bias instability; --png draws the\n"
+    "                    Allan plot, --csv writes its table\n"
     "  plot LOG --png OUT [--size WxH]\n"
     "                    draw a data log as the strip chart does into a PNG picture (default\n"
     "                    size 1000x800), without a display; needs no board\n"
@@ -101,7 +110,7 @@ const CommandEntry* Find(const std::string& name) {
 void Run(session::Session& s, const std::vector<std::string>& words, CliContext& ctx) {
     const CommandEntry* entry = Find(words[0]);
     if (!entry) throw Error(kBadInput, "unknown command '" + words[0] + "' (try --help)");
-    Command c{s, words, ctx.out, ctx.err};
+    Command c{s, words, ctx.out, ctx.err, ctx.allanPng};
     const Action act = entry->plan(c);
     if (entry->needsBoard) s.Connect();
     act();

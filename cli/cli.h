@@ -7,11 +7,20 @@
 #include <string>
 #include <vector>
 
+#include "analysis/stability.h"
 #include "core/clock.h"
 
 namespace qvin::cli {
 
 enum ExitCode { kOk = 0, kBadInput = 1, kNoInterface = 2, kFileError = 3 };
+
+// One output's Allan curve, for the noise command's picture.
+struct AllanCurve {
+    std::string name;  // "INCL_360 (dgr)"
+    std::vector<analysis::AllanPoint> points;
+};
+// Draws the curves into a PNG file (Qt); why it could not, or nothing.
+using AllanPng = std::function<std::string(const std::vector<AllanCurve>&, const std::string& file)>;
 
 struct CliContext {
     Clock& clock;
@@ -24,6 +33,8 @@ struct CliContext {
     // plot's drawing (Qt): the words after "plot", standard output and error, the exit
     // status. Empty in a build without the Qt front end.
     std::function<int(const std::vector<std::string>&, std::ostream&, std::ostream&)> plot{};
+    // noise --png's drawing (Qt); empty without the Qt front end.
+    AllanPng allanPng{};
 };
 
 int RunCli(const std::vector<std::string>& args, CliContext& ctx);

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <sstream>
 
+#include "cli/noise_command.h"
 #include "core/hex_text.h"
 #include "core/number_text.h"
 #include "device/data_log.h"
@@ -271,7 +272,7 @@ const std::vector<CommandEntry>& Commands() {
     static const std::vector<CommandEntry> table = {
         {"read", Read, true},       {"write", Write, true},   {"dump", Dump, true},   {"info", Info, true},
         {"adapters", Adapters, false}, {"registers", Registers, false}, {"spi", Spi, true}, {"watch", Watch, true},
-        {"monitor", Monitor, true},
+        {"monitor", Monitor, true},   {"capture", Capture, true}, {"noise", Noise, false},
     };
     return table;
 }

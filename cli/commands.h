@@ -19,6 +19,7 @@ struct Command {
     std::vector<std::string> words;  // the command's name first
     std::ostream& out;
     std::ostream& err;
+    const AllanPng& allanPng;
 };
 
 struct CommandEntry {

@@ -6,6 +6,7 @@
 #include "core/clock.h"
 #include "board/board.h"
 #ifdef QVIN_WITH_PLOT
+#include "qt/allan_plot.h"
 #include "qt/plot_command.h"
 #endif
 
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
     qvin::cli::CliContext ctx{clock, std::cin, std::cout, std::cerr, qvin::BoardNameFromEnvironment()};
 #ifdef QVIN_WITH_PLOT
     ctx.plot = qvin::qt::PlotCommand;
+    ctx.allanPng = qvin::qt::DrawAllanPng;
 #endif
     return qvin::cli::RunCli(args, ctx);
 }

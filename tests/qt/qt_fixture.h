@@ -50,6 +50,7 @@ protected:
         config.wallClock = ui::WallClockFrom(clock_, 1'780'300'800);  // 1 June 2026, 08:00 UTC
         gui_ = std::make_unique<GuiProgram>(clock_, "sim", config);
         gui_->board->simulated()->chip.SetAngle(30.0);
+        gui_->board->simulated()->chip.SetNoise({});  // a still part: the tests check exact readings
         gui_->Start();
         gui_->mainView->show();
         gui_->app->Start();
