@@ -64,25 +64,43 @@ std::optional<double> NormalAdev(std::span<const double> y, std::size_t m) {
 
 namespace {
 
-// The "phase": x[0] = 0, x[i] = sum of y[0..i-1] less the mean, in long double so that ten
-// million samples keep their differences.
-std::vector<long double> Phase(std::span<const double> y) {
+// The "phase": x[0] = 0, x[i] = sum of y[0..i-1] less the mean. Summed with Kahan's
+// compensation, so that ten million samples keep the digits of their differences.
+std::vector<double> Phase(std::span<const double> y) {
     const double mean = Describe(y).mean;
-    std::vector<long double> x(y.size() + 1, 0.0L);
-    for (std::size_t i = 0; i < y.size(); ++i) x[i + 1] = x[i] + (static_cast<long double>(y[i]) - mean);
+    std::vector<double> x(y.size() + 1, 0.0);
+    double sum = 0, carry = 0;
+    for (std::size_t i = 0; i < y.size(); ++i) {
+        const double term = (y[i] - mean) - carry;
+        const double next = sum + term;
+        carry = (next - sum) - term;
+        sum = next;
+        x[i + 1] = sum;
+    }
     return x;
 }
 
-std::optional<AllanPoint> FromPhase(const std::vector<long double>& x, std::size_t n, double tau0, std::size_t m) {
+std::optional<AllanPoint> FromPhase(const std::vector<double>& x, std::size_t n, double tau0, std::size_t m) {
     if (m == 0 || n < 2 * m) return std::nullopt;
     const std::size_t terms = x.size() - 2 * m;
-    long double sum = 0;
-    for (std::size_t i = 0; i < terms; ++i) {
-        const long double d = x[i + 2 * m] - 2 * x[i + m] + x[i];
-        sum += d * d;
+    // Four partial sums: the loop pipelines, and long records lose fewer digits.
+    double part[4] = {0, 0, 0, 0};
+    const double* a = x.data();
+    const double* b = x.data() + m;
+    const double* c = x.data() + 2 * m;
+    std::size_t i = 0;
+    for (; i + 4 <= terms; i += 4)
+        for (std::size_t k = 0; k < 4; ++k) {
+            const double d = c[i + k] - 2 * b[i + k] + a[i + k];
+            part[k] += d * d;
+        }
+    for (; i < terms; ++i) {
+        const double d = c[i] - 2 * b[i] + a[i];
+        part[0] += d * d;
     }
-    const long double md = static_cast<long double>(m);
-    const double avar = static_cast<double>(sum / (2.0L * md * md * static_cast<long double>(terms)));
+    const double sum = (part[0] + part[1]) + (part[2] + part[3]);
+    const double md = static_cast<double>(m);
+    const double avar = sum / (2.0 * md * md * static_cast<double>(terms));
     AllanPoint p;
     p.m = m;
     p.tau = static_cast<double>(m) * tau0;
@@ -104,7 +122,7 @@ std::optional<AllanPoint> OverlappingAdev(std::span<const double> y, double tau0
 std::vector<AllanPoint> OctaveAdev(std::span<const double> y, double tau0) {
     std::vector<AllanPoint> curve;
     if (y.size() < 4) return curve;
-    const std::vector<long double> x = Phase(y);
+    const std::vector<double> x = Phase(y);
     for (std::size_t m = 1; m <= y.size() / 4; m *= 2)
         if (auto p = FromPhase(x, y.size(), tau0, m)) curve.push_back(*p);
     return curve;

@@ -16,6 +16,7 @@
 
 #include "board/replay_board.h"
 #include "core/clock.h"
+#include "analysis/stability.h"
 #include "device/data_log_reader.h"
 #include "session/session.h"
 #include "sim/sim_board.h"
@@ -457,6 +458,52 @@ PYBIND11_MODULE(_core, m) {
         .def("__enter__", [](PyBoard& b) -> PyBoard& { return b; })
         .def("__exit__", [](PyBoard&, py::args) { return false; });
 
+    m.def(
+        "describe",
+        [](const std::vector<double>& values) {
+            const analysis::Stats st = analysis::Describe(values);
+            py::dict d;
+            d["count"] = st.count;
+            d["mean"] = st.mean;
+            d["std_dev"] = st.stdDev;
+            d["min"] = st.min;
+            d["max"] = st.max;
+            d["peak_to_peak"] = st.peakToPeak;
+            return d;
+        },
+        py::arg("values"), "Count, mean, sample standard deviation, min, max and peak-to-peak of the values.");
+    m.def(
+        "allan",
+        [](const std::vector<double>& values, double tau0) {
+            if (!(tau0 > 0) || !std::isfinite(tau0)) throw session::Error(session::kBadInput, "tau0 must be a time in seconds above 0");
+            std::vector<analysis::AllanPoint> curve;
+            {
+                py::gil_scoped_release release;
+                curve = analysis::OctaveAdev(values, tau0);
+            }
+            const analysis::NoiseFigures f = analysis::ReadNoise(curve);
+            std::vector<double> tau, adev, lo, hi, edf;
+            for (const analysis::AllanPoint& p : curve) {
+                tau.push_back(p.tau);
+                adev.push_back(p.adev);
+                lo.push_back(p.lo);
+                hi.push_back(p.hi);
+                edf.push_back(p.edf);
+            }
+            py::dict d;
+            d["tau"] = Column(tau);
+            d["adev"] = Column(adev);
+            d["adev_lo"] = Column(lo);
+            d["adev_hi"] = Column(hi);
+            d["edf"] = Column(edf);
+            d["white_density"] = f.whiteDensity ? py::cast(*f.whiteDensity) : py::none();
+            d["bias_instability"] = f.biasInstability;
+            d["bias_tau"] = f.biasTau;
+            return d;
+        },
+        py::arg("values"), py::arg("tau0"),
+        "The overlapping Allan deviation at octave averaging times from tau0 to a quarter of the record, with 68 % intervals,\n"
+        "the white-noise density (units/sqrt(Hz), from the slope -1/2) and the bias instability (minimum / 0.664).");
     m.def("read_log", &ReadLog, py::arg("path"), "A data log's runs, each with its date, loop delay and columns.");
     m.def("_time_reads_in_cpp", &TimeReadsInCpp, py::arg("board"), py::arg("register"), py::arg("n"));
 }

@@ -21,6 +21,8 @@ from ._core import (  # noqa: F401
     Reading,
     ReplayStoppedError,
     Watch,
+    allan,
+    describe,
     read_log,
 )
 
@@ -30,6 +32,8 @@ __all__ = [
     "Reading",
     "Watch",
     "read_log",
+    "allan",
+    "describe",
     "QvinError",
     "BadInputError",
     "NoInterfaceError",

@@ -189,3 +189,30 @@ def test_types_and_docs_for_editors():
     here = os.path.dirname(q.__file__)
     assert os.path.exists(os.path.join(here, "__init__.pyi")) and os.path.exists(os.path.join(here, "py.typed"))
     assert "units" in q.Board.read.__doc__ and "count" in q.Board.capture.__doc__
+
+
+def test_allan_and_describe_give_the_published_values():
+    # The frequency-stability literature's 1000-point test data.
+    n, y = 1234567890, []
+    for _ in range(1000):
+        y.append(n / 2147483647)
+        n = (16807 * n) % 2147483647
+    assert f"{q.describe(y)['std_dev']:.6e}" == "2.884664e-01"
+    a = q.allan(y, 1.0)
+    by_tau = dict(zip(list(a["tau"]), list(a["adev"])))
+    assert f"{by_tau[1.0]:.6e}" == "2.922319e-01"
+    assert list(a["tau"]) == [1, 2, 4, 8, 16, 32, 64, 128]  # up to a quarter of the record
+    assert all(lo < v < hi for lo, v, hi in zip(a["adev_lo"], a["adev"], a["adev_hi"]))
+    with pytest.raises(q.BadInputError):
+        q.allan(y, 0)
+
+
+def test_the_averaging_sweep_lowers_the_noise(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    b = q.Board.sim(angle=30, virtual_clock=True, noise="white=0.4,walk=0,drift=0")
+    spread = []
+    for code in (3, 5):
+        b.write("Avg_Cnt", code)
+        b.pause(1000)
+        spread.append(q.describe(list(b.capture(400, delay_ms=100)["incl_360"]))["std_dev"])
+    assert 1.8 < spread[0] / spread[1] < 2.2
