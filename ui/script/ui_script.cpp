@@ -339,6 +339,11 @@ private:
         } else if (cmd == "fault") {
             if (w.size() != 2) throw ScriptError{"fault needs one rule list, for example send-fail@3 or unplug@200,replug@300"};
             if (auto error = s.board.faults.Add(w[1])) throw ScriptError{*error};
+        } else if (cmd == "noise") {
+            if (w.size() != 2) throw ScriptError{"noise needs its settings, for example off or white=0.4,walk=0.0005"};
+            sim::NoiseOptions n;
+            if (auto bad = sim::ParseNoise(w[1], n)) throw ScriptError{*bad};
+            s.board.chip.SetNoise(n);
         } else if (cmd == "seed") {
             s.board.faults.SetSeed(static_cast<std::uint32_t>(Number(Arg(w, 1))));
         } else if (cmd == "start") {
