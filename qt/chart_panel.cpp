@@ -221,9 +221,13 @@ void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
     const qreal labelHeight = QFontMetricsF(plots_[0].value->labelsFont()).height();
 
     const qreal left = Ms(shown.from), spanMs = Ms(shown.to) - left;
+    // The legend: each output's mean, standard deviation and peak-to-peak over the span.
+    const auto stats = shown.data->Stats(shown.from, shown.to);
     for (std::size_t i = 0; i < plots_.size(); ++i) {
         Plot& p = plots_[i];
         if (!shown.visible[i]) continue;
+        const QString title = QString::fromStdString(ui::LegendText(static_cast<int>(i), stats[i]));
+        if (p.chart->title() != title) p.chart->setTitle(title);
         if (p.offset->min() != 0 || p.offset->max() != spanMs) p.offset->setRange(0, spanMs);
         QList<QPointF> points;
         points.reserve(static_cast<qsizetype>(cols.size() * 2));

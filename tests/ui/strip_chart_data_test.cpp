@@ -134,5 +134,28 @@ TEST(StripChartData, LogRunsFollowOneAnotherEvenWithoutOrWithAnEarlierDate) {
     EXPECT_EQ(data.samples()[3].time - data.samples()[2].time, milliseconds(50));
 }
 
+// The legend's figures over the shown span, and the span alone.
+TEST(StripChartData, TheLegendGivesMeanDeviationAndPeakToPeakOverTheSpan) {
+    StripChartData d;
+    const auto t0 = ChartClock::time_point{} + std::chrono::hours(24 * 365 * 56);
+    for (int i = 0; i < 10; ++i) {
+        ChartSample s;
+        s.time = t0 + std::chrono::seconds(i);
+        s.values = {3.3f, 0, 25, static_cast<float>(i % 2 ? 31 : 29), 0};
+        d.Add(s);
+    }
+    const auto all = d.Stats(t0, t0 + std::chrono::seconds(9));
+    EXPECT_EQ(all[3].count, 10u);
+    EXPECT_DOUBLE_EQ(all[3].mean, 30.0);
+    EXPECT_NEAR(all[3].stdDev, std::sqrt(10.0 / 9.0), 1e-12);  // sample deviation of +-1
+    EXPECT_DOUBLE_EQ(all[3].peakToPeak, 2.0);
+    EXPECT_EQ(all[0].peakToPeak, 0.0);
+    const auto two = d.Stats(t0 + std::chrono::seconds(2), t0 + std::chrono::seconds(3));
+    EXPECT_EQ(two[3].count, 2u);
+    EXPECT_DOUBLE_EQ(two[3].mean, 30.0);
+    EXPECT_EQ(LegendText(3, all[3]), "INCL_360 (dgr)   mean 30   sd 1.05   p-p 2");
+    EXPECT_EQ(LegendText(3, SpanStats{}), "INCL_360 (dgr)");
+}
+
 }  // namespace
 }  // namespace qvin::ui

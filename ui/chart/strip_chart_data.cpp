@@ -1,6 +1,10 @@
 #include "ui/chart/strip_chart_data.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -123,6 +127,38 @@ std::size_t AddLog(StripChartData& data, const DataLogContents& log) {
         end = run.passes.back().time + shift;
     }
     return added;
+}
+
+std::array<SpanStats, kChartSeries> StripChartData::Stats(ChartClock::time_point from, ChartClock::time_point to) const {
+    std::array<SpanStats, kChartSeries> out{};
+    std::array<double, kChartSeries> m2{}, lo{}, hi{};
+    for (const ChartSample& s : samples_) {
+        if (s.time < from || s.time > to) continue;
+        for (std::size_t k = 0; k < kChartSeries; ++k) {
+            SpanStats& o = out[k];
+            const double v = s.values[k];
+            if (o.count == 0) lo[k] = hi[k] = v;
+            lo[k] = std::min(lo[k], v);
+            hi[k] = std::max(hi[k], v);
+            ++o.count;
+            const double d = v - o.mean;
+            o.mean += d / static_cast<double>(o.count);
+            m2[k] += d * (v - o.mean);
+        }
+    }
+    for (std::size_t k = 0; k < kChartSeries; ++k) {
+        if (out[k].count > 1) out[k].stdDev = std::sqrt(m2[k] / static_cast<double>(out[k].count - 1));
+        out[k].peakToPeak = hi[k] - lo[k];
+    }
+    return out;
+}
+
+std::string LegendText(int series, const SpanStats& s) {
+    std::string text = kChartSeriesNames[series];
+    if (s.count == 0) return text;
+    char buf[120];
+    std::snprintf(buf, sizeof buf, "   mean %.6g   sd %.3g   p-p %.3g", s.mean, s.stdDev, s.peakToPeak);
+    return text + buf;
 }
 
 }  // namespace qvin::ui

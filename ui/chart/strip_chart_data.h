@@ -44,6 +44,14 @@ struct ChartColumn {
     bool alarm = false;
 };
 
+// Mean, standard deviation and peak-to-peak of one output over the shown span: the legend.
+struct SpanStats {
+    std::size_t count = 0;
+    double mean = 0, stdDev = 0, peakToPeak = 0;
+};
+// "INCL_360 (dgr)   mean 30.0003   sd 0.0251   p-p 0.15" (the name alone without readings).
+std::string LegendText(int series, const SpanStats& s);
+
 class StripChartData {
 public:
     // Readings older than `history` before the newest are dropped.
@@ -60,6 +68,8 @@ public:
     // The readings from `from` to `to` as CSV: a header row, then one row each with an
     // ISO 8601 timestamp (UTC, milliseconds), the five values and the flags.
     std::string Csv(ChartClock::time_point from, ChartClock::time_point to) const;
+    // Each output's statistics from `from` to `to`, in one pass (Welford's).
+    std::array<SpanStats, kChartSeries> Stats(ChartClock::time_point from, ChartClock::time_point to) const;
 
 private:
     ChartClock::duration history_;
