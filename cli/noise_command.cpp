@@ -14,11 +14,11 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "analysis/series.h"
 #include "analysis/stability.h"
 #include "core/excerpt.h"
 #include "core/file_safety.h"
 #include "core/number_text.h"
-#include "device/data_log_reader.h"
 
 namespace qvin::cli {
 
@@ -47,8 +47,7 @@ std::string IsoNow() {
     return buf;
 }
 
-constexpr const char* kCaptureHead = "seconds since ";
-constexpr std::size_t kMaxLine = 4096;
+using analysis::kCaptureHead;
 
 std::string Number(double v) {
     char buf[32];
@@ -135,94 +134,6 @@ Action Capture(Command& c) {
     };
 }
 
-// A capture, a data log or one value a line: the columns, their names and units, and the
-// time between samples.
-struct Series {
-    std::vector<std::string> names;
-    std::vector<std::vector<double>> columns;
-    double tau0 = 0;
-    std::string note;
-};
-
-namespace {
-
-const char* const kOutputNames[] = {"SUPPLY_OUT (V)", "AUX_ADC (V)", "TEMP_OUT (dgrC)", "INCL_360 (dgr)", "INCL_180 (dgr)"};
-
-Series ReadSeries(const std::string& file, std::optional<double> tau0) {
-    Series s;
-    std::ifstream in(file, std::ios::binary);
-    if (const std::string why = NotRegularRefusal(file); !why.empty()) throw Error(kFileError, why);
-    if (!in) throw Error(kFileError, file + ": " + std::strerror(errno));
-    std::string first;
-    std::getline(in, first);
-    if (first.rfind("QVIN 27319 Datalog File", 0) == 0) {
-        std::string why;
-        const auto log = ReadDataLog(file, why);
-        if (!log) throw Error(kFileError, why);
-        for (const char* n : kOutputNames) s.names.emplace_back(n);
-        s.columns.resize(5);
-        for (const LogRun& r : log->runs) {
-            if (s.tau0 == 0) s.tau0 = r.loopDelayMs / 1000.0;
-            for (const LogPass& p : r.passes)
-                for (int k = 0; k < 5; ++k) s.columns[static_cast<std::size_t>(k)].push_back(p.values[static_cast<std::size_t>(k)]);
-        }
-        s.note = "time between samples from the log's loop delay";
-        if (tau0) s.tau0 = *tau0;
-        return s;
-    }
-    if (first.rfind(kCaptureHead, 0) == 0) {
-        std::stringstream head(first);
-        std::string name;
-        std::getline(head, name, ',');
-        for (int k = 0; k < 5 && std::getline(head, name, ','); ++k) s.names.push_back(name);
-        if (s.names.size() != 5) throw Error(kFileError, file + ": line 1 is no capture's header");
-        s.columns.resize(5);
-        std::vector<double> times;
-        std::string line;
-        for (std::size_t number = 2; std::getline(in, line); ++number) {
-            if (line.size() > kMaxLine) throw Error(kFileError, file + ": line " + std::to_string(number) + " is too long");
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            if (line.empty()) continue;
-            std::stringstream fields(line);
-            std::string f;
-            double values[6];
-            for (int k = 0; k < 6; ++k) {
-                if (!std::getline(fields, f, ',')) throw Error(kFileError, file + ": line " + std::to_string(number) + " has too few fields");
-                const NumberScan n = ScanLeadingNumber(f);
-                if (n.length != f.size() || f.empty() || !std::isfinite(n.value))
-                    throw Error(kFileError, file + ": line " + std::to_string(number) + ": '" + Excerpt(f, 20) + "' is no number");
-                values[k] = n.value;
-            }
-            times.push_back(values[0]);
-            for (int k = 0; k < 5; ++k) s.columns[static_cast<std::size_t>(k)].push_back(values[k + 1]);
-        }
-        if (times.size() > 1) s.tau0 = (times.back() - times.front()) / static_cast<double>(times.size() - 1);
-        s.note = "time between samples: the capture's mean";
-        if (tau0) s.tau0 = *tau0;
-        return s;
-    }
-    // One value a line.
-    if (!tau0) throw Error(kBadInput, file + " is neither a capture nor a data log: give --tau0 SECONDS for its values");
-    s.names.push_back("value");
-    s.columns.resize(1);
-    s.tau0 = *tau0;
-    in.clear();
-    in.seekg(0);
-    std::string line;
-    for (std::size_t number = 1; std::getline(in, line); ++number) {
-        if (line.size() > kMaxLine) throw Error(kFileError, file + ": line " + std::to_string(number) + " is too long");
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
-        if (line.empty()) continue;
-        const NumberScan n = ScanLeadingNumber(line);
-        if (n.length != line.size() || !std::isfinite(n.value))
-            throw Error(kFileError, file + ": line " + std::to_string(number) + ": '" + Excerpt(line, 20) + "' is no number");
-        s.columns[0].push_back(n.value);
-    }
-    return s;
-}
-
-}  // namespace
-
 Action Noise(Command& c) {
     std::string file, column, png, csv;
     std::optional<double> tau0;
@@ -255,7 +166,10 @@ Action Noise(Command& c) {
     }
     if (!png.empty() && !c.allanPng) throw Error(kBadInput, "--png is not available: this qvin-cli was built without Qt");
     return [&c, file, column, png, csv, tau0] {
-        Series s = ReadSeries(file, tau0);
+        std::string why;
+        const auto read = analysis::ReadSeries(file, tau0, why);
+        if (!read) throw Error(why.find("give --tau0") != std::string::npos ? kBadInput : kFileError, why);
+        const analysis::Series& s = *read;
         if (!(s.tau0 > 0)) throw Error(kBadInput, file + ": too few samples to tell the time between them; give --tau0 SECONDS");
         std::vector<std::size_t> picked;
         for (std::size_t k = 0; k < s.names.size(); ++k) {
