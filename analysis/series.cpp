@@ -97,7 +97,7 @@ std::optional<Series> ReadSeries(const std::filesystem::path& file, std::optiona
         s.note = "time between samples: the capture's mean";
     } else {
         if (!tau0) {
-            error = name + " is neither a capture nor a data log: give --tau0 SECONDS for its values";
+            error = name + " is neither a capture nor a data log";
             return std::nullopt;
         }
         s.names.push_back("value");

@@ -21,7 +21,8 @@ struct Series {
 inline constexpr const char* kCaptureHead = "seconds since ";
 
 // Nothing, with `error` set, when the file cannot be read; `tau0`, when given, overrides
-// what the file says (and is needed for plain values: the error then says so).
+// what the file says (and is needed for plain values: without it such a file is "neither
+// a capture nor a data log").
 std::optional<Series> ReadSeries(const std::filesystem::path& file, std::optional<double> tau0, std::string& error);
 
 }  // namespace qvin::analysis

@@ -168,7 +168,9 @@ Action Noise(Command& c) {
     return [&c, file, column, png, csv, tau0] {
         std::string why;
         const auto read = analysis::ReadSeries(file, tau0, why);
-        if (!read) throw Error(why.find("give --tau0") != std::string::npos ? kBadInput : kFileError, why);
+        if (!read && !tau0 && why.ends_with("neither a capture nor a data log"))
+            throw Error(kBadInput, why + ": give --tau0 SECONDS for its values");
+        if (!read) throw Error(kFileError, why);
         const analysis::Series& s = *read;
         if (!(s.tau0 > 0)) throw Error(kBadInput, file + ": too few samples to tell the time between them; give --tau0 SECONDS");
         std::vector<std::size_t> picked;

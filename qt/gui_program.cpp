@@ -40,6 +40,7 @@ GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig
     gpioView = new GpioDialog(app->gpio, mainView.get());
     registerView = new RegisterDialog(app->manualReg, mainView.get());
     chartView = new StripChartView(app->chart, mainView.get());
+    analysisView = new AnalysisView(app->analysis, mainView.get());
     tk.SetView(app->main, mainView.get());
     tk.SetView(app->port, portView);
     tk.SetView(app->usbSelect, usbView);
@@ -49,6 +50,7 @@ GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig
     tk.SetView(app->gpio, gpioView);
     tk.SetView(app->manualReg, registerView);
     tk.SetView(app->chart, chartView);
+    tk.SetView(app->analysis, analysisView);
     // The About window is made for each opening, and its view with it.
     tk.makeView = [this](ui::Window& w) -> QWidget* {
         if (auto* about = dynamic_cast<ui::frmAbout*>(&w)) {

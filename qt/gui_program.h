@@ -7,6 +7,7 @@
 #include "core/clock.h"
 #include "core/trace.h"
 #include "board/board.h"
+#include "qt/analysis_view.h"
 #include "qt/qt_toolkit.h"
 #include "qt/setup_views.h"
 #include "qt/strip_chart_view.h"
@@ -42,6 +43,7 @@ public:
     GpioDialog* gpioView = nullptr;
     RegisterDialog* registerView = nullptr;
     StripChartView* chartView = nullptr;
+    AnalysisView* analysisView = nullptr;
 };
 
 }  // namespace qvin::qt

@@ -9,6 +9,7 @@ namespace qvin::qt {
 
 PictureView::PictureView(ui::PictureBox& model, QWidget* parent) : QWidget(parent), model_(model) {
     setObjectName(QString::fromStdString(model.name()));
+    if (!model.toolTip().empty()) setToolTip(QString::fromStdString(model.toolTip()));
     setFocusPolicy(Qt::StrongFocus);
     // The picture paints every pixel itself; Qt need not clear it first.
     setAttribute(Qt::WA_OpaquePaintEvent);

@@ -53,6 +53,7 @@ StripChartView::StripChartView(ui::frmStripChart& m, QWidget* parent) : QWidget(
     row->addWidget(NewButton(m.cmdOpenLog, this));
     row->addWidget(NewButton(m.cmdExportPng, this));
     row->addWidget(NewButton(m.cmdExportCsv, this));
+    row->addWidget(NewButton(m.cmdAnalysis, this));
     row->addWidget(NewButton(m.cmdClose, this));
     outer->addLayout(row);
 

@@ -11,7 +11,8 @@ App::App(Program& p, Toolkit& tk, AppConfig config)
       cal(*this),
       gpio(*this),
       manualReg(*this),
-      chart(*this) {}
+      chart(*this),
+      analysis(*this) {}
 
 std::function<std::chrono::system_clock::time_point()> WallClockFrom(const Clock& clock, std::int64_t epochSeconds) {
     return [&clock, epochSeconds] {

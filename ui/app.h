@@ -10,6 +10,7 @@
 #include <string>
 
 #include "device/program.h"
+#include "ui/chart/frm_analysis.h"
 #include "ui/chart/frm_strip_chart.h"
 #include "ui/interface/frm_port.h"
 #include "ui/interface/frm_usb_debug.h"
@@ -82,6 +83,7 @@ public:
     frmGpioMisc gpio;
     frmManualReg manualReg;
     frmStripChart chart;
+    frmAnalysis analysis;
     // Only while it is open: made for each opening, destroyed when it closes.
     std::unique_ptr<frmAbout> about;
 

@@ -141,6 +141,7 @@ TEST_F(QtControlTables, EveryViewShowsItsWindowsTable) {
     EXPECT_GT(Check("frmGpioMisc", gui_->gpioView), 15);
     EXPECT_GT(Check("frmManualReg", gui_->registerView), 20);
     EXPECT_GT(Check("frmStripChart", gui_->chartView), 14);
+    EXPECT_GT(Check("frmAnalysis", gui_->analysisView), 10);
     EXPECT_GT(Check("frmAbout", aboutView_), 12);
 }
 

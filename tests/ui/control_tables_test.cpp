@@ -32,6 +32,7 @@ protected:
         return {{"frmQvin27319", &app->main}, {"frmPort", &app->port},       {"frmUSBselect", &app->usbSelect},
                 {"frmUSBdebug", &app->usbDebug}, {"FrmAlarm", &app->alarm}, {"FrmCalReg", &app->cal},
                 {"frmGpioMisc", &app->gpio},   {"frmManualReg", &app->manualReg}, {"frmStripChart", &app->chart},
+                {"frmAnalysis", &app->analysis},
                 {"frmAbout", about.get()}};
     }
 

@@ -43,6 +43,8 @@ frmStripChart::frmStripChart(App& app) : Window(app.tk, "frmStripChart", "Strip 
     cmdLive.SetToolTip("Back to the live readings");
     cmdLive.SetVisible(false);
     cmdClose.SetCaption("Close");
+    cmdAnalysis.SetCaption("Analysis...");
+    cmdAnalysis.SetToolTip("Noise and stability of the readings shown: statistics and Allan deviation");
     lblSource.SetCaption("Live readings");
 
     cmdPause.onClick = [this] { cmdPause_Click(); };
@@ -51,10 +53,13 @@ frmStripChart::frmStripChart(App& app) : Window(app.tk, "frmStripChart", "Strip 
     cmdOpenLog.onClick = [this] { cmdOpenLog_Click(); };
     cmdLive.onClick = [this] { cmdLive_Click(); };
     cmdClose.onClick = [this] { cmdClose_Click(); };
-    Register({&cmdPause, &cmdExportPng, &cmdExportCsv, &cmdOpenLog, &cmdLive, &cmdClose, &lblSource});
+    cmdAnalysis.onClick = [this] { cmdAnalysis_Click(); };
+    Register({&cmdPause, &cmdExportPng, &cmdExportCsv, &cmdOpenLog, &cmdLive, &cmdClose, &cmdAnalysis, &lblSource});
     Register(chkSeries);
     Register(optSpan);
 }
+
+void frmStripChart::cmdAnalysis_Click() { app_.analysis.ShowChart(); }
 
 void frmStripChart::AddReading(const ChartSample& s) {
     live.Add(s);

@@ -33,6 +33,7 @@ public:
     void cmdOpenLog_Click();
     void cmdLive_Click();
     void cmdClose_Click() { Hide(); }
+    void cmdAnalysis_Click();
 
     // What the chart shows now: its time range and readings, and which outputs.
     struct Shown {
@@ -50,7 +51,7 @@ public:
     ControlArray<CheckBox> chkSeries;     // 0 to 4, the outputs
     ControlArray<OptionButton> optSpan;   // 0: 10 s, 1: 1 min, 2: 10 min
     Button cmdPause{"cmdPause"}, cmdExportPng{"cmdExportPng"}, cmdExportCsv{"cmdExportCsv"};
-    Button cmdOpenLog{"cmdOpenLog"}, cmdLive{"cmdLive"}, cmdClose{"cmdClose"};
+    Button cmdOpenLog{"cmdOpenLog"}, cmdLive{"cmdLive"}, cmdClose{"cmdClose"}, cmdAnalysis{"cmdAnalysis"};
     Label lblSource{"lblSource"};
 
     StripChartData live;

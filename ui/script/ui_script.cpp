@@ -195,6 +195,7 @@ private:
         if (name == "frmGpioMisc") return &app.gpio;
         if (name == "frmManualReg") return &app.manualReg;
         if (name == "frmStripChart") return &app.chart;
+        if (name == "frmAnalysis") return &app.analysis;
         if (name == "frmAbout") {
             if (!app.about) throw ScriptError{"frmAbout is not open"};
             return app.about.get();

@@ -1,0 +1,159 @@
+#include "ui/chart/frm_analysis.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+#include "ui/app.h"
+
+namespace qvin::ui {
+
+namespace {
+
+std::string G(double v, int digits = 6) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+    return buf;
+}
+
+std::string UnitOf(const std::string& name) {
+    const auto a = name.find('('), b = name.find(')');
+    return a == std::string::npos || b == std::string::npos ? "units" : name.substr(a + 1, b - a - 1);
+}
+
+}  // namespace
+
+std::string StatsText(const analysis::Stats& s, const analysis::NoiseFigures& f, const std::string& unit) {
+    std::string t = "Samples\t" + std::to_string(s.count) + "\r\nMean\t" + G(s.mean) + " " + unit + "\r\nStd dev\t" + G(s.stdDev) + " " +
+                    unit + "\r\nMin\t" + G(s.min) + "\r\nMax\t" + G(s.max) + "\r\nPeak-to-peak\t" + G(s.peakToPeak) + "\r\n";
+    t += "White noise\t" + (f.whiteDensity ? G(*f.whiteDensity, 4) + " " + unit + "/sqrt(Hz)" : std::string("no region of slope -1/2")) + "\r\n";
+    t += "Bias instability\t" + G(f.biasInstability, 4) + " " + unit + " at " + G(f.biasTau, 4) + " s\r\n";
+    return t;
+}
+
+std::string AllanTableText(const std::vector<analysis::AllanPoint>& curve) {
+    std::string t = "tau (s)\tADEV\t68 % interval\r\n";
+    for (const analysis::AllanPoint& p : curve) t += G(p.tau, 4) + "\t" + G(p.adev, 4) + "\t" + G(p.lo, 3) + " to " + G(p.hi, 3) + "\r\n";
+    return t;
+}
+
+frmAnalysis::frmAnalysis(App& app) : Window(app.tk, "frmAnalysis", "Noise Analysis"), app_(app) {
+    lblOutput.SetCaption("Output");
+    for (const char* n : kChartSeriesNames) cmboOutput.AddItem(n);
+    cmboOutput.SetListIndex(3);
+    cmboOutput.SetToolTip("The output to analyse");
+    lblSource.SetCaption("Nothing analysed yet");
+    txtStats.SetToolTip("Statistics, white-noise density and bias instability");
+    txtTable.SetToolTip("Overlapping Allan deviation at octave averaging times");
+    picAllan.SetToolTip("Allan deviation against averaging time, log-log: a line each decade, bars for the 68 % intervals");
+    lblTauAxis.SetCaption("averaging time tau (s)");
+    lblAdevAxis.SetCaption("Allan deviation");
+    cmdChart.SetCaption("From Chart");
+    cmdChart.SetToolTip("Analyse the readings the strip chart shows");
+    cmdOpen.SetCaption("Open...");
+    cmdOpen.SetToolTip("Analyse a capture (qvin-cli capture) or a data log");
+    cmdClose.SetCaption("Close");
+    cmboOutput.onClick = [this] { cmboOutput_Click(); };
+    cmdChart.onClick = [this] { cmdChart_Click(); };
+    cmdOpen.onClick = [this] { cmdOpen_Click(); };
+    cmdClose.onClick = [this] { cmdClose_Click(); };
+    Register({&lblSource, &lblOutput, &cmboOutput, &txtStats, &txtTable, &picAllan, &lblTauAxis, &lblAdevAxis, &cmdChart, &cmdOpen, &cmdClose});
+}
+
+void frmAnalysis::ShowChart() {
+    const frmStripChart::Shown v = app_.chart.shown();
+    analysis::Series s;
+    for (const char* n : kChartSeriesNames) s.names.emplace_back(n);
+    s.columns.resize(kChartSeries);
+    ChartClock::time_point first{}, last{};
+    std::size_t n = 0;
+    if (v.data)
+        for (const ChartSample& c : v.data->samples()) {
+            if (c.time < v.from || c.time > v.to) continue;
+            (n++ == 0 ? first : last) = c.time;
+            for (std::size_t k = 0; k < kChartSeries; ++k) s.columns[k].push_back(c.values[k]);
+        }
+    if (n > 1) s.tau0 = std::chrono::duration<double>(last - first).count() / static_cast<double>(n - 1);
+    s.note = "the strip chart's readings";
+    Use(std::move(s), "The strip chart's " + std::string(v.log ? "data log" : "readings") + ": " + std::to_string(n) + " over " +
+                          G(n > 1 ? std::chrono::duration<double>(last - first).count() : 0, 3) + " s");
+    app_.tk.Show(*this);
+}
+
+void frmAnalysis::cmdOpen_Click() {
+    const std::string file = app_.tk.AskFile(*this, false, "Analyse a capture or a data log", "Captures and data logs (*.csv *.txt);;All files (*)", "");
+    if (file.empty()) return;
+    std::string error;
+    auto s = analysis::ReadSeries(file, std::nullopt, error);
+    if (!s || s->columns.size() != kChartSeries) {
+        app_.tk.Message("The file could not be analysed.\r\n" + (s ? file + " holds no outputs of the part" : error));
+        return;
+    }
+    const std::string name = std::filesystem::path(file).filename().string();
+    const std::size_t n = s->columns[0].size();
+    Use(std::move(*s), name + ": " + std::to_string(n) + " samples");
+}
+
+void frmAnalysis::Use(analysis::Series s, std::string source) {
+    series_ = std::move(s);
+    lblSource.SetCaption(std::move(source));
+    lblSource.SetToolTip(series_.note);
+    Analyse();
+}
+
+void frmAnalysis::cmboOutput_Click() { Analyse(); }
+
+void frmAnalysis::Analyse() {
+    const int k = std::max(0, cmboOutput.listIndex());
+    curve_.clear();
+    if (static_cast<std::size_t>(k) >= series_.columns.size() || series_.columns[static_cast<std::size_t>(k)].empty()) {
+        txtStats.SetText("No readings");
+        txtTable.SetText("");
+        Draw();
+        return;
+    }
+    const std::vector<double>& y = series_.columns[static_cast<std::size_t>(k)];
+    if (series_.tau0 > 0) curve_ = analysis::OctaveAdev(y, series_.tau0);
+    txtStats.SetText(StatsText(analysis::Describe(y), analysis::ReadNoise(curve_), UnitOf(series_.names[static_cast<std::size_t>(k)])));
+    txtTable.SetText(curve_.empty() ? "Too few readings for an Allan deviation (4 at least)" : AllanTableText(curve_));
+    Draw();
+}
+
+// Whole decades around the curve, a grid line at each; the curve; a bar for each interval.
+void frmAnalysis::Draw() {
+    picAllan.Cls();
+    std::vector<const analysis::AllanPoint*> pts;
+    for (const analysis::AllanPoint& p : curve_)
+        if (p.adev > 0) pts.push_back(&p);
+    if (pts.empty()) {
+        lblTauAxis.SetCaption("averaging time tau (s)");
+        lblAdevAxis.SetCaption("Allan deviation");
+        return;
+    }
+    double t0 = 1e300, t1 = 0, a0 = 1e300, a1 = 0;
+    for (const auto* p : pts) {
+        t0 = std::min(t0, p->tau), t1 = std::max(t1, p->tau);
+        a0 = std::min(a0, std::max(p->lo, p->adev / 10)), a1 = std::max(a1, p->hi);
+    }
+    const int x0 = static_cast<int>(std::floor(std::log10(t0))), x1 = std::max(x0 + 1, static_cast<int>(std::ceil(std::log10(t1 * 1.0001))));
+    const int y0 = static_cast<int>(std::floor(std::log10(a0))), y1 = std::max(y0 + 1, static_cast<int>(std::ceil(std::log10(a1 * 1.0001))));
+    const float w = picAllan.width(), h = picAllan.height();
+    auto X = [&](double t) { return static_cast<float>((std::log10(t) - x0) / (x1 - x0) * w); };
+    auto Y = [&](double a) { return static_cast<float>(h - (std::log10(std::max(a, std::pow(10.0, y0))) - y0) / (y1 - y0) * h); };
+    picAllan.SetDrawWidth(1);
+    for (int d = x0; d <= x1; ++d) picAllan.Line(X(std::pow(10.0, d)), 0, X(std::pow(10.0, d)), h);
+    for (int d = y0; d <= y1; ++d) picAllan.Line(0, Y(std::pow(10.0, d)), w, Y(std::pow(10.0, d)));
+    for (const auto* p : pts) {
+        const float x = X(p->tau);
+        picAllan.Line(x, Y(p->lo), x, Y(p->hi));
+        picAllan.Circle(x, Y(p->adev), 2.5f);
+    }
+    picAllan.SetDrawWidth(2);
+    for (std::size_t i = 1; i < pts.size(); ++i) picAllan.Line(X(pts[i - 1]->tau), Y(pts[i - 1]->adev), X(pts[i]->tau), Y(pts[i]->adev));
+    lblTauAxis.SetCaption("averaging time tau: 1e" + std::to_string(x0) + " to 1e" + std::to_string(x1) + " s, a line each decade");
+    lblAdevAxis.SetCaption("Allan deviation: 1e" + std::to_string(y0) + " to 1e" + std::to_string(y1) + " " +
+                           UnitOf(series_.names[static_cast<std::size_t>(std::max(0, cmboOutput.listIndex()))]));
+}
+
+}  // namespace qvin::ui
