@@ -121,57 +121,64 @@ std::string DataLogSummary(const std::string& name, std::size_t passes, const Da
     return s;
 }
 
-DataLogContents ParseDataLog(std::string_view text) {
-    DataLogContents log;
-    LogRun* run = nullptr;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        const bool lastLine = end == std::string_view::npos;
-        std::string_view line = text.substr(start, lastLine ? std::string_view::npos : end - start);
-        start = lastLine ? text.size() : end + 1;
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        if (line.empty()) continue;
-
-        if (line == "QVIN 27319 Datalog File") {
-            log.runs.emplace_back();
-            run = &log.runs.back();
-            continue;
-        }
-        const auto header = [&](std::string_view key) { return line.substr(0, key.size()) == key; };
-        // A run's date comes before its passes; one among them is no line this program
-        // writes, and would send the run's times backwards.
-        if (run && header("Date\t") && run->passes.empty()) {
-            run->date = std::string(line.substr(5));
-            run->start = ParseDataLogDate(run->date);
-            continue;
-        }
-        if (run && header("LoopDelay\t") && run->passes.empty()) {
-            std::string_view v = line.substr(10);
-            if (v.size() > 3 && v.substr(v.size() - 3) == " mS") v.remove_suffix(3);
-            // The program's loops wait 10 ms to 60 s; anything else is no delay it wrote.
-            run->loopDelayMs = std::clamp(Number(v).value_or(0), 0.0, kLongestDelayMs);
-            continue;
-        }
-        if (run && (header("Smpl Prd\t") || header("Avg Cnt\t") || line == "Self Test On" || line == "Reverse Rotate On" ||
-                    header("Index\t") || line == "\tV\tV\tdgrC\tdgr\tdgr"))
-            continue;
-        // A pass; a last line without its line break was cut short and is no pass.
-        const auto pass = lastLine ? std::nullopt : ParsePass(line);
-        if (!pass || !run) {
-            ++log.skipped;
-            continue;
-        }
-        LogPass p = *pass;
-        const auto base = run->start.value_or(std::chrono::system_clock::time_point{});
-        p.time = base + std::chrono::microseconds(static_cast<long long>(run->loopDelayMs * 1000.0 *
-                                                                          static_cast<double>(run->passes.size())));
-        run->passes.push_back(p);
+void DataLogParser::Feed(std::string_view line, bool lastLine) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) return;
+    DataLogContents& log = contents;
+    LogRun* run = log.runs.empty() ? nullptr : &log.runs.back();
+    if (line == "QVIN 27319 Datalog File") {
+        log.runs.emplace_back();
+        run = &log.runs.back();
+        return;
     }
-    return log;
+    const auto header = [&](std::string_view key) { return line.substr(0, key.size()) == key; };
+    // A run's date comes before its passes; one among them is no line this program
+    // writes, and would send the run's times backwards.
+    if (run && header("Date\t") && run->passes.empty()) {
+        run->date = std::string(line.substr(5));
+        run->start = ParseDataLogDate(run->date);
+        return;
+    }
+    if (run && header("LoopDelay\t") && run->passes.empty()) {
+        std::string_view v = line.substr(10);
+        if (v.size() > 3 && v.substr(v.size() - 3) == " mS") v.remove_suffix(3);
+        // The program's loops wait 10 ms to 60 s; anything else is no delay it wrote.
+        run->loopDelayMs = std::clamp(Number(v).value_or(0), 0.0, kLongestDelayMs);
+        return;
+    }
+    if (run && (header("Smpl Prd\t") || header("Avg Cnt\t") || line == "Self Test On" || line == "Reverse Rotate On" ||
+                header("Index\t") || line == "\tV\tV\tdgrC\tdgr\tdgr"))
+        return;
+    // A pass; a last line without its line break was cut short and is no pass.
+    const auto pass = lastLine ? std::nullopt : ParsePass(line);
+    if (!pass || !run) {
+        ++log.skipped;
+        return;
+    }
+    LogPass p = *pass;
+    const auto base = run->start.value_or(std::chrono::system_clock::time_point{});
+    p.time = base + std::chrono::microseconds(static_cast<long long>(run->loopDelayMs * 1000.0 *
+                                                                      static_cast<double>(run->passes.size())));
+    run->passes.push_back(p);
 }
 
-std::optional<DataLogContents> ReadDataLog(const std::filesystem::path& file, std::string& error, std::size_t maxBytes) {
+void DataLogParser::FeedTooLong() { ++contents.skipped; }
+
+DataLogContents ParseDataLog(std::string_view text) {
+    DataLogParser parser;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        const bool lastLine = end == std::string_view::npos;
+        const std::string_view line = text.substr(start, lastLine ? std::string_view::npos : end - start);
+        start = lastLine ? text.size() : end + 1;
+        if (line.size() > kMaxLogLine) parser.FeedTooLong();
+        else parser.Feed(line, lastLine);
+    }
+    return std::move(parser.contents);
+}
+
+std::optional<DataLogContents> ReadDataLog(const std::filesystem::path& file, std::string& error) {
     // Only a regular file: a FIFO or a device must not stall the reader.
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
@@ -184,10 +191,14 @@ std::optional<DataLogContents> ReadDataLog(const std::filesystem::path& file, st
         error = file.string() + ": not a data log (no regular file)";
         return std::nullopt;
     }
-    std::string text(std::min<std::size_t>(maxBytes, static_cast<std::size_t>(st.st_size)), '\0');
-    std::size_t got = 0;
-    while (got < text.size()) {
-        const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+    // In chunks, to the end of the file: a line past kMaxLogLine is counted as malformed
+    // without ever being held whole.
+    DataLogParser parser;
+    std::vector<char> chunk(1 << 20);
+    std::string line;
+    bool tooLong = false;
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk.data(), chunk.size());
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             error = file.string() + ": " + std::strerror(errno);
@@ -195,11 +206,31 @@ std::optional<DataLogContents> ReadDataLog(const std::filesystem::path& file, st
             return std::nullopt;
         }
         if (n == 0) break;
-        got += static_cast<std::size_t>(n);
+        std::size_t from = 0;
+        const std::size_t got = static_cast<std::size_t>(n);
+        while (from < got) {
+            const char* nl = static_cast<const char*>(std::memchr(chunk.data() + from, '\n', got - from));
+            const std::size_t to = nl ? static_cast<std::size_t>(nl - chunk.data()) : got;
+            if (!tooLong) {
+                if (line.size() + (to - from) > kMaxLogLine) {
+                    tooLong = true;
+                    line.clear();
+                } else {
+                    line.append(chunk.data() + from, to - from);
+                }
+            }
+            if (!nl) break;
+            if (tooLong) parser.FeedTooLong();
+            else parser.Feed(line, false);
+            line.clear();
+            tooLong = false;
+            from = to + 1;
+        }
     }
     ::close(fd);
-    text.resize(got);
-    return ParseDataLog(text);
+    if (tooLong) parser.FeedTooLong();
+    else if (!line.empty()) parser.Feed(line, true);
+    return std::move(parser.contents);
 }
 
 }  // namespace qvin

@@ -37,6 +37,18 @@ struct DataLogContents {
     std::size_t skipped = 0;  // lines that were neither header nor pass
 };
 
+// A log's lines, one at a time: what ParseDataLog and ReadDataLog feed.
+inline constexpr std::size_t kMaxLogLine = 4096;  // a pass is some 80 characters
+class DataLogParser {
+public:
+    // One line without its line break; `lastLine` when the file ended without one (a
+    // pass cut short: no pass).
+    void Feed(std::string_view line, bool lastLine);
+    // A line longer than kMaxLogLine, not held: counted as malformed.
+    void FeedTooLong();
+    DataLogContents contents;
+};
+
 DataLogContents ParseDataLog(std::string_view text);
 
 // What a log holds, as the strip chart and the plot say it: "NAME: 50 passes in 2 runs",
@@ -44,10 +56,9 @@ DataLogContents ParseDataLog(std::string_view text);
 // date, or outside 1970 to 2200), which are drawn right after the run before them (the
 // first from 1970).
 std::string DataLogSummary(const std::string& name, std::size_t passes, const DataLogContents& log);
-// The file's contents; nothing (and `error` set) when it cannot be read. At most maxBytes
-// are read.
-std::optional<DataLogContents> ReadDataLog(const std::filesystem::path& file, std::string& error,
-                                           std::size_t maxBytes = 256u << 20);
+// The file's contents, read to its end in chunks; nothing (and `error` set) when it cannot
+// be read.
+std::optional<DataLogContents> ReadDataLog(const std::filesystem::path& file, std::string& error);
 
 // "M/D/YYYY HH:MM:SS" in local time, as DataLogDate writes it, from 1970 to 2200.
 std::optional<std::chrono::system_clock::time_point> ParseDataLogDate(std::string_view text);

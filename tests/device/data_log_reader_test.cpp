@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
 #include <ctime>
 
 #include "device/data_log.h"
@@ -140,6 +143,42 @@ TEST(DataLogReader, DateFieldsAreTheLocalCalendarsOwn) {
     EXPECT_EQ(std::chrono::duration_cast<std::chrono::hours>(*newYear - *newYearsEve).count(), 24);
     const auto now = std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
     EXPECT_EQ(ParseDataLogDate(DataLogDate(now)), now);
+}
+
+}  // namespace
+}  // namespace qvin
+
+namespace qvin {
+namespace {
+
+// A file far larger than the reader's buffer is read to its last pass, and a line longer
+// than any a log holds is counted as malformed without stopping what follows.
+TEST(DataLogReader, ReadsPastEveryBufferToTheEndAndSkipsAnOverlongLine) {
+    const auto file = std::filesystem::temp_directory_path() / ("qvin-big-log-" + std::to_string(::getpid()) + ".txt");
+    {
+        std::ofstream out(file, std::ios::binary);
+        DataLogHeader h;
+        h.date = "6/1/2026 08:00:00";
+        h.loopDelayMs = 10;
+        h.samplePeriodText = "1.099";
+        h.avgCntText = "7";
+        out << DataLogHeaderText(h);
+        for (int i = 1; i <= 30'000; ++i) out << DataLogLine(i, {3.3f, 0, 25, 30, 30}, true, false, 0);
+        out << std::string(5'000'000, '\t') << "\r\n";  // five megabytes of tabs
+        for (int i = 30'001; i <= 60'000; ++i) out << DataLogLine(i, {3.3f, 0, 25, 30, 30}, true, false, 0);
+        out << "60001\t3.3\t0\t25";  // the last pass, cut short
+    }
+    ASSERT_GT(std::filesystem::file_size(file), 3u << 20);
+    std::string error;
+    const auto log = ReadDataLog(file, error);
+    std::filesystem::remove(file);
+    ASSERT_TRUE(log) << error;
+    ASSERT_EQ(log->runs.size(), 1u);
+    EXPECT_EQ(log->runs[0].passes.size(), 60'000u);
+    EXPECT_EQ(log->runs[0].passes.back().index, 60'000);
+    EXPECT_EQ(log->skipped, 2u);  // the tabs and the torn last line
+    // The same text parsed whole says the same.
+    EXPECT_EQ(ParseDataLog(std::string(6000, '\t') + "\n").skipped, 1u);
 }
 
 }  // namespace
