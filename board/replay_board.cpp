@@ -90,6 +90,35 @@ std::string LineProblem(const std::vector<std::string_view>& w) {
 }  // namespace
 
 
+std::optional<RecordingLine> ParseRecordingLine(std::string_view t, std::string& why) {
+    RecordingLine r;
+    for (std::size_t i = 0; i < t.size();) {
+        const std::size_t start = t.find_first_not_of(" \t", i);
+        if (start == std::string_view::npos) break;
+        const std::size_t stop = std::min(t.find_first_of(" \t", start), t.size());
+        r.words.push_back(t.substr(start, stop - start));
+        i = stop;
+    }
+    if (!r.words.empty() && r.words[0].size() > 1 && r.words[0][0] == '@') {
+        const auto ns = ParseNumber(r.words[0].substr(1), 10, 1ull << 62);
+        if (!ns) {
+            why = "\"" + Excerpt(r.words[0]) + "\" is no time (@ and nanoseconds)";
+            return std::nullopt;
+        }
+        r.timeNs = static_cast<std::int64_t>(*ns);
+        r.words.erase(r.words.begin());
+    }
+    if (r.words.empty() || r.words[0][0] == '#' || r.words[0] == "spi") {
+        r.skip = true;
+        return r;
+    }
+    if (std::string problem = LineProblem(r.words); !problem.empty()) {
+        why = std::move(problem);
+        return std::nullopt;
+    }
+    return r;
+}
+
 // The exchanges of the file, one ahead of the program. Lines that are blank, start with
 // '#' (notes a person added) or hold the simulated chip's frames ("spi ...") are passed by.
 class ReplayBoard::Recording {
@@ -168,29 +197,20 @@ private:
         std::string text;
         for (LineEnd end; (end = ReadLine(text)) != LineEnd::None;) {
             if (end == LineEnd::TooLong) Refuse(text, "it is longer than " + std::to_string(kMaxLine) + " characters");
-            const std::string_view t = text;
-            const std::size_t first = t.find_first_not_of(" \t");
-            if (end == LineEnd::Missing && first != std::string_view::npos)
+            if (end == LineEnd::Missing && text.find_first_not_of(" \t") != std::string::npos)
                 Refuse(text, "it is cut short (the file ends before the line does)");
-            if (first == std::string_view::npos || t[first] == '#' || t.substr(first, 4) == "spi ") continue;
+            std::string why;
+            const auto parsed = ParseRecordingLine(text, why);
+            if (!parsed) Refuse(text, why);
+            if (parsed->skip) continue;
             // The words point into the text where it stays: a short text lives inside its
-            // string object, so they are found after the move.
+            // string object, so they are found again after the move.
             next_.emplace();
             Event& e = *next_;
             e.line = line_;
             e.text = std::move(text);
-            for (std::size_t i = 0; i < e.text.size();) {
-                const std::size_t start = e.text.find_first_not_of(" \t", i);
-                if (start == std::string::npos) break;
-                const std::size_t stop = std::min(e.text.find_first_of(" \t", start), e.text.size());
-                e.words.emplace_back(e.text.data() + start, stop - start);
-                i = stop;
-            }
-            if (const std::string why = LineProblem(e.words); !why.empty()) {
-                const std::string bad = e.text;
-                next_.reset();
-                Refuse(bad, why);
-            }
+            const auto again = ParseRecordingLine(e.text, why);
+            e.words = again->words;
             return;
         }
         ended_ = true;

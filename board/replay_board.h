@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 #include <string>
 #include <string_view>
 
@@ -22,6 +24,18 @@ namespace qvin {
 struct ReplayStopped {
     std::string message;
 };
+
+// One line of a recording, read strictly: its time ("@NS" first, when the session had a
+// clock) and its words, which are a kind the trace writes with fields in their forms.
+// Blank lines, notes ('#') and the chip's "spi" frames are lines too: `skip` says so (an
+// "spi" line keeps its words, for tools that want the frames).
+struct RecordingLine {
+    std::optional<std::int64_t> timeNs;
+    std::vector<std::string_view> words;  // into the text given
+    bool skip = false;
+};
+// Nothing, and `why`, when the line is none a recording holds.
+std::optional<RecordingLine> ParseRecordingLine(std::string_view text, std::string& why);
 
 // The interface the recording was made on, from its first request: 1 the parallel port
 // (at `port`, or 0 when the recording does not say), 2 the USB adapter, 0 unknown.

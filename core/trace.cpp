@@ -44,9 +44,16 @@ void Trace::Attach(std::FILE* stream) {
     owned_ = false;
 }
 
+void Trace::SetClock(const Clock* clock) {
+    std::lock_guard lock(mutex_);
+    clock_ = clock;
+    startNs_ = clock ? clock->NowNs() : 0;
+}
+
 void Trace::Line(std::string_view text) {
     if (!out_) return;
     std::lock_guard lock(mutex_);
+    if (clock_) std::fprintf(out_, "@%lld ", static_cast<long long>(clock_->NowNs() - startNs_));
     std::fwrite(text.data(), 1, text.size(), out_);
     std::fputc('\n', out_);
     if (out_ == stderr) std::fflush(out_);

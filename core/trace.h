@@ -7,6 +7,7 @@
 //   usb-out PIPE BYTES...   usb-in PIPE BYTES...   (any usb- request may end in "failed")
 //   took NS   (after a bulk transfer: the nanoseconds it took)
 //   spi MOSI MISO   (the simulated chip's frames)
+// With a clock set, each line starts with @NS: nanoseconds since the session began.
 // Upper-case hex without prefix: addresses 3 digits, bytes 2, words 4; INDEX and SIZE
 // decimal, like NS; usb-pipes leaves out its trailing zero bytes. Everything but the spi lines is
 // what a replay answers from.
@@ -18,6 +19,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "core/clock.h"
 
 namespace qvin {
 
@@ -37,6 +40,9 @@ public:
     void Attach(std::FILE* stream);
 
     bool on() const { return out_ != nullptr; }
+    // Every line from now on starts with "@NS ", the nanoseconds since this call on
+    // `clock`, so that a recording can be drawn as it happened (a VCD export).
+    void SetClock(const Clock* clock);
 
     void PortOut(std::uint16_t addr, std::uint8_t value);
     void PortIn(std::uint16_t addr, std::uint8_t value);
@@ -47,6 +53,8 @@ public:
     void Line(std::string_view text);
 
 private:
+    const Clock* clock_ = nullptr;
+    std::int64_t startNs_ = 0;
     std::mutex mutex_;  // the emulated devices answer on worker threads
     std::FILE* out_ = nullptr;
     bool owned_ = false;

@@ -28,6 +28,8 @@ GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig
         };
     } else {
         trace.OpenFromEnvironment();
+        // Each line of a recording with its time, so that it can be drawn as it happened.
+        if (trace.on()) trace.SetClock(&clock);
     }
     p = std::make_unique<Program>(clock, board->port(), board->usb(), trace, tk);
     app = std::make_unique<ui::App>(*p, tk, std::move(config));

@@ -65,7 +65,11 @@ Session::Session(Clock& clock, const Options& options, MessageService& messages)
     if (const ReplayBoard* r = board_->replay(); r && r->Interface().type == 0)
         throw Error(kFileError, "the recording " + options.board.substr(7) + " holds no exchange with a board");
     // A replay writes nothing: not even over the recording it reads.
-    if (!board_->replay()) trace_.OpenFromEnvironment();
+    if (!board_->replay()) {
+        trace_.OpenFromEnvironment();
+        // Each line of a recording with its time, so that it can be drawn as it happened.
+        if (trace_.on()) trace_.SetClock(&clock);
+    }
     program_ = std::make_unique<Program>(clock, board_->port(), board_->usb(), trace_, *relay_);
     Program& p = *program_;
     p.timer.ShortStart = true;

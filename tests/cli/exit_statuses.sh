@@ -11,8 +11,9 @@ failed=0 ran=0
 # Inputs: a log, a recording of a read, recordings spoilt in the ways seen, a FIFO.
 "$cli" --sim watch --count 30 --delay 10 --log run.log > /dev/null || exit 1
 QVIN_TRACE=good.trace "$cli" --sim read Supply_Out > /dev/null || exit 1
-sed 's/^usb-in 1 00 00 8A 91$/usb-in 1 00 00 8 91/' good.trace > onedigit.trace
-n=$(grep -n '^usb-in 1 00 00 8A 91$' good.trace | cut -d: -f1)
+# (Each line starts with its time, "@NS ".)
+sed 's/ usb-in 1 00 00 8A 91$/ usb-in 1 00 00 8 91/' good.trace > onedigit.trace
+n=$(grep -n ' usb-in 1 00 00 8A 91$' good.trace | cut -d: -f1)
 head -n $((n - 1)) good.trace > cut.trace && printf 'usb-in 1 00 00 8A 9' >> cut.trace
 (head -n 3 good.trace; echo 'took 60000000000'; tail -n +4 good.trace) > took.trace
 printf '\000\001binary\377\n' > binary.trace
@@ -61,7 +62,7 @@ check 1 - "$cli" plot run.log --png small.png --size 320x240 -- "the smallest is
 # 2: no usable interface, or a replay that stopped.
 check 2 - "$cli" info -- "no interface selected"
 check 2 - "$cli" --replay good.trace read Supply_Out Supply_Out -- "has come to the end of the recording good.trace"
-check 2 - "$cli" --replay onedigit.trace read Supply_Out -- '"usb-in 1 00 00 8 91" is no recording line: "8" is not a byte'
+check 2 - "$cli" --replay onedigit.trace read Supply_Out -- ' usb-in 1 00 00 8 91" is no recording line: "8" is not a byte'
 check 2 - "$cli" --replay cut.trace read Supply_Out -- "is cut short"
 check 2 - "$cli" --replay took.trace read Supply_Out -- "no request takes longer than a second"
 # 3: a file that cannot be read or written.
