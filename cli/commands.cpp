@@ -273,6 +273,7 @@ const std::vector<CommandEntry>& Commands() {
         {"read", Read, true},       {"write", Write, true},   {"dump", Dump, true},   {"info", Info, true},
         {"adapters", Adapters, false}, {"registers", Registers, false}, {"spi", Spi, true}, {"watch", Watch, true},
         {"monitor", Monitor, true},   {"capture", Capture, true}, {"noise", Noise, false},
+        {"export-vcd", ExportVcdCommand, false},
     };
     return table;
 }

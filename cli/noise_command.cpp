@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "analysis/series.h"
+#include "board/vcd_export.h"
 #include "analysis/stability.h"
 #include "core/excerpt.h"
 #include "core/file_safety.h"
@@ -218,6 +219,43 @@ Action Noise(Command& c) {
             if (const std::string why = WriteWholeFile(csv, table); !why.empty()) throw Error(kFileError, why);
         if (!png.empty())
             if (const std::string why = c.allanPng(curves, png); !why.empty()) throw Error(kFileError, why);
+    };
+}
+
+Action ExportVcdCommand(Command& c) {
+    std::string recording, out;
+    for (std::size_t i = 1; i < c.words.size(); ++i) {
+        const std::string& w = c.words[i];
+        if (w == "--out") {
+            if (i + 1 >= c.words.size() || c.words[i + 1].empty()) throw Error(kBadInput, "export-vcd: --out needs a file name");
+            out = c.words[++i];
+        } else if (w.size() > 1 && w[0] == '-') {
+            throw Error(kBadInput, "export-vcd: unknown option '" + Excerpt(w) + "'");
+        } else if (recording.empty()) {
+            recording = w;
+        } else {
+            throw Error(kBadInput, "export-vcd takes one recording");
+        }
+    }
+    if (recording.empty() || out.empty()) throw Error(kBadInput, "export-vcd needs a recording and --out FILE.vcd");
+    if (const std::string why = SameFileRefusal(out, recording); !why.empty()) throw Error(kBadInput, why);
+    if (const std::string why = WriteRefusal(out); !why.empty()) throw Error(kFileError, why);
+    return [&c, recording, out] {
+        // Written beside the file and renamed: a failed export leaves nothing half-done.
+        VcdSummary summary;
+        std::string failure;
+        const std::string why = ReplaceFile(out, [&](const std::filesystem::path& temp) -> std::string {
+            std::ofstream file(temp, std::ios::binary | std::ios::trunc);
+            failure = ExportVcd(recording, file, summary);
+            if (!failure.empty()) return failure;
+            file.close();
+            return file ? std::string() : std::string(std::strerror(errno));
+        });
+        if (!failure.empty()) throw Error(kFileError, failure);
+        if (!why.empty()) throw Error(kFileError, why);
+        c.out << out << ": " << summary.frames << " words on the " << summary.interface
+              << (summary.failed ? ", " + std::to_string(summary.failed) + " transfers refused by the adapter" : std::string())
+              << (summary.timed ? "" : " (no times recorded: a microsecond a line)") << '\n';
     };
 }
 

@@ -8,5 +8,7 @@ namespace qvin::cli {
 
 Action Capture(Command& c);
 Action Noise(Command& c);
+// export-vcd RECORDING --out FILE.vcd: the recorded session's SPI bus as a waveform.
+Action ExportVcdCommand(Command& c);
 
 }  // namespace qvin::cli

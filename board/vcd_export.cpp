@@ -1,0 +1,231 @@
+#include "board/vcd_export.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <ostream>
+#include <vector>
+
+#include "board/replay_board.h"
+#include "core/excerpt.h"
+#include "core/file_safety.h"
+
+namespace qvin {
+
+namespace {
+
+constexpr std::size_t kMaxLine = 8192;
+constexpr std::int64_t kBitNs = 1000;       // the reconstructed clock: 1 MHz
+constexpr std::int64_t kUntimedStepNs = 1000;
+
+unsigned Byte(std::string_view w) { return static_cast<unsigned>(std::stoul(std::string(w), nullptr, 16)); }
+
+// The four lines and the changes written so far: only changes go out, in time order.
+class Bus {
+public:
+    explicit Bus(std::ostream& out) : out_(out) {}
+    void Set(std::int64_t t, int line, bool level) {
+        if (started_ && level == levels_[line]) return;
+        if (t <= now_ && started_) t = now_ + (pending_ ? 0 : 1);
+        if (!pending_ || t != now_) {
+            out_ << '#' << t << '\n';
+            now_ = t;
+            pending_ = true;
+        }
+        levels_[line] = level;
+        out_ << (level ? '1' : '0') << kIds[line] << '\n';
+    }
+    // The next change comes strictly later than anything written.
+    void Close() { pending_ = false; }
+    void Start(std::int64_t t) {
+        out_ << "#" << t << "\n$dumpvars\n1!\n0\"\n0#\n0$\n$end\n";
+        levels_ = {true, false, false, false};
+        now_ = t;
+        started_ = true;
+        pending_ = false;
+    }
+    std::int64_t now() const { return now_; }
+    static constexpr const char* kIds = "!\"#$";
+
+private:
+    std::ostream& out_;
+    std::array<bool, 4> levels_{};
+    std::int64_t now_ = 0;
+    bool started_ = false;
+    bool pending_ = false;
+};
+
+enum Line { Cs = 0, Clk = 1, Mosi = 2, Miso = 3 };
+
+}  // namespace
+
+std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out, VcdSummary& summary) {
+    const std::string name = recording.string();
+    if (const std::string why = NotRegularRefusal(recording); !why.empty()) return why;
+    std::ifstream in(recording, std::ios::binary);
+    if (!in) return name + ": " + std::strerror(errno);
+
+    // The recording, line by line, strictly; each line's time, or a made-up one.
+    std::size_t number = 0;
+    std::int64_t lastTime = 0;
+    std::string text;
+    auto next = [&](RecordingLine& line, std::string& why) -> bool {
+        for (;;) {
+            text.clear();
+            std::streambuf* buf = in.rdbuf();
+            int c = buf->sbumpc();
+            if (c == std::char_traits<char>::eof()) return false;
+            ++number;
+            bool tooLong = false;
+            for (; c != std::char_traits<char>::eof() && c != '\n'; c = buf->sbumpc()) {
+                if (text.size() < kMaxLine) text += static_cast<char>(c);
+                else tooLong = true;
+            }
+            if (!text.empty() && text.back() == '\r') text.pop_back();
+            const bool cut = c == std::char_traits<char>::eof() && text.find_first_not_of(" \t") != std::string::npos;
+            const std::string at = name + ": line " + std::to_string(number) + ": \"" + Excerpt(text) + "\" ";
+            if (tooLong) return why = at + "is longer than any recording line", false;
+            if (cut) return why = at + "is cut short (the file ends before the line does)", false;
+            const auto parsed = ParseRecordingLine(text, why);
+            if (!parsed) return why = at + "is no recording line: " + why, false;
+            if (parsed->skip) continue;
+            line = *parsed;
+            if (line.timeNs) {
+                lastTime = *line.timeNs;
+            } else {
+                summary.timed = false;
+                lastTime += kUntimedStepNs;
+            }
+            return true;
+        }
+    };
+
+    // Which interface: the first exchange says.
+    RecordingLine line;
+    std::string why;
+    if (!next(line, why)) return why.empty() ? name + " holds no exchange with a board" : why;
+    const bool lpt = line.words[0].substr(0, 5) == "port-";
+    unsigned base = 0;
+    if (lpt) {
+        base = line.words.size() > 1 ? Byte(line.words[1]) : 0x378;
+        summary.interface = "parallel port " + std::string(line.words[1]);
+    } else {
+        summary.interface = "USB adapter";
+    }
+
+    out << "$comment QVIN27319 SPI bus from the recording " << Excerpt(name, 200) << ": " << summary.interface;
+    if (lpt)
+        out << ". The lines as the program drove them and read them, at their recorded times; the port's inversions undone"
+               " (data register bit 0 chip select, bit 1 clock, bit 2 data to the chip inverted; status bit 6 data from the chip"
+               " inverted)";
+    else
+        out << ". RECONSTRUCTED TIMING: each transfer's words drawn from the adapter's set-up at a 1 MHz clock from the"
+               " transfer's recorded time; chip select rises for the delay between words";
+    out << ". cs is active low; data changes as clk rises and is taken as it falls. $end\n"
+        << "$version qvin-cli export-vcd $end\n$timescale 1 ns $end\n$scope module spi $end\n"
+        << "$var wire 1 ! cs $end\n$var wire 1 \" clk $end\n$var wire 1 # mosi $end\n$var wire 1 $ miso $end\n"
+        << "$upscope $end\n$enddefinitions $end\n";
+    Bus bus(out);
+    bus.Start(0);
+
+    int delayUs = 25;
+    bool haveLine = true;
+    bool lastCs = true;
+    while (haveLine) {
+        const std::vector<std::string_view>& w = line.words;
+        const std::int64_t t = lastTime;
+        if (lpt) {
+            if (w[0] == "port-out" && Byte(w[1]) == base) {
+                const unsigned v = Byte(w[2]);
+                const bool cs = !(v & 1), clk = v & 2, mosi = !(v & 4);
+                // Chip select falls before the data moves and rises after it; the clock's
+                // fall is where the chip takes a bit, so it comes last at its instant.
+                if (cs && !lastCs) ++summary.frames;  // chip select rises: a word ends
+                lastCs = cs;
+                bus.Set(t, Cs, cs);
+                bus.Set(t, Mosi, mosi);
+                bus.Set(t, Clk, clk);
+                bus.Close();
+            } else if (w[0] == "port-in" && Byte(w[1]) == base + 1) {
+                bus.Set(t, Miso, !(Byte(w[2]) & 0x40));
+                bus.Close();
+            }
+        } else if (w[0] == "usb-out" && w.size() >= 3 && w[1] == "0") {
+            const unsigned cmd = Byte(w[2]);
+            if (cmd == 11 && w.size() >= 4) delayUs = std::max(1u, Byte(w[3]));
+            if ((cmd == 13 || cmd == 14) && w.size() >= 5) {
+                const unsigned channel = Byte(w[3]), n = Byte(w[4]);
+                std::vector<unsigned> sent;
+                for (std::size_t i = 5; i + 1 < w.size(); i += 2) sent.push_back(Byte(w[i]) * 256 + Byte(w[i + 1]));
+                summary.interface = "USB adapter, channel " + std::to_string(channel);
+                // The reply: the words clocked back, or a failure (nothing was sent then).
+                RecordingLine reply;
+                bool failed = false;
+                std::vector<unsigned> back;
+                for (;;) {
+                    if (!next(reply, why)) {
+                        if (!why.empty()) return why;
+                        failed = true;
+                        haveLine = false;
+                        break;
+                    }
+                    if (reply.words[0] == "took") continue;
+                    break;
+                }
+                if (haveLine) {
+                    const auto& r = reply.words;
+                    if ((r[0] == "usb-out" && r.size() == 3 && r[2] == "failed") || (r[0] == "usb-in" && r.size() == 3 && r[2] == "failed"))
+                        failed = r[0] == "usb-out";
+                    else if (r[0] == "usb-in")
+                        for (std::size_t i = 2; i + 1 < r.size(); i += 2) back.push_back(Byte(r[i]) * 256 + Byte(r[i + 1]));
+                }
+                if (failed) {
+                    ++summary.failed;
+                    out << "$comment the adapter refused the transfer at " << t << " ns: nothing reached the chip $end\n";
+                } else {
+                    std::int64_t at = std::max(t, bus.now() + 1);
+                    for (std::size_t k = 0; k < sent.size() && k < n; ++k) {
+                        const unsigned miso = k < back.size() ? back[k] : 0xFFFF;
+                        bus.Set(at, Cs, false);
+                        bus.Close();
+                        at += kBitNs / 2;
+                        for (int b = 15; b >= 0; --b) {
+                            bus.Set(at, Mosi, (sent[k] >> b) & 1);
+                            bus.Set(at, Miso, (miso >> b) & 1);
+                            bus.Set(at, Clk, true);
+                            bus.Close();
+                            bus.Set(at + kBitNs / 2, Clk, false);
+                            bus.Close();
+                            at += kBitNs;
+                        }
+                        bus.Set(at, Cs, true);
+                        bus.Close();
+                        ++summary.frames;
+                        at += static_cast<std::int64_t>(delayUs) * 1000;
+                    }
+                }
+                if (haveLine && !(reply.words[0] == "usb-in" || reply.words[0] == "usb-out")) {
+                    line = reply;
+                    continue;
+                }
+            }
+            if (cmd == 1) {  // the adapter's set-up read back: its delay first
+                RecordingLine reply;
+                if (next(reply, why) && reply.words[0] == "usb-in" && reply.words.size() >= 3 && reply.words[2] != "failed")
+                    delayUs = std::max(1u, Byte(reply.words[2]));
+                else if (!why.empty())
+                    return why;
+            }
+        }
+        haveLine = next(line, why);
+        if (!haveLine && !why.empty()) return why;
+    }
+    out.flush();
+    if (!out) return "the waveform could not be written";
+    return {};
+}
+
+}  // namespace qvin
