@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -21,22 +22,36 @@ constexpr std::size_t kMaxLine = 8192;
 constexpr std::int64_t kBitNs = 1000;       // the reconstructed clock: 1 MHz
 constexpr std::int64_t kUntimedStepNs = 1000;
 
-unsigned Byte(std::string_view w) { return static_cast<unsigned>(std::stoul(std::string(w), nullptr, 16)); }
+// A field the strict parser has already checked as hexadecimal.
+unsigned Byte(std::string_view w) {
+    unsigned v = 0;
+    std::from_chars(w.data(), w.data() + w.size(), v, 16);
+    return v;
+}
 
-// The four lines and the changes written so far: only changes go out, in time order.
+// The four lines and the changes written so far: only changes go out, in time order,
+// through a buffer of its own (a long session draws hundreds of millions of edges).
 class Bus {
 public:
-    explicit Bus(std::ostream& out) : out_(out) {}
+    explicit Bus(std::ostream& out) : out_(out) { buffer_.reserve(kFlushAt + 64); }
+    ~Bus() { Flush(); }
     void Set(std::int64_t t, int line, bool level) {
         if (started_ && level == levels_[line]) return;
         if (t <= now_ && started_) t = now_ + (pending_ ? 0 : 1);
         if (!pending_ || t != now_) {
-            out_ << '#' << t << '\n';
+            char digits[24];
+            const auto end = std::to_chars(digits, digits + sizeof digits, t).ptr;
+            buffer_ += '#';
+            buffer_.append(digits, end);
+            buffer_ += '\n';
             now_ = t;
             pending_ = true;
         }
         levels_[line] = level;
-        out_ << (level ? '1' : '0') << kIds[line] << '\n';
+        buffer_ += level ? '1' : '0';
+        buffer_ += kIds[line];
+        buffer_ += '\n';
+        if (buffer_.size() >= kFlushAt) Flush();
     }
     // The next change comes strictly later than anything written.
     void Close() { pending_ = false; }
@@ -47,11 +62,22 @@ public:
         started_ = true;
         pending_ = false;
     }
+    void Flush() {
+        out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+        buffer_.clear();
+    }
+    // A comment among the changes, in its place.
+    void Comment(const std::string& text) {
+        Flush();
+        out_ << "$comment " << text << " $end\n";
+    }
     std::int64_t now() const { return now_; }
     static constexpr const char* kIds = "!\"#$";
 
 private:
+    static constexpr std::size_t kFlushAt = 1 << 20;
     std::ostream& out_;
+    std::string buffer_;
     std::array<bool, 4> levels_{};
     std::int64_t now_ = 0;
     bool started_ = false;
@@ -86,11 +112,11 @@ std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out,
             }
             if (!text.empty() && text.back() == '\r') text.pop_back();
             const bool cut = c == std::char_traits<char>::eof() && text.find_first_not_of(" \t") != std::string::npos;
-            const std::string at = name + ": line " + std::to_string(number) + ": \"" + Excerpt(text) + "\" ";
-            if (tooLong) return why = at + "is longer than any recording line", false;
-            if (cut) return why = at + "is cut short (the file ends before the line does)", false;
+            auto at = [&] { return name + ": line " + std::to_string(number) + ": \"" + Excerpt(text) + "\" "; };
+            if (tooLong) return why = at() + "is longer than any recording line", false;
+            if (cut) return why = at() + "is cut short (the file ends before the line does)", false;
             const auto parsed = ParseRecordingLine(text, why);
-            if (!parsed) return why = at + "is no recording line: " + why, false;
+            if (!parsed) return why = at() + "is no recording line: " + why, false;
             if (parsed->skip) continue;
             line = *parsed;
             if (line.timeNs) {
@@ -184,7 +210,7 @@ std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out,
                 }
                 if (failed) {
                     ++summary.failed;
-                    out << "$comment the adapter refused the transfer at " << t << " ns: nothing reached the chip $end\n";
+                    bus.Comment("the adapter refused the transfer at " + std::to_string(t) + " ns: nothing reached the chip");
                 } else {
                     std::int64_t at = std::max(t, bus.now() + 1);
                     for (std::size_t k = 0; k < sent.size() && k < n; ++k) {
@@ -223,6 +249,7 @@ std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out,
         haveLine = next(line, why);
         if (!haveLine && !why.empty()) return why;
     }
+    bus.Flush();
     out.flush();
     if (!out) return "the waveform could not be written";
     return {};
