@@ -277,7 +277,7 @@ TEST_F(Replay, EveryLineIsReadStrictlyAndABadOneStopsThere) {
         {WithLine(in, line + "0"), "is not a byte (two hexadecimal digits)"},
         {WithLine(in, "took 1000000001"), "no request takes longer than a second"},
         {WithLine(in, "usb-in x 00"), "usb-in needs a pipe"},
-        {WithLine(in, std::string("usb-in 1 00\x01\xff", 15)), "\\x01\\xFF"},
+        {WithLine(in, std::string("usb-in 1 00") + char(0x01) + char(0xFF)), "\\x01\\xFF"},
     };
     for (const auto& [text, says] : cases) {
         stops_.clear();
