@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "core/file_safety.h"
+#include "qt/plot_command.h"
 
 namespace qvin::qt {
 
@@ -26,18 +27,7 @@ QString Power(int e) { return QString("1e%1").arg(e); }
 }  // namespace
 
 std::string DrawAllanPng(const std::vector<cli::AllanCurve>& curves, const std::string& file) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    // What the offscreen platform says about itself is of no use to the user of a command.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-        if (type == QtCriticalMsg || type == QtFatalMsg) fprintf(stderr, "qvin-cli: %s\n", qPrintable(message));
-    });
-    std::unique_ptr<QApplication> app;
-    if (!QApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "qvin-cli";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QApplication>(argc, argv);
-    }
+    const auto app = OffscreenApplication();
     double tauLo = 1e300, tauHi = 0, yLo = 1e300, yHi = 0;
     for (const cli::AllanCurve& c : curves)
         for (const analysis::AllanPoint& p : c.points) {

@@ -25,6 +25,20 @@ constexpr int kBadInput = 1, kFileError = 3;
 
 }  // namespace
 
+std::unique_ptr<QApplication> OffscreenApplication() {
+    // No display needed, nor wanted: the picture is the same on a server. What the
+    // offscreen platform says about itself is of no use to the user of a command.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtCriticalMsg || type == QtFatalMsg) fprintf(stderr, "qvin-cli: %s\n", qPrintable(message));
+    });
+    if (QApplication::instance()) return nullptr;
+    static int argc = 1;
+    static char name[] = "qvin-cli";
+    static char* argv[] = {name, nullptr};
+    return std::make_unique<QApplication>(argc, argv);
+}
+
 int PlotCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     std::string bad;
     const auto parsed = cli::ParsePlotArgs(args, bad);
@@ -61,19 +75,7 @@ int PlotCommand(const std::vector<std::string>& args, std::ostream& out, std::os
         return kBadInput;
     }
 
-    // No display needed, nor wanted: the picture is the same on a server. What the
-    // offscreen platform says about itself is of no use to the user of a command.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-        if (type == QtCriticalMsg || type == QtFatalMsg) fprintf(stderr, "qvin-cli: %s\n", qPrintable(message));
-    });
-    std::unique_ptr<QApplication> app;
-    if (!QApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "qvin-cli";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QApplication>(argc, argv);
-    }
+    const auto app = OffscreenApplication();
     ChartPanel panel;
     panel.setAttribute(Qt::WA_DontShowOnScreen);
     panel.setAutoFillBackground(true);

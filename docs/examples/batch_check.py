@@ -12,14 +12,14 @@ import sys
 import qvin27319 as q
 
 
-def open_board(spec):
-    if spec.startswith("usb:"):
-        return q.Board.usb(int(spec[4:]))
-    if spec.startswith("lpt:"):
-        return q.Board.lpt(int(spec[4:], 16))
-    if spec == "sim" or spec.startswith("sim:"):
-        return q.Board.sim(angle=12.5, faults=spec[4:], virtual_clock=True)
-    raise SystemExit(f"batch_check: '{spec}' is no board (usb:N, lpt:ADDR, sim or sim:FAULTS)")
+def open_board(name):
+    if name.startswith("usb:"):
+        return q.Board.usb(int(name[4:]))
+    if name.startswith("lpt:"):
+        return q.Board.lpt(int(name[4:], 16))
+    if name == "sim" or name.startswith("sim:"):
+        return q.Board.sim(angle=12.5, faults=name[4:], virtual_clock=True)
+    raise SystemExit(f"batch_check: '{name}' is no board (usb:N, lpt:ADDR, sim or sim:FAULTS)")
 
 
 def check(board):
@@ -35,15 +35,15 @@ def check(board):
     return None
 
 
-def main(specs):
+def main(names):
     failed = 0
-    for spec in specs:
+    for name in names:
         try:
-            why = check(open_board(spec))
+            why = check(open_board(name))
         except q.QvinError as e:
             why = f"{type(e).__name__}: {e}"
         failed += why is not None
-        print(f"{spec}\t{'FAIL ' + why if why else 'PASS'}")
+        print(f"{name}\t{'FAIL ' + why if why else 'PASS'}")
     return 1 if failed else 0
 
 
