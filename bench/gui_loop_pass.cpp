@@ -63,7 +63,7 @@ protected:
         if (e->type() == QEvent::Paint || e->type() == QEvent::LayoutRequest) {
             auto* w = qobject_cast<QWidget*>(o);
             std::string name = w ? w->metaObject()->className() : "?";
-            if (w && !w->accessibleName().isEmpty()) name += " " + w->accessibleName().toStdString();
+            if (w && !w->accessibleName().isEmpty()) name.append(1, ' ').append(w->accessibleName().toStdString());
             else if (auto* l = qobject_cast<QLabel*>(o)) name += " '" + l->text().toStdString() + "'";
             ++(e->type() == QEvent::Paint ? paints : layouts)[name];
         }

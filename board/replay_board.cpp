@@ -34,7 +34,7 @@ std::string Hex(unsigned value, int digits) {
 }
 
 std::string HexBytes(std::string head, std::span<const std::uint8_t> bytes) {
-    for (std::uint8_t b : bytes) head += " " + Hex(b, 2);
+    for (std::uint8_t b : bytes) head.append(1, ' ').append(Hex(b, 2));
     return head;
 }
 
@@ -51,7 +51,7 @@ std::string LineProblem(const std::vector<std::string_view>& w) {
     const std::string_view kind = w[0];
     auto bytesFrom = [&w](std::size_t from) -> std::string {
         for (std::size_t i = from; i < w.size(); ++i)
-            if (!IsHex(w[i], 2, 2)) return "\"" + Excerpt(w[i]) + "\" is not a byte (two hexadecimal digits)";
+            if (!IsHex(w[i], 2, 2)) return Quoted(w[i]) + " is not a byte (two hexadecimal digits)";
         return {};
     };
     auto failedOrBytes = [&](std::size_t from) -> std::string {
@@ -84,7 +84,7 @@ std::string LineProblem(const std::vector<std::string_view>& w) {
         if (!IsDecimal(w[1], kMaxTookNs)) return "no request takes longer than a second (took " + std::string(w[1]) + " ns)";
         return {};
     }
-    return "\"" + Excerpt(kind) + "\" is not something a recording holds";
+    return Quoted(kind) + " is not something a recording holds";
 }
 
 }  // namespace
@@ -102,7 +102,7 @@ std::optional<RecordingLine> ParseRecordingLine(std::string_view t, std::string&
     if (!r.words.empty() && r.words[0].size() > 1 && r.words[0][0] == '@') {
         const auto ns = ParseNumber(r.words[0].substr(1), 10, 1ull << 62);
         if (!ns) {
-            why = "\"" + Excerpt(r.words[0]) + "\" is no time (@ and nanoseconds)";
+            why = Quoted(r.words[0]) + " is no time (@ and nanoseconds)";
             return std::nullopt;
         }
         r.timeNs = static_cast<std::int64_t>(*ns);
@@ -338,7 +338,7 @@ public:
             count = static_cast<std::int32_t>(received);
             return ok;
         }
-        const std::string sent = HexBytes("usb-out " + p, buffer.first(asked));
+        const std::string sent = HexBytes(std::string("usb-out ").append(p), buffer.first(asked));
         const auto& e = r_.Expect("usb-out", sent);
         const auto bytes = Recording::Bytes(e, 2);
         if (e.words.size() < 2 || e.words[1] != p || !bytes || !std::equal(bytes->begin(), bytes->end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(asked)) ||

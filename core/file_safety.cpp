@@ -70,7 +70,7 @@ std::string ReplaceFile(const fs::path& file, const std::function<std::string(co
     }
     fs::path dir = target.parent_path();
     if (dir.empty()) dir = ".";
-    std::string temp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string temp = (dir / (std::string(1, '.').append(target.filename().string()).append(".XXXXXX"))).string();
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) return Why(target, errno);
     const bool moded = ::fchmod(fd, mode) == 0;

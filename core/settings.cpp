@@ -161,7 +161,7 @@ std::string SaveConfig(const Settings& s, const std::filesystem::path& file) {
     // one), on disk before it replaces the file, so a reader sees the old or the new.
     fs::path dir = target.parent_path();
     if (dir.empty()) dir = ".";
-    std::string temp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string temp = (dir / (std::string(1, '.').append(target.filename().string()).append(".XXXXXX"))).string();
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
         const int error = errno;

@@ -30,10 +30,10 @@ std::string DataLogHeaderText(const DataLogHeader& h) {
 std::string DataLogLine(std::int32_t index, const std::array<float, 5>& values, bool newData, bool error,
                         std::int32_t status) {
     std::string t = std::to_string(index);
-    for (float v : values) t += "\t" + FormatGeneral(v);
+    for (float v : values) t.append(1, '\t').append(FormatGeneral(v));
     t += newData ? "\tTrue" : "\tFalse";
     t += error ? "\tTrue" : "\tFalse";
-    t += "\t" + std::to_string(status) + "\r\n";
+    t.append(1, '\t').append(std::to_string(status)).append("\r\n");
     return t;
 }
 

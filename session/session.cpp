@@ -142,7 +142,7 @@ std::int16_t Session::RegisterIndex(const std::string& text) const {
 
 std::string Session::Label(std::int16_t index) const {
     const std::string name = Trimmed(program_->map[index].RegName);
-    return name.empty() || name == "N/A" ? "#" + std::to_string(index) : name;
+    return name.empty() || name == "N/A" ? std::string(1, '#').append(std::to_string(index)) : name;
 }
 
 Reading Session::Read(std::int16_t index) {

@@ -1,8 +1,9 @@
 #include "sim/faults.h"
 
 #include <algorithm>
-
 #include <cstdlib>
+
+#include "core/excerpt.h"
 
 namespace qvin::sim {
 
@@ -61,7 +62,7 @@ std::optional<std::string> FaultPlan::Add(std::string_view text) {
         const std::size_t comma = text.find(',', start);
         const std::string_view item = text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
         start = comma == std::string_view::npos ? text.size() + 1 : comma + 1;
-        const std::string shown = "\"" + std::string(item.substr(0, 40)) + (item.size() > 40 ? "...\"" : "\"");
+        const std::string shown = Quoted(item, 40);
         const std::size_t op = item.find_first_of("@%");
         if (op == std::string_view::npos)
             return "fault rule " + shown + " needs @N, @N+ or %P after its kind (for example unplug@200)";

@@ -4,6 +4,7 @@
 #include <numbers>
 #include <vector>
 
+#include "core/excerpt.h"
 #include "core/number_text.h"
 
 namespace qvin::sim {
@@ -37,7 +38,7 @@ std::optional<std::string> ParseNoise(const std::string& text, NoiseOptions& out
         const std::size_t comma = text.find(',', start);
         const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         start = comma == std::string::npos ? text.size() + 1 : comma + 1;
-        const std::string shown = "\"" + item.substr(0, 40) + "\"";
+        const std::string shown = Quoted(item, 40);
         if (item == "off") {
             n.on = false;
             continue;

@@ -34,7 +34,7 @@ std::string PortPrepareLine(std::uint16_t base, const PortAccessError& e) {
     std::snprintf(addr, sizeof addr, "%03X", base);
     std::string line = std::string("port-prepare ") + addr + " " + kKindNames[static_cast<int>(e.kind)];
     if (!e) return line;
-    line += " " + EncodeDevice(e.device);
+    line.append(1, ' ').append(EncodeDevice(e.device));
     if (!e.reason.empty()) line += " " + e.reason;
     // One event per line, whatever the reason says.
     for (char& c : line)

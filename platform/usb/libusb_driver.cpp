@@ -153,7 +153,11 @@ std::unique_ptr<UsbDevice> LibusbDriver::Open(const std::string& name) {
         if (libusb_get_device_descriptor(list[i], &d) == 0 && d.idVendor == kAdapterVendorId)
             adapters.emplace_back(Path(list[i]), list[i]);
     }
-    std::sort(adapters.begin(), adapters.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(adapters.begin(), adapters.end(), [](const auto& a, const auto& b) {
+        // Not a.first < b.first: at -O3 GCC 12 warns falsely (-Wstringop-overread) inside
+        // the three-way comparison that operator< is made of.
+        return std::lexicographical_compare(a.first.begin(), a.first.end(), b.first.begin(), b.first.end());
+    });
 
     std::unique_ptr<UsbDevice> result;
     if (wanted >= adapters.size()) {

@@ -18,7 +18,7 @@ TEST(DataLog, HeaderHasSevenLinesUnlessSelfTestOrReverseRotation) {
     h.date = "12/6/2026 07:26:39";
     h.loopDelayMs = 12.5f;
     h.samplePeriodText = "1.099";
-    h.avgCntText = "7";
+    h.avgCntText = '7';  // a char: GCC 12 warns falsely (bug 105329) on a one-letter literal at -O3
     EXPECT_EQ(DataLogHeaderText(h),
               "QVIN 27319 Datalog File\r\n"
               "Date\t12/6/2026 07:26:39\r\n"

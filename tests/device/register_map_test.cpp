@@ -97,7 +97,7 @@ TEST_F(RegisterMapTest, WidthsFormatsFlagsAndScales) {
 }
 
 TEST_F(RegisterMapTest, InitialisingAgainRestoresTheTable) {
-    map[7].RegName = "x";
+    map[7].RegName = "renamed";
     map[7].RegScale = 9.0f;
     InitRegisterTable(map);
     EXPECT_EQ(map[7].RegName, "Incl_Out");

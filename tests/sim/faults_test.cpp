@@ -44,7 +44,7 @@ TEST(FaultRules, BadRulesAreRefusedByName) {
 TEST(FaultRules, APlanHoldsABoundedNumberOfRules) {
     FaultPlan plan;
     std::string many;
-    for (std::size_t i = 0; i < FaultPlan::kMaxRules; ++i) many += (i ? "," : "") + std::string("bit-flip%1");
+    for (std::size_t i = 0; i < FaultPlan::kMaxRules; ++i) many.append(i ? "," : "").append("bit-flip%1");
     EXPECT_FALSE(plan.Add(many));
     const auto more = plan.Add("bit-flip%1");
     ASSERT_TRUE(more);

@@ -97,10 +97,10 @@ std::string StripChartData::Csv(ChartClock::time_point from, ChartClock::time_po
     for (const ChartSample& s : samples_) {
         if (s.time < from || s.time > to) continue;
         csv += IsoTime(s.time);
-        for (float v : s.values) csv += "," + FormatGeneral(v);
+        for (float v : s.values) csv.append(1, ',').append(FormatGeneral(v));
         csv += s.newData ? ",1" : ",0";
         csv += s.alarm ? ",1" : ",0";
-        csv += "," + std::to_string(s.status) + "\r\n";
+        csv.append(1, ',').append(std::to_string(s.status)).append("\r\n");
     }
     return csv;
 }
