@@ -21,6 +21,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
+#include <stdlib.h>  // mkdtemp
 
 #include "core/clock.h"
 #include "bench/load.h"
@@ -191,11 +193,26 @@ void ChartRounds(qvin::qt::GuiProgram& gui, WaitRecordingClock& clock, double se
     }
 }
 
+// The run's settings and data logs, in a folder of its own (two runs at once, or another
+// user's, never share it), removed however the run ends.
+struct RunFolder {
+    std::filesystem::path path;
+    RunFolder() {
+        std::string name = (std::filesystem::temp_directory_path() / "qvin-bench-gui-XXXXXX").string();
+        if (!mkdtemp(name.data())) throw std::runtime_error("cannot make a folder in " + std::filesystem::temp_directory_path().string());
+        path = name;
+    }
+    ~RunFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+};
+
 int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");  // QT_QPA_PLATFORM=xcb to run under xvfb
     QApplication application(argc, argv);
-    const auto folder = std::filesystem::temp_directory_path() / "qvin-bench-gui";
-    std::filesystem::create_directories(folder);
+    const RunFolder run;
+    const std::filesystem::path& folder = run.path;
     if (!qvin::SaveConfig({2, 0, 0}, folder / qvin::kSettingsFileName).empty()) return 1;
     qvin::ui::AppConfig config;
     config.programFolder = folder;
@@ -233,7 +250,6 @@ int main(int argc, char** argv) {
     }
     if (mode == "chart") {
         ChartRounds(gui, clock, seconds, round0);
-        std::filesystem::remove_all(folder);
         return 0;
     }
     if (mode != "loaded") Rounds(gui, clock, seconds, "quiet", round0);
@@ -241,6 +257,5 @@ int main(int argc, char** argv) {
         qvin::bench::Load load;
         Rounds(gui, clock, seconds, "loaded (a busy thread per core)", round0);
     }
-    std::filesystem::remove_all(folder);
     return 0;
 }

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "core/excerpt.h"
+
 #include "platform/port/ppdev_port.h"
 #include "platform/usb/libusb_driver.h"
 #include "board/replay_board.h"
@@ -85,11 +87,13 @@ std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& tra
     return nullptr;
 }
 
-std::string BoardNameFromEnvironment() {
+std::string BoardNameFromEnvironment(std::string* error) {
     const char* b = std::getenv("QVIN_BOARD");
-    if (!b) return "hardware";
+    if (!b || !*b) return "hardware";
     const std::string_view name = b;
-    if (name == "sim" || name.substr(0, 7) == "replay:") return std::string(name);
+    if (name == "sim" || name == "hardware" || (name.substr(0, 7) == "replay:" && name.size() > 7)) return std::string(name);
+    if (error)
+        *error = "QVIN_BOARD=" + Excerpt(name) + " names no board (sim, hardware or replay:FILE; unset for the hardware)";
     return "hardware";
 }
 

@@ -44,8 +44,9 @@ std::span<const BoardKind> BoardKinds();
 // nullptr for an unknown name, or with `error` saying why the board cannot be made (a bad
 // fault rule, a recording that cannot be read).
 std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& trace, std::string* error = nullptr);
-// "sim" or "replay:FILE" when QVIN_BOARD says so, otherwise "hardware".
-std::string BoardNameFromEnvironment();
+// "sim", "hardware" or "replay:FILE" as QVIN_BOARD says; "hardware" when it is unset or empty.
+// Any other value gives "hardware" with `error` saying what QVIN_BOARD may be.
+std::string BoardNameFromEnvironment(std::string* error = nullptr);
 // The board name that replays `file`.
 inline std::string ReplayBoardName(const std::string& file) { return "replay:" + file; }
 

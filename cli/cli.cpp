@@ -70,7 +70,8 @@ constexpr const char* kUsage =
     "Environment: QVIN_TRACE=FILE (or -) records every port access, USB transfer and SPI\n"
     "frame; QVIN_SIM_ANGLE=DEG holds the simulated inclination at DEG degrees;\n"
     "QVIN_SIM_FAULTS=RULE[,RULE...] makes the simulated board fail on purpose (for example\n"
-    "unplug@200 or send-fail%1, seeded by QVIN_SIM_SEED; see the README).\n";
+    "unplug@200 or send-fail%1, seeded by QVIN_SIM_SEED); QVIN_SIM_NOISE=off or\n"
+    "white=DEG,walk=DEG,drift=DEG,seed=N sets the simulated sensor's noise (see qvin-cli(1)).\n";
 
 using session::Error;
 
@@ -143,6 +144,7 @@ int RunCli(const std::vector<std::string>& args, CliContext& ctx) {
     options.calibrationMs = ctx.calibrationMs;
     session::InterfaceChoice& choice = options.interface;
     std::size_t i = 0;
+    bool simGiven = false, replayGiven = false;
     try {
         for (; i < args.size(); ++i) {
             const std::string& a = args[i];
@@ -151,10 +153,14 @@ int RunCli(const std::vector<std::string>& args, CliContext& ctx) {
                 return kOk;
             }
             if (a == "--sim") {
+                if (replayGiven) throw Error(kBadInput, "choose either --sim or --replay");
                 options.board = "sim";
+                simGiven = true;
             } else if (a == "--replay") {
+                if (simGiven || replayGiven) throw Error(kBadInput, simGiven ? "choose either --sim or --replay" : "--replay is given twice");
                 if (i + 1 >= args.size() || args[i + 1].empty()) throw Error(kBadInput, "--replay needs the recording's file name");
                 options.board = ReplayBoardName(args[++i]);
+                replayGiven = true;
             } else if (a == "--lpt") {
                 if (i + 1 >= args.size()) throw Error(kBadInput, "--lpt needs a hexadecimal address");
                 const std::string& text = args[++i];
@@ -189,6 +195,9 @@ int RunCli(const std::vector<std::string>& args, CliContext& ctx) {
         }
         if (command[0] != "-" && !Find(command[0])) throw Error(kBadInput, "unknown command '" + command[0] + "' (try --help)");
 
+        // A bad QVIN_BOARD is refused where a board would be used, not for the commands that read files only.
+        const bool filesOnly = command[0] == "noise" || command[0] == "export-vcd" || command[0] == "registers";
+        if (!simGiven && !replayGiven && !filesOnly && !ctx.boardError.empty()) throw Error(kBadInput, ctx.boardError);
         StderrMessages messages(ctx.err);
         session::Session session(ctx.clock, options, messages);
         if (command[0] != "-") {

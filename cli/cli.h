@@ -35,6 +35,7 @@ struct CliContext {
     std::function<int(const std::vector<std::string>&, std::ostream&, std::ostream&)> plot{};
     // noise --png's drawing (Qt); empty without the Qt front end.
     AllanPng allanPng{};
+    std::string boardError{};  // why QVIN_BOARD names no board; refused unless --sim or --replay
 };
 
 int RunCli(const std::vector<std::string>& args, CliContext& ctx);

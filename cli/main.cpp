@@ -13,7 +13,9 @@
 int main(int argc, char** argv) {
     qvin::RealClock clock;
     std::vector<std::string> args(argv + 1, argv + argc);
-    qvin::cli::CliContext ctx{clock, std::cin, std::cout, std::cerr, qvin::BoardNameFromEnvironment()};
+    std::string boardError;
+    qvin::cli::CliContext ctx{clock, std::cin, std::cout, std::cerr, qvin::BoardNameFromEnvironment(&boardError)};
+    ctx.boardError = boardError;
 #ifdef QVIN_WITH_PLOT
     ctx.plot = qvin::qt::PlotCommand;
     ctx.allanPng = qvin::qt::DrawAllanPng;

@@ -33,7 +33,8 @@ constexpr const char* kUsage =
     "  --help      print this and end\n"
     "\n"
     "Settings (Qvin27319.cfg) and data logs are kept in the current folder.\n"
-    "Environment: QVIN_SIM_ANGLE, QVIN_SIM_FAULTS, QVIN_SIM_SEED, QVIN_TRACE (see qvin-eval(1)).\n";
+    "Environment: QVIN_BOARD, QVIN_SIM_ANGLE, QVIN_SIM_FAULTS, QVIN_SIM_SEED, QVIN_SIM_NOISE,\n"
+    "QVIN_TRACE (see qvin-eval(1)).\n";
 // Qt's own options, which QApplication reads: how many words each takes, or 0.
 int QtOption(const std::string& a) {
     for (const char* o : {"-platform", "-platformpluginpath", "-platformtheme", "-plugin", "-style", "-stylesheet", "-session",
@@ -47,7 +48,8 @@ int QtOption(const std::string& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string board = qvin::BoardNameFromEnvironment();
+    std::string boardError;
+    std::string board = qvin::BoardNameFromEnvironment(&boardError);
     bool sim = false, replay = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -79,6 +81,10 @@ int main(int argc, char** argv) {
     }
     if (sim && replay) {
         std::fputs("qvin-eval: choose either --sim or --replay\n", stderr);
+        return 1;
+    }
+    if (!sim && !replay && !boardError.empty()) {
+        std::fprintf(stderr, "qvin-eval: %s\n", boardError.c_str());
         return 1;
     }
     QApplication application(argc, argv);

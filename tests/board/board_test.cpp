@@ -25,8 +25,16 @@ TEST(Boards, TableNamesHardwareAndSimulation) {
 
     setenv("QVIN_BOARD", "sim", 1);
     EXPECT_EQ(BoardNameFromEnvironment(), "sim");
-    setenv("QVIN_BOARD", "other", 1);
-    EXPECT_EQ(BoardNameFromEnvironment(), "hardware");
+    std::string error;
+    setenv("QVIN_BOARD", "", 1);
+    EXPECT_EQ(BoardNameFromEnvironment(&error), "hardware");
+    EXPECT_EQ(error, "");
+    for (const char* bad : {"other", "replay:", "Sim"}) {
+        setenv("QVIN_BOARD", bad, 1);
+        EXPECT_EQ(BoardNameFromEnvironment(&error), "hardware") << bad;
+        EXPECT_EQ(error, "QVIN_BOARD=" + std::string(bad) + " names no board (sim, hardware or replay:FILE; unset for the hardware)");
+        error.clear();
+    }
     unsetenv("QVIN_BOARD");
 }
 

@@ -59,6 +59,11 @@ check 1 QVIN_SIM_ANGLE=nan "$cli" --sim info -- 'QVIN_SIM_ANGLE "nan" is no angl
 check 1 QVIN_SIM_ANGLE=1e999 "$cli" --sim info -- 'QVIN_SIM_ANGLE "1e999" is no angle'
 check 1 - "$cli" plot run.log --png run.log -- "run.log is the input run.log"
 check 1 - "$cli" plot run.log --png small.png --size 320x240 -- "the smallest is 320x"
+check 1 - "$cli" --replay good.trace --sim read Supply_Out -- "choose either --sim or --replay"
+check 1 - "$cli" --sim --replay good.trace read Supply_Out -- "choose either --sim or --replay"
+check 1 QVIN_BOARD=bogus "$cli" info -- "QVIN_BOARD=bogus names no board (sim, hardware or replay:FILE"
+check 1 QVIN_BOARD=bogus "$eval_" -- "QVIN_BOARD=bogus names no board"
+check 0 QVIN_BOARD=bogus "$cli" --sim info -- ""
 # 2: no usable interface, or a replay that stopped.
 check 2 - "$cli" info -- "no interface selected"
 check 2 - "$cli" --replay good.trace read Supply_Out Supply_Out -- "has come to the end of the recording good.trace"

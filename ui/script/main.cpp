@@ -9,7 +9,10 @@ constexpr const char* kUsage =
     "Runs a window scenario on the simulated board; see tests/scenarios/README.md.\n"
     "  --record FILE   write the exchanges with the board to FILE (a recording)\n"
     "  --replay FILE   answer from a recording instead of the simulated board\n"
-    "  --folder DIR    run in DIR (settings, data logs) and keep it\n";
+    "  --folder DIR    run in DIR (settings, data logs) and keep it\n"
+    "  --help          print this\n"
+    "Exit status: 0 every expectation held, 1 a line failed, 2 bad arguments or a script\n"
+    "that cannot be read.\n";
 }
 
 int main(int argc, char** argv) {
@@ -17,6 +20,10 @@ int main(int argc, char** argv) {
     std::string script;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        if (a == "--help" || a == "-h") {
+            std::cout << kUsage;
+            return 0;
+        }
         const bool valued = a == "--record" || a == "--replay" || a == "--folder";
         if (valued && i + 1 < argc && *argv[i + 1]) {
             const std::string v = argv[++i];
