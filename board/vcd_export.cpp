@@ -36,7 +36,10 @@ public:
     explicit Bus(std::ostream& out) : out_(out) { buffer_.reserve(kFlushAt + 64); }
     ~Bus() { Flush(); }
     void Set(std::int64_t t, int line, bool level) {
-        if (started_ && level == levels_[line]) return;
+        // The dump begins a microsecond before the first change: a viewer then opens on
+        // the bus at work, not on the idle time before the first request.
+        if (!started_) Start(std::max<std::int64_t>(0, t - kLeadNs));
+        if (level == levels_[line]) return;
         if (t <= now_ && started_) t = now_ + (pending_ ? 0 : 1);
         if (!pending_ || t != now_) {
             char digits[24];
@@ -72,10 +75,12 @@ public:
         out_ << "$comment " << text << " $end\n";
     }
     std::int64_t now() const { return now_; }
+    bool started() const { return started_; }
     static constexpr const char* kIds = "!\"#$";
 
 private:
     static constexpr std::size_t kFlushAt = 1 << 20;
+    static constexpr std::int64_t kLeadNs = 1000;
     std::ostream& out_;
     std::string buffer_;
     std::array<bool, 4> levels_{};
@@ -155,7 +160,6 @@ std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out,
         << "$var wire 1 ! cs $end\n$var wire 1 \" clk $end\n$var wire 1 # mosi $end\n$var wire 1 $ miso $end\n"
         << "$upscope $end\n$enddefinitions $end\n";
     Bus bus(out);
-    bus.Start(0);
 
     int delayUs = 25;
     bool haveLine = true;
@@ -249,6 +253,7 @@ std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out,
         haveLine = next(line, why);
         if (!haveLine && !why.empty()) return why;
     }
+    if (!bus.started()) bus.Start(0);  // nothing drawn: the lines at rest
     bus.Flush();
     out.flush();
     if (!out) return "the waveform could not be written";

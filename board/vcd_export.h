@@ -9,7 +9,8 @@
 //    recorded time; the file's header says that this timing is reconstructed.
 // Either way data changes as the clock rises and is taken as it falls (clock idle low), and
 // chip select rises between words, where the chip takes a frame. Recordings without times
-// (made before the trace carried them) are drawn at a microsecond a line.
+// (made before the trace carried them) are drawn at a microsecond a line. The dump begins a
+// microsecond before the first change, at its time in the recording.
 
 #include <cstddef>
 #include <filesystem>

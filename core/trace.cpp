@@ -11,6 +11,7 @@ namespace qvin {
 
 Trace::~Trace() {
     if (out_ && owned_) std::fclose(out_);
+    if (recording_) std::fclose(recording_);
 }
 
 bool Trace::Open(const std::string& target) {
@@ -18,13 +19,18 @@ bool Trace::Open(const std::string& target) {
     if (out_ && owned_) std::fclose(out_);
     out_ = nullptr;
     owned_ = false;
-    if (target.empty()) return false;
+    if (target.empty()) {
+        Update();
+        return false;
+    }
     if (target == "-") {
         out_ = stderr;
+        Update();
         return true;
     }
     out_ = std::fopen(target.c_str(), "w");
     owned_ = out_ != nullptr;
+    Update();
     return out_ != nullptr;
 }
 
@@ -42,6 +48,38 @@ void Trace::Attach(std::FILE* stream) {
     if (out_ && owned_) std::fclose(out_);
     out_ = stream;
     owned_ = false;
+    Update();
+}
+
+std::string Trace::StartRecording(const std::string& file, const Clock& clock) {
+    if (const std::string why = WriteRefusal(file); !why.empty()) return why;
+    std::FILE* f = std::fopen(file.c_str(), "w");
+    if (!f) return file + ": " + std::strerror(errno);
+    std::lock_guard lock(mutex_);
+    if (recording_) std::fclose(recording_);
+    recording_ = f;
+    recordingFile_ = file;
+    recordingClock_ = &clock;
+    recordingStartNs_ = clock.NowNs();
+    Update();
+    return {};
+}
+
+std::string Trace::StopRecording() {
+    std::lock_guard lock(mutex_);
+    if (!recording_) return {};
+    const bool bad = std::ferror(recording_) != 0;
+    const int closed = std::fclose(recording_);
+    const int error = errno;
+    recording_ = nullptr;
+    Update();
+    if (bad || closed != 0) return recordingFile_ + ": " + std::strerror(bad && closed == 0 ? EIO : error);
+    return {};
+}
+
+bool Trace::recording() const {
+    std::lock_guard lock(mutex_);
+    return recording_ != nullptr;
 }
 
 void Trace::SetClock(const Clock* clock) {
@@ -50,43 +88,48 @@ void Trace::SetClock(const Clock* clock) {
     startNs_ = clock ? clock->NowNs() : 0;
 }
 
+void Trace::Write(std::FILE* f, const Clock* clock, std::int64_t startNs, std::string_view text) {
+    if (clock) std::fprintf(f, "@%lld ", static_cast<long long>(clock->NowNs() - startNs));
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fputc('\n', f);
+    if (f == stderr) std::fflush(f);
+}
+
 void Trace::Line(std::string_view text) {
-    if (!out_) return;
+    if (!on()) return;
     std::lock_guard lock(mutex_);
-    if (clock_) std::fprintf(out_, "@%lld ", static_cast<long long>(clock_->NowNs() - startNs_));
-    std::fwrite(text.data(), 1, text.size(), out_);
-    std::fputc('\n', out_);
-    if (out_ == stderr) std::fflush(out_);
+    if (out_) Write(out_, clock_, startNs_, text);
+    if (recording_) Write(recording_, recordingClock_, recordingStartNs_, text);
 }
 
 void Trace::PortOut(std::uint16_t addr, std::uint8_t value) {
-    if (!out_) return;
+    if (!on()) return;
     char buf[32];
     std::snprintf(buf, sizeof buf, "port-out %03X %02X", addr, value);
     Line(buf);
 }
 
 void Trace::PortIn(std::uint16_t addr, std::uint8_t value) {
-    if (!out_) return;
+    if (!on()) return;
     char buf[32];
     std::snprintf(buf, sizeof buf, "port-in %03X %02X", addr, value);
     Line(buf);
 }
 
 void Trace::Spi(std::uint16_t mosi, std::uint16_t miso) {
-    if (!out_) return;
+    if (!on()) return;
     char buf[32];
     std::snprintf(buf, sizeof buf, "spi %04X %04X", mosi, miso);
     Line(buf);
 }
 
 void Trace::Usb(bool out, int pipe, std::span<const std::uint8_t> bytes) {
-    if (!out_) return;
+    if (!on()) return;
     Bytes(std::string(out ? "usb-out " : "usb-in ") + std::to_string(pipe), bytes);
 }
 
 void Trace::Bytes(std::string_view head, std::span<const std::uint8_t> bytes) {
-    if (!out_) return;
+    if (!on()) return;
     std::string s(head);
     s.reserve(head.size() + 3 * bytes.size());
     char buf[4];

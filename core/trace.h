@@ -12,6 +12,7 @@
 // decimal, like NS; usb-pipes leaves out its trailing zero bytes. Everything but the spi lines is
 // what a replay answers from.
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -39,10 +40,19 @@ public:
     // Sends lines to a caller's stream (tests); the stream stays the caller's.
     void Attach(std::FILE* stream);
 
-    bool on() const { return out_ != nullptr; }
+    // Whether any line goes anywhere: the trace or a recording.
+    bool on() const { return on_.load(std::memory_order_relaxed); }
     // Every line from now on starts with "@NS ", the nanoseconds since this call on
     // `clock`, so that a recording can be drawn as it happened (a VCD export).
     void SetClock(const Clock* clock);
+
+    // A recording asked for from the windows: the same lines into `file` as well, each with
+    // its time since this call on `clock`, beside whatever the trace writes. Why it could
+    // not start (a link, no permission), or nothing.
+    std::string StartRecording(const std::string& file, const Clock& clock);
+    // Closes the recording; why its file is not whole (a full disk), or nothing.
+    std::string StopRecording();
+    bool recording() const;
 
     void PortOut(std::uint16_t addr, std::uint8_t value);
     void PortIn(std::uint16_t addr, std::uint8_t value);
@@ -53,11 +63,19 @@ public:
     void Line(std::string_view text);
 
 private:
+    void Write(std::FILE* f, const Clock* clock, std::int64_t startNs, std::string_view text);
+    void Update() { on_.store(out_ != nullptr || recording_ != nullptr, std::memory_order_relaxed); }
+
     const Clock* clock_ = nullptr;
     std::int64_t startNs_ = 0;
-    std::mutex mutex_;  // the emulated devices answer on worker threads
+    mutable std::mutex mutex_;  // the emulated devices answer on worker threads
     std::FILE* out_ = nullptr;
     bool owned_ = false;
+    std::FILE* recording_ = nullptr;
+    std::string recordingFile_;
+    const Clock* recordingClock_ = nullptr;
+    std::int64_t recordingStartNs_ = 0;
+    std::atomic<bool> on_{false};  // read without the lock on every port access
 };
 
 }  // namespace qvin

@@ -20,6 +20,7 @@ GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig
         // no settings. When the recording runs out or differs, the session is over: say
         // why and end, with every logged line already on disk.
         config.saveSettings = false;
+        config.recordable = false;
         replay->onStop = [this](const std::string& message) {
             std::fprintf(stderr, "qvin-eval: %s\n", message.c_str());
             if (!tk.unattended) tk.Message(message);

@@ -39,6 +39,12 @@ MainWindowView::MainWindowView(ui::frmQvin27319& m, QWidget* parent) : QMainWind
     QMenu* view = menuBar()->addMenu(Q(m.mnuView.caption()));
     view->menuAction()->setObjectName("mnuView");
     addAction(view, m.mnuStripChart, false);
+    QMenu* debug = menuBar()->addMenu(Q(m.mnuDebug.caption()));
+    debug->menuAction()->setObjectName("mnuDebug");
+    addAction(debug, m.mnuRecord, false);
+    addAction(debug, m.mnuStopRecording, false);
+    debug->addSeparator();
+    addAction(debug, m.mnuExportVcd, false);
     for (ui::MenuItem* item : {&m.MnuAlarms, &m.MnuCal, &m.MnuGpioMsc, &m.mnuRegister, &m.MnuAbout, &m.mnuHelp, &m.MnuExit})
         addAction(nullptr, *item, false);
     // The button that shows the menu entries a narrow window cannot fit.

@@ -49,6 +49,8 @@ struct AppConfig {
     std::function<std::chrono::system_clock::time_point()> wallClock = [] { return std::chrono::system_clock::now(); };
     // False for a replay: it looks at a recorded session and leaves the settings as they are.
     bool saveSettings = true;
+    // False for a replay too: its requests are answered from a recording, not by a bus.
+    bool recordable = true;
 };
 
 // The help file: beside the program, as in a build folder, or where an installation puts

@@ -144,6 +144,10 @@ void frmQvin27319::BuildControls() {
     MnuExit.SetCaption("Exit");
     mnuView.SetCaption("View");
     mnuStripChart.SetCaption("Strip Chart");
+    mnuDebug.SetCaption("Debug");
+    mnuRecord.SetCaption("Record Bus...");
+    mnuStopRecording.SetCaption("Stop Recording");
+    mnuExportVcd.SetCaption("Export Recording as VCD...");
 
     cmdResetFactory.onClick = [this] { cmdResetFactory_Click(); };
     cmdNewPart.onClick = [this] { cmdNewPart_Click(); };
@@ -176,6 +180,9 @@ void frmQvin27319::BuildControls() {
     mnuHelp.onClick = [this] { mnuHelp_Click(); };
     MnuExit.onClick = [this] { MnuExit_Click(); };
     mnuStripChart.onClick = [this] { mnuStripChart_Click(); };
+    mnuRecord.onClick = [this] { mnuRecord_Click(); };
+    mnuStopRecording.onClick = [this] { mnuStopRecording_Click(); };
+    mnuExportVcd.onClick = [this] { mnuExportVcd_Click(); };
 
     Register({&cmdResetFactory, &Picture1, &cmdNewPart, &FrmStatus, &CmdUpdateStatus, &cmdResetAlarm, &lblLowSupply,
               &lblLowSupplyFlag, &lblHighSupply, &lblHighSupplyFlag, &lblWriteFail, &lblWriteFailFlag, &Label20,
@@ -188,7 +195,8 @@ void frmQvin27319::BuildControls() {
               &lblNewDataFlag, &lblErrorAlarm, &lblErrorAlarmFlag, &frameLoopRun, &CmdRdLoop, &cmdStop, &txtLoopDelay,
               &Label23, &chkDatalog, &chkResetBeforeRead, &Label2, &txtDlogFile, &txtFileIndex, &Label3, &lblLoopCount,
               &mnuInterface, &mnuPort, &mnuUSB, &MnuAlarms, &MnuCal, &MnuGpioMsc, &mnuRegister, &MnuAbout, &mnuHelp,
-              &MnuExit, &mnuView, &mnuStripChart});
+              &MnuExit, &mnuView, &mnuStripChart, &mnuDebug, &mnuRecord, &mnuStopRecording, &mnuExportVcd});
+    ShowRecordingState();
     Register(lblReadReg);
     Register(txtReadReg);
 }

@@ -56,6 +56,9 @@ public:
     void mnuHelp_Click();
     void MnuExit_Click();
     void mnuStripChart_Click();
+    void mnuRecord_Click();
+    void mnuStopRecording_Click();
+    void mnuExportVcd_Click();
     void picLogo_KeyDown(int keyCode, int shift);
     void UserClose() override { MnuExit_Click(); }
 
@@ -126,6 +129,9 @@ public:
     MenuItem MnuAbout{"MnuAbout"}, mnuHelp{"mnuHelp"}, MnuExit{"MnuExit"};
     // Beyond the original menus: the strip chart.
     MenuItem mnuView{"mnuView"}, mnuStripChart{"mnuStripChart"};
+    // ... and the bus: record the session's requests to a file, export one as a waveform.
+    MenuItem mnuDebug{"mnuDebug"}, mnuRecord{"mnuRecord"}, mnuStopRecording{"mnuStopRecording"};
+    MenuItem mnuExportVcd{"mnuExportVcd"};
 
     // The status flag labels in the order they are updated, with their bits.
     struct StatusRow {
@@ -153,10 +159,13 @@ private:
     std::filesystem::path LogFileName() const;
     // Hands a reading to the strip chart.
     void Chart(const std::array<float, 5>& values, bool fresh, bool error);
+    // The Debug menu's entries as the recording stands.
+    void ShowRecordingState();
 
     App& app_;
     std::vector<StatusRow> statusRows_;
     DataLogFile log_;
+    std::string lastRecording_;  // the file the Debug menu recorded to last
 };
 
 }  // namespace qvin::ui
