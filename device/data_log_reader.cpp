@@ -3,6 +3,7 @@
 #include "core/excerpt.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -21,15 +22,20 @@ namespace {
 constexpr int kLastYear = 2200;
 constexpr double kLongestDelayMs = 60'000.0;
 
-std::vector<std::string_view> Split(std::string_view line, char sep) {
-    std::vector<std::string_view> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t at = line.find(sep, start);
-        parts.push_back(line.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
-        if (at == std::string_view::npos) return parts;
-        start = at + 1;
+// The line's fields when there are exactly N of them (no allocation: a log has millions).
+template <std::size_t N>
+std::optional<std::array<std::string_view, N>> Fields(std::string_view line, char sep) {
+    std::array<std::string_view, N> f;
+    std::size_t field = 0, start = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] != sep) continue;
+        if (field + 1 == N) return std::nullopt;  // one field too many
+        f[field++] = line.substr(start, i - start);
+        start = i + 1;
     }
+    if (field + 1 != N) return std::nullopt;
+    f[field] = line.substr(start);
+    return f;
 }
 
 std::optional<long long> Whole(std::string_view s, long long lo, long long hi) {
@@ -46,12 +52,41 @@ std::optional<long long> Whole(std::string_view s, long long lo, long long hi) {
 // A number as the log writes it: the general form with "." whatever the locale.
 std::optional<double> Number(std::string_view s) {
     if (s.empty() || s.size() > 40) return std::nullopt;
-    const std::string text(s);
-    const std::size_t bad = text.find_first_not_of("0123456789+-.eE");
-    if (bad != std::string::npos) return std::nullopt;
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || !std::isfinite(v)) return std::nullopt;
+    // What the log writes ("-12.5", "3.30132"): a mantissa of at most 2^53, exact as a
+    // double, and at most 18 decimals, so that one division by an exact power of ten
+    // rounds as from_chars does (Clinger's fast path). Anything else goes the long way.
+    {
+        static constexpr double kTens[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9,
+                                           1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+        std::size_t i = s[0] == '-' ? 1 : 0;
+        std::uint64_t mantissa = 0;
+        int digits = 0, decimals = 0;
+        bool point = false, plain = i < s.size();
+        for (; i < s.size(); ++i) {
+            const char c = s[i];
+            if (c >= '0' && c <= '9') {
+                mantissa = mantissa * 10 + static_cast<unsigned>(c - '0');
+                ++digits;
+                decimals += point;
+            } else if (c == '.' && !point) {
+                point = true;
+            } else {
+                plain = false;
+                break;
+            }
+        }
+        if (plain && digits > 0 && digits <= 18 && mantissa <= (std::uint64_t{1} << 53)) {
+            const double v = static_cast<double>(mantissa) / kTens[decimals];
+            return s[0] == '-' ? -v : v;
+        }
+    }
+    if (s.find_first_not_of("0123456789+-.eE") != std::string_view::npos) return std::nullopt;
+    // from_chars takes no leading '+', which the log never writes before a number but
+    // strtod, which this once was, accepted.
+    const char* first = s.data() + (s[0] == '+' && s.size() > 1 && s[1] != '-' && s[1] != '+' ? 1 : 0);
+    double v = 0;
+    const auto [end, ec] = std::from_chars(first, s.data() + s.size(), v);
+    if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) return std::nullopt;
     return v;
 }
 
@@ -62,8 +97,9 @@ std::optional<bool> Flag(std::string_view s) {
 }
 
 std::optional<LogPass> ParsePass(std::string_view line) {
-    const std::vector<std::string_view> f = Split(line, '\t');
-    if (f.size() != 9) return std::nullopt;
+    const auto fields = Fields<9>(line, '\t');
+    if (!fields) return std::nullopt;
+    const auto& f = *fields;
     LogPass p;
     const auto index = Whole(f[0], 0, 2'147'483'647);
     if (!index) return std::nullopt;
@@ -112,7 +148,7 @@ std::string DataLogSummary(const std::string& name, std::size_t passes, const Da
     std::size_t undated = 0;
     std::string first;
     for (const LogRun& r : log.runs) {
-        if (r.start || r.passes.empty()) continue;
+        if (r.start || r.passCount == 0) continue;
         if (undated++ == 0) first = Excerpt(r.date, 40);
     }
     if (undated)
@@ -126,6 +162,9 @@ void DataLogParser::Feed(std::string_view line, bool lastLine) {
     if (line.empty()) return;
     DataLogContents& log = contents;
     LogRun* run = log.runs.empty() ? nullptr : &log.runs.back();
+    // No header line starts with a digit: a pass goes straight to its parse.
+    const bool digit = line[0] >= '0' && line[0] <= '9';
+    if (digit) return FeedPass(line, lastLine);
     if (line == "QVIN 27319 Datalog File") {
         log.runs.emplace_back();
         run = &log.runs.back();
@@ -134,12 +173,12 @@ void DataLogParser::Feed(std::string_view line, bool lastLine) {
     const auto header = [&](std::string_view key) { return line.substr(0, key.size()) == key; };
     // A run's date comes before its passes; one among them is no line this program
     // writes, and would send the run's times backwards.
-    if (run && header("Date\t") && run->passes.empty()) {
+    if (run && header("Date\t") && run->passCount == 0) {
         run->date = std::string(line.substr(5));
         run->start = ParseDataLogDate(run->date);
         return;
     }
-    if (run && header("LoopDelay\t") && run->passes.empty()) {
+    if (run && header("LoopDelay\t") && run->passCount == 0) {
         std::string_view v = line.substr(10);
         if (v.size() > 3 && v.substr(v.size() - 3) == " mS") v.remove_suffix(3);
         // The program's loops wait 10 ms to 60 s; anything else is no delay it wrote.
@@ -149,6 +188,12 @@ void DataLogParser::Feed(std::string_view line, bool lastLine) {
     if (run && (header("Smpl Prd\t") || header("Avg Cnt\t") || line == "Self Test On" || line == "Reverse Rotate On" ||
                 header("Index\t") || line == "\tV\tV\tdgrC\tdgr\tdgr"))
         return;
+    FeedPass(line, lastLine);
+}
+
+void DataLogParser::FeedPass(std::string_view line, bool lastLine) {
+    DataLogContents& log = contents;
+    LogRun* run = log.runs.empty() ? nullptr : &log.runs.back();
     // A pass; a last line without its line break was cut short and is no pass.
     const auto pass = lastLine ? std::nullopt : ParsePass(line);
     if (!pass || !run) {
@@ -158,8 +203,10 @@ void DataLogParser::Feed(std::string_view line, bool lastLine) {
     LogPass p = *pass;
     const auto base = run->start.value_or(std::chrono::system_clock::time_point{});
     p.time = base + std::chrono::microseconds(static_cast<long long>(run->loopDelayMs * 1000.0 *
-                                                                      static_cast<double>(run->passes.size())));
-    run->passes.push_back(p);
+                                                                      static_cast<double>(run->passCount)));
+    ++run->passCount;
+    if (onPass) onPass(log.runs.size() - 1, p);
+    else run->passes.push_back(p);
 }
 
 void DataLogParser::FeedTooLong() { ++contents.skipped; }
@@ -179,31 +226,35 @@ DataLogContents ParseDataLog(std::string_view text) {
 }
 
 std::optional<DataLogContents> ReadDataLog(const std::filesystem::path& file, std::string& error) {
+    DataLogParser parser;
+    error = StreamDataLog(file, parser);
+    if (!error.empty()) return std::nullopt;
+    return std::move(parser.contents);
+}
+
+std::string StreamDataLog(const std::filesystem::path& file, DataLogParser& parser,
+                          const std::function<bool(std::uint64_t done, std::uint64_t size)>& progress) {
     // Only a regular file: a FIFO or a device must not stall the reader.
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) {
-        error = file.string() + ": " + std::strerror(errno);
-        return std::nullopt;
-    }
+    if (fd < 0) return file.string() + ": " + std::strerror(errno);
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        error = file.string() + ": not a data log (no regular file)";
-        return std::nullopt;
+        return file.string() + ": not a data log (no regular file)";
     }
     // In chunks, to the end of the file: a line past kMaxLogLine is counted as malformed
     // without ever being held whole.
-    DataLogParser parser;
     std::vector<char> chunk(1 << 20);
+    std::uint64_t done = 0;
     std::string line;
     bool tooLong = false;
     for (;;) {
         const ssize_t n = ::read(fd, chunk.data(), chunk.size());
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
-            error = file.string() + ": " + std::strerror(errno);
+            const int e = errno;
             ::close(fd);
-            return std::nullopt;
+            return file.string() + ": " + std::strerror(e);
         }
         if (n == 0) break;
         std::size_t from = 0;
@@ -211,6 +262,12 @@ std::optional<DataLogContents> ReadDataLog(const std::filesystem::path& file, st
         while (from < got) {
             const char* nl = static_cast<const char*>(std::memchr(chunk.data() + from, '\n', got - from));
             const std::size_t to = nl ? static_cast<std::size_t>(nl - chunk.data()) : got;
+            // A whole line inside the chunk goes to the parser where it lies.
+            if (nl && line.empty() && !tooLong && to - from <= kMaxLogLine) {
+                parser.Feed(std::string_view(chunk.data() + from, to - from), false);
+                from = to + 1;
+                continue;
+            }
             if (!tooLong) {
                 if (line.size() + (to - from) > kMaxLogLine) {
                     tooLong = true;
@@ -226,11 +283,16 @@ std::optional<DataLogContents> ReadDataLog(const std::filesystem::path& file, st
             tooLong = false;
             from = to + 1;
         }
+        done += got;
+        if (progress && !progress(done, static_cast<std::uint64_t>(std::max<off_t>(st.st_size, 0)))) {
+            ::close(fd);
+            return kDataLogCancelled;
+        }
     }
     ::close(fd);
     if (tooLong) parser.FeedTooLong();
     else if (!line.empty()) parser.Feed(line, true);
-    return std::move(parser.contents);
+    return {};
 }
 
 }  // namespace qvin

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,7 +30,8 @@ struct LogRun {
     std::string date;  // as the header shows it
     std::optional<std::chrono::system_clock::time_point> start;
     double loopDelayMs = 0;
-    std::vector<LogPass> passes;
+    std::vector<LogPass> passes;  // empty when a parser hands them on instead
+    std::size_t passCount = 0;    // the run's passes, kept or handed on
 };
 
 struct DataLogContents {
@@ -47,9 +49,22 @@ public:
     // A line longer than kMaxLogLine, not held: counted as malformed.
     void FeedTooLong();
     DataLogContents contents;
+    // When set, each pass goes here (with its run's index in contents.runs) instead of into
+    // its run: a log of any size in bounded memory.
+    std::function<void(std::size_t run, const LogPass& pass)> onPass;
+
+private:
+    void FeedPass(std::string_view line, bool lastLine);
 };
 
 DataLogContents ParseDataLog(std::string_view text);
+
+// Feeds the file to `parser` in chunks, to its end. `progress` (when set) hears the bytes
+// read and the file's size after each chunk and may answer false to stop there. Why the
+// file could not be read, "" when it was read whole, or kDataLogCancelled.
+inline constexpr const char* kDataLogCancelled = "cancelled";
+std::string StreamDataLog(const std::filesystem::path& file, DataLogParser& parser,
+                          const std::function<bool(std::uint64_t done, std::uint64_t size)>& progress = {});
 
 // What a log holds, as the strip chart and the plot say it: "NAME: 50 passes in 2 runs",
 // then the malformed lines skipped and the runs whose date could not be taken (not a

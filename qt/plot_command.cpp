@@ -60,14 +60,20 @@ int PlotCommand(const std::vector<std::string>& args, std::ostream& out, std::os
         return kFileError;
     }
 
-    std::string why;
-    const auto contents = ReadDataLog(log, why);
-    if (!contents) {
+    // Streamed into the chart's summaries: a log of any size in bounded memory, one pass.
+    ui::StripChartData data(std::chrono::hours(1));
+    DataLogParser parser;
+    ui::LogReadings readings;
+    std::size_t passes = 0;
+    parser.onPass = [&](std::size_t run, const LogPass& p) {
+        data.Add(readings.Next(run, parser.contents.runs[run], p));
+        ++passes;
+    };
+    if (const std::string why = StreamDataLog(log, parser); !why.empty()) {
         err << "qvin-cli: " << why << "\n";
         return kFileError;
     }
-    ui::StripChartData data(std::chrono::hours(24 * 366 * 10));
-    const std::size_t passes = ui::AddLog(data, *contents);
+    const DataLogContents* contents = &parser.contents;
     if (passes == 0) {
         err << "qvin-cli: " << log << " holds no passes";
         if (contents->skipped) err << " (" << contents->skipped << " malformed line" << (contents->skipped == 1 ? "" : "s") << ")";

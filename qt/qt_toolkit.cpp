@@ -18,6 +18,7 @@
 #include <QStatusBar>
 #include <QPainter>
 #include <QPrintDialog>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTextBrowser>
 #include <QTimer>
@@ -219,6 +220,29 @@ void QtToolkit::OpenHelp(const std::string& path) {
     layout->addWidget(close);
     viewer->resize(760, 640);
     viewer->show();
+}
+
+bool QtToolkit::Progress(ui::Window& w, const std::string& text, int percent) {
+    QProgressDialog*& dialog = progress_[&w];
+    if (!dialog) {
+        // Shown only when the task lasts longer than half a second.
+        dialog = new QProgressDialog(Q(text), "Cancel", 0, 100, View(w));
+        dialog->setWindowModality(Qt::WindowModal);
+        dialog->setMinimumDuration(500);
+        dialog->setAutoClose(false);
+        dialog->setAutoReset(false);
+    }
+    dialog->setLabelText(Q(text));
+    dialog->setValue(std::clamp(percent, 0, 100));
+    QCoreApplication::processEvents();
+    return !dialog->wasCanceled();
+}
+
+void QtToolkit::EndProgress(ui::Window& w) {
+    const auto it = progress_.find(&w);
+    if (it == progress_.end()) return;
+    delete it->second;
+    progress_.erase(it);
 }
 
 }  // namespace qvin::qt

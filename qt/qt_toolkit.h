@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QPrinter>
+#include <QProgressDialog>
 
 #include <QWidget>
 
@@ -59,9 +60,13 @@ public:
     // Tests answer file dialogs here instead of the user.
     std::function<std::string(bool save, const std::string& title)> chooseFile;
 
+    bool Progress(ui::Window& w, const std::string& text, int percent) override;
+    void EndProgress(ui::Window& w) override;
+
 private:
     QWidget* Parent();
     std::map<ui::Window*, QWidget*> views_;
+    std::map<ui::Window*, QProgressDialog*> progress_;
     ui::Window* main_ = nullptr;
     int busyDepth_ = 0;
     QElapsedTimer sinceEvents_;

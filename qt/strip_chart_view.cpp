@@ -41,7 +41,7 @@ StripChartView::StripChartView(ui::frmStripChart& m, QWidget* parent) : QWidget(
     outer->addLayout(controls);
 
     auto* row = new QHBoxLayout();
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < ui::frmStripChart::kSpanCount; ++i) {
         auto* option = new QRadioButton(this);
         Bind(m.optSpan(i), option);
         row->addWidget(option);

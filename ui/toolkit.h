@@ -46,6 +46,11 @@ public:
                                 const std::string& suggested) = 0;
     // Saves the window's picture (its chart) as a PNG file; why it could not, or nothing.
     virtual std::string SaveImage(Window& w, const std::string& file) = 0;
+    // A long task over the window: `text` and how far it is (0 to 100), with a Cancel
+    // button, letting the user's actions run meanwhile; false once the user cancelled.
+    // EndProgress closes it.
+    virtual bool Progress(Window& w, const std::string& text, int percent) = 0;
+    virtual void EndProgress(Window& w) = 0;
 };
 
 }  // namespace qvin::ui

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -179,6 +181,71 @@ TEST(DataLogReader, ReadsPastEveryBufferToTheEndAndSkipsAnOverlongLine) {
     EXPECT_EQ(log->skipped, 2u);  // the tabs and the torn last line
     // The same text parsed whole says the same.
     EXPECT_EQ(ParseDataLog(std::string(6000, '\t') + "\n").skipped, 1u);
+}
+
+// Every number as the C library reads it (strtod, the reader's former way): short, long,
+// negative, with and without a fraction, with an exponent.
+TEST(DataLogReader, NumbersReadAsTheCLibraryReadsThem) {
+    std::string text = Header("6/1/2026 08:00:00", 10);
+    std::vector<std::string> numbers = {"0", "-0", "3.30132", "-12.5", "5.", ".5", "-.5", "123456789012345678",
+                                        "1234567890123456789", "0.000000000000000001", "1e-05", "2.5E+03", "007.250"};
+    std::uint64_t x = 88172645463325252ull;
+    for (int i = 0; i < 3000; ++i) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;  // xorshift: any digits, any point
+        std::string digits = std::to_string(x % 1'000'000'000'000'000'000ull);
+        const std::size_t point = (x >> 5) % (digits.size() + 1);
+        if (point < digits.size()) digits.insert(point, ".");
+        numbers.push_back(((x >> 9) & 1 ? "-" : "") + digits);
+    }
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+        text += std::to_string(i + 1) + "\t" + numbers[i] + "\t0\t25\t30\t30\tTrue\tFalse\t0\r\n";
+    const DataLogContents log = ParseDataLog(text);
+    ASSERT_EQ(log.runs.size(), 1u);
+    ASSERT_EQ(log.runs[0].passes.size(), numbers.size()) << log.skipped;
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+        EXPECT_EQ(log.runs[0].passes[i].values[0], std::strtod(numbers[i].c_str(), nullptr)) << numbers[i];
+}
+
+// Streamed: each pass handed on (none kept), progress after each chunk up to the file's
+// size, and a cancel stops the reading there.
+TEST(DataLogReader, StreamsPassesWithProgressAndStopsWhenCancelled) {
+    const auto file = std::filesystem::temp_directory_path() / ("qvin-stream-log-" + std::to_string(::getpid()) + ".txt");
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << Header("6/1/2026 08:00:00", 10);
+        for (int i = 1; i <= 80'000; ++i) out << DataLogLine(i, {3.3f, 0, 25, static_cast<float>(i % 90), 30}, true, false, 0);
+    }
+    const std::uint64_t size = std::filesystem::file_size(file);
+    ASSERT_GT(size, 2u << 20);  // more than two chunks
+
+    DataLogParser parser;
+    std::vector<int> seen;
+    parser.onPass = [&](std::size_t run, const LogPass& p) {
+        EXPECT_EQ(run, 0u);
+        seen.push_back(p.index);
+    };
+    std::vector<std::uint64_t> reports;
+    EXPECT_EQ(StreamDataLog(file, parser, [&](std::uint64_t done, std::uint64_t total) {
+                  EXPECT_EQ(total, size);
+                  reports.push_back(done);
+                  return true;
+              }),
+              "");
+    ASSERT_EQ(seen.size(), 80'000u);
+    EXPECT_EQ(seen.back(), 80'000);
+    EXPECT_TRUE(parser.contents.runs[0].passes.empty());
+    EXPECT_EQ(parser.contents.runs[0].passCount, 80'000u);
+    ASSERT_GE(reports.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+    EXPECT_EQ(reports.back(), size);
+
+    DataLogParser stopped;
+    std::size_t passes = 0;
+    stopped.onPass = [&](std::size_t, const LogPass&) { ++passes; };
+    EXPECT_EQ(StreamDataLog(file, stopped, [](std::uint64_t, std::uint64_t) { return false; }), kDataLogCancelled);
+    EXPECT_GT(passes, 0u);
+    EXPECT_LT(passes, 80'000u);
+    std::filesystem::remove(file);
 }
 
 }  // namespace

@@ -90,9 +90,89 @@ TEST(StripChartData, HistoryIsBoundedAndAClockSetBackStartsAfresh) {
     StripChartData data(seconds(60));
     for (int i = 0; i <= 120; ++i) data.Add(Sample(seconds(i), static_cast<float>(i)));
     EXPECT_EQ(data.samples().size(), 61u);
-    EXPECT_EQ(*data.oldest(), kT0 + seconds(60));
+    EXPECT_EQ(data.samples().front().time, kT0 + seconds(60));
+    EXPECT_EQ(*data.oldest(), kT0);  // the summaries reach back to the first reading
+    EXPECT_EQ(data.count(), 121u);
     data.Add(Sample(seconds(5), 0));  // before the newest: the old history would draw backwards
     EXPECT_EQ(data.samples().size(), 1u);
+    EXPECT_EQ(*data.oldest(), kT0 + seconds(5));
+    EXPECT_EQ(data.count(), 1u);
+}
+
+// Two days at the loop's 100 ms (a tenth of the readings of the 10 ms loop, the same
+// buckets): bounded memory, every extreme still drawn over the whole span, and the
+// statistics of the summaries those of the readings themselves.
+TEST(StripChartData, ASessionOfTwoDaysIsSummedUpInBoundedMemoryAndLosesNoPeak) {
+    StripChartData data;
+    const int n = 48 * 3600 * 10;
+    double sum = 0, sumSq = 0;
+    std::vector<float> values;
+    values.reserve(n);
+    for (int i = 0; i < n; ++i) {
+        float v = 30.0f + 0.01f * static_cast<float>((i * 7919LL) % 101) / 101.0f;
+        if (i == 3 * 36'000 + 17) v = 95.0f;     // a spike in hour 3
+        if (i == 40 * 36'000 + 5) v = -12.0f;    // a dip in hour 40
+        values.push_back(v);
+        data.Add(Sample(milliseconds(100LL * i), v, true, i == 47 * 36'000));
+    }
+    for (float v : values) sum += v;
+    const double mean = sum / n;
+    for (float v : values) sumSq += (v - mean) * (v - mean);
+
+    // Only the last ten minutes reading by reading; 1 s buckets for 18 h, 4 s for 73 h ...
+    EXPECT_EQ(data.samples().size(), 6001u);
+    EXPECT_LE(data.buckets(), 130'000u);
+    EXPECT_LE(data.buckets() * sizeof(ChartBucket), 20u << 20);
+    EXPECT_EQ(*data.oldest(), kT0);
+
+    const auto from = *data.oldest(), to = *data.newest();
+    const auto cols = data.Reduce(from, to, 1000);
+    float hi = -1e9f, lo = 1e9f;
+    int alarms = 0;
+    for (const ChartColumn& c : cols) {
+        ASSERT_TRUE(c.any);
+        hi = std::max(hi, c.max[3]);
+        lo = std::min(lo, c.min[3]);
+        alarms += c.alarm;
+    }
+    EXPECT_EQ(hi, 95.0f);
+    EXPECT_EQ(lo, -12.0f);
+    EXPECT_EQ(alarms, 1);
+    EXPECT_EQ(cols[62].max[3], 95.0f);   // 3 h of 48 h: column 62.5
+    EXPECT_EQ(cols[833].min[3], -12.0f);  // 40 h: column 833.3
+
+    const auto stats = data.Stats(from, to);
+    EXPECT_EQ(stats[3].count, static_cast<std::size_t>(n));
+    EXPECT_NEAR(stats[3].mean, mean, 1e-9);
+    EXPECT_NEAR(stats[3].stdDev, std::sqrt(sumSq / (n - 1)), 1e-9);
+    EXPECT_DOUBLE_EQ(stats[3].peakToPeak, 107.0);
+
+    // The last hour: from the summaries too, the spike of hour 47 is not in it but the
+    // alarm of 47:00 is.
+    const auto hour = data.Reduce(to - seconds(3600), to, 600);
+    int hourAlarms = 0;
+    for (const ChartColumn& c : hour) hourAlarms += c.alarm;
+    EXPECT_EQ(hourAlarms, 1);
+}
+
+// Summaries combine the order of their extremes: a maximum in one bucket and a minimum
+// in a later one draw max first, and the other way round.
+TEST(StripChartData, MergedSummariesKeepWhichExtremeCameFirst) {
+    for (const bool dipFirst : {false, true}) {
+        StripChartData data(seconds(0));
+        for (int i = 0; i < 40; ++i) {
+            float v = 30.0f;
+            if (i == (dipFirst ? 25 : 5)) v = 40.0f;  // seconds 2.5 or 0.5
+            if (i == (dipFirst ? 5 : 25)) v = 20.0f;
+            data.Add(Sample(milliseconds(100 * i), v));
+        }
+        data.Add(Sample(seconds(20), 30.0f));  // makes the first readings old
+        const auto cols = data.Reduce(kT0, kT0 + seconds(20), 2);  // buckets of 1 s
+        ASSERT_TRUE(cols[0].any);
+        EXPECT_EQ(cols[0].max[3], 40.0f);
+        EXPECT_EQ(cols[0].min[3], 20.0f);
+        EXPECT_EQ(cols[0].minFirst[3], dipFirst) << dipFirst;
+    }
 }
 
 TEST(StripChartData, CsvHasAHeaderIsoTimesAndOnlyTheRangeShown) {

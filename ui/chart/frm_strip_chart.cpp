@@ -13,7 +13,7 @@
 namespace qvin::ui {
 
 namespace {
-constexpr const char* kSpanCaptions[] = {"10 s", "1 min", "10 min"};
+constexpr const char* kSpanCaptions[] = {"10 s", "1 min", "10 min", "1 h", "All"};
 }
 
 frmStripChart::frmStripChart(App& app) : Window(app.tk, "frmStripChart", "Strip Chart"), app_(app) {
@@ -23,20 +23,21 @@ frmStripChart::frmStripChart(App& app) : Window(app.tk, "frmStripChart", "Strip 
         c.SetValue(1);
         c.onClick = [this, i] { chkSeries_Click(i); };
     }
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < kSpanCount; ++i) {
         OptionButton& o = optSpan.Add(i, "optSpan(" + std::to_string(i) + ")");
         o.SetCaption(kSpanCaptions[i]);
         o.JoinGroup(&spans_);
         spans_.push_back(&o);
     }
     optSpan(span_).Select();
-    for (int i = 0; i < 3; ++i) optSpan(i).onClick = [this, i] { optSpan_Click(i); };
+    optSpan(kSpanCount - 1).SetToolTip("The whole session");
+    for (int i = 0; i < kSpanCount; ++i) optSpan(i).onClick = [this, i] { optSpan_Click(i); };
     cmdPause.SetCaption("Pause");
     cmdPause.SetToolTip("Hold the chart still; readings go on being collected");
     cmdExportPng.SetCaption("Export PNG...");
     cmdExportPng.SetToolTip("Save the chart as shown as a PNG picture");
     cmdExportCsv.SetCaption("Export CSV...");
-    cmdExportCsv.SetToolTip("Save the readings shown as CSV, with ISO 8601 times");
+    cmdExportCsv.SetToolTip("Save the readings shown as CSV, with ISO 8601 times (live: those of the last ten minutes)");
     cmdOpenLog.SetCaption("Open Data Log...");
     cmdOpenLog.SetToolTip("Show a data log written by this program");
     cmdLive.SetCaption("Live");
@@ -79,7 +80,12 @@ frmStripChart::Shown frmStripChart::shown() const {
     }
     v.data = &live;
     v.to = paused_ ? pausedAt_ : live.newest().value_or(ChartClock::now());
-    v.from = v.to - kSpans[static_cast<std::size_t>(span_)];
+    if (span_ + 1 < kSpanCount) {
+        v.from = v.to - kSpans[static_cast<std::size_t>(span_)];
+    } else {
+        v.from = live.oldest().value_or(v.to);
+        if (v.to <= v.from) v.from = v.to - kSpans[0];
+    }
     return v;
 }
 
@@ -108,35 +114,73 @@ void frmStripChart::cmdExportCsv_Click() {
     const std::string file = app_.tk.AskFile(*this, true, "Export the readings", "CSV files (*.csv)", "strip-chart.csv");
     if (file.empty()) return;
     const Shown v = shown();
-    if (const std::string why = WriteWholeFile(file, v.data->Csv(v.from, v.to)); !why.empty())
-        app_.tk.Message("The readings could not be saved.\r\n" + why);
+    const bool fromLog = showingLog_;
+    const std::string logFile = logFile_;
+    const StripChartData& data = *v.data;
+    std::string why = SameFileRefusal(file, logFile);
+    // Written as it goes, beside the target and renamed over it. A data log is read again
+    // for it: the chart keeps only its last hour reading by reading.
+    if (why.empty())
+        why = ReplaceFile(file, [&](const std::filesystem::path& temp) -> std::string {
+            std::ofstream out(temp, std::ios::binary);
+            if (!fromLog) return data.WriteCsv(v.from, v.to, out) ? std::string() : std::string(std::strerror(errno));
+            DataLogParser parser;
+            LogReadings readings;
+            std::string csv = CsvHeader();
+            bool ok = true;
+            parser.onPass = [&](std::size_t run, const LogPass& p) {
+                AppendCsvRow(csv, readings.Next(run, parser.contents.runs[run], p));
+                if (csv.size() < (1 << 16)) return;
+                ok = ok && out.write(csv.data(), static_cast<std::streamsize>(csv.size()));
+                csv.clear();
+            };
+            if (const std::string unread = StreamDataLog(logFile, parser); !unread.empty()) return unread;
+            ok = ok && out.write(csv.data(), static_cast<std::streamsize>(csv.size())) && out.flush();
+            return ok ? std::string() : std::string(std::strerror(errno));
+        });
+    if (!why.empty()) app_.tk.Message("The readings could not be saved.\r\n" + why);
 }
 
 void frmStripChart::cmdOpenLog_Click() {
     const std::string file = app_.tk.AskFile(*this, false, "Open a data log", "Data logs (*.txt);;All files (*)", "");
     if (file.empty()) return;
-    std::string error;
-    const auto contents = ReadDataLog(file, error);
-    if (!contents) {
-        app_.tk.Message("The data log could not be read.\r\n" + error);
+    // Read as it streams past, into the chart's summaries: a log of any size in bounded
+    // memory, with progress, and the user may cancel.
+    const std::string name = std::filesystem::path(file).filename().string();
+    StripChartData incoming(log.history());  // the chart as it was until the log is read whole
+    DataLogParser parser;
+    LogReadings readings;
+    std::size_t passes = 0;
+    parser.onPass = [&](std::size_t run, const LogPass& p) {
+        incoming.Add(readings.Next(run, parser.contents.runs[run], p));
+        ++passes;
+    };
+    const std::string error = StreamDataLog(file, parser, [&](std::uint64_t done, std::uint64_t size) {
+        const int percent = size ? static_cast<int>(std::min<std::uint64_t>(100, done * 100 / size)) : 100;
+        return app_.tk.Progress(*this, "Reading " + name + "...", percent);
+    });
+    app_.tk.EndProgress(*this);
+    if (!error.empty()) {
+        if (error != kDataLogCancelled) app_.tk.Message("The data log could not be read.\r\n" + error);
         return;
     }
-    log.Clear();
-    const std::size_t passes = AddLog(log, *contents);
+    log = std::move(incoming);
     showingLog_ = true;
+    logFile_ = file;
     cmdLive.SetVisible(true);
     cmdPause.SetEnabled(false);
-    for (int i = 0; i < 3; ++i) optSpan(i).SetEnabled(false);
-    lblSource.SetCaption(DataLogSummary(std::filesystem::path(file).filename().string(), passes, *contents));
+    for (int i = 0; i < kSpanCount; ++i) optSpan(i).SetEnabled(false);
+    lblSource.SetCaption(DataLogSummary(name, passes, parser.contents));
     lblSource.SetToolTip(file);
     Changed();
 }
 
 void frmStripChart::cmdLive_Click() {
     showingLog_ = false;
+    logFile_.clear();
     cmdLive.SetVisible(false);
     cmdPause.SetEnabled(true);
-    for (int i = 0; i < 3; ++i) optSpan(i).SetEnabled(true);
+    for (int i = 0; i < kSpanCount; ++i) optSpan(i).SetEnabled(true);
     lblSource.SetCaption("Live readings");
     lblSource.SetToolTip("");
     Changed();

@@ -1,8 +1,9 @@
 #pragma once
 // "Strip Chart": the five outputs against time, fed by every Read and every pass of the
-// read loop, over the last 10 s, 1 min or 10 min; pause and resume; each output shown or
-// hidden; the chart as a PNG picture and the shown readings as CSV; a data log read back
-// and shown in place of the live readings. A window beside the main window, not modal.
+// read loop, over the last 10 s, 1 min, 10 min, 1 h or the whole session; pause and resume;
+// each output shown or hidden; the chart as a PNG picture and the shown readings as CSV; a
+// data log read back (with progress, cancellable) and shown in place of the live
+// readings. A window beside the main window, not modal.
 
 #include <array>
 #include <cstdint>
@@ -45,17 +46,20 @@ public:
     Shown shown() const;
     // Counts every change of what is shown; a view redraws when it moves.
     std::uint64_t revision() const { return revision_; }
-    static constexpr std::array<std::chrono::seconds, 3> kSpans{std::chrono::seconds(10), std::chrono::seconds(60),
-                                                                 std::chrono::seconds(600)};
+    // The spans; the last one is the whole session.
+    static constexpr int kSpanCount = 5;
+    static constexpr std::array<std::chrono::seconds, kSpanCount - 1> kSpans{
+        std::chrono::seconds(10), std::chrono::seconds(60), std::chrono::seconds(600), std::chrono::seconds(3600)};
 
     ControlArray<CheckBox> chkSeries;     // 0 to 4, the outputs
-    ControlArray<OptionButton> optSpan;   // 0: 10 s, 1: 1 min, 2: 10 min
+    ControlArray<OptionButton> optSpan;   // 0: 10 s, 1: 1 min, 2: 10 min, 3: 1 h, 4: all
     Button cmdPause{"cmdPause"}, cmdExportPng{"cmdExportPng"}, cmdExportCsv{"cmdExportCsv"};
     Button cmdOpenLog{"cmdOpenLog"}, cmdLive{"cmdLive"}, cmdClose{"cmdClose"}, cmdAnalysis{"cmdAnalysis"};
     Label lblSource{"lblSource"};
 
     StripChartData live;
-    StripChartData log{std::chrono::hours(24 * 366)};
+    // A data log's readings: the last hour one by one, all of it summed up.
+    StripChartData log{std::chrono::hours(1)};
 
 private:
     void Changed() { ++revision_; }
@@ -65,6 +69,7 @@ private:
     bool paused_ = false;
     ChartClock::time_point pausedAt_{};
     bool showingLog_ = false;
+    std::string logFile_;  // the data log shown
     std::uint64_t revision_ = 0;
 };
 

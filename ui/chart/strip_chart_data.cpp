@@ -3,25 +3,116 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-
-#include <algorithm>
-#include <cstdio>
 #include <ctime>
+#include <ostream>
+#include <sstream>
 
 #include "core/number_text.h"
 #include "device/data_log_reader.h"
 
 namespace qvin::ui {
 
+void ChartBucket::Add(const ChartSample& s) {
+    if (count == 0) from = s.time;
+    to = s.time;
+    ++count;
+    const double n = count;
+    for (std::size_t k = 0; k < kChartSeries; ++k) {
+        const float v = s.values[k];
+        if (count == 1) {
+            min[k] = max[k] = v;
+            minFirst[k] = true;
+        } else if (v < min[k]) {
+            min[k] = v;
+            minFirst[k] = false;  // the minimum came after the maximum so far
+        } else if (v > max[k]) {
+            max[k] = v;
+            minFirst[k] = true;
+        }
+        const double d = v - mean[k];
+        mean[k] += d / n;
+        m2[k] += d * (v - mean[k]);
+    }
+    newData |= s.newData;
+    alarm |= s.alarm;
+}
+
+void ChartBucket::Merge(const ChartBucket& later) {
+    if (later.count == 0) return;
+    if (count == 0) {
+        *this = later;
+        return;
+    }
+    const double na = count, nb = later.count, n = na + nb;
+    for (std::size_t k = 0; k < kChartSeries; ++k) {
+        // Which of the two holds each extreme; on a tie the earlier one.
+        const bool minLater = later.min[k] < min[k], maxLater = later.max[k] > max[k];
+        if (minLater != maxLater) minFirst[k] = maxLater;  // one extreme from each: the earlier one came first
+        else if (minLater) minFirst[k] = later.minFirst[k];
+        if (minLater) min[k] = later.min[k];
+        if (maxLater) max[k] = later.max[k];
+        const double d = later.mean[k] - mean[k];
+        mean[k] += d * nb / n;
+        m2[k] += later.m2[k] + d * d * na * nb / n;
+    }
+    count += later.count;
+    to = later.to;
+    newData |= later.newData;
+    alarm |= later.alarm;
+}
+
+std::int64_t StripChartData::Window(int level, ChartClock::time_point t) {
+    const std::int64_t width = kFinestBucket.count() << (2 * level);
+    const std::int64_t at = t.time_since_epoch().count();
+    return at >= 0 ? at / width : -((-at + width - 1) / width);  // rounding down before 1970 too
+}
+
+void StripChartData::Push(int level, const ChartBucket& b) {
+    auto& buckets = levels_[static_cast<std::size_t>(level)];
+    if (!buckets.empty() && Window(level, buckets.back().from) == Window(level, b.from)) {
+        buckets.back().Merge(b);
+        return;
+    }
+    // The bucket before is complete: on to the next level.
+    if (!buckets.empty() && level + 1 < kLevels) Push(level + 1, buckets.back());
+    buckets.push_back(b);
+    if (buckets.size() > kLevelBuckets) {
+        buckets.pop_front();
+        trimmed_[static_cast<std::size_t>(level)] = true;
+    }
+}
+
 void StripChartData::Add(const ChartSample& s) {
     // Readings come in time order; one from before the newest (a clock set back) starts
     // the history afresh rather than drawing backwards.
-    if (!samples_.empty() && s.time < samples_.back().time) samples_.clear();
+    if (!samples_.empty() && s.time < samples_.back().time) Clear();
     samples_.push_back(s);
+    ++count_;
+    auto& finest = levels_[0];
+    if (!finest.empty() && Window(0, finest.back().from) == Window(0, s.time)) {
+        finest.back().Add(s);
+    } else {
+        ChartBucket b;
+        b.Add(s);
+        Push(0, b);
+    }
     // Saturating: a reading from the clock's earliest times keeps everything.
     const auto earliest = ChartClock::time_point::min() + history_;
     if (s.time < earliest) return;
     while (!samples_.empty() && samples_.front().time < s.time - history_) samples_.pop_front();
+}
+
+void StripChartData::Clear() {
+    samples_.clear();
+    for (auto& l : levels_) l.clear();
+    trimmed_.fill(false);
+    count_ = 0;
+}
+
+std::size_t StripChartData::buckets() const {
+    std::size_t n = 0;
+    for (const auto& l : levels_) n += l.size();
+    return n;
 }
 
 std::optional<ChartClock::time_point> StripChartData::newest() const {
@@ -31,7 +122,39 @@ std::optional<ChartClock::time_point> StripChartData::newest() const {
 
 std::optional<ChartClock::time_point> StripChartData::oldest() const {
     if (samples_.empty()) return std::nullopt;
-    return samples_.front().time;
+    // The coarsest level reaches back furthest.
+    ChartClock::time_point first = samples_.front().time;
+    for (const auto& l : levels_)
+        if (!l.empty()) first = std::min(first, l.front().from);
+    return first;
+}
+
+bool StripChartData::RawCovers(ChartClock::time_point from) const {
+    return !samples_.empty() && (samples_.size() == count_ || samples_.front().time <= from);
+}
+
+int StripChartData::LevelFor(ChartClock::time_point from, ChartClock::duration span, int columns) const {
+    const auto column = span / std::max(columns, 1);
+    int level = 0;
+    while (level + 1 < kLevels && (kFinestBucket * (std::int64_t{1} << (2 * (level + 1)))) <= column) ++level;
+    // A level that has let go of buckets the span needs gives way to a coarser one.
+    while (level + 1 < kLevels && trimmed_[static_cast<std::size_t>(level)] &&
+           levels_[static_cast<std::size_t>(level)].front().from > from)
+        ++level;
+    return level;
+}
+
+template <typename F>
+void StripChartData::ForBuckets(int level, ChartClock::time_point from, ChartClock::time_point to, F&& f) const {
+    const auto& buckets = levels_[static_cast<std::size_t>(level)];
+    auto it = std::lower_bound(buckets.begin(), buckets.end(), from,
+                               [](const ChartBucket& b, ChartClock::time_point t) { return b.to < t; });
+    for (; it != buckets.end() && it->from <= to; ++it) f(*it);
+    // The finer levels' open buckets: what has not reached this level yet.
+    for (int finer = level - 1; finer >= 0; --finer) {
+        const auto& open = levels_[static_cast<std::size_t>(finer)];
+        if (!open.empty() && open.back().to >= from && open.back().from <= to) f(open.back());
+    }
 }
 
 std::vector<ChartColumn> StripChartData::Reduce(ChartClock::time_point from, ChartClock::time_point to, int columns) const {
@@ -48,13 +171,36 @@ std::vector<ChartColumn> StripChartData::Reduce(ChartClock::time_point from, Cha
         out[static_cast<std::size_t>(c)].from = edge(c);
         out[static_cast<std::size_t>(c)].to = c + 1 == columns ? to : edge(c + 1);
     }
+    const auto columnOf = [&](ChartClock::time_point t) {
+        const auto offset = (std::max(t, from) - from).count();
+        const auto c = static_cast<std::size_t>(static_cast<double>(offset) / static_cast<double>(span.count()) * columns);
+        return std::min(c, out.size() - 1);
+    };
+    if (!RawCovers(from)) {
+        // From the summaries: each bucket into the column where it starts.
+        ForBuckets(LevelFor(from, span, columns), from, to, [&](const ChartBucket& b) {
+            ChartColumn& col = out[columnOf(b.from)];
+            ChartBucket merged;
+            if (col.any) {
+                merged.count = 1;
+                merged.min = col.min;
+                merged.max = col.max;
+                merged.minFirst = col.minFirst;
+            }
+            merged.Merge(b);
+            col.min = merged.min;
+            col.max = merged.max;
+            col.minFirst = merged.minFirst;
+            col.any = true;
+            col.newData |= b.newData;
+            col.alarm |= b.alarm;
+        });
+        return out;
+    }
     auto first = std::lower_bound(samples_.begin(), samples_.end(), from,
                                   [](const ChartSample& s, ChartClock::time_point t) { return s.time < t; });
     for (auto it = first; it != samples_.end() && it->time <= to; ++it) {
-        const auto offset = (it->time - from).count();
-        auto c = static_cast<std::size_t>(static_cast<double>(offset) / static_cast<double>(span.count()) * columns);
-        c = std::min(c, out.size() - 1);
-        ChartColumn& col = out[c];
+        ChartColumn& col = out[columnOf(it->time)];
         for (int i = 0; i < kChartSeries; ++i) {
             const auto k = static_cast<std::size_t>(i);
             const float v = it->values[k];
@@ -90,47 +236,87 @@ std::string IsoTime(ChartClock::time_point t) {
     return buf;
 }
 
-std::string StripChartData::Csv(ChartClock::time_point from, ChartClock::time_point to) const {
+std::string CsvHeader() {
     std::string csv = "time";
-    for (const char* name : kChartSeriesNames) csv += std::string(",") + name;
-    csv += ",new data,alarm,status\r\n";
-    for (const ChartSample& s : samples_) {
-        if (s.time < from || s.time > to) continue;
-        csv += IsoTime(s.time);
-        for (float v : s.values) csv.append(1, ',').append(FormatGeneral(v));
-        csv += s.newData ? ",1" : ",0";
-        csv += s.alarm ? ",1" : ",0";
-        csv.append(1, ',').append(std::to_string(s.status)).append("\r\n");
+    for (const char* name : kChartSeriesNames) csv.append(1, ',').append(name);
+    return csv + ",new data,alarm,status\r\n";
+}
+
+void AppendCsvRow(std::string& csv, const ChartSample& s) {
+    csv += IsoTime(s.time);
+    for (float v : s.values) csv.append(1, ',').append(FormatGeneral(v));
+    csv += s.newData ? ",1" : ",0";
+    csv += s.alarm ? ",1" : ",0";
+    csv.append(1, ',').append(std::to_string(s.status)).append("\r\n");
+}
+
+bool StripChartData::WriteCsv(ChartClock::time_point from, ChartClock::time_point to, std::ostream& out) const {
+    std::string csv = CsvHeader();
+    auto first = std::lower_bound(samples_.begin(), samples_.end(), from,
+                                  [](const ChartSample& s, ChartClock::time_point t) { return s.time < t; });
+    for (auto it = first; it != samples_.end() && it->time <= to; ++it) {
+        AppendCsvRow(csv, *it);
+        if (csv.size() >= (1 << 16)) {
+            out.write(csv.data(), static_cast<std::streamsize>(csv.size()));
+            csv.clear();
+        }
     }
-    return csv;
+    out.write(csv.data(), static_cast<std::streamsize>(csv.size()));
+    return static_cast<bool>(out.flush());
+}
+
+std::string StripChartData::Csv(ChartClock::time_point from, ChartClock::time_point to) const {
+    std::ostringstream out;
+    WriteCsv(from, to, out);
+    return std::move(out).str();
+}
+
+ChartSample LogReadings::Next(std::size_t runIndex, const LogRun& run, const LogPass& p) {
+    if (run_ != runIndex) {
+        // A run's first pass: it follows the run before when its date is missing or
+        // earlier than where that run ended.
+        run_ = runIndex;
+        shift_ = ChartClock::duration::zero();
+        const auto step = std::chrono::duration_cast<ChartClock::duration>(std::chrono::duration<double, std::milli>(run.loopDelayMs));
+        if (end_ && (!run.start || p.time <= *end_))
+            shift_ = (*end_ + std::max(step, ChartClock::duration(std::chrono::milliseconds(1)))) - p.time;
+    }
+    ChartSample s;
+    s.time = p.time + shift_;
+    for (std::size_t i = 0; i < s.values.size(); ++i) s.values[i] = static_cast<float>(p.values[i]);
+    s.newData = p.newData;
+    s.alarm = p.error;
+    s.status = p.status;
+    end_ = s.time;
+    return s;
 }
 
 std::size_t AddLog(StripChartData& data, const DataLogContents& log) {
+    LogReadings readings;
     std::size_t added = 0;
-    std::optional<ChartClock::time_point> end;
-    for (const LogRun& run : log.runs) {
-        if (run.passes.empty()) continue;
-        const auto step = std::chrono::duration_cast<ChartClock::duration>(std::chrono::duration<double, std::milli>(run.loopDelayMs));
-        auto shift = ChartClock::duration::zero();
-        const auto first = run.passes.front().time;
-        if (end && (!run.start || first <= *end)) shift = (*end + std::max(step, ChartClock::duration(std::chrono::milliseconds(1)))) - first;
-        for (const LogPass& p : run.passes) {
-            ChartSample s;
-            s.time = p.time + shift;
-            for (std::size_t i = 0; i < s.values.size(); ++i) s.values[i] = static_cast<float>(p.values[i]);
-            s.newData = p.newData;
-            s.alarm = p.error;
-            s.status = p.status;
-            data.Add(s);
+    for (std::size_t r = 0; r < log.runs.size(); ++r)
+        for (const LogPass& p : log.runs[r].passes) {
+            data.Add(readings.Next(r, log.runs[r], p));
             ++added;
         }
-        end = run.passes.back().time + shift;
-    }
     return added;
 }
 
 std::array<SpanStats, kChartSeries> StripChartData::Stats(ChartClock::time_point from, ChartClock::time_point to) const {
     std::array<SpanStats, kChartSeries> out{};
+    if (!RawCovers(from)) {
+        // The summaries that meet the span, a thousand or so of them, combined.
+        ChartBucket all;
+        if (to > from) ForBuckets(LevelFor(from, to - from, 1000), from, to, [&](const ChartBucket& b) { all.Merge(b); });
+        for (std::size_t k = 0; k < kChartSeries; ++k) {
+            out[k].count = all.count;
+            if (all.count == 0) continue;
+            out[k].mean = all.mean[k];
+            if (all.count > 1) out[k].stdDev = std::sqrt(all.m2[k] / static_cast<double>(all.count - 1));
+            out[k].peakToPeak = static_cast<double>(all.max[k]) - static_cast<double>(all.min[k]);
+        }
+        return out;
+    }
     std::array<double, kChartSeries> m2{}, lo{}, hi{};
     for (const ChartSample& s : samples_) {
         if (s.time < from || s.time > to) continue;

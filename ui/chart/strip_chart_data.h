@@ -1,19 +1,22 @@
 #pragma once
-// What the strip chart shows: the five outputs and their flags against time, for the
-// last ten minutes of readings (or a data log read back), and the reduction that keeps
-// drawing cheap however many readings there are: the smallest and largest value of each
-// output per pixel column, so no peak is lost.
+// What the strip chart shows: the five outputs and their flags against time, for a whole
+// session (or a data log read back), and the reduction that keeps drawing cheap however
+// many readings there are: the smallest and largest value of each output per pixel
+// column, so no peak is lost.
 
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace qvin {
 struct DataLogContents;
+struct LogRun;
+struct LogPass;
 }
 
 namespace qvin::ui {
@@ -44,6 +47,20 @@ struct ChartColumn {
     bool alarm = false;
 };
 
+// The readings of one stretch of time, summed up: their extremes (in the order they came),
+// flags, and each output's count, mean and sum of squared deviations (Welford's), so that
+// two summaries combine exactly (Chan's formula).
+struct ChartBucket {
+    ChartClock::time_point from, to;  // the first and the last reading in it
+    std::uint32_t count = 0;
+    std::array<float, kChartSeries> min{}, max{};
+    std::array<bool, kChartSeries> minFirst{};
+    std::array<double, kChartSeries> mean{}, m2{};
+    bool newData = false, alarm = false;
+    void Add(const ChartSample& s);
+    void Merge(const ChartBucket& later);
+};
+
 // Mean, standard deviation and peak-to-peak of one output over the shown span: the legend.
 struct SpanStats {
     std::size_t count = 0;
@@ -52,36 +69,86 @@ struct SpanStats {
 // "INCL_360 (dgr)   mean 30.0003   sd 0.0251   p-p 0.15" (the name alone without readings).
 std::string LegendText(int series, const SpanStats& s);
 
+// The readings, kept two ways. Each reading of the last `history` before the newest, as it
+// came: what the spans up to ten minutes draw, exactly. And summaries of every reading
+// since the first, in buckets of 1 s, 4 s, 16 s ... 4^7 s (4.5 h) aligned on the clock,
+// each level keeping its newest kLevelBuckets buckets: a span of any length draws from the
+// coarsest level whose buckets are no wider than a pixel column, so at most four buckets a
+// column, and a session of any length takes bounded memory (a 48-hour session at the 10 ms
+// loop: some 123,000 buckets of 152 bytes, 19 MB, besides the last ten minutes' 60,000
+// readings).
 class StripChartData {
 public:
-    // Readings older than `history` before the newest are dropped.
+    static constexpr int kLevels = 8;
+    static constexpr std::size_t kLevelBuckets = 1 << 16;  // 18 h of 1 s buckets, 73 h of 4 s ...
+    static constexpr ChartClock::duration kFinestBucket = std::chrono::seconds(1);
+
+    // Readings older than `history` before the newest are summed up only.
     explicit StripChartData(ChartClock::duration history = std::chrono::minutes(10)) : history_(history) {}
 
     void Add(const ChartSample& s);
-    void Clear() { samples_.clear(); }
+    void Clear();
+    // The readings kept one by one (the last `history`).
     const std::deque<ChartSample>& samples() const { return samples_; }
+    // Every reading added since the start (or the last Clear).
+    std::uint64_t count() const { return count_; }
+    ChartClock::duration history() const { return history_; }
     std::optional<ChartClock::time_point> newest() const;
     std::optional<ChartClock::time_point> oldest() const;
 
     // The readings from `from` to `to` in `columns` equal columns.
     std::vector<ChartColumn> Reduce(ChartClock::time_point from, ChartClock::time_point to, int columns) const;
-    // The readings from `from` to `to` as CSV: a header row, then one row each with an
-    // ISO 8601 timestamp (UTC, milliseconds), the five values and the flags.
+    // The readings kept one by one from `from` to `to` as CSV: a header row, then one row
+    // each with an ISO 8601 timestamp (UTC, milliseconds), the five values and the flags.
+    // Written as it goes; false when the stream failed.
+    bool WriteCsv(ChartClock::time_point from, ChartClock::time_point to, std::ostream& out) const;
     std::string Csv(ChartClock::time_point from, ChartClock::time_point to) const;
-    // Each output's statistics from `from` to `to`, in one pass (Welford's).
+    // Each output's statistics from `from` to `to`: of the readings themselves where they
+    // are kept, otherwise of the summaries that meet the span.
     std::array<SpanStats, kChartSeries> Stats(ChartClock::time_point from, ChartClock::time_point to) const;
+    // The buckets kept at each level (for the memory figures).
+    std::size_t buckets() const;
 
 private:
+    // Whether the readings kept one by one hold all there is from `from` on.
+    bool RawCovers(ChartClock::time_point from) const;
+    // The level to draw `span` in `columns` from, reaching back to `from`.
+    int LevelFor(ChartClock::time_point from, ChartClock::duration span, int columns) const;
+    // Level `level`'s buckets that meet [from, to], then the still-open buckets of the
+    // finer levels (newer than any of them), oldest first.
+    template <typename F>
+    void ForBuckets(int level, ChartClock::time_point from, ChartClock::time_point to, F&& f) const;
+    void Push(int level, const ChartBucket& b);
+    static std::int64_t Window(int level, ChartClock::time_point t);
+
     ChartClock::duration history_;
     std::deque<ChartSample> samples_;
+    std::array<std::deque<ChartBucket>, kLevels> levels_;
+    std::array<bool, kLevels> trimmed_{};  // a level has let its oldest buckets go
+    std::uint64_t count_ = 0;
 };
 
 // "2026-12-06T11:08:08.125Z"
 std::string IsoTime(ChartClock::time_point t);
+// The CSV export's header row, and one reading as a row after it.
+std::string CsvHeader();
+void AppendCsvRow(std::string& csv, const ChartSample& s);
 
 // The passes of a data log as readings, in the order of the log: a run whose date is
 // missing or earlier than where the run before it ended follows right after that run.
 // Returns how many passes were added.
 std::size_t AddLog(StripChartData& data, const DataLogContents& log);
+
+// The same, pass by pass as a streaming reader hands them on: each pass as the reading
+// the chart shows.
+class LogReadings {
+public:
+    ChartSample Next(std::size_t runIndex, const LogRun& run, const LogPass& pass);
+
+private:
+    std::optional<std::size_t> run_;
+    std::optional<ChartClock::time_point> end_;  // where the run before ended
+    ChartClock::duration shift_{};
+};
 
 }  // namespace qvin::ui

@@ -54,6 +54,16 @@ std::string HeadlessToolkit::AskFile(Window&, bool, const std::string& title, co
     return f;
 }
 
+bool HeadlessToolkit::Progress(Window& w, const std::string& text, int percent) {
+    progress.push_back(w.name() + ": " + text + " " + std::to_string(percent));
+    DoEvents();
+    if (cancelAt && percent >= *cancelAt) {
+        cancelAt.reset();
+        return false;
+    }
+    return true;
+}
+
 std::string HeadlessToolkit::SaveImage(Window& w, const std::string& file) {
     images.push_back(w.name() + ": " + file);
     return {};

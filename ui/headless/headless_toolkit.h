@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,11 @@ public:
     std::string AskFile(Window& w, bool save, const std::string& title, const std::string& filter,
                         const std::string& suggested) override;
     std::string SaveImage(Window& w, const std::string& file) override;
+    // Each report: "W: TEXT PERCENT"; a scenario may cancel the task at a given percent.
+    bool Progress(Window& w, const std::string& text, int percent) override;
+    void EndProgress(Window& w) override { progress.push_back(w.name() + ": done"); }
+    std::vector<std::string> progress;
+    std::optional<int> cancelAt;  // the next task is cancelled at its first report at or past this
     std::vector<std::string> images;  // "window: file" for every picture saved
 
     bool pendingActions() const { return !queue_.empty(); }

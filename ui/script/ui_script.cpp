@@ -363,6 +363,9 @@ private:
         } else if (cmd == "file") {
             if (w.size() != 2) throw ScriptError{"file needs a name (\"\" cancels the dialog)"};
             s.tk.AnswerFile(w[1].empty() ? std::string() : (folder_ / w[1]).string());
+        } else if (cmd == "cancel-progress") {
+            if (w.size() != 2) throw ScriptError{"cancel-progress needs a percentage"};
+            s.tk.cancelAt = static_cast<int>(Number(w[1]));
         } else if (cmd == "write-file") {
             if (w.size() != 3) throw ScriptError{"write-file needs a name and a text"};
             std::ofstream out(folder_ / w[1], std::ios::binary | std::ios::trunc);
@@ -438,6 +441,18 @@ private:
             images.erase(it);
             return;
         }
+        if (w[1] == "progress") {  // expect progress W "TEXT PERCENT"
+            if (w.size() != 4) throw ScriptError{"expect progress needs a window and a text"};
+            auto& reports = s.tk.progress;
+            const auto it = std::find(reports.begin(), reports.end(), w[2] + ": " + w[3]);
+            if (it == reports.end()) {
+                std::string seen;
+                for (const std::string& r : reports) seen += "\n    " + r;
+                throw ScriptError{"no such progress; the reports were:" + (seen.empty() ? std::string(" none") : seen)};
+            }
+            reports.erase(reports.begin(), it + 1);
+            return;
+        }
         if (w[1] == "not-printed") {
             if (!s.tk.printed.empty()) throw ScriptError{s.tk.printed.front() + " was printed"};
             return;
@@ -458,7 +473,7 @@ private:
             std::string seen;
             if (w[2] == "caption") seen = win->caption();
             else if (w[2] == "visible") seen = win->visible() ? "true" : "false";
-            else if (w[2] == "samples" && win == &s.app->chart) seen = std::to_string(s.app->chart.shown().data->samples().size());
+            else if (w[2] == "samples" && win == &s.app->chart) seen = std::to_string(s.app->chart.shown().data->count());
             else if (w[2] == "status") seen = s.tk.status;
             else throw ScriptError{"a window has no property " + w[2]};
             if (seen != w[3]) throw ScriptError{w[2] + " is \"" + seen + "\""};
