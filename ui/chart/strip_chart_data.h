@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include "ui/chart/ring.h"
 #include <deque>
 #include <iosfwd>
 #include <optional>
@@ -89,7 +90,7 @@ public:
     void Add(const ChartSample& s);
     void Clear();
     // The readings kept one by one (the last `history`).
-    const std::deque<ChartSample>& samples() const { return samples_; }
+    const Ring<ChartSample>& samples() const { return samples_; }
     // Every reading added since the start (or the last Clear).
     std::uint64_t count() const { return count_; }
     ChartClock::duration history() const { return history_; }
@@ -122,8 +123,8 @@ private:
     static std::int64_t Window(int level, ChartClock::time_point t);
 
     ChartClock::duration history_;
-    std::deque<ChartSample> samples_;
-    std::array<std::deque<ChartBucket>, kLevels> levels_;
+    Ring<ChartSample> samples_;
+    std::array<Ring<ChartBucket>, kLevels> levels_;
     std::array<bool, kLevels> trimmed_{};  // a level has let its oldest buckets go
     std::uint64_t count_ = 0;
 };
