@@ -1,7 +1,7 @@
 // How exact are the pauses, and what do they cost the processor? For each length: how
-// many calls ended early (must be none), the median and 90th-percentile overshoot and the
+// many calls ended early (must be none), the median, 90th and 99th-percentile overshoot and the
 // share of the pause this thread spent on a processor, beside std::this_thread::sleep_for
-// for the same length in the same run. Twice: on a quiet machine, and loaded with a busy
+// for the same length in the same run, the two taking turns call by call. Twice: on a quiet machine, and loaded with a busy
 // thread per core competing for the processors, as on a shared machine.
 //
 //   bench_delay_accuracy [quiet|loaded]   (both when not told)
@@ -21,7 +21,7 @@
 namespace {
 
 struct Stats {
-    double earlyShare, medianUs, p90Us, cpuShare;
+    double earlyShare, medianUs, p90Us, p99Us, cpuShare;
 };
 
 double ThreadCpuNs() {
@@ -30,12 +30,14 @@ double ThreadCpuNs() {
     return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
 }
 
-template <typename Pause>
-Stats Measure(qvin::RealClock& clock, double ms, int calls, Pause pause) {
+// One kind of pause's calls, measured.
+struct Samples {
     std::vector<double> overshootUs;
     int early = 0;
     double cpuNs = 0, wallNs = 0;
-    for (int i = 0; i < calls; ++i) {
+
+    template <typename Pause>
+    void Take(qvin::RealClock& clock, double ms, Pause pause) {
         const double c0 = ThreadCpuNs();
         const std::int64_t t0 = clock.NowNs();
         pause();
@@ -46,28 +48,36 @@ Stats Measure(qvin::RealClock& clock, double ms, int calls, Pause pause) {
         if (tookUs < ms * 1e3) ++early;
         overshootUs.push_back(tookUs - ms * 1e3);
     }
-    std::sort(overshootUs.begin(), overshootUs.end());
-    return {static_cast<double>(early) / calls, overshootUs[overshootUs.size() / 2],
-            overshootUs[overshootUs.size() * 9 / 10], cpuNs / wallNs};
-}
+    Stats Result() {
+        std::sort(overshootUs.begin(), overshootUs.end());
+        const std::size_t n = overshootUs.size();
+        return {static_cast<double>(early) / static_cast<double>(n), overshootUs[n / 2], overshootUs[n * 9 / 10],
+                overshootUs[n * 99 / 100], cpuNs / wallNs};
+    }
+};
 
 bool Run(qvin::RealClock& clock, qvin::DelayTimer& timer, const char* mode) {
     std::printf("%s:\n", mode);
-    std::printf("%8s %6s | %-36s | %-36s | %s\n", "t (ms)", "calls", "Delay: early  median   p90 (us)  cpu",
-                "sleep_for: early median p90 (us) cpu", "p90 ratio");
+    std::printf("%8s %6s | %-45s | %-45s | %s\n", "t (ms)", "calls", "Delay: early  median   p90   p99 (us)  cpu",
+                "sleep_for: early median p90 p99 (us) cpu", "p99 ratio");
     const struct {
         float ms;
         int calls;
-    } cases[] = {{0.1f, 2000}, {1.0f, 500}, {10.0f, 100}, {100.0f, 20}};
+    } cases[] = {{0.1f, 2000}, {1.0f, 1000}, {10.0f, 300}, {100.0f, 50}};
     bool anyEarly = false;
     for (const auto& c : cases) {
-        const Stats d = Measure(clock, c.ms, c.calls, [&] { timer.Delay(c.ms); });
+        // Call by call in turn, so that both meet the same moments of the machine.
         const auto len = std::chrono::duration<double, std::milli>(c.ms);
-        const Stats s = Measure(clock, c.ms, c.calls, [&] { std::this_thread::sleep_for(len); });
+        Samples delay, sleep;
+        for (int i = 0; i < c.calls; ++i) {
+            delay.Take(clock, c.ms, [&] { timer.Delay(c.ms); });
+            sleep.Take(clock, c.ms, [&] { std::this_thread::sleep_for(len); });
+        }
+        const Stats d = delay.Result(), s = sleep.Result();
         anyEarly |= d.earlyShare > 0;
-        std::printf("%8.1f %6d | %5.1f%% %8.1f %8.1f %6.1f%%     | %5.1f%% %8.1f %8.1f %6.1f%%    | %6.3f\n", c.ms, c.calls,
-                    100 * d.earlyShare, d.medianUs, d.p90Us, 100 * d.cpuShare, 100 * s.earlyShare, s.medianUs, s.p90Us,
-                    100 * s.cpuShare, d.p90Us / s.p90Us);
+        std::printf("%8.1f %6d | %5.1f%% %8.1f %8.1f %8.1f %6.1f%%     | %5.1f%% %8.1f %8.1f %8.1f %6.1f%%    | %6.3f\n", c.ms,
+                    c.calls, 100 * d.earlyShare, d.medianUs, d.p90Us, d.p99Us, 100 * d.cpuShare, 100 * s.earlyShare, s.medianUs,
+                    s.p90Us, s.p99Us, 100 * s.cpuShare, d.p99Us / s.p99Us);
     }
     std::printf("\n");
     return anyEarly;

@@ -29,8 +29,18 @@ void DelayTimer::Delay(float& t) {
     const std::int64_t start = clock_.NowNs();
     const std::int64_t deadline = start + static_cast<std::int64_t>(std::ceil(static_cast<double>(t) * 1e6));
     if (ClockPaced) {
+        // On a machine whose processors are busy, a thread that spins for long, or wakes
+        // from a long sleep, now and then waits a whole time slice of another thread
+        // (milliseconds) before it runs again; one that wakes from a short sleep seldom
+        // does. So: one sleep to kSteppedTailNs before the spin margin (a late wake from it
+        // is made up there), sleeps of at most kSleepStepNs up to the margin, a short one up
+        // to the shortest margin, then the spin.
         const std::int64_t margin = SpinMarginFor(deadline - start);
-        if (deadline - start > margin) clock_.SleepUntil(deadline - margin);
+        if (deadline - margin - kSteppedTailNs - start > 0) clock_.SleepUntil(deadline - margin - kSteppedTailNs);
+        for (std::int64_t now = clock_.NowNs(); deadline - margin - now > 0; now = clock_.NowNs())
+            clock_.SleepUntil(std::min(now + kSleepStepNs, deadline - margin));
+        const std::int64_t last = SpinMargins.front().marginNs;
+        if (deadline - clock_.NowNs() > 2 * last) clock_.SleepUntil(deadline - last);
     } else {
         CountedDelay(t);
     }

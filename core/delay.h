@@ -62,6 +62,9 @@ public:
                                            {300'000, 1'000'000, 90, 40'000, 40'000},
                                            {3'000'000, 10'000'000, 90, 300'000, 300'000}}};
     static constexpr std::int64_t kMaxMarginNs = 2'000'000;
+    // The last kSteppedTailNs before the spin margin are slept in steps of kSleepStepNs.
+    static constexpr std::int64_t kSteppedTailNs = 6'000'000;
+    static constexpr std::int64_t kSleepStepNs = 2'000'000;
     static constexpr double kMarginFactor = 1.5;
     // The margin for a pause of this length.
     std::int64_t SpinMarginFor(std::int64_t pauseNs) const;

@@ -61,7 +61,7 @@ int PlotCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     }
 
     // Streamed into the chart's summaries: a log of any size in bounded memory, one pass.
-    ui::StripChartData data(std::chrono::hours(1));
+    ui::StripChartData data(std::chrono::minutes(10));
     DataLogParser parser;
     ui::LogReadings readings;
     std::size_t passes = 0;
