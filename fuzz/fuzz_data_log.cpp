@@ -1,5 +1,6 @@
 // Data logs read back: any bytes give runs and passes in time order and a count of what
-// was skipped; the chart's reduction and CSV over them stay within their bounds.
+// was skipped; the chart's reduction and CSV over them stay within their bounds, from the
+// readings and from the summaries alike.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -27,5 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto cols = chart.Reduce(from, to, 97);
     if (cols.size() != 97) __builtin_trap();
     (void)chart.Csv(from, to);
+
+    // The same readings with only the last second kept one by one: the summaries draw the
+    // rest, every extreme in its column's bounds, and they count every reading.
+    qvin::ui::StripChartData summed(std::chrono::seconds(1));
+    if (qvin::ui::AddLog(summed, log) != passes || summed.count() != passes) __builtin_trap();
+    for (const auto& c : summed.Reduce(*summed.oldest(), to, 61))
+        for (std::size_t k = 0; c.any && k < c.min.size(); ++k)
+            if (!(c.min[k] <= c.max[k]) && c.min[k] == c.min[k]) __builtin_trap();
+    if (summed.Stats(*summed.oldest(), to)[3].count > passes) __builtin_trap();
     return 0;
 }
