@@ -63,13 +63,8 @@ int PlotCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     // Streamed into the chart's summaries: a log of any size in bounded memory, one pass.
     ui::StripChartData data(std::chrono::minutes(10));
     DataLogParser parser;
-    ui::LogReadings readings;
     std::size_t passes = 0;
-    parser.onPass = [&](std::size_t run, const LogPass& p) {
-        data.Add(readings.Next(run, parser.contents.runs[run], p));
-        ++passes;
-    };
-    if (const std::string why = StreamDataLog(log, parser); !why.empty()) {
+    if (const std::string why = ui::StreamLogInto(data, log, parser, passes); !why.empty()) {
         err << "qvin-cli: " << why << "\n";
         return kFileError;
     }

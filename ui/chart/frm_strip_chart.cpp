@@ -149,13 +149,8 @@ void frmStripChart::cmdOpenLog_Click() {
     const std::string name = std::filesystem::path(file).filename().string();
     StripChartData incoming(log.history());  // the chart as it was until the log is read whole
     DataLogParser parser;
-    LogReadings readings;
     std::size_t passes = 0;
-    parser.onPass = [&](std::size_t run, const LogPass& p) {
-        incoming.Add(readings.Next(run, parser.contents.runs[run], p));
-        ++passes;
-    };
-    const std::string error = StreamDataLog(file, parser, [&](std::uint64_t done, std::uint64_t size) {
+    const std::string error = StreamLogInto(incoming, file, parser, passes, [&](std::uint64_t done, std::uint64_t size) {
         const int percent = size ? static_cast<int>(std::min<std::uint64_t>(100, done * 100 / size)) : 100;
         return app_.tk.Progress(*this, "Reading " + name + "...", percent);
     });

@@ -12,6 +12,20 @@
 
 namespace qvin::ui {
 
+namespace {
+
+// An earlier stretch's extremes and a later one's, combined: which of the two holds each
+// extreme (on a tie the earlier), and so which extreme came first.
+void MergeExtremes(float& min, float& max, bool& minFirst, float laterMin, float laterMax, bool laterMinFirst) {
+    const bool minLater = laterMin < min, maxLater = laterMax > max;
+    if (minLater != maxLater) minFirst = maxLater;  // one extreme from each: the earlier one came first
+    else if (minLater) minFirst = laterMinFirst;
+    if (minLater) min = laterMin;
+    if (maxLater) max = laterMax;
+}
+
+}  // namespace
+
 void ChartBucket::Add(const ChartSample& s) {
     if (count == 0) from = s.time;
     to = s.time;
@@ -45,12 +59,7 @@ void ChartBucket::Merge(const ChartBucket& later) {
     }
     const double na = count, nb = later.count, n = na + nb;
     for (std::size_t k = 0; k < kChartSeries; ++k) {
-        // Which of the two holds each extreme; on a tie the earlier one.
-        const bool minLater = later.min[k] < min[k], maxLater = later.max[k] > max[k];
-        if (minLater != maxLater) minFirst[k] = maxLater;  // one extreme from each: the earlier one came first
-        else if (minLater) minFirst[k] = later.minFirst[k];
-        if (minLater) min[k] = later.min[k];
-        if (maxLater) max[k] = later.max[k];
+        MergeExtremes(min[k], max[k], minFirst[k], later.min[k], later.max[k], later.minFirst[k]);
         const double d = later.mean[k] - mean[k];
         mean[k] += d * nb / n;
         m2[k] += later.m2[k] + d * d * na * nb / n;
@@ -180,17 +189,14 @@ std::vector<ChartColumn> StripChartData::Reduce(ChartClock::time_point from, Cha
         // From the summaries: each bucket into the column where it starts.
         ForBuckets(LevelFor(from, span, columns), from, to, [&](const ChartBucket& b) {
             ChartColumn& col = out[columnOf(b.from)];
-            ChartBucket merged;
-            if (col.any) {
-                merged.count = 1;
-                merged.min = col.min;
-                merged.max = col.max;
-                merged.minFirst = col.minFirst;
+            if (!col.any) {
+                col.min = b.min;
+                col.max = b.max;
+                col.minFirst = b.minFirst;
+            } else {
+                for (std::size_t k = 0; k < kChartSeries; ++k)
+                    MergeExtremes(col.min[k], col.max[k], col.minFirst[k], b.min[k], b.max[k], b.minFirst[k]);
             }
-            merged.Merge(b);
-            col.min = merged.min;
-            col.max = merged.max;
-            col.minFirst = merged.minFirst;
             col.any = true;
             col.newData |= b.newData;
             col.alarm |= b.alarm;
@@ -289,6 +295,17 @@ ChartSample LogReadings::Next(std::size_t runIndex, const LogRun& run, const Log
     s.status = p.status;
     end_ = s.time;
     return s;
+}
+
+std::string StreamLogInto(StripChartData& data, const std::filesystem::path& file, DataLogParser& parser, std::size_t& passes,
+                          const std::function<bool(std::uint64_t, std::uint64_t)>& progress) {
+    LogReadings readings;
+    passes = 0;
+    parser.onPass = [&](std::size_t run, const LogPass& p) {
+        data.Add(readings.Next(run, parser.contents.runs[run], p));
+        ++passes;
+    };
+    return StreamDataLog(file, parser, progress);
 }
 
 std::size_t AddLog(StripChartData& data, const DataLogContents& log) {

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include "ui/chart/ring.h"
 #include <deque>
+#include <filesystem>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -16,6 +18,7 @@
 
 namespace qvin {
 struct DataLogContents;
+class DataLogParser;
 struct LogRun;
 struct LogPass;
 }
@@ -139,6 +142,12 @@ void AppendCsvRow(std::string& csv, const ChartSample& s);
 // missing or earlier than where the run before it ended follows right after that run.
 // Returns how many passes were added.
 std::size_t AddLog(StripChartData& data, const DataLogContents& log);
+
+// A data log file streamed into `data`, pass by pass (bounded memory); `parser` keeps its
+// runs and skipped lines for the summary, `passes` counts what was added. Why it could not
+// be read, kDataLogCancelled when `progress` said stop, or "".
+std::string StreamLogInto(StripChartData& data, const std::filesystem::path& file, DataLogParser& parser, std::size_t& passes,
+                          const std::function<bool(std::uint64_t done, std::uint64_t size)>& progress = {});
 
 // The same, pass by pass as a streaming reader hands them on: each pass as the reading
 // the chart shows.
