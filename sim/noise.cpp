@@ -73,10 +73,16 @@ double NoiseModel::Normal(std::uint64_t a, std::uint64_t b) const {
 
 double NoiseModel::White(std::int64_t sample) const { return o_.whiteDeg * Normal(1, static_cast<std::uint64_t>(sample)); }
 
-double NoiseModel::AveragedWhite(std::int64_t sample, int count) const {
+double NoiseModel::CachedWhite(std::int64_t sample) {
+    auto& slot = raw_[static_cast<std::uint64_t>(sample) % kRawCached];
+    if (slot.first != sample) slot = {sample, White(sample)};
+    return slot.second;
+}
+
+double NoiseModel::AveragedWhite(std::int64_t sample, int count) {
     if (count < 1) count = 1;
     double sum = 0;
-    for (int i = 0; i < count; ++i) sum += White(sample - i);
+    for (int i = 0; i < count; ++i) sum += CachedWhite(sample - i);
     return sum / count;
 }
 

@@ -13,6 +13,7 @@
 // by about 0.025 degrees, one step of the output, and the zero wanders by a few thousandths
 // of a degree over minutes: a quiet MEMS inclinometer.
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -46,12 +47,13 @@ public:
     void Set(NoiseOptions o) {
         o_ = o;
         walk_.clear();
+        raw_.fill({kNone, 0.0});
     }
 
     // One raw sample's white noise (degrees), a standard normal draw scaled.
     double White(std::int64_t sample) const;
     // The mean of the white noise over `count` raw samples ending at `sample`.
-    double AveragedWhite(std::int64_t sample, int count) const;
+    double AveragedWhite(std::int64_t sample, int count);
     // The zero's random walk at `seconds` since the chip started (degrees).
     double Walk(double seconds);
     // The inclination error at a sample: averaged white noise, walk and temperature drift.
@@ -60,8 +62,21 @@ public:
 private:
     double Normal(std::uint64_t a, std::uint64_t b) const;
     double Knot(std::int64_t k);
+    // White(sample), from the cache when it was drawn lately.
+    double CachedWhite(std::int64_t sample);
 
     NoiseOptions o_;
+    // The raw samples' white noise drawn lately, by sample number modulo the size: a
+    // reading averages up to 256 of them, and the next reading shares all but the few
+    // that came since, so each is drawn once instead of at every reading.
+    static constexpr std::int64_t kNone = INT64_MIN;
+    static constexpr std::size_t kRawCached = 1024;
+    std::array<std::pair<std::int64_t, double>, kRawCached> raw_ = Empty();
+    static std::array<std::pair<std::int64_t, double>, kRawCached> Empty() {
+        std::array<std::pair<std::int64_t, double>, kRawCached> a;
+        a.fill({kNone, 0.0});
+        return a;
+    }
     // The walk's value at whole seconds (knots), the latest few kept: reads go forward in
     // time, and an alarm's look back spans less than a second.
     std::deque<std::pair<std::int64_t, double>> walk_;

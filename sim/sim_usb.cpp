@@ -68,6 +68,7 @@ public:
     }
 
     bool BulkTransfer(int pipe, std::span<std::uint8_t> buffer, std::int32_t& count) override {
+        const std::int64_t start = driver_.Now();
         const std::int32_t asked = count;
         count = 0;
         const SimUsbDriver::Slot& sl = slot();
@@ -82,11 +83,11 @@ public:
         std::int64_t busyNs = sl.model->highSpeed ? kBulkRoundTripNs : kFullSpeedFrameNs;
         if (!IsIn(endpoint)) {
             if (pipe == 0) busyNs += fw.Command(r.data);
-            driver_.Spend(busyNs);
+            driver_.SpendFrom(start, busyNs);
             count = asked;
             return true;
         }
-        driver_.Spend(busyNs);
+        driver_.SpendFrom(start, busyNs);
         if (pipe != 1) return false;  // nothing ever arrives on the spare IN pipe
         std::size_t most = static_cast<std::size_t>(asked);
         if (sl.model->replyLimit >= 0) most = std::min(most, static_cast<std::size_t>(sl.model->replyLimit));

@@ -12,6 +12,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <algorithm>
 #include <vector>
 
 #include "platform/usb/usb_driver.h"
@@ -75,8 +76,12 @@ public:
 private:
     friend class SimUsbHandle;
     bool Fails(const UsbRequest& r) const { return failWhen && failWhen(r); }
-    void Spend(std::int64_t ns) {
-        if (clock_) clock_->Elapse(ns);
+    std::int64_t Now() const { return clock_ ? clock_->NowNs() : 0; }
+    // Lets a request's time pass, counted from when it was made: the simulation's own
+    // computing (the chip's samples) is part of it, as a real adapter's work is part of
+    // its round trip, and not added to it.
+    void SpendFrom(std::int64_t startNs, std::int64_t ns) {
+        if (clock_) clock_->Elapse(std::max<std::int64_t>(0, startNs + ns - clock_->NowNs()));
     }
 
     SpiTarget* chip_;

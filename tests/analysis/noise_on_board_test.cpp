@@ -69,6 +69,28 @@ TEST(NoiseOnTheBoard, TheSameSeedGivesTheSameNoiseAndAnotherSeedOther) {
     EXPECT_EQ(y.Walk(12.5), later);
 }
 
+// A reading averages up to 256 raw samples, most of them shared with the reading before;
+// however the readings go (forward a few samples, back for an alarm's look, far ahead,
+// another averaging, another seed), each is the plain mean of its samples' noise.
+TEST(NoiseOnTheBoard, EveryReadingIsTheMeanOfItsOwnRawSamples) {
+    sim::NoiseModel model(sim::DefaultNoise());
+    auto plainMean = [&](std::int64_t sample, int count) {
+        double sum = 0;
+        for (int i = 0; i < count; ++i) sum += model.White(sample - i);
+        return sum / count;
+    };
+    const struct {
+        std::int64_t sample;
+        int count;
+    } reads[] = {{300, 256}, {307, 256}, {314, 256}, {60, 256}, {315, 256}, {315, 16}, {2000, 256}, {2001, 512},
+                 {1001, 256}, {-5, 4},   {3025, 256}, {3026, 1}};
+    for (const auto& r : reads) EXPECT_EQ(model.AveragedWhite(r.sample, r.count), plainMean(r.sample, r.count)) << r.sample;
+    sim::NoiseOptions other = sim::DefaultNoise();
+    other.seed = 7;
+    model.Set(other);
+    EXPECT_EQ(model.AveragedWhite(3025, 256), plainMean(3025, 256)) << "after a new seed";
+}
+
 TEST(NoiseOnTheBoard, SettingsAreReadStrictly) {
     sim::NoiseOptions n;
     EXPECT_FALSE(sim::ParseNoise("white=0.2,walk=0,drift=0.01,seed=3", n));

@@ -4,6 +4,7 @@
 
 #include "device/register_access.h"
 #include "sim/qvin_chip.h"
+#include "sim/sim_board.h"
 #include "support/sim_fixture.h"
 
 namespace qvin {
@@ -225,6 +226,48 @@ TEST(SimChipFrames, AnswerComesDuringTheNextFrameAndCutFramesAreDropped) {
     EXPECT_EQ(slave.DroppedFrames(), 1u);
     EXPECT_EQ(chip.Frames(), 3u);
     EXPECT_EQ(slave.ReadStatus() & 0x40, 0x40);  // idle line reads as data 0
+}
+
+// A clock on which every look at the time costs `costNs`: a simulation whose computing
+// takes time, as it does on the real clock.
+class CostlyClock final : public Clock {
+public:
+    explicit CostlyClock(std::int64_t costNs) : costNs_(costNs) {}
+    void Spin(std::int32_t, std::int32_t) override {}
+    std::int64_t NowNs() const override { return now_ += costNs_; }
+    void SpinUntil(std::int64_t deadlineNs) override { now_ = std::max(now_, deadlineNs); }
+    void SleepUntil(std::int64_t deadlineNs) override { now_ = std::max(now_, deadlineNs); }
+    std::int64_t ResolutionNs() const override { return 1; }
+    void Elapse(std::int64_t ns) override { now_ += std::max<std::int64_t>(ns, 0); }
+
+private:
+    std::int64_t costNs_;
+    mutable std::int64_t now_ = 1'000'000'000;
+};
+
+// How long the simulated adapter takes to run one register read's transfer (two words on
+// channel 1) on a clock whose every look costs `costNs`.
+std::int64_t TransferTime(std::int64_t costNs) {
+    CostlyClock clock(costNs);
+    sim::ChipOptions o;
+    o.noise = sim::DefaultNoise();
+    sim::SimBoard board(clock, nullptr, o);
+    auto adapter = board.usb.Open("Ezusb-0");
+    std::vector<std::uint8_t> message{0x0D, 0x01, 0x02, 0x08, 0x00, 0x00, 0x00};  // read Incl_Out, then a word
+    std::int32_t count = static_cast<std::int32_t>(message.size());
+    const std::int64_t t0 = clock.NowNs();
+    EXPECT_TRUE(adapter->BulkTransfer(0, message, count));
+    return clock.NowNs() - t0;
+}
+
+// The adapter answers a fixed time after the request, as a real one does: the time the
+// simulation spends computing the chip's sample is part of it, not added to it.
+TEST(SimulatedAdapter, ARequestTakesItsTimeFromWhenItWasMadeHoweverLongTheSimulationComputes) {
+    const std::int64_t exact = TransferTime(0);
+    EXPECT_GE(exact, sim::kBulkRoundTripNs);
+    // Looks at the clock (the chip reads it for each sample) cost 1 us each: only the
+    // looks before and after the request may add to its time.
+    EXPECT_LE(TransferTime(1'000), exact + 2'000);
 }
 
 }  // namespace
