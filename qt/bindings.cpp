@@ -2,7 +2,10 @@
 
 #include <QAbstractButton>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QSignalBlocker>
+
+#include "qt/paint_pacer.h"
 
 namespace qvin::qt {
 
@@ -132,13 +135,27 @@ void Bind(ui::Button& m, QPushButton* w) {
     QObject::connect(w, &QPushButton::clicked, w, [&m] { m.UserClick(); });
 }
 
+namespace {
+// Hands a new text over now, or just before the window's next paint where it has a pacer
+// (`pacer` keeps what was found: a loop pass hands over a dozen texts).
+void SyncText(QWidget* w, bool changed, QPointer<PaintPacer>& pacer, const std::function<void()>& sync) {
+    if (!changed) return;
+    if (!pacer) pacer = PaintPacer::Of(w);
+    if (pacer) pacer->SyncBeforePaint(w, sync);
+    else sync();
+}
+}  // namespace
+
 void Bind(ui::Label& m, QLabel* w) {
     const QString stateOf = w->property("stateOf").toString();
-    auto sync = [&m, w, stateOf] {
-        const QString text = Q(m.caption());
-        if (w->text() != text) w->setText(text);
+    auto text = [&m, w, stateOf] {
+        const QString caption = Q(m.caption());
+        if (w->text() != caption) w->setText(caption);
         // A flag is heard with its state: "Power Supply Low: Alarm".
-        if (!stateOf.isEmpty() && w->accessibleName() != stateOf + ": " + text) w->setAccessibleName(stateOf + ": " + text);
+        if (!stateOf.isEmpty() && w->accessibleName() != stateOf + ": " + caption) w->setAccessibleName(stateOf + ": " + caption);
+    };
+    auto sync = [&m, w, text, pacer = QPointer<PaintPacer>()]() mutable {
+        SyncText(w, w->text() != Q(m.caption()), pacer, text);
         Common(m, w);
         if (m.hasBackColor() && (!w->autoFillBackground() || w->palette().color(QPalette::Window) != ToQColor(m.backColor()))) {
             w->setAutoFillBackground(true);
@@ -153,7 +170,7 @@ void Bind(ui::Label& m, QLabel* w) {
 }
 
 void Bind(ui::TextBox& m, QLineEdit* w) {
-    auto sync = [&m, w] {
+    auto text = [&m, w] {
         const QString t = Q(m.text());
         if (w->text() != t) {
             const QSignalBlocker block(w);
@@ -161,6 +178,9 @@ void Bind(ui::TextBox& m, QLineEdit* w) {
             // A box only shown, not typed in, shows the start of a text too long for it.
             if (w->isReadOnly()) w->setCursorPosition(0);
         }
+    };
+    auto sync = [&m, w, text, pacer = QPointer<PaintPacer>()]() mutable {
+        SyncText(w, w->text() != Q(m.text()), pacer, text);
         Common(m, w);
     };
     m.observer = sync;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/file_safety.h"
+#include "qt/paint_pacer.h"
 
 #include <algorithm>
 
@@ -53,6 +54,8 @@ void QtToolkit::Unload(ui::Window& window) {
 }
 
 void QtToolkit::PaintWindow(QWidget& view, QPainter& painter, const QRect& page) {
+    // Texts that wait for the window's next paint are shown in a print too.
+    if (PaintPacer* pacer = PaintPacer::Of(&view)) pacer->SyncNow();
     const double scale = std::min(static_cast<double>(page.width()) / view.width(),
                                   static_cast<double>(page.height()) / view.height());
     painter.save();
@@ -190,6 +193,7 @@ std::string QtToolkit::SaveImage(ui::Window& w, const std::string& file) {
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "png");
+    if (PaintPacer* pacer = PaintPacer::Of(view)) pacer->SyncNow();
     if (!writer.write((chart ? chart : view)->grab().toImage())) return file + ": " + writer.errorString().toStdString();
     return WriteWholeFile(file, bytes.toStdString());
 }

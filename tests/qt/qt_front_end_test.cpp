@@ -30,6 +30,7 @@
 #include <set>
 
 #include "qt/live_label.h"
+#include "qt/paint_pacer.h"
 #include "qt/bindings.h"
 #include "ui/main/angle_dial.h"
 #include "qt_fixture.h"
@@ -176,7 +177,8 @@ TEST_F(MainWindowOnSimulatedBoard, StartsOnTheAdapterAndShowsReadings) {
     QPushButton* read = Named<QPushButton>(&view, "Read");
     ASSERT_NE(read, nullptr);
     QTest::mouseClick(read, Qt::LeftButton);
-    EXPECT_EQ(incl->text(), "90.00");
+    // New texts reach the boxes with the window's next paint.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return incl->text() == "90.00"; }, 20'000)) << incl->text().toStdString();
 
     // The loop runs until Stop; Stop is pressed from the event queue meanwhile.
     QPushButton* start = Named<QPushButton>(&view, "Start");
@@ -232,6 +234,7 @@ protected:
 
 // What `live` shows, and what a plain QLabel set up alike shows in its place.
 std::pair<QImage, QImage> AsDrawnAndAsAQLabelWould(QWidget& window, QLabel* live) {
+    if (PaintPacer* pacer = PaintPacer::Of(&window)) pacer->SyncNow();  // as a saved picture is taken
     const QRect place(live->mapTo(&window, QPoint(0, 0)), live->size());
     const QImage drawn = window.grab(place).toImage();
     QLabel plain(live->text(), live->parentWidget());
@@ -406,9 +409,48 @@ TEST_F(MainWindowOnSimulatedBoard, MenusAndMostButtonsHaveAltLettersOfTheirOwn) 
     EXPECT_EQ(start->text(), before);
 }
 
+// A reading's texts reach the window's boxes just before its next paint, the last of them
+// once for all that came between; a box the user types in, a hidden window, a saved
+// picture and the labels get them at once.
+TEST_F(MainWindowOnSimulatedBoard, NewTextsWaitForThePaintUnlessTypedInUnseenOrSaved) {
+    MainWindowView& view = *gui_->mainView;
+    QLineEdit* incl = Named<QLineEdit>(&view, "INCL_360 (dgr)");
+    ASSERT_NE(incl, nullptr);
+    ui::TextBox& box = gui_->app->main.txtReadReg(reg::Incl_Out);
+    ASSERT_EQ(incl->text().toStdString(), box.text());
+    const QString before = incl->text();
+    for (int i = 0; i < 100; ++i) box.SetText(std::to_string(i) + ".500");
+    gui_->app->main.lblLoopCount.SetCaption("4321");
+    EXPECT_EQ(incl->text(), before) << "handed over before the paint";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return incl->text() == "99.500"; }, 20'000)) << incl->text().toStdString();
+    EXPECT_TRUE(Named<QLabel>(&view, "4321") || QTest::qWaitFor([&] { return Named<QLabel>(&view, "4321") != nullptr; }, 20'000));
+
+    box.SetText("7.250");
+    const std::string picture = (folder_ / "window.png").string();
+    EXPECT_EQ(gui_->tk.SaveImage(gui_->app->main, picture), "");
+    EXPECT_EQ(incl->text(), "7.250") << "a saved picture shows the last reading";
+
+    view.activateWindow();
+    incl->setFocus();
+    if (QTest::qWaitFor([&] { return incl->hasFocus(); }, 2'000)) {
+        box.SetText("8.125");
+        EXPECT_EQ(incl->text(), "8.125") << "the box being typed in";
+        incl->clearFocus();
+    }
+
+    box.SetText("1.000");  // waits for a paint that a hidden window never makes
+    view.hide();
+    EXPECT_EQ(incl->text(), "1.000") << "handed over when the window hides";
+    box.SetText("2.000");
+    EXPECT_EQ(incl->text(), "2.000") << "a hidden window's boxes";
+    view.show();
+}
+
 TEST_F(MainWindowOnSimulatedBoard, AScreenReaderHearsEachFlagsState) {
     gui_->board->simulated()->chip.RaiseStatus(0x0100);
     gui_->app->main.cmdReadData.UserClick();
+    // The flags' new states reach their labels with the window's next paint.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Named<QLabel>(gui_->mainView.get(), "Alarm1 Set: Alarm") != nullptr; }, 20'000));
     int flags = 0;
     for (const auto& row : gui_->app->main.statusRows()) {
         QLabel* shown = nullptr;

@@ -80,9 +80,9 @@ TEST_F(PaintPacing, AWindowChangedOftenPaintsAboutOnceAFrameAndShowsTheLastChang
 TEST_F(PaintPacing, ASlowPainterPaintsLessOften) {
     CountingWindow w(4);
     const int paints = ChangeOften(w, 400);
-    // Each paint costs 4 ms or more, so paints come 120 ms or more apart.
+    // Each paint costs 4 ms or more, so paints come a quarter of a second apart (the longest).
     EXPECT_GE(w.pacer.PaintCostNs(), 3'000'000);
-    EXPECT_GE(w.pacer.IntervalNs(), PaintPacer::kCostFactor * 3'000'000);
+    EXPECT_GE(w.pacer.IntervalNs(), std::min<qint64>(PaintPacer::kCostFactor * 3'000'000, 250'000'000));
     EXPECT_GE(paints, 1);
     EXPECT_LE(paints, 6);
     EXPECT_TRUE(QTest::qWaitFor([&] { return w.shown == w.value; }, 20'000));
