@@ -39,13 +39,25 @@ class WaitRecordingClock final : public qvin::Clock {
 public:
     void Spin(std::int32_t outer, std::int32_t inner) override { Timed([&] { real_.Spin(outer, inner); }); }
     std::int64_t NowNs() const override { return real_.NowNs(); }
-    void SpinUntil(std::int64_t deadlineNs) override { Timed([&] { real_.SpinUntil(deadlineNs); }); }
+    void SpinUntil(std::int64_t deadlineNs) override {
+        Timed([&] { real_.SpinUntil(deadlineNs); });
+        Late(deadlineNs);
+    }
     void SleepUntil(std::int64_t deadlineNs) override { Timed([&] { real_.SleepUntil(deadlineNs); }); }
     std::int64_t ResolutionNs() const override { return real_.ResolutionNs(); }
-    void Elapse(std::int64_t ns) override { Timed([&] { real_.Elapse(ns); }); }
+    void Elapse(std::int64_t ns) override {
+        const std::int64_t deadline = real_.NowNs() + ns;
+        Timed([&] { real_.Elapse(ns); });
+        Late(deadline);
+    }
     std::int64_t waitedNs = 0;
+    // How late each wait ended (a pause's spin, an adapter transfer), while `lateness` is set.
+    std::vector<std::int64_t>* lateness = nullptr;
 
 private:
+    void Late(std::int64_t deadlineNs) {
+        if (lateness) lateness->push_back(real_.NowNs() - deadlineNs);
+    }
     template <typename F>
     void Timed(F wait) {
         const std::int64_t t0 = real_.NowNs();
@@ -106,11 +118,14 @@ void Rounds(qvin::qt::GuiProgram& gui, WaitRecordingClock& clock, double seconds
     const qvin::qt::PaintPacer& pacer = *gui.mainView->pacer();
     const int rounds = 9;
     std::vector<double> passMs, ownMs, waitMs, paintsPerPass;
-    int passes = 0;
+    std::vector<std::int64_t> loopLate, aloneLate;
+    int passes = 0, alonePasses = 0;
     LoopRound(w, clock, seconds / 2, round0);  // a first round warms caches and fonts, and is not counted
     for (int round = 0; round < rounds; ++round) {
         const qint64 paints0 = pacer.Paints();
+        clock.lateness = &loopLate;
         const Round r = LoopRound(w, clock, seconds, round0);
+        clock.lateness = nullptr;
         if (r.passes <= 0) {
             std::puts("no pass completed");
             std::exit(1);
@@ -121,6 +136,8 @@ void Rounds(qvin::qt::GuiProgram& gui, WaitRecordingClock& clock, double seconds
         paintsPerPass.push_back(static_cast<double>(pacer.Paints() - paints0) / r.passes);
 
         const auto w0 = std::chrono::steady_clock::now();
+        clock.lateness = &aloneLate;
+        alonePasses += r.passes;
         for (int i = 0; i < r.passes; ++i) {
             for (int reg = 0; reg < 6; ++reg) {
                 gui.p->Delay(0.1f);
@@ -129,6 +146,7 @@ void Rounds(qvin::qt::GuiProgram& gui, WaitRecordingClock& clock, double seconds
             gui.p->Delay(1.0f);
             for (int slice = 0; slice < 10; ++slice) gui.p->Delay(0.5f);
         }
+        clock.lateness = nullptr;
         waitMs.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - w0).count() / r.passes);
     }
     auto median = [](std::vector<double> v) {
@@ -149,6 +167,19 @@ void Rounds(qvin::qt::GuiProgram& gui, WaitRecordingClock& clock, double seconds
     // take the processor from a pause's last stretch more often after work).
     std::printf("  cross-check: the waits alone (median) %.3f ms; time per pass minus these: %.3f ms\n", waitsReal,
                 perPass - waitsReal);
+    // Where the waits lose time: how late each ended, in the loop and alone.
+    for (auto* late : {&loopLate, &aloneLate}) {
+        std::sort(late->begin(), late->end());
+        const auto at = [&](double q) { return static_cast<double>((*late)[static_cast<std::size_t>(q * static_cast<double>(late->size() - 1))]) / 1e3; };
+        double sum = 0, over100 = 0;
+        for (const std::int64_t ns : *late) {
+            sum += static_cast<double>(ns);
+            if (ns > 100'000) over100 += static_cast<double>(ns);
+        }
+        const int n = late == &loopLate ? passes : alonePasses;
+        std::printf("  waits ending late, %-6s median %.1f us, p90 %.1f, p99 %.1f, max %.0f; %.3f ms per pass, %.3f ms of it in waits over 0.1 ms late\n",
+                    late == &loopLate ? "loop:" : "alone:", at(0.5), at(0.9), at(0.99), at(1.0), sum / n / 1e6, over100 / n / 1e6);
+    }
 }
 
 // The strip chart's cost: rounds with the chart closed and open (on the 10 min span, with
