@@ -50,8 +50,15 @@ std::int64_t RoundHalfEven(double x) {
 
 std::string FormatFixed(double x, int decimals) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, x);
-    std::string s(buf);
+    const int n = std::snprintf(buf, sizeof buf, "%.*f", decimals, x);
+    std::string s;
+    if (n >= static_cast<int>(sizeof buf)) {
+        // A large value has as many digits as its size (1e300 has 301): written whole.
+        s.resize(static_cast<std::size_t>(n));
+        std::snprintf(s.data(), s.size() + 1, "%.*f", decimals, x);
+    } else {
+        s = buf;
+    }
     if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos) s.erase(0, 1);
     return s;
 }

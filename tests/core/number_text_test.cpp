@@ -40,6 +40,11 @@ TEST(FormatFixed, ShowsTheGivenDecimalsWithALeadingDigit) {
     EXPECT_EQ(FormatFixed(0.123, 4), "0.1230");
     EXPECT_EQ(FormatFixed(-1.5, 3), "-1.500");
     EXPECT_EQ(FormatFixed(-0.0001, 3), "0.000");  // no negative zero on screen
+    // A value of any size is written whole, never cut at a buffer's end.
+    const std::string huge = FormatFixed(-1e300, 3);
+    EXPECT_EQ(huge.size(), 1u + 301u + 4u);
+    EXPECT_EQ(huge.substr(0, 3), "-10");
+    EXPECT_EQ(huge.substr(huge.size() - 4), ".000");
 }
 
 TEST(FormatHex, UpperCaseTwosComplementAndPadding) {
