@@ -16,6 +16,7 @@
 
 #include "core/clock.h"
 #include "bench/load.h"
+#include "bench/ordinary_user.h"
 #include "core/delay.h"
 
 namespace {
@@ -86,6 +87,7 @@ bool Run(qvin::RealClock& clock, qvin::DelayTimer& timer, const char* mode) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    qvin::bench::AsAnOrdinaryUserIfAsked();
     const bool quiet = argc < 2 || std::strcmp(argv[1], "loaded") != 0;
     const bool loaded = argc < 2 || std::strcmp(argv[1], "quiet") != 0;
     qvin::RealClock clock;

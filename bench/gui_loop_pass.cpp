@@ -26,6 +26,7 @@
 
 #include "core/clock.h"
 #include "bench/load.h"
+#include "bench/ordinary_user.h"
 #include "qt/gui_program.h"
 #include "sim/sim_usb.h"
 
@@ -240,6 +241,7 @@ struct RunFolder {
 };
 
 int main(int argc, char** argv) {
+    qvin::bench::AsAnOrdinaryUserIfAsked();
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");  // QT_QPA_PLATFORM=xcb to run under xvfb
     QApplication application(argc, argv);
     const RunFolder run;

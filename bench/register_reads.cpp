@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "bench/load.h"
+#include "bench/ordinary_user.h"
 #include "core/clock.h"
 #include "core/trace.h"
 #include "device/program.h"
@@ -137,6 +138,7 @@ BENCHMARK(BM_ReadRegSimulatedLptNoWaiting)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
+    qvin::bench::AsAnOrdinaryUserIfAsked();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

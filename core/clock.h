@@ -34,8 +34,10 @@ public:
     std::int64_t NowNs() const override;
     void SpinUntil(std::int64_t deadlineNs) override;
     // Asks for no timer slack on the calling thread, so a sleep wakes as close to its
-    // deadline as the scheduler allows.
+    // deadline as the scheduler allows; and, the first time, for short scheduler slices
+    // and, where the system allows it, kPriorityBoost nice levels more (clock.cpp says why).
     void SleepUntil(std::int64_t deadlineNs) override;
+    static constexpr int kPriorityBoost = 5;
     std::int64_t ResolutionNs() const override;
     // Sleeps, as a thread does that waits for a device to answer, and spins the last
     // kElapseSpinNs so that the simulated device takes its time exactly.

@@ -1,7 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdint>
+#include <thread>
+
+#include <linux/capability.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include "core/clock.h"
 #include "core/delay.h"
@@ -180,6 +188,77 @@ TEST(RealClock, PauseLastsAtLeastItsLength) {
     };
     fresh.Delay(2.0f);
     EXPECT_GE(clock.NowNs() - calibratedAt, 2'000'000);
+}
+
+// What the thread that waits on the clock asked the scheduler for: its nice level and its
+// slice (sched_getattr's runtime; 0 where the kernel keeps no slice of its own).
+struct Asked {
+    int nice = 0;
+    std::uint64_t sliceNs = 0;
+};
+
+Asked AskedNow() {
+    struct {
+        std::uint32_t size, policy;
+        std::uint64_t flags;
+        std::int32_t nice;
+        std::uint32_t priority;
+        std::uint64_t runtime, deadline, period;
+    } attr{};
+    Asked a;
+    a.nice = getpriority(PRIO_PROCESS, 0);
+    if (syscall(SYS_sched_getattr, 0, &attr, sizeof attr, 0U) == 0) a.sliceNs = attr.runtime;
+    return a;
+}
+
+// Whether this thread may lower its nice level by `levels` (tried on a level it then leaves).
+bool MayRaisePriority(int levels) {
+    const int nice = getpriority(PRIO_PROCESS, 0);
+    if (nice - levels < -20 || setpriority(PRIO_PROCESS, 0, nice - levels) != 0) return false;
+    return setpriority(PRIO_PROCESS, 0, nice) == 0;
+}
+
+// Runs `body` on a thread of its own: nice levels and capabilities belong to a thread.
+template <typename F>
+void OnOwnThread(F body) {
+    std::thread(body).join();
+}
+
+// The thread that waits asks for short slices, and for a few nice levels more only where
+// the system allows it; where it does not, it keeps its level and still gets its slices.
+TEST(RealClock, TheWaitingThreadAsksForMorePriorityOnlyWhereAllowed) {
+    OnOwnThread([] {
+        const int before = getpriority(PRIO_PROCESS, 0);
+        const bool allowed = MayRaisePriority(RealClock::kPriorityBoost);
+        RealClock clock;
+        clock.SleepUntil(clock.NowNs());
+        const Asked a = AskedNow();
+        EXPECT_EQ(a.nice, allowed ? before - RealClock::kPriorityBoost : before);
+        if (a.sliceNs != 0) {
+            EXPECT_EQ(a.sliceNs, 100'000u);
+        }
+    });
+    // Without the right to raise its priority (what root has, dropped here), as an ordinary
+    // user is: the level stays, the slices are still asked for.
+    OnOwnThread([] {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2]{};
+        ASSERT_EQ(syscall(SYS_capget, &header, caps), 0);
+        caps[CAP_SYS_NICE / 32].effective &= ~(1u << (CAP_SYS_NICE % 32));
+        ASSERT_EQ(syscall(SYS_capset, &header, caps), 0);
+        rlimit limit{};
+        getrlimit(RLIMIT_NICE, &limit);
+        const int before = getpriority(PRIO_PROCESS, 0);
+        if (limit.rlim_cur != RLIM_INFINITY && 20 - static_cast<int>(limit.rlim_cur) > before - 1) {
+            RealClock clock;
+            clock.SleepUntil(clock.NowNs());
+            const Asked a = AskedNow();
+            EXPECT_EQ(a.nice, before);
+            if (a.sliceNs != 0) {
+                EXPECT_EQ(a.sliceNs, 100'000u);
+            }
+        }
+    });
 }
 
 }  // namespace
