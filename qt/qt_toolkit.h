@@ -42,10 +42,10 @@ public:
     bool Question(std::string_view text, std::string_view title = {}) override;
     void SetBusy(bool busy) override;
     void DoEvents() override;
-    // Runs events at most once every loopEventsIntervalNs (5 ms): each run costs the loop
+    // Runs events at most once every loopEventsIntervalNs (10 ms): each run costs the loop
     // some microseconds, and a thousand runs a second show the user nothing more.
     void DoLoopEvents() override;
-    qint64 loopEventsIntervalNs = 5'000'000;
+    qint64 loopEventsIntervalNs = 10'000'000;
     void ShowModal(ui::Window& w) override;
     void PostActivate(ui::Window& w) override;
     void OpenHelp(const std::string& path) override;
