@@ -42,7 +42,7 @@ std::optional<std::string> ParseNoise(const std::string& text, NoiseOptions& out
 
 class NoiseModel {
 public:
-    explicit NoiseModel(NoiseOptions o = {}) : o_(o) {}
+    explicit NoiseModel(NoiseOptions o = {}) : o_(o) { raw_.fill({kNone, 0.0}); }
     const NoiseOptions& options() const { return o_; }
     void Set(NoiseOptions o) {
         o_ = o;
@@ -71,12 +71,7 @@ private:
     // that came since, so each is drawn once instead of at every reading.
     static constexpr std::int64_t kNone = INT64_MIN;
     static constexpr std::size_t kRawCached = 1024;
-    std::array<std::pair<std::int64_t, double>, kRawCached> raw_ = Empty();
-    static std::array<std::pair<std::int64_t, double>, kRawCached> Empty() {
-        std::array<std::pair<std::int64_t, double>, kRawCached> a;
-        a.fill({kNone, 0.0});
-        return a;
-    }
+    std::array<std::pair<std::int64_t, double>, kRawCached> raw_;
     // The walk's value at whole seconds (knots), the latest few kept: reads go forward in
     // time, and an alarm's look back spans less than a second.
     std::deque<std::pair<std::int64_t, double>> walk_;
