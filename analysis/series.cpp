@@ -1,9 +1,11 @@
 #include "analysis/series.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "core/excerpt.h"
@@ -16,7 +18,9 @@ namespace qvin::analysis {
 namespace {
 
 constexpr std::size_t kMaxLine = 4096;
+constexpr std::size_t kMaxColumns = 16;
 const char* const kOutputNames[] = {"SUPPLY_OUT (V)", "AUX_ADC (V)", "TEMP_OUT (dgrC)", "INCL_360 (dgr)", "INCL_180 (dgr)"};
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // One line, at most kMaxLine characters kept; false at the end.
 bool Line(std::istream& in, std::string& line, bool& tooLong) {
@@ -40,9 +44,113 @@ bool Number(const std::string& f, double& v) {
     return true;
 }
 
+std::string FormatMs(double ms) {
+    std::ostringstream o;
+    o << ms;
+    return o.str();
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+    std::nth_element(v.begin(), mid, v.end());
+    return *mid;
+}
+
+// Appends a gap of `missing` samples that begins `at` seconds after the first.
+void NoteGap(Series& s, std::size_t missing, double at) {
+    ++s.gaps;
+    s.missing += missing;
+    if (missing > s.longestGap) {
+        s.longestGap = missing;
+        s.longestGapAt = at;
+    }
+    for (std::vector<double>& c : s.columns) c.push_back(kNaN);
+}
+
+// A data log's run: its passes on the nominal grid of its loop delay; a pass whose sample
+// was not new is a missing sample, not the same sample again.
+void FromLog(Series& s, const DataLogContents& log, std::size_t chosen) {
+    for (const char* n : kOutputNames) s.names.emplace_back(n);
+    s.columns.resize(5);
+    s.malformed = log.skipped;
+    for (std::size_t i = 0; i < log.runs.size(); ++i) {
+        const LogRun& r = log.runs[i];
+        s.runs.push_back(std::to_string(i + 1) + ": " + Excerpt(r.date, 40) + ", loop delay " + FormatMs(r.loopDelayMs) + " ms, " +
+                         std::to_string(r.passCount) + (r.passCount == 1 ? " pass" : " passes"));
+    }
+    s.run = chosen;
+    const LogRun& r = log.runs[chosen];
+    s.tau0 = r.loopDelayMs / 1000.0;
+    s.nominalTau0 = true;
+    s.note = "nominal: the run's loop delay; a data log holds no time of its passes (capture records each sample's time)";
+    std::size_t run = 0;
+    double runAt = 0;
+    for (std::size_t i = 0; i < r.passes.size(); ++i) {
+        const LogPass& p = r.passes[i];
+        if (!p.newData) {
+            ++s.withoutNewData;
+            if (run++ == 0) runAt = static_cast<double>(i) * s.tau0;
+            continue;
+        }
+        if (run > 0 && s.samples > 0) NoteGap(s, run, runAt);
+        run = 0;
+        for (std::size_t k = 0; k < 5; ++k) s.columns[k].push_back(p.values[k]);
+        ++s.samples;
+    }
+}
+
 }  // namespace
 
-std::optional<Series> ReadSeries(const std::filesystem::path& file, std::optional<double> tau0, std::string& error) {
+void PlaceGaps(Series& s, const std::vector<double>& times, const std::vector<double>& missedBefore) {
+    const std::size_t n = times.size();
+    s.samples = n;
+    if (n < 2) return;
+    // Each interval shared among the samples made in it (one, unless the capture counted
+    // some missed); one over kGapFactor times the median is a gap of as many samples as fit.
+    // The median only finds the gaps: reads in step with the interface, not the part, bunch
+    // the intervals, so the time between samples is the mean of the rest.
+    std::vector<double> counted(n, 0.0), spacing(n - 1);
+    if (!missedBefore.empty()) counted = missedBefore;
+    for (std::size_t i = 1; i < n; ++i) spacing[i - 1] = (times[i] - times[i - 1]) / (1.0 + counted[i]);
+    const double median = Median(spacing);
+    // A capture's time stamp is when a sample was read, up to a period after it appeared:
+    // where the capture counted its misses, only a share over two periods is one it did not.
+    const double factor = missedBefore.empty() ? kGapFactor : 2.0;
+    double span = 0, made = 0;
+    for (std::size_t i = 1; i < n; ++i)
+        if (spacing[i - 1] <= factor * median) span += times[i] - times[i - 1], made += 1.0 + counted[i];
+    s.tau0 = made > 0 ? span / made : median;
+    std::vector<double> missing(counted);
+    for (std::size_t i = 1; i < n; ++i)
+        if (spacing[i - 1] > factor * median) missing[i] = std::max(1.0, std::round((times[i] - times[i - 1]) / s.tau0) - 1.0);
+    if (!(s.tau0 > 0)) return;
+    std::vector<std::vector<double>> columns(s.columns.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        if (missing[i] > 0) {
+            ++s.gaps;
+            const auto count = static_cast<std::size_t>(std::min(missing[i], 1e15));
+            s.missing += count;
+            if (count > s.longestGap) {
+                s.longestGap = count;
+                s.longestGapAt = times[i - 1] - times[0];
+            }
+            for (std::vector<double>& c : columns) c.push_back(kNaN);
+        }
+        for (std::size_t k = 0; k < columns.size(); ++k) columns[k].push_back(s.columns[k][i]);
+    }
+    s.columns = std::move(columns);
+}
+
+std::string GapSummary(const Series& s) {
+    if (s.gaps == 0) return "no gap";
+    std::ostringstream o;
+    o << s.gaps << (s.gaps == 1 ? " gap, " : " gaps, ") << s.missing << (s.missing == 1 ? " sample" : " samples")
+      << " missing, the longest " << s.longestGap << " after " << s.longestGapAt << " s";
+    return o.str();
+}
+
+std::optional<Series> ReadSeries(const std::filesystem::path& file, const SeriesOptions& options, std::string& error) {
     const std::string name = file.string();
     if (const std::string why = NotRegularRefusal(file); !why.empty()) {
         error = why;
@@ -64,39 +172,75 @@ std::optional<Series> ReadSeries(const std::filesystem::path& file, std::optiona
     if (any && line.rfind("QVIN 27319 Datalog File", 0) == 0) {
         const auto log = ReadDataLog(file, error);
         if (!log) return std::nullopt;
-        for (const char* n : kOutputNames) s.names.emplace_back(n);
-        s.columns.resize(5);
-        for (const LogRun& r : log->runs) {
-            if (s.tau0 == 0) s.tau0 = r.loopDelayMs / 1000.0;
-            for (const LogPass& p : r.passes)
-                for (std::size_t k = 0; k < 5; ++k) s.columns[k].push_back(p.values[k]);
+        std::size_t chosen = 0;
+        for (std::size_t i = 1; i < log->runs.size(); ++i)
+            if (log->runs[i].passCount > log->runs[chosen].passCount) chosen = i;
+        if (options.run) {
+            if (*options.run < 1 || *options.run > log->runs.size()) {
+                error = name + " holds " + std::to_string(log->runs.size()) + (log->runs.size() == 1 ? " run" : " runs") + ", no run " +
+                        std::to_string(*options.run);
+                return std::nullopt;
+            }
+            chosen = *options.run - 1;
         }
-        s.note = "time between samples from the log's loop delay";
+        FromLog(s, *log, chosen);
     } else if (any && line.rfind(kCaptureHead, 0) == 0) {
+        // The header names the columns: the outputs (a name with its unit), then the flags.
         std::stringstream head(line);
         std::string field;
         std::getline(head, field, ',');
-        for (int k = 0; k < 5 && std::getline(head, field, ','); ++k) s.names.push_back(field);
-        if (s.names.size() != 5) return bad(1, "no capture's header");
-        s.columns.resize(5);
-        double first = 0, last = 0;
-        std::size_t rows = 0;
+        std::vector<std::string> fields;
+        while (std::getline(head, field, ',')) {
+            if (fields.size() == kMaxColumns) return bad(1, "more than " + std::to_string(kMaxColumns) + " columns");
+            fields.push_back(field);
+        }
+        std::optional<std::size_t> newColumn, missedColumn;
+        std::vector<std::size_t> outputs;
+        for (std::size_t k = 0; k < fields.size(); ++k) {
+            const std::string& f = fields[k];
+            if (f == "New") newColumn = k;
+            else if (f == "Missed") missedColumn = k;
+            else if (f == "Alarm" || f == "Status") continue;
+            else if (f.size() > 3 && f.find(" (") != std::string::npos && f.back() == ')') {
+                outputs.push_back(k);
+                s.names.push_back(f);
+            } else {
+                return bad(1, "'" + Excerpt(f, 20) + "' is no column of a capture");
+            }
+        }
+        if (outputs.empty()) return bad(1, "no capture's header: it names no output");
+        s.columns.resize(outputs.size());
+        std::vector<double> times, missed;
+        std::vector<double> values(fields.size() + 1);
         for (std::size_t number = 2; Line(in, line, tooLong); ++number) {
             if (tooLong) return bad(number, "longer than " + std::to_string(kMaxLine) + " characters");
             if (line.empty()) continue;
-            std::stringstream fields(line);
-            double values[6];
+            std::stringstream row(line);
+            std::string time;
             for (double& v : values) {
-                if (!std::getline(fields, field, ',')) return bad(number, "too few fields");
+                if (!std::getline(row, field, ',')) return bad(number, "too few fields");
                 if (!Number(field, v)) return bad(number, "'" + Excerpt(field, 20) + "' is no number");
+                if (time.empty()) time = field;
             }
-            (rows++ == 0 ? first : last) = values[0];
-            for (std::size_t k = 0; k < 5; ++k) s.columns[k].push_back(values[k + 1]);
+            if (std::getline(row, field, ',')) return bad(number, "too many fields");
+            // Time runs forwards: a repeat or a step back is a file put together wrongly.
+            if (!times.empty() && !(values[0] > times.back()))
+                return bad(number, "the time " + Excerpt(time, 20) +
+                                       (values[0] == times.back() ? " repeats the time before it" : " goes back before the time before it"));
+            // An old capture's row without a new sample is no sample (they were never written).
+            if (newColumn && values[*newColumn + 1] == 0) continue;
+            times.push_back(values[0]);
+            if (missedColumn) {
+                const double m = values[*missedColumn + 1];
+                if (m < 0 || m != std::floor(m)) return bad(number, "the missed count is no whole number");
+                missed.push_back(m);
+            }
+            for (std::size_t k = 0; k < outputs.size(); ++k) s.columns[k].push_back(values[outputs[k] + 1]);
         }
-        if (rows > 1) s.tau0 = (last - first) / static_cast<double>(rows - 1);
-        s.note = "time between samples: the capture's mean";
+        PlaceGaps(s, times, missed);
+        s.note = "the mean interval of the capture's time stamps over the samples made in it, gaps left out";
     } else {
-        if (!tau0) {
+        if (!options.tau0) {
             error = name + " is neither a capture nor a data log";
             return std::nullopt;
         }
@@ -109,13 +253,15 @@ std::optional<Series> ReadSeries(const std::filesystem::path& file, std::optiona
             if (!line.empty()) {
                 if (!Number(line, v)) return bad(number, "'" + Excerpt(line, 20) + "' is no number");
                 s.columns[0].push_back(v);
+                ++s.samples;
             }
             if (!Line(in, line, tooLong)) break;
         }
         s.note = "time between samples as given";
     }
-    if (tau0) {
-        s.tau0 = *tau0;
+    if (options.tau0) {
+        s.tau0 = *options.tau0;
+        s.nominalTau0 = false;
         s.note = "time between samples as given";
     }
     return s;

@@ -19,29 +19,30 @@ double ChiSquared(double nu, double z) {
 // Equivalent degrees of freedom of an overlapping Allan variance for white noise (Howe,
 // Allan and Barnes): N data, averaging factor m.
 double WhiteNoiseEdf(double n, double m) {
-    const double edf = (3.0 * (n - 1.0) / (2.0 * m) - 2.0 * (n - 2.0) / n) * (4.0 * m * m) / (4.0 * m * m + 5.0);
-    return std::max(edf, 1.0);
+    return (3.0 * (n - 1.0) / (2.0 * m) - 2.0 * (n - 2.0) / n) * (4.0 * m * m) / (4.0 * m * m + 5.0);
 }
 
 }  // namespace
 
 Stats Describe(std::span<const double> y) {
     Stats s;
-    s.count = y.size();
-    if (y.empty()) return s;
     // Two passes: the mean, then the squares about it, so a large offset costs no digits.
+    // A NaN marks a gap between samples and is no sample.
     long double sum = 0;
-    s.min = s.max = y[0];
     for (double v : y) {
+        if (std::isnan(v)) continue;
+        if (s.count++ == 0) s.min = s.max = v;
         sum += v;
         s.min = std::min(s.min, v);
         s.max = std::max(s.max, v);
     }
-    s.mean = static_cast<double>(sum / static_cast<long double>(y.size()));
-    if (y.size() > 1) {
+    if (s.count == 0) return s;
+    s.mean = static_cast<double>(sum / static_cast<long double>(s.count));
+    if (s.count > 1) {
         long double sq = 0;
-        for (double v : y) sq += (static_cast<long double>(v) - s.mean) * (static_cast<long double>(v) - s.mean);
-        s.stdDev = static_cast<double>(std::sqrt(sq / static_cast<long double>(y.size() - 1)));
+        for (double v : y)
+            if (!std::isnan(v)) sq += (static_cast<long double>(v) - s.mean) * (static_cast<long double>(v) - s.mean);
+        s.stdDev = static_cast<double>(std::sqrt(sq / static_cast<long double>(s.count - 1)));
     }
     s.peakToPeak = s.max - s.min;
     return s;
@@ -64,10 +65,10 @@ std::optional<double> NormalAdev(std::span<const double> y, std::size_t m) {
 
 namespace {
 
-// The "phase": x[0] = 0, x[i] = sum of y[0..i-1] less the mean. Summed with Kahan's
-// compensation, so that ten million samples keep the digits of their differences.
-std::vector<double> Phase(std::span<const double> y) {
-    const double mean = Describe(y).mean;
+// The "phase" of one stretch of samples without a gap: x[0] = 0, x[i] = sum of y[0..i-1]
+// less the mean. Summed with Kahan's compensation, so that ten million samples keep the
+// digits of their differences.
+std::vector<double> Phase(std::span<const double> y, double mean) {
     std::vector<double> x(y.size() + 1, 0.0);
     double sum = 0, carry = 0;
     for (std::size_t i = 0; i < y.size(); ++i) {
@@ -80,9 +81,22 @@ std::vector<double> Phase(std::span<const double> y) {
     return x;
 }
 
-std::optional<AllanPoint> FromPhase(const std::vector<double>& x, std::size_t n, double tau0, std::size_t m) {
-    if (m == 0 || n < 2 * m) return std::nullopt;
-    const std::size_t terms = x.size() - 2 * m;
+// The stretches between gaps (NaN), each as its phase: a difference is only ever taken
+// between samples that were neighbours, never across a gap.
+std::vector<std::vector<double>> Phases(std::span<const double> y) {
+    const double mean = Describe(y).mean;
+    std::vector<std::vector<double>> phases;
+    std::size_t begin = 0;
+    for (std::size_t i = 0; i <= y.size(); ++i) {
+        if (i < y.size() && !std::isnan(y[i])) continue;
+        if (i > begin) phases.push_back(Phase(y.subspan(begin, i - begin), mean));
+        begin = i + 1;
+    }
+    return phases;
+}
+
+// The sum of the squared second differences of one stretch's phase at averaging factor m.
+double SquaredSum(const std::vector<double>& x, std::size_t m, std::size_t terms) {
     // Four partial sums: the loop pipelines, and long records lose fewer digits.
     double part[4] = {0, 0, 0, 0};
     const double* a = x.data();
@@ -98,7 +112,23 @@ std::optional<AllanPoint> FromPhase(const std::vector<double>& x, std::size_t n,
         const double d = c[i] - 2 * b[i] + a[i];
         part[0] += d * d;
     }
-    const double sum = (part[0] + part[1]) + (part[2] + part[3]);
+    return (part[0] + part[1]) + (part[2] + part[3]);
+}
+
+std::optional<AllanPoint> FromPhases(const std::vector<std::vector<double>>& phases, double tau0, std::size_t m) {
+    if (m == 0) return std::nullopt;
+    double sum = 0, edf = 0;
+    std::size_t terms = 0;
+    for (const std::vector<double>& x : phases) {
+        const std::size_t n = x.size() - 1;
+        if (n < 2 * m) continue;
+        const std::size_t t = x.size() - 2 * m;
+        sum += SquaredSum(x, m, t);
+        terms += t;
+        // Stretches apart are independent: their degrees of freedom add up.
+        edf += WhiteNoiseEdf(static_cast<double>(n), static_cast<double>(m));
+    }
+    if (terms == 0) return std::nullopt;
     const double md = static_cast<double>(m);
     const double avar = sum / (2.0 * md * md * static_cast<double>(terms));
     AllanPoint p;
@@ -106,7 +136,7 @@ std::optional<AllanPoint> FromPhase(const std::vector<double>& x, std::size_t n,
     p.tau = static_cast<double>(m) * tau0;
     p.adev = std::sqrt(avar);
     p.terms = terms;
-    p.edf = WhiteNoiseEdf(static_cast<double>(n), static_cast<double>(m));
+    p.edf = std::max(edf, 1.0);
     // 68 % (one sigma) bounds of the variance, then the deviation.
     p.lo = std::sqrt(avar * p.edf / ChiSquared(p.edf, 1.0));
     p.hi = std::sqrt(avar * p.edf / ChiSquared(p.edf, -1.0));
@@ -116,15 +146,16 @@ std::optional<AllanPoint> FromPhase(const std::vector<double>& x, std::size_t n,
 }  // namespace
 
 std::optional<AllanPoint> OverlappingAdev(std::span<const double> y, double tau0, std::size_t m) {
-    return FromPhase(Phase(y), y.size(), tau0, m);
+    return FromPhases(Phases(y), tau0, m);
 }
 
 std::vector<AllanPoint> OctaveAdev(std::span<const double> y, double tau0) {
     std::vector<AllanPoint> curve;
-    if (y.size() < 4) return curve;
-    const std::vector<double> x = Phase(y);
-    for (std::size_t m = 1; m <= y.size() / 4; m *= 2)
-        if (auto p = FromPhase(x, y.size(), tau0, m)) curve.push_back(*p);
+    const std::size_t n = Describe(y).count;
+    if (n < 4) return curve;
+    const auto phases = Phases(y);
+    for (std::size_t m = 1; m <= n / 4; m *= 2)
+        if (auto p = FromPhases(phases, tau0, m)) curve.push_back(*p);
     return curve;
 }
 

@@ -1,6 +1,8 @@
 #include "cli/cli.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cctype>
 #include <istream>
 #include <ostream>
@@ -137,7 +139,9 @@ bool ReadBoundedLine(std::istream& in, std::string& line) {
 
 }  // namespace
 
-int RunCli(const std::vector<std::string>& args, CliContext& ctx) {
+namespace {
+
+int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
     session::Options options;
     options.board = ctx.boardName.empty() ? "hardware" : ctx.boardName;
     options.settingsFile = ctx.settingsFile;
@@ -229,6 +233,22 @@ int RunCli(const std::vector<std::string>& args, CliContext& ctx) {
         ctx.err << "qvin-cli: " << e.message << '\n';
         return kNoInterface;
     }
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, CliContext& ctx) {
+    int code = RunCommands(args, ctx);
+    // Output that did not arrive is a failure, whatever the command did: a full disk or a
+    // closed pipe behind standard output must not end in success.
+    errno = 0;
+    ctx.out.flush();
+    if (!ctx.out) {
+        const int error = errno;
+        ctx.err << "qvin-cli: cannot write standard output" << (error ? std::string(": ") + std::strerror(error) : std::string()) << '\n';
+        if (code == kOk) code = kFileError;
+    }
+    return code;
 }
 
 }  // namespace qvin::cli

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <ostream>
 #include <sstream>
 
 #include "cli/noise_command.h"
@@ -59,6 +62,11 @@ std::uint8_t ParseStaticBits(const std::string& text) {
         bits = static_cast<std::uint8_t>(bits | (1 << (cs[2] - '0' + 1)));
     }
     return bits;
+}
+
+// A watch that cannot write its lines stops at once instead of reading on unseen.
+void StandardOutputWritten(const std::ostream& out) {
+    if (!out) throw Error(kFileError, std::string("cannot write standard output: ") + std::strerror(errno));
 }
 
 Action Read(Command& c) {
@@ -221,6 +229,7 @@ Action Watch(Command& c) {
             const session::Pass p = c.s.ReadPass();
             const std::string line = DataLogLine(static_cast<std::int32_t>(pass), p.values, p.newData, p.alarm, p.status);
             c.out << line.substr(0, line.size() - 2) << '\n' << std::flush;
+            StandardOutputWritten(c.out);
             if (log.isOpen() && !log.Write(line)) throw Error(kFileError, "Error Trying to open file " + logFile + ": " + log.error());
             if (count < 0 || pass < count) c.s.Pause(delayMs);
         }
@@ -243,6 +252,7 @@ Action Monitor(Command& c) {
             line += column(p.newData ? "New" : "Old");
             line += p.alarm ? "Alarm" : "OK";
             c.out << line << '\n' << std::flush;
+            StandardOutputWritten(c.out);
         }
     };
 }

@@ -15,7 +15,10 @@
 #include <unistd.h>
 
 #include "analysis/series.h"
+#include "board/replay_board.h"
 #include "board/vcd_export.h"
+#include "device/data_log.h"
+#include "session/capture.h"
 #include "analysis/stability.h"
 #include "core/excerpt.h"
 #include "core/file_safety.h"
@@ -32,9 +35,30 @@ std::string Lower(std::string s) {
     return s;
 }
 
-// Ctrl-C ends a capture between two passes; the file is then complete.
-std::atomic<bool> gInterrupted{false};
-extern "C" void OnInterrupt(int) { gInterrupted = true; }
+// Ctrl-C, SIGTERM and SIGHUP end a capture between two passes; the file is then complete.
+volatile std::sig_atomic_t gSignal = 0;
+extern "C" void OnSignal(int number) { gSignal = number; }
+
+// The signals that end a capture, caught while it runs and given back after.
+class StopSignals {
+public:
+    StopSignals() {
+        gSignal = 0;
+        struct sigaction sa {};
+        sa.sa_handler = OnSignal;
+        for (std::size_t i = 0; i < 3; ++i) sigaction(kSignals[i], &sa, &old_[i]);
+    }
+    ~StopSignals() {
+        for (std::size_t i = 0; i < 3; ++i) sigaction(kSignals[i], &old_[i], nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+    static std::string Name(int number) { return number == SIGINT ? "Ctrl-C" : number == SIGTERM ? "SIGTERM" : "SIGHUP"; }
+
+private:
+    static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction old_[3];
+};
 
 std::string IsoNow() {
     const auto now = std::chrono::system_clock::now();
@@ -50,6 +74,8 @@ std::string IsoNow() {
 
 using analysis::kCaptureHead;
 
+std::string OutputColumn(const session::OutputName& o) { return std::string(o.name) + " (" + o.unit + ")"; }
+
 std::string Number(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.9g", v);
@@ -62,9 +88,10 @@ Action Capture(Command& c) {
     long long count = -1;
     double seconds = -1;
     std::string out;
+    session::CaptureRequest request;
     for (std::size_t i = 1; i < c.words.size(); ++i) {
         const std::string& w = c.words[i];
-        if (i + 1 >= c.words.size()) throw Error(kBadInput, "capture: " + w + " needs a value");
+        if (i + 1 >= c.words.size()) throw Error(kBadInput, "capture: " + Excerpt(w) + " needs a value");
         const std::string& v = c.words[++i];
         if (w == "--count") {
             count = ParseInteger(v, 1, 100'000'000, "count");
@@ -76,80 +103,123 @@ Action Capture(Command& c) {
         } else if (w == "--out") {
             if (v.empty()) throw Error(kBadInput, "capture: --out needs a file name");
             out = v;
+        } else if (w == "--outputs") {
+            request.outputs = session::ParseOutputs(v);
+        } else if (w == "--sample-period") {
+            const NumberScan s = ScanLeadingNumber(v);
+            if (s.length != v.size() || v.find_first_not_of("0123456789.") != std::string::npos)
+                throw Error(kBadInput, "bad sample period '" + Excerpt(v) + "' (milliseconds, for example 2.197)");
+            session::SamplePeriodCode(s.value);  // refused here, before the board is touched
+            request.samplePeriodMs = s.value;
         } else {
             throw Error(kBadInput, "capture: unknown option '" + Excerpt(w) + "'");
         }
     }
     if ((count > 0) == (seconds > 0)) throw Error(kBadInput, "capture: give either --count N or --seconds S");
+    if (count > 0) request.count = count;
+    if (seconds > 0) request.seconds = seconds;
     if (!out.empty())
         if (const std::string why = WriteRefusal(out); !why.empty()) throw Error(kFileError, why);
-    return [&c, count, seconds, out] {
-        std::ofstream file;
-        std::ostream* to = &c.out;
-        if (!out.empty()) {
-            file.open(out, std::ios::binary | std::ios::trunc);
-            if (!file) throw Error(kFileError, out + ": " + std::strerror(errno));
-            to = &file;
-        }
-        gInterrupted = false;
-        struct sigaction sa {}, old {};
-        sa.sa_handler = OnInterrupt;
-        sigaction(SIGINT, &sa, &old);
+    return [&c, request, out] {
+        std::string head = kCaptureHead + IsoNow();
+        for (const std::size_t k : request.outputs) head += ',' + OutputColumn(session::kOutputs[k]);
+        head += ",Alarm,Missed\n";
         const bool progress = ::isatty(STDERR_FILENO) && !out.empty();
-        *to << kCaptureHead << IsoNow() << ",SUPPLY_OUT (V),AUX_ADC (V),TEMP_OUT (dgrC),INCL_360 (dgr),INCL_180 (dgr),New,Alarm,Status\n";
-        Clock& clock = c.s.program().clock;
-        const std::int64_t start = clock.NowNs();
-        const std::int64_t end = seconds > 0 ? start + static_cast<std::int64_t>(seconds * 1e9) : 0;
-        long long kept = 0, passes = 0;
-        std::int64_t shownAt = start;
-        try {
-            // As fast as the interface allows; a sample is kept once, when it is new.
-            while (!gInterrupted && (count < 0 || kept < count) && (seconds < 0 || clock.NowNs() < end)) {
-                const session::Pass p = c.s.ReadPass();
-                const std::int64_t now = clock.NowNs();
-                ++passes;
-                if (!p.newData) continue;
-                ++kept;
-                *to << Number(static_cast<double>(now - start) / 1e9);
-                for (float v : p.values) *to << ',' << FormatGeneral(v);
-                *to << ',' << (p.newData ? 1 : 0) << ',' << (p.alarm ? 1 : 0) << ',' << p.status << '\n';
-                if (progress && now - shownAt > 250'000'000) {
-                    shownAt = now;
-                    const double t = static_cast<double>(now - start) / 1e9;
-                    c.err << "\rcapture: " << kept << " samples, " << static_cast<long long>(kept / std::max(t, 1e-9)) << "/s" << std::flush;
-                }
-            }
-        } catch (...) {
-            sigaction(SIGINT, &old, nullptr);
-            to->flush();
-            throw;
+        StopSignals signals;
+        session::CaptureSummary sum;
+        // Each row goes out whole and at once: a crash, a kill or a full disk leaves whole rows.
+        auto run = [&](const std::function<bool(const std::string&)>& put) {
+            if (!put(head)) return;
+            std::int64_t shownAt = 0;
+            bool failed = false;
+            std::string line;
+            sum = session::Capture(
+                c.s, request,
+                [&](const session::CaptureRow& r) {
+                    line = Number(r.seconds);
+                    for (const float v : r.values) line.append(1, ',').append(FormatGeneral(v));
+                    line.append(r.alarm ? ",1," : ",0,").append(std::to_string(r.missed)).append(1, '\n');
+                    failed = failed || !put(line);
+                    const auto now = static_cast<std::int64_t>(r.seconds * 4);
+                    if (progress && now != shownAt) {
+                        shownAt = now;
+                        c.err << "\rcapture: " << sum.kept << " samples" << std::flush;
+                    }
+                },
+                [&] { return failed || gSignal != 0; });
+            if (progress) c.err << '\r';
+        };
+        auto report = [&](const std::string& where) {
+            c.err << session::CaptureReport(sum, request.outputs.size()) << '\n';
+            if (gSignal != 0) c.err << "capture: stopped by " << StopSignals::Name(gSignal) << where << '\n';
+            else if (!where.empty()) c.err << "capture: written" << where << '\n';
+        };
+        if (out.empty()) {
+            std::string failure;
+            run([&](const std::string& text) {
+                c.out << text << std::flush;
+                if (!c.out) failure = std::strerror(errno);
+                return failure.empty();
+            });
+            if (!failure.empty()) throw Error(kFileError, "cannot write standard output: " + failure);
+            report("");
+            return;
         }
-        sigaction(SIGINT, &old, nullptr);
-        to->flush();
-        if (!out.empty() && !file) throw Error(kFileError, out + ": " + std::strerror(errno));
-        const double t = static_cast<double>(clock.NowNs() - start) / 1e9;
-        if (progress) c.err << '\r';
-        if (!out.empty())
-            c.err << "capture: " << kept << " samples in " << FormatFixed(t, 1) << " s (" << passes << " passes read)"
-                  << (gInterrupted ? ", stopped by Ctrl-C" : "") << " into " << out << '\n';
+        // Into a new file beside the old one, renamed over it when the capture has ended: a
+        // capture that fails leaves the old file as it was and keeps its own rows apart.
+        KeepPartial keep;
+        long long rows = -1;  // the header is no row
+        int code = kFileError;
+        const std::string why = ReplaceFile(out, [&](const std::filesystem::path& temp) -> std::string {
+            DataLogFile file;
+            if (!file.Open(temp)) return file.error();
+            std::string failure;
+            try {
+                run([&](const std::string& text) {
+                    if (!file.Write(text)) {
+                        failure = file.error();
+                        return false;
+                    }
+                    keep.wanted = ++rows > 0;
+                    return true;
+                });
+            } catch (const Error& e) {
+                code = e.code;
+                return e.what();
+            } catch (const ReplayStopped& e) {
+                code = kNoInterface;
+                return e.message;
+            }
+            return failure;
+        }, &keep);
+        if (!why.empty()) {
+            // The session's own failures read as they always do; where the rows are follows.
+            std::string message = code == kFileError ? why : why.substr(std::min(why.size(), out.size() + 2));
+            if (!keep.where.empty())
+                message += "\ncapture: the " + std::to_string(rows) + (rows == 1 ? " row" : " rows") + " captured before it are in " +
+                           keep.where.string() + (keep.where == std::filesystem::path(out) ? "" : " (" + out + " is as it was)");
+            throw Error(code, message);
+        }
+        report(" into " + out);
     };
 }
 
 Action Noise(Command& c) {
     std::string file, column, png, csv;
-    std::optional<double> tau0;
+    analysis::SeriesOptions options;
     for (std::size_t i = 1; i < c.words.size(); ++i) {
         const std::string& w = c.words[i];
-        if (w == "--column" || w == "--tau0" || w == "--png" || w == "--csv") {
+        if (w == "--column" || w == "--tau0" || w == "--png" || w == "--csv" || w == "--run") {
             if (i + 1 >= c.words.size() || c.words[i + 1].empty()) throw Error(kBadInput, "noise: " + w + " needs a value");
             const std::string& v = c.words[++i];
             if (w == "--column") column = v;
+            else if (w == "--run") options.run = static_cast<std::size_t>(ParseInteger(v, 1, 1'000'000, "run"));
             else if (w == "--png") png = v;
             else if (w == "--csv") csv = v;
             else {
                 const NumberScan s = ScanLeadingNumber(v);
                 if (s.length != v.size() || !(s.value > 0 && s.value <= 1e6)) throw Error(kBadInput, "bad --tau0 '" + Excerpt(v) + "' (seconds)");
-                tau0 = s.value;
+                options.tau0 = s.value;
             }
         } else if (w.size() > 1 && w[0] == '-') {
             throw Error(kBadInput, "noise: unknown option '" + Excerpt(w) + "'");
@@ -166,13 +236,15 @@ Action Noise(Command& c) {
         if (const std::string why = WriteRefusal(o); !why.empty()) throw Error(kFileError, why);
     }
     if (!png.empty() && !c.allanPng) throw Error(kBadInput, "--png is not available: this qvin-cli was built without Qt");
-    return [&c, file, column, png, csv, tau0] {
+    return [&c, file, column, png, csv, options] {
         std::string why;
-        const auto read = analysis::ReadSeries(file, tau0, why);
-        if (!read && !tau0 && why.ends_with("neither a capture nor a data log"))
+        const auto read = analysis::ReadSeries(file, options, why);
+        if (!read && !options.tau0 && why.ends_with("neither a capture nor a data log"))
             throw Error(kBadInput, why + ": give --tau0 SECONDS for its values");
+        if (!read && options.run && why.find(" holds ") != std::string::npos) throw Error(kBadInput, why);
         if (!read) throw Error(kFileError, why);
         const analysis::Series& s = *read;
+        if (s.samples == 0) throw Error(kBadInput, file + " holds no sample" + (s.malformed ? " (" + std::to_string(s.malformed) + " malformed lines skipped)" : ""));
         if (!(s.tau0 > 0)) throw Error(kBadInput, file + ": too few samples to tell the time between them; give --tau0 SECONDS");
         std::vector<std::size_t> picked;
         for (std::size_t k = 0; k < s.names.size(); ++k) {
@@ -183,6 +255,14 @@ Action Noise(Command& c) {
         std::vector<AllanCurve> curves;
         std::string table = "column,tau_s,m,adev,adev_lo,adev_hi,edf\n";
         c.out << file << ": tau0 " << Number(s.tau0) << " s (" << s.note << ")\n";
+        if (s.runs.size() > 1) {
+            for (std::size_t r = 0; r < s.runs.size(); ++r) c.out << "  run " << s.runs[r] << (r == s.run ? "  <- analysed" : "") << '\n';
+            if (!options.run) c.out << "  (the longest run; --run N picks another)\n";
+        }
+        c.out << s.samples << " samples, " << analysis::GapSummary(s);
+        c.out << "; no difference is taken across a gap\n";
+        if (s.withoutNewData) c.out << s.withoutNewData << (s.withoutNewData == 1 ? " pass" : " passes") << " without new data left out as missing\n";
+        if (s.malformed) c.out << s.malformed << (s.malformed == 1 ? " malformed line" : " malformed lines") << " skipped\n";
         for (std::size_t k : picked) {
             const std::vector<double>& y = s.columns[k];
             const analysis::Stats st = analysis::Describe(y);

@@ -1,6 +1,7 @@
 #include "core/file_safety.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -50,7 +51,7 @@ std::string SameFileRefusal(const fs::path& output, const fs::path& input) {
     return {};
 }
 
-std::string ReplaceFile(const fs::path& file, const std::function<std::string(const fs::path&)>& write) {
+std::string ReplaceFile(const fs::path& file, const std::function<std::string(const fs::path&)>& write, KeepPartial* keep) {
     if (std::string why = WriteRefusal(file); !why.empty()) return why;
     std::error_code ec;
     fs::path target = file;
@@ -84,6 +85,14 @@ std::string ReplaceFile(const fs::path& file, const std::function<std::string(co
         if (sync >= 0) ::close(sync);
     }
     if (why.empty() && ::rename(temp.c_str(), target.c_str()) != 0) why = Why(target, errno);
+    if (!why.empty() && keep && keep->wanted) {
+        // Never over a file: an existing one stays as it was.
+        const fs::path partial = target.string() + ".partial";
+        if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) keep->where = file;
+        else if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, partial.c_str(), RENAME_NOREPLACE) == 0) keep->where = partial;
+        else keep->where = temp;
+        return why;
+    }
     if (!why.empty()) ::unlink(temp.c_str());
     return why;
 }

@@ -26,7 +26,16 @@ std::string SameFileRefusal(const std::filesystem::path& output, const std::file
 // `write` returns why it failed ("No space left on device"), or nothing. Runs WriteRefusal
 // first; a link stays a link and the file it leads to is replaced. Returns why the file
 // was not replaced ("FILE: reason"), or nothing.
-std::string ReplaceFile(const std::filesystem::path& file, const std::function<std::string(const std::filesystem::path&)>& write);
+//
+// With `keep`, a write that fails after `keep->wanted` was set (rows worth keeping) leaves
+// what it wrote: as the file itself when there was none, else beside it as FILE.partial
+// when that name is free, else under its temporary name; `keep->where` says which.
+struct KeepPartial {
+    bool wanted = false;
+    std::filesystem::path where;
+};
+std::string ReplaceFile(const std::filesystem::path& file, const std::function<std::string(const std::filesystem::path&)>& write,
+                        KeepPartial* keep = nullptr);
 
 // ReplaceFile with `contents`, every byte checked on its way to the disk.
 std::string WriteWholeFile(const std::filesystem::path& file, const std::string& contents);

@@ -18,6 +18,7 @@
 #include "core/clock.h"
 #include "analysis/stability.h"
 #include "device/data_log_reader.h"
+#include "session/capture.h"
 #include "session/session.h"
 #include "sim/sim_board.h"
 
@@ -278,29 +279,70 @@ py::object Flags(const std::vector<bool>& v) {
     return a;
 }
 
-py::dict Capture(PyBoard& b, std::int64_t count, double delayMs) {
-    if (count < 1 || count > 100'000'000) throw session::Error(session::kBadInput, "count must be 1 to 100000000");
-    if (!(delayMs >= 0 && delayMs <= 60000)) throw session::Error(session::kBadInput, "delay_ms must be 0 to 60000");
-    std::vector<double> time, cols[5];
-    std::vector<bool> freshBits, alarmBits;
-    std::vector<std::int32_t> status;
-    const std::int64_t start = b.NowNs();
-    for (std::int64_t i = 0; i < count; ++i) {
-        if (i > 0) b.Pause(delayMs);
-        const WatchPass p = b.Pass(i + 1, start);
-        time.push_back(p.time);
-        for (int k = 0; k < 5; ++k) cols[k].push_back(p.values[static_cast<std::size_t>(k)]);
-        freshBits.push_back(p.newData);
-        alarmBits.push_back(p.alarm);
-        status.push_back(p.status);
-        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+// The CLI's capture: as fast as the interface allows, each new sample once with its time
+// and the samples missed before it. Ctrl-C ends it and gives back what it collected,
+// with "stopped" true, as the CLI's capture keeps its file whole.
+py::dict Capture(PyBoard& b, std::optional<std::int64_t> count, std::optional<double> seconds, const py::object& outputs,
+                 std::optional<double> samplePeriodMs) {
+    session::CaptureRequest request;
+    if (count.has_value() == seconds.has_value()) throw session::Error(session::kBadInput, "give either count or seconds");
+    if (count && (*count < 1 || *count > 100'000'000)) throw session::Error(session::kBadInput, "count must be 1 to 100000000");
+    if (seconds && !(*seconds > 0 && *seconds <= 1e6)) throw session::Error(session::kBadInput, "seconds must be more than 0, at most 1000000");
+    request.count = count;
+    request.seconds = seconds;
+    if (!outputs.is_none()) {
+        std::string list;
+        if (py::isinstance<py::str>(outputs)) {
+            list = outputs.cast<std::string>();
+        } else {
+            for (const py::handle item : outputs) list += (list.empty() ? "" : ",") + py::cast<std::string>(item);
+        }
+        request.outputs = session::ParseOutputs(list);
+    }
+    if (samplePeriodMs) {
+        session::SamplePeriodCode(*samplePeriodMs);
+        request.samplePeriodMs = samplePeriodMs;
+    }
+    std::vector<double> time, missed;
+    std::vector<std::vector<double>> cols(request.outputs.size());
+    std::vector<bool> alarmBits;
+    bool interrupted = false;
+    Clock& clock = b.session().program().clock;
+    std::int64_t checkedAt = clock.NowNs();
+    session::CaptureSummary sum;
+    {
+        py::gil_scoped_release release;
+        sum = session::Capture(
+            b.session(), request,
+            [&](const session::CaptureRow& r) {
+                time.push_back(r.seconds);
+                for (std::size_t k = 0; k < r.values.size(); ++k) cols[k].push_back(r.values[k]);
+                alarmBits.push_back(r.alarm);
+                missed.push_back(static_cast<double>(r.missed));
+            },
+            [&] {
+                // Signals are Python's to hear: ask it now and then, not every pass.
+                if (clock.NowNs() - checkedAt < kSliceNs) return false;
+                checkedAt = clock.NowNs();
+                py::gil_scoped_acquire acquire;
+                if (PyErr_CheckSignals() == 0) return false;
+                if (!PyErr_ExceptionMatches(PyExc_KeyboardInterrupt)) throw py::error_already_set();
+                PyErr_Clear();
+                interrupted = true;
+                return true;
+            });
     }
     py::dict d;
     d["time"] = Column(time);
-    for (int k = 0; k < 5; ++k) d[kOutputKeys[k]] = Column(cols[k]);
-    d["new_data"] = Flags(freshBits);
+    for (std::size_t k = 0; k < request.outputs.size(); ++k) d[kOutputKeys[request.outputs[k]]] = Column(cols[k]);
     d["alarm"] = Flags(alarmBits);
-    d["status"] = Column(status);
+    std::vector<std::int64_t> missedCounts(missed.begin(), missed.end());
+    d["missed"] = Column(missedCounts);
+    d["kept"] = sum.kept;
+    d["missed_total"] = sum.missed;
+    d["sample_period_ms"] = sum.periodMs;
+    d["seconds"] = sum.seconds;
+    d["stopped"] = interrupted;
     return d;
 }
 
@@ -451,8 +493,12 @@ PYBIND11_MODULE(_core, m) {
             "watch", [](PyBoard& b, std::optional<std::int64_t> count, double delayMs) { return Watch(b, count, delayMs); },
             py::arg("count") = py::none(), py::arg("delay_ms") = 25.0, py::keep_alive<0, 1>(),
             "Passes of the five outputs and the status, delay_ms apart, count times (or until stopped).")
-        .def("capture", &Capture, py::arg("count"), py::arg("delay_ms") = 10.0,
-             "count passes as columns (NumPy arrays when NumPy is installed): time, the five outputs, flags, status.")
+        .def("capture", &Capture, py::arg("count") = py::none(), py::kw_only(), py::arg("seconds") = py::none(), py::arg("outputs") = py::none(),
+             py::arg("sample_period_ms") = py::none(),
+             "Reads the outputs (names such as \"incl_360\", or all five) as fast as the interface allows, count new samples or for\n"
+             "seconds, as columns (NumPy arrays when NumPy is installed): time, each output, alarm, missed (samples that went by\n"
+             "unread before each), and kept, missed_total, sample_period_ms, seconds, stopped. sample_period_ms sets the part's\n"
+             "sample period meanwhile. Ctrl-C ends it and returns what it collected, with stopped True.")
         .def("pause", &PyBoard::Pause, py::arg("ms"), "Waits, as the program waits (Ctrl-C ends it).")
         .def_property_readonly("messages", &PyBoard::Messages, "The adapter's and the port's messages so far.")
         .def("__enter__", [](PyBoard& b) -> PyBoard& { return b; })

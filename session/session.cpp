@@ -274,6 +274,25 @@ Pass Session::ReadPass() {
     return pass;
 }
 
+std::pair<std::int64_t, std::int64_t> Session::ReadOutputs(const std::vector<std::size_t>& which, std::vector<float>& values, bool& firstNew, bool& alarm) {
+    Connect();
+    Program& p = *program_;
+    values.resize(which.size());
+    alarm = false;
+    firstNew = false;
+    const std::int64_t before = clock_.NowNs();
+    std::int64_t after = before;
+    for (std::size_t i = 0; i < which.size(); ++i) {
+        ReadReg(p, kOutputs.at(which[i]).index);
+        if (i == 0) after = clock_.NowNs();
+        values[i] = p.reg.RegValue;
+        if (i == 0) firstNew = p.reg.NewDataFlag > 0;
+        alarm |= p.reg.ErrorFlag > 0;
+    }
+    CheckAdapter();
+    return {before, after};
+}
+
 DataLogHeader Session::LogHeader(float loopDelayMs) {
     Connect();
     Program& p = *program_;

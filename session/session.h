@@ -130,6 +130,10 @@ public:
     std::vector<std::uint16_t> SpiTransfer(const std::vector<std::int32_t>& words, int channel, bool negative);
 
     Pass ReadPass();
+    // The outputs kOutputs[which[i]] once, in that order, into `values`; `firstNew`: the
+    // first one's new-data bit, `alarm`: any error bit. Returns the clock's time just
+    // before and just after the first read.
+    std::pair<std::int64_t, std::int64_t> ReadOutputs(const std::vector<std::size_t>& which, std::vector<float>& values, bool& firstNew, bool& alarm);
     // What a data log's header shows of the part's set-up, read as the window reads it.
     DataLogHeader LogHeader(float loopDelayMs);
     void Pause(float ms);

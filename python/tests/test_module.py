@@ -63,14 +63,76 @@ def test_watch_is_paced_and_time_stamped(board):
     assert passes[0].values[3] == passes[0].incl_360
 
 
-def test_capture_gives_arrays(board):
+def test_capture_keeps_each_new_sample_once_and_counts_the_missed(board):
     np = pytest.importorskip("numpy")
-    c = board.capture(50, delay_ms=10)
-    assert set(c) >= {"time", "supply_out", "aux_adc", "temp_out", "incl_360", "incl_180", "new_data", "alarm", "status"}
-    assert isinstance(c["incl_360"], np.ndarray) and c["incl_360"].shape == (50,)
-    assert c["new_data"].dtype == bool and c["status"].dtype == np.int32
-    assert np.all(np.diff(c["time"]) >= 0.010)
-    assert np.allclose(c["incl_360"], 30.0)
+    c = board.capture(200, outputs="incl_360")
+    assert set(c) == {"time", "incl_360", "alarm", "missed", "kept", "missed_total", "sample_period_ms", "seconds", "stopped"}
+    assert isinstance(c["incl_360"], np.ndarray) and c["incl_360"].shape == (200,)
+    assert c["alarm"].dtype == bool and not c["stopped"]
+    assert np.all(np.diff(c["time"]) > 0) and np.allclose(c["incl_360"], 30.0)
+    # Every sample the part made between the first and the last is kept or counted missed
+    # (the time stamps say when each was read, up to a read after it appeared: one either way).
+    period = c["sample_period_ms"] / 1000
+    assert period == pytest.approx(9 * 0.12207e-3, rel=1e-6)
+    made = round((c["time"][-1] - c["time"][0]) / period) + 1
+    assert abs(c["kept"] + c["missed_total"] - made) <= 1
+    assert c["missed_total"] == int(c["missed"].sum())
+
+
+def test_capture_puts_the_parts_sample_period_back_and_reads_only_what_it_is_asked(board):
+    own = board.read_raw("Smpl_Prd").count
+    c = board.capture(seconds=0.5, outputs=["temp_out", "supply_out"], sample_period_ms=20)
+    assert list(k for k in c if k in ("supply_out", "aux_adc", "temp_out", "incl_360", "incl_180")) == ["temp_out", "supply_out"]
+    assert c["sample_period_ms"] == pytest.approx(5 * 3.784, rel=1e-6)  # the nearest the part can make
+    assert 24 <= c["kept"] <= 28 and c["missed_total"] == 0
+    assert board.read_raw("Smpl_Prd").count == own
+    with pytest.raises(q.BadInputError, match="no output 'tilt'"):
+        board.capture(10, outputs="tilt")
+    with pytest.raises(q.BadInputError, match="either count or seconds"):
+        board.capture()
+    with pytest.raises(TypeError):
+        board.capture(10, delay_ms=5)  # the old pacing is gone: a capture reads as fast as it can
+
+
+CAPTURE_CTRL_C = """
+import qvin27319 as q
+b = q.Board.sim(angle=30)
+print("ready", flush=True)
+c = b.capture(seconds=60, outputs="incl_360")
+print("stopped" if c["stopped"] else "ran out", c["kept"], len(c["time"]), c["missed_total"], flush=True)
+print("still reads", round(b.read("Supply_Out"), 1))
+"""
+
+
+def test_ctrl_c_ends_a_capture_with_what_it_collected(tmp_path):
+    p = subprocess.Popen([sys.executable, "-c", CAPTURE_CTRL_C], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=tmp_path,
+                         env=dict(os.environ))
+    assert p.stdout.readline().startswith("ready")
+    time.sleep(1.0)
+    start = time.monotonic()
+    p.send_signal(signal.SIGINT)
+    out, err = p.communicate(timeout=30)
+    assert p.returncode == 0, err
+    words = out.split()
+    assert words[0] == "stopped" and int(words[1]) == int(words[2]) > 100, out
+    assert "still reads 3.3" in out
+    assert time.monotonic() - start < 5
+
+
+def test_what_the_cli_captures_python_reads_by_the_same_names(tmp_path):
+    r = cli("--sim", "capture", "--count", "50", "--outputs", "incl_360,temp_out", "--out", "c.csv", env={"QVIN_SIM_ANGLE": "30"},
+            cwd=tmp_path)
+    assert r.returncode == 0, r.stderr
+    c = q.read_capture(str(tmp_path / "c.csv"))
+    assert list(c["incl_360"]) == pytest.approx([30.0] * 50, abs=0.2) and len(c["temp_out"]) == 50
+    assert set(c) >= {"time", "incl_360", "temp_out", "alarm", "missed"}
+    b = q.Board.sim(angle=30, virtual_clock=True, noise="off")
+    mine = b.capture(20, outputs=["incl_360"])
+    q.write_capture(str(tmp_path / "p.csv"), mine)
+    r = cli("noise", str(tmp_path / "p.csv"))
+    assert r.returncode == 0 and "20 samples, no gap" in r.stdout, r.stdout + r.stderr
+    back = q.read_capture(str(tmp_path / "p.csv"))
+    assert list(back["time"]) == pytest.approx(list(mine["time"])) and list(back["missed"]) == list(mine["missed"])
 
 
 def test_errors_are_exceptions_with_the_programs_messages(tmp_path, monkeypatch):
@@ -214,5 +276,5 @@ def test_the_averaging_sweep_lowers_the_noise(tmp_path, monkeypatch):
     for code in (3, 5):
         b.write("Avg_Cnt", code)
         b.pause(1000)
-        spread.append(q.describe(list(b.capture(400, delay_ms=100)["incl_360"]))["std_dev"])
+        spread.append(q.describe([p.incl_360 for p in b.watch(count=400, delay_ms=100)])["std_dev"])
     assert 1.8 < spread[0] / spread[1] < 2.2

@@ -68,14 +68,20 @@ void frmAnalysis::ShowChart() {
     s.columns.resize(kChartSeries);
     ChartClock::time_point first{}, last{};
     std::size_t n = 0;
+    std::vector<double> times;
     if (v.data)
         for (const ChartSample& c : v.data->samples()) {
             if (c.time < v.from || c.time > v.to) continue;
             (n++ == 0 ? first : last) = c.time;
+            const double t = std::chrono::duration<double>(c.time - first).count();
+            // Readings in one instant are one reading: time runs forwards only.
+            if (!times.empty() && !(t > times.back())) continue;
+            times.push_back(t);
             for (std::size_t k = 0; k < kChartSeries; ++k) s.columns[k].push_back(c.values[k]);
         }
-    if (n > 1) s.tau0 = std::chrono::duration<double>(last - first).count() / static_cast<double>(n - 1);
-    s.note = "the strip chart's readings";
+    // The readings' own times: the median interval, and a pause in the reading a gap.
+    analysis::PlaceGaps(s, times);
+    s.note = "the median interval of the strip chart's readings";
     Use(std::move(s), "The strip chart's " + std::string(v.log ? "data log" : "readings") + ": " + std::to_string(n) + " over " +
                           G(n > 1 ? std::chrono::duration<double>(last - first).count() : 0, 3) + " s");
     app_.tk.Show(*this);
@@ -85,14 +91,25 @@ void frmAnalysis::cmdOpen_Click() {
     const std::string file = app_.tk.AskFile(*this, false, "Analyse a capture or a data log", "Captures and data logs (*.csv *.txt);;All files (*)", "");
     if (file.empty()) return;
     std::string error;
-    auto s = analysis::ReadSeries(file, std::nullopt, error);
-    if (!s || s->columns.size() != kChartSeries) {
-        app_.tk.Message("The file could not be analysed.\r\n" + (s ? file + " holds no outputs of the part" : error));
+    auto read = analysis::ReadSeries(file, {}, error);
+    // The outputs by name: a capture may hold some of them only.
+    analysis::Series s;
+    if (read) {
+        s = *read;
+        s.names.clear();
+        s.columns.assign(kChartSeries, {});
+        for (std::size_t k = 0; k < kChartSeries; ++k) {
+            s.names.emplace_back(kChartSeriesNames[k]);
+            for (std::size_t j = 0; j < read->names.size(); ++j)
+                if (read->names[j] == kChartSeriesNames[k]) s.columns[k] = std::move(read->columns[j]);
+        }
+    }
+    if (!read || s.samples == 0) {
+        app_.tk.Message("The file could not be analysed.\r\n" + (read ? file + " holds no sample of the part's outputs" : error));
         return;
     }
     const std::string name = std::filesystem::path(file).filename().string();
-    const std::size_t n = s->columns[0].size();
-    Use(std::move(*s), name + ": " + std::to_string(n) + " samples");
+    Use(std::move(s), name + ": " + std::to_string(read->samples) + " samples, " + analysis::GapSummary(*read));
 }
 
 void frmAnalysis::Use(analysis::Series s, std::string source) {
