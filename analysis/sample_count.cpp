@@ -34,12 +34,6 @@ void SampleCount::Keep(const Arcs& allowed) {
 
 void SampleCount::Allow(double from, double to) { Keep(Fold(from, to, period_)); }
 
-void SampleCount::Forbid(double from, double to) {
-    if (to <= from) return;
-    if (to - from >= period_) return;  // a read that long without a sample: the clock is off, say nothing
-    Keep(Fold(to, from + period_, period_));
-}
-
 // The middle of the widest stretch still possible.
 double SampleCount::Phase() const {
     const auto widest = std::max_element(phases_.begin(), phases_.end(),
@@ -52,15 +46,11 @@ double SampleCount::Phase() const {
 }
 
 std::int64_t SampleCount::Read(double start, double end, bool fresh) {
-    // Since the part took the read before (at the earliest when that read began) a sample
-    // appeared, or none did (at the latest from when that read ended to when this began).
-    if (read_) {
-        if (fresh) Allow(lastStart_, end);
-        else Forbid(lastEnd_, start);
-    }
+    // A sample appeared since the part took the read before (at the earliest when that
+    // read began).
+    if (read_ && fresh) Allow(lastStart_, end);
     read_ = true;
     lastStart_ = start;
-    lastEnd_ = end;
     if (!fresh) return 0;
     // The newest sample the part had when it took the read, numbered from time zero.
     const double phase = Phase();

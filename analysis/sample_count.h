@@ -1,10 +1,10 @@
 #pragma once
 // How many samples a capture missed, from when it read and the part's sample period. The
-// part makes a sample every period, at a phase of its own. Each read tells something of
-// that phase: one that found a new sample saw a sample appear since the read before, one
-// that found none saw no sample appear. Together they narrow the phase to a sliver, and
-// the phase numbers every sample kept: the numbers it skips were missed. When the part's
+// part makes a sample every period, at a phase of its own. Each read that finds a new
+// sample tells something of that phase: a sample appeared since the read before. Read
+// after read this narrows the phase to a sliver, and the phase numbers every sample kept: the numbers it skips were missed. When the part's
 // clock drifts out of the sliver, the phase is learned afresh from the reads that follow.
+// The first samples are numbered before the phase is known: the count may be one off.
 
 #include <cstdint>
 #include <utility>
@@ -30,17 +30,16 @@ public:
 
 private:
     using Arcs = std::vector<std::pair<double, double>>;  // [from, to) within [0, period)
-    // Keeps the phases where a sample could appear in (from, to]; all of them when nothing
-    // is left (the part's clock drifted), then those.
+    // Keeps the phases where a sample could appear in (from, to]; when nothing is left (the
+    // part's clock drifted), those alone.
     void Allow(double from, double to);
-    void Forbid(double from, double to);
     void Keep(const Arcs& allowed);
     double Phase() const;
 
     double period_;
     Arcs phases_;
     bool read_ = false;
-    double lastStart_ = 0, lastEnd_ = 0;
+    double lastStart_ = 0;
     std::int64_t kept_ = 0, missed_ = 0, gaps_ = 0, longestGap_ = 0;
     double longestGapAt_ = 0, lastKept_ = 0;
     std::int64_t last_ = 0;  // the newest kept sample's number

@@ -21,6 +21,9 @@ constexpr std::size_t kMaxLine = 4096;
 constexpr std::size_t kMaxColumns = 16;
 const char* const kOutputNames[] = {"SUPPLY_OUT (V)", "AUX_ADC (V)", "TEMP_OUT (dgrC)", "INCL_360 (dgr)", "INCL_180 (dgr)"};
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// A data log's gap stands for at most this many samples in the columns (longer ones block
+// every span across them anyway: a log's averaging spans are a fraction of its passes).
+constexpr std::size_t kMaxNaN = 1'000'000;
 
 // One line, at most kMaxLine characters kept; false at the end.
 bool Line(std::istream& in, std::string& line, bool& tooLong) {
@@ -65,7 +68,7 @@ void NoteGap(Series& s, std::size_t missing, double at) {
         s.longestGap = missing;
         s.longestGapAt = at;
     }
-    for (std::vector<double>& c : s.columns) c.push_back(kNaN);
+    for (std::vector<double>& c : s.columns) c.insert(c.end(), std::min(missing, kMaxNaN), kNaN);
 }
 
 // A data log's run: its passes on the nominal grid of its loop delay; a pass whose sample
@@ -108,22 +111,26 @@ void PlaceGaps(Series& s, const std::vector<double>& times, const std::vector<do
     if (n < 2) return;
     // Each interval shared among the samples made in it (one, unless the capture counted
     // some missed); one over kGapFactor times the median is a gap of as many samples as fit.
-    // The median only finds the gaps: reads in step with the interface, not the part, bunch
-    // the intervals, so the time between samples is the mean of the rest.
+    // The median only finds the gaps roughly: reads in step with the interface, not the
+    // part, bunch the intervals, so the time between samples is the mean of the rest, and
+    // that tells the gaps.
     std::vector<double> counted(n, 0.0), spacing(n - 1);
     if (!missedBefore.empty()) counted = missedBefore;
     for (std::size_t i = 1; i < n; ++i) spacing[i - 1] = (times[i] - times[i - 1]) / (1.0 + counted[i]);
     const double median = Median(spacing);
     // A capture's time stamp is when a sample was read, up to a period after it appeared:
     // where the capture counted its misses, only a share over two periods is one it did not.
+    // The median may sit a read short of the period when reads bunch: a counted capture's
+    // mean leaves out only what is plainly a hole.
     const double factor = missedBefore.empty() ? kGapFactor : 2.0;
+    const double meanFactor = missedBefore.empty() ? kGapFactor : 3.0;
     double span = 0, made = 0;
     for (std::size_t i = 1; i < n; ++i)
-        if (spacing[i - 1] <= factor * median) span += times[i] - times[i - 1], made += 1.0 + counted[i];
+        if (spacing[i - 1] <= meanFactor * median) span += times[i] - times[i - 1], made += 1.0 + counted[i];
     s.tau0 = made > 0 ? span / made : median;
     std::vector<double> missing(counted);
     for (std::size_t i = 1; i < n; ++i)
-        if (spacing[i - 1] > factor * median) missing[i] = std::max(1.0, std::round((times[i] - times[i - 1]) / s.tau0) - 1.0);
+        if (spacing[i - 1] > factor * s.tau0) missing[i] = std::max(1.0, std::round((times[i] - times[i - 1]) / s.tau0) - 1.0);
     if (!(s.tau0 > 0)) return;
     std::vector<std::vector<double>> columns(s.columns.size());
     for (std::size_t i = 0; i < n; ++i) {
@@ -135,7 +142,9 @@ void PlaceGaps(Series& s, const std::vector<double>& times, const std::vector<do
                 s.longestGap = count;
                 s.longestGapAt = times[i - 1] - times[0];
             }
-            for (std::vector<double>& c : columns) c.push_back(kNaN);
+            // One NaN a missing sample, so that time keeps its place; a gap longer than the
+            // record blocks every span that reaches across it however long it is.
+            for (std::vector<double>& c : columns) c.insert(c.end(), std::min<std::size_t>(count, n), kNaN);
         }
         for (std::size_t k = 0; k < columns.size(); ++k) columns[k].push_back(s.columns[k][i]);
     }

@@ -2,8 +2,8 @@
 // Samples to analyse, from a file: a capture (qvin-cli capture's CSV), a data log (one of
 // its runs, the time between samples nominally its loop delay) or one value a line (the
 // time between them given). Read strictly and in bounded lines; a bad line is named.
-// What is missing stays missing: a gap in the samples is one NaN in every column, never
-// bridged, and counted.
+// What is missing stays missing: each missing sample is a NaN in every column (never
+// bridged: a gap longer than the record is held as long as the record), and counted.
 
 #include <cstddef>
 #include <filesystem>
@@ -51,10 +51,10 @@ std::optional<Series> ReadSeries(const std::filesystem::path& file, const Series
 // Gaps put into a series from the time of each sample. `missedBefore`, when not empty,
 // holds the samples a capture itself counted as missed before each row (from the part's
 // sample period); each interval is shared among the samples made in it. An interval whose
-// share is over kGapFactor times the median share (twice, when the capture counted: a
-// sample is read up to a period after it appears) is a gap of round(interval / tau0) - 1
-// samples (at least one), and tau0 is the mean share of the others. The columns hold one
-// value a time; they come back with a NaN at each gap. `times` must rise strictly.
+// share is over kGapFactor times tau0 (twice, when the capture counted: a sample is read
+// up to a period after it appears) is a gap of round(interval / tau0) - 1 samples (at
+// least one); tau0 is the mean share of the intervals within that of the median share. The columns hold one
+// value a time; they come back with a NaN for each sample missing. `times` must rise strictly.
 void PlaceGaps(Series& s, const std::vector<double>& times, const std::vector<double>& missedBefore = {});
 
 // One line of what is missing: "no gap" or "3 gaps, 5000 samples missing, the longest 5000

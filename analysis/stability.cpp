@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace qvin::analysis {
@@ -65,78 +66,58 @@ std::optional<double> NormalAdev(std::span<const double> y, std::size_t m) {
 
 namespace {
 
-// The "phase" of one stretch of samples without a gap: x[0] = 0, x[i] = sum of y[0..i-1]
-// less the mean. Summed with Kahan's compensation, so that ten million samples keep the
-// digits of their differences.
-std::vector<double> Phase(std::span<const double> y, double mean) {
-    std::vector<double> x(y.size() + 1, 0.0);
+// Running sums of the samples (less their mean) and of how many are present, with NaN
+// (a gap) counting as absent: an average over any span is then two subtractions.
+struct Sums {
+    std::vector<double> x;            // x[i] = sum of present y[0..i-1] less the mean
+    std::vector<std::uint32_t> count;  // present samples among y[0..i-1]
+};
+
+Sums Cumulative(std::span<const double> y) {
+    const double mean = Describe(y).mean;
+    Sums s{std::vector<double>(y.size() + 1, 0.0), std::vector<std::uint32_t>(y.size() + 1, 0)};
+    // Kahan's compensation, so that ten million samples keep the digits of their differences.
     double sum = 0, carry = 0;
     for (std::size_t i = 0; i < y.size(); ++i) {
-        const double term = (y[i] - mean) - carry;
-        const double next = sum + term;
-        carry = (next - sum) - term;
-        sum = next;
-        x[i + 1] = sum;
-    }
-    return x;
-}
-
-// The stretches between gaps (NaN), each as its phase: a difference is only ever taken
-// between samples that were neighbours, never across a gap.
-std::vector<std::vector<double>> Phases(std::span<const double> y) {
-    const double mean = Describe(y).mean;
-    std::vector<std::vector<double>> phases;
-    std::size_t begin = 0;
-    for (std::size_t i = 0; i <= y.size(); ++i) {
-        if (i < y.size() && !std::isnan(y[i])) continue;
-        if (i > begin) phases.push_back(Phase(y.subspan(begin, i - begin), mean));
-        begin = i + 1;
-    }
-    return phases;
-}
-
-// The sum of the squared second differences of one stretch's phase at averaging factor m.
-double SquaredSum(const std::vector<double>& x, std::size_t m, std::size_t terms) {
-    // Four partial sums: the loop pipelines, and long records lose fewer digits.
-    double part[4] = {0, 0, 0, 0};
-    const double* a = x.data();
-    const double* b = x.data() + m;
-    const double* c = x.data() + 2 * m;
-    std::size_t i = 0;
-    for (; i + 4 <= terms; i += 4)
-        for (std::size_t k = 0; k < 4; ++k) {
-            const double d = c[i + k] - 2 * b[i + k] + a[i + k];
-            part[k] += d * d;
+        const bool present = !std::isnan(y[i]);
+        if (present) {
+            const double term = (y[i] - mean) - carry;
+            const double next = sum + term;
+            carry = (next - sum) - term;
+            sum = next;
         }
-    for (; i < terms; ++i) {
-        const double d = c[i] - 2 * b[i] + a[i];
-        part[0] += d * d;
+        s.x[i + 1] = sum;
+        s.count[i + 1] = s.count[i] + (present ? 1 : 0);
     }
-    return (part[0] + part[1]) + (part[2] + part[3]);
+    return s;
 }
 
-std::optional<AllanPoint> FromPhases(const std::vector<std::vector<double>>& phases, double tau0, std::size_t m) {
-    if (m == 0) return std::nullopt;
-    double sum = 0, edf = 0;
+// Each term compares the averages of two neighbouring spans of m sample times. A span
+// with samples missing is averaged over those present, when at least half of it is (all
+// of it for m = 1): the missing are left out of the sums, and no difference is ever taken
+// between samples that were not neighbours in time.
+std::optional<AllanPoint> FromSums(const Sums& s, double tau0, std::size_t m) {
+    const std::size_t n = s.x.size() - 1;
+    if (m == 0 || n < 2 * m) return std::nullopt;
+    const std::uint32_t least = static_cast<std::uint32_t>((m + 1) / 2);
+    double sum = 0;
     std::size_t terms = 0;
-    for (const std::vector<double>& x : phases) {
-        const std::size_t n = x.size() - 1;
-        if (n < 2 * m) continue;
-        const std::size_t t = x.size() - 2 * m;
-        sum += SquaredSum(x, m, t);
-        terms += t;
-        // Stretches apart are independent: their degrees of freedom add up.
-        edf += WhiteNoiseEdf(static_cast<double>(n), static_cast<double>(m));
+    for (std::size_t i = 0; i + 2 * m <= n; ++i) {
+        const std::uint32_t ca = s.count[i + m] - s.count[i], cb = s.count[i + 2 * m] - s.count[i + m];
+        if (ca < least || cb < least) continue;
+        const double d = (s.x[i + 2 * m] - s.x[i + m]) / cb - (s.x[i + m] - s.x[i]) / ca;
+        sum += d * d;
+        ++terms;
     }
     if (terms == 0) return std::nullopt;
-    const double md = static_cast<double>(m);
-    const double avar = sum / (2.0 * md * md * static_cast<double>(terms));
+    const double avar = sum / (2.0 * static_cast<double>(terms));
     AllanPoint p;
     p.m = m;
     p.tau = static_cast<double>(m) * tau0;
     p.adev = std::sqrt(avar);
     p.terms = terms;
-    p.edf = std::max(edf, 1.0);
+    // The white-noise degrees of freedom of the samples present, as if in one record.
+    p.edf = std::max(WhiteNoiseEdf(static_cast<double>(s.count[n]), static_cast<double>(m)), 1.0);
     // 68 % (one sigma) bounds of the variance, then the deviation.
     p.lo = std::sqrt(avar * p.edf / ChiSquared(p.edf, 1.0));
     p.hi = std::sqrt(avar * p.edf / ChiSquared(p.edf, -1.0));
@@ -146,16 +127,16 @@ std::optional<AllanPoint> FromPhases(const std::vector<std::vector<double>>& pha
 }  // namespace
 
 std::optional<AllanPoint> OverlappingAdev(std::span<const double> y, double tau0, std::size_t m) {
-    return FromPhases(Phases(y), tau0, m);
+    return FromSums(Cumulative(y), tau0, m);
 }
 
 std::vector<AllanPoint> OctaveAdev(std::span<const double> y, double tau0) {
     std::vector<AllanPoint> curve;
     const std::size_t n = Describe(y).count;
     if (n < 4) return curve;
-    const auto phases = Phases(y);
+    const Sums sums = Cumulative(y);
     for (std::size_t m = 1; m <= n / 4; m *= 2)
-        if (auto p = FromPhases(phases, tau0, m)) curve.push_back(*p);
+        if (auto p = FromSums(sums, tau0, m)) curve.push_back(*p);
     return curve;
 }
 

@@ -2,8 +2,8 @@
 // Statistics and Allan deviations of a sampled output (an inclination, a voltage), as the
 // frequency-stability literature computes them for fractional frequency data: no board, no
 // toolkit, plain arrays. Cumulative sums make each averaging time one pass over the data.
-// A NaN in the samples marks a gap (samples missed, or a pass without new data): it is no
-// sample, and no difference is taken across it, however many samples it stands for.
+// A NaN in the samples marks a missing sample (missed, or a pass without new data): it is
+// no sample, and left out of every sum; the series holds one NaN for each sample missing.
 
 #include <cstddef>
 #include <optional>
@@ -31,11 +31,11 @@ struct AllanPoint {
 // The normal (non-overlapping) Allan deviation at averaging factor m; nothing when the
 // data hold fewer than 2 m samples. For data without gaps.
 std::optional<double> NormalAdev(std::span<const double> y, std::size_t m);
-// The overlapping Allan deviation at averaging factor m, with its interval: the terms of
-// every stretch between gaps that holds 2 m samples, and their degrees of freedom added.
+// The overlapping Allan deviation at averaging factor m, with its interval. A span of m
+// sample times with samples missing is averaged over those present, when at least half
+// are (all, for m = 1); a term whose span has fewer is left out.
 std::optional<AllanPoint> OverlappingAdev(std::span<const double> y, double tau0, std::size_t m);
-// Octave averaging times from tau0 up to a quarter of the samples: m = 1, 2, 4, ..., each
-// where some stretch between gaps is long enough for it.
+// Octave averaging times from tau0 up to a quarter of the samples: m = 1, 2, 4, ...
 std::vector<AllanPoint> OctaveAdev(std::span<const double> y, double tau0);
 
 // What the Allan curve says of the sensor: the white-noise density from the region of

@@ -90,6 +90,10 @@ public:
     // Called with every frame the chip receives, at the simulated time it completes
     // (tests check the pauses between frames).
     std::function<void(std::uint16_t mosi, std::int64_t ns)> onFrame;
+    // The number of the newest sample, counted from start-up (what the new-data bits follow).
+    std::int64_t SampleIndex() const;
+    // The sample period its Smpl_Prd sets.
+    double SamplePeriodNs() const;
     // The digital pins: what drives each and its level now.
     PinState Pin(int dio) const;
     // The level the board puts on a pin that is an input (pulled up by default).
@@ -101,8 +105,6 @@ private:
     };
 
     std::int64_t Now() const { return clock_.NowNs(); }
-    double SamplePeriodNs() const;
-    std::int64_t SampleIndex() const;
     // The sample's outputs; with `averagedNoise` the inclination's white noise is the mean
     // over the rolling average's window, as the outputs show it, else one raw sample's.
     Sample SampleAt(std::int64_t index, bool averagedNoise = true) const;

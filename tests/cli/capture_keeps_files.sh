@@ -1,0 +1,72 @@
+#!/bin/sh
+# A capture through the real program keeps every file it should: a capture that fails
+# leaves the old file as it was and its own rows whole beside it; a full disk stops it at
+# once; SIGTERM ends it as Ctrl-C does; standard output that cannot be written is a
+# failure for every command that prints. And noise reads what is missing as missing:
+# time that runs back, a file with no sample, a data log of two runs.
+# Usage: capture_keeps_files.sh QVIN-CLI WORK-FOLDER
+set -u
+cli=$1
+rm -rf "$2" && mkdir -p "$2" && cd "$2" || exit 1
+fail() { echo "FAIL: $*"; for f in *.err; do echo "--- $f"; cat "$f"; done; exit 1; }
+export QVIN_SIM_ANGLE=30
+
+# A capture that fails (the adapter pulled after 300 transfers) onto an existing file.
+printf 'precious\n' > old.csv
+QVIN_SIM_FAULTS=unplug@300 "$cli" --sim capture --seconds 5 --outputs incl_360 --out old.csv 2> unplug.err
+test $? -eq 2 || fail "an unplugged adapter is exit 2"
+test "$(cat old.csv)" = precious || fail "the old file was touched"
+grep -q 'captured before it are in old.csv.partial (old.csv is as it was)' unplug.err || fail "where the rows are"
+rows=$(grep -c '' old.csv.partial)
+test "$rows" -gt 10 || fail "rows kept: $rows"
+test "$(awk -F, 'NR > 1 && NF != 4' old.csv.partial | wc -l)" -eq 0 || fail "a torn row"
+
+# A full disk (the file-size limit) stops it at once with exit 3, whole rows kept.
+rm -f full.csv*
+(ulimit -f 4; "$cli" --sim capture --seconds 30 --out full.csv 2> full.err)
+test $? -eq 3 || fail "a full disk is exit 3"
+grep -q 'full.csv: File too large' full.err || fail "the reason"
+test "$(tail -c 1 full.csv | od -An -c | tr -d ' ')" = '\n' || fail "the last row is torn"
+test "$(awk -F, 'NR > 1 && NF != 8' full.csv | wc -l)" -eq 0 || fail "a torn row"
+
+# SIGTERM and SIGHUP end it as Ctrl-C does: exit 0, every row whole, said how.
+for sig in TERM HUP; do
+    "$cli" --sim capture --seconds 60 --outputs incl_360 --out $sig.csv 2> $sig.err &
+    pid=$!
+    sleep 1
+    kill -$sig $pid
+    wait $pid || fail "SIG$sig is exit 0"
+    grep -q "stopped by SIG$sig into $sig.csv" $sig.err || fail "SIG$sig said"
+    grep -q '^capture: [0-9]* samples kept, [0-9]* missed' $sig.err || fail "the count"
+    test "$(awk -F, 'NR > 1 && NF != 4' $sig.csv | wc -l)" -eq 0 || fail "a torn row after SIG$sig"
+done
+
+# Standard output that cannot be written: exit 3 and the reason, for each command that prints.
+for cmd in "capture --count 50" "watch --count 3 --delay 10" "dump" "info" "noise TERM.csv"; do
+    "$cli" --sim $cmd > /dev/full 2> devfull.err
+    test $? -eq 3 || fail "$cmd onto /dev/full is exit 3"
+    grep -q 'cannot write standard output: No space left on device' devfull.err || fail "$cmd: the reason"
+done
+
+# Time that runs back is refused at its line; a file without a sample is bad input.
+printf 'seconds since 2026-12-07T09:00:00.000Z,INCL_360 (dgr),Alarm,Missed\n0.001,30,0,0\n0.002,30,0,0\n0.0015,30,0,0\n' > back.csv
+"$cli" noise back.csv 2> back.err
+test $? -eq 3 || fail "time running back is exit 3"
+grep -q 'back.csv: line 4: the time 0.0015 goes back before the time before it' back.err || fail "the line"
+head -1 back.csv > empty.csv
+"$cli" noise empty.csv 2> empty.err
+test $? -eq 1 || fail "no sample is exit 1"
+grep -q 'empty.csv holds no sample' empty.err || fail "no sample said"
+
+# A data log of two runs (10 and 50 ms): the longest analysed with its nominal time, both listed.
+"$cli" --sim watch --count 40 --delay 10 --log two.log > /dev/null && "$cli" --sim watch --count 20 --delay 50 --log two.log > /dev/null \
+    || fail "the log"
+"$cli" noise two.log --column incl_360 > two.out 2> two.err || fail "noise on the log"
+grep -q 'tau0 0.01 s (nominal' two.out || fail "nominal tau0"
+grep -q 'run 1: .*loop delay 10 ms, 40 passes  <- analysed' two.out || fail "run 1 listed and analysed"
+grep -q 'run 2: .*loop delay 50 ms, 20 passes$' two.out || fail "run 2 listed"
+"$cli" noise two.log --run 2 --column incl_360 > two2.out || fail "--run 2"
+grep -q 'tau0 0.05 s' two2.out || fail "run 2's loop delay"
+"$cli" noise two.log --run 3 2> two3.err
+test $? -eq 1 || fail "no run 3 is exit 1"
+echo "capture and noise keep every file: ok"
