@@ -27,8 +27,6 @@ std::string Lower(std::string s) {
     return s;
 }
 
-std::string OutputColumn(const session::OutputName& o) { return std::string(o.name) + " (" + o.unit + ")"; }
-
 // Milliseconds between passes: digits with an optional fraction, at most 60000; below 10
 // is raised to 10, as the window raises it.
 float ParseDelay(const std::string& text) {
@@ -223,7 +221,7 @@ Action Watch(Command& c) {
         }
         // The same column names as monitor and the main window; the log file keeps its own.
         c.out << "Index";
-        for (const session::OutputName& o : session::kOutputs) c.out << '\t' << OutputColumn(o);
+        for (const session::OutputName& o : session::kOutputs) c.out << '\t' << session::OutputColumn(o);
         c.out << "\tNew\tError\tStatus\n";
         for (long long pass = 1; count < 0 || pass <= count; ++pass) {
             const session::Pass p = c.s.ReadPass();
@@ -242,7 +240,7 @@ Action Monitor(Command& c) {
     return [&c, count] {
         // Columns as the main window labels them, padded so a terminal lines them up.
         auto column = [](const std::string& text) { return text + std::string(text.size() < 16 ? 16 - text.size() : 1, ' '); };
-        for (const session::OutputName& o : session::kOutputs) c.out << column(OutputColumn(o));
+        for (const session::OutputName& o : session::kOutputs) c.out << column(session::OutputColumn(o));
         c.out << column("Data") << "Alarm\n";
         for (long long n = 0; n < count; ++n) {
             if (n > 0) c.s.Pause(200.0f);

@@ -1,7 +1,6 @@
 #include "cli/noise_command.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cmath>
@@ -74,8 +73,6 @@ std::string IsoNow() {
 
 using analysis::kCaptureHead;
 
-std::string OutputColumn(const session::OutputName& o) { return std::string(o.name) + " (" + o.unit + ")"; }
-
 std::string Number(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.9g", v);
@@ -122,7 +119,7 @@ Action Capture(Command& c) {
         if (const std::string why = WriteRefusal(out); !why.empty()) throw Error(kFileError, why);
     return [&c, request, out] {
         std::string head = kCaptureHead + IsoNow();
-        for (const std::size_t k : request.outputs) head += ',' + OutputColumn(session::kOutputs[k]);
+        for (const std::size_t k : request.outputs) head += ',' + session::OutputColumn(session::kOutputs[k]);
         head += ",Alarm,Missed\n";
         const bool progress = ::isatty(STDERR_FILENO) && !out.empty();
         StopSignals signals;
@@ -241,9 +238,11 @@ Action Noise(Command& c) {
         const auto read = analysis::ReadSeries(file, options, why);
         if (!read && !options.tau0 && why.ends_with("neither a capture nor a data log"))
             throw Error(kBadInput, why + ": give --tau0 SECONDS for its values");
-        if (!read && options.run && why.find(" holds ") != std::string::npos) throw Error(kBadInput, why);
         if (!read) throw Error(kFileError, why);
         const analysis::Series& s = *read;
+        if (options.run && *options.run > s.runs.size())
+            throw Error(kBadInput, file + " holds " + std::to_string(s.runs.size()) + (s.runs.size() == 1 ? " run" : " runs") + ", no run " +
+                                       std::to_string(*options.run));
         if (s.samples == 0) throw Error(kBadInput, file + " holds no sample" + (s.malformed ? " (" + std::to_string(s.malformed) + " malformed lines skipped)" : ""));
         if (!(s.tau0 > 0)) throw Error(kBadInput, file + ": too few samples to tell the time between them; give --tau0 SECONDS");
         std::vector<std::size_t> picked;
@@ -259,8 +258,7 @@ Action Noise(Command& c) {
             for (std::size_t r = 0; r < s.runs.size(); ++r) c.out << "  run " << s.runs[r] << (r == s.run ? "  <- analysed" : "") << '\n';
             if (!options.run) c.out << "  (the longest run; --run N picks another)\n";
         }
-        c.out << s.samples << " samples, " << analysis::GapSummary(s);
-        c.out << "; no difference is taken across a gap\n";
+        c.out << s.samples << " samples, " << analysis::GapSummary(s) << "; missing samples are left out of every sum\n";
         if (s.withoutNewData) c.out << s.withoutNewData << (s.withoutNewData == 1 ? " pass" : " passes") << " without new data left out as missing\n";
         if (s.malformed) c.out << s.malformed << (s.malformed == 1 ? " malformed line" : " malformed lines") << " skipped\n";
         for (std::size_t k : picked) {

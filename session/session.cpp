@@ -24,6 +24,8 @@ const std::array<OutputName, 5> kOutputs = {{{"SUPPLY_OUT", "V", reg::Supply_Out
                                              {"INCL_360", "dgr", reg::Incl_Out},
                                              {"INCL_180", "dgr", reg::Incl_180_Out}}};
 
+std::string OutputColumn(const OutputName& o) { return std::string(o.name) + " (" + o.unit + ")"; }
+
 namespace {
 
 std::string Lower(std::string s) {

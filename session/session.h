@@ -92,6 +92,8 @@ struct OutputName {
     std::int16_t index;
 };
 extern const std::array<OutputName, 5> kOutputs;
+// "INCL_360 (dgr)": how the programs head an output's column.
+std::string OutputColumn(const OutputName& o);
 
 class Session {
 public:

@@ -69,4 +69,5 @@ grep -q 'run 2: .*loop delay 50 ms, 20 passes$' two.out || fail "run 2 listed"
 grep -q 'tau0 0.05 s' two2.out || fail "run 2's loop delay"
 "$cli" noise two.log --run 3 2> two3.err
 test $? -eq 1 || fail "no run 3 is exit 1"
+grep -q "two.log holds 2 runs, no run 3" two3.err || fail "no run 3 said"
 echo "capture and noise keep every file: ok"
