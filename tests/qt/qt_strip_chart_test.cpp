@@ -4,6 +4,7 @@
 
 #include <QChart>
 #include <QChartView>
+#include <QDateTime>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QImage>
@@ -86,8 +87,24 @@ TEST_F(StripChart, FollowsTheLoopHidesOutputsAndShowsTheReadingUnderTheMouse) {
     const QRectF area = supply->chart()->plotArea();
     const QPoint inView = supply->mapFromScene(supply->chart()->mapToScene(area.center()));
     const QString text = gui_->chartView->panel()->TextAt(supply->mapTo(gui_->chartView->panel(), inView));
-    EXPECT_TRUE(text.contains("SUPPLY_OUT (V) = 3.30")) << text.toStdString();
-    EXPECT_TRUE(text.startsWith("08:00:0")) << text.toStdString();
+    // How many readings the loop took before it stopped depends on the machine's pace, and
+    // the supply moves by a count now and then: the text must be the reading it names, the
+    // one nearest the middle of the span shown (within a pixel), whichever that is.
+    const auto shown = gui_->app->chart.shown();
+    const auto middle = shown.from + (shown.to - shown.from) / 2;
+    const ui::ChartSample* named = nullptr;
+    for (const ui::ChartSample& c : gui_->app->chart.live.samples()) {
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(c.time.time_since_epoch()).count();
+        if (text.startsWith(QDateTime::fromMSecsSinceEpoch(ms).toString("hh:mm:ss.zzz"))) named = &c;
+    }
+    ASSERT_NE(named, nullptr) << text.toStdString();
+    EXPECT_TRUE(text.contains(QString("SUPPLY_OUT (V) = %1").arg(static_cast<double>(named->values[0]), 0, 'f', 3))) << text.toStdString();
+    EXPECT_NEAR(named->values[0], 3.30, 0.005);
+    const ui::ChartSample* nearest = &gui_->app->chart.live.samples().front();
+    for (const ui::ChartSample& c : gui_->app->chart.live.samples())
+        if (std::chrono::abs(c.time - middle) < std::chrono::abs(nearest->time - middle)) nearest = &c;
+    const auto pixel = (shown.to - shown.from) / static_cast<int>(area.width());
+    EXPECT_LE(std::chrono::abs(named->time - nearest->time), 2 * pixel) << text.toStdString();
 
     // Closing the window hides it; the loop goes on feeding it.
     gui_->chartView->close();
