@@ -174,13 +174,20 @@ void QtToolkit::Show(ui::Window& w) {
     w.ActivateNow();
 }
 
-std::string QtToolkit::AskFile(ui::Window& w, bool save, const std::string& title, const std::string& filter,
-                               const std::string& suggested) {
-    if (chooseFile) return chooseFile(save, title);
-    QWidget* parent = View(w);
-    const QString name = save ? QFileDialog::getSaveFileName(parent, Q(title), Q(suggested), Q(filter))
-                              : QFileDialog::getOpenFileName(parent, Q(title), Q(suggested), Q(filter));
-    return name.toStdString();
+void QtToolkit::AskFile(ui::Window& w, bool save, const std::string& title, const std::string& filter, const std::string& suggested,
+                        std::function<void(const std::string& file)> then) {
+    if (chooseFile) return then(chooseFile(save, title));
+    // Not exec(): a dialog's own event loop would hold the read loop, which runs inside a
+    // button's handler, for as long as the dialog is open.
+    auto* dialog = new QFileDialog(View(w), Q(title), Q(suggested), Q(filter));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, then = std::move(then)](int result) {
+        const QStringList chosen = dialog->selectedFiles();
+        then(result == QDialog::Accepted && !chosen.isEmpty() ? chosen.front().toStdString() : std::string());
+    });
+    dialog->open();
 }
 
 std::string QtToolkit::SaveImage(ui::Window& w, const std::string& file) {

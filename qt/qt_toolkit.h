@@ -53,8 +53,9 @@ public:
     void ShowStatus(ui::Window& w, const std::string& text) override;
     void Unload(ui::Window& w) override;
     void Show(ui::Window& w) override;
-    std::string AskFile(ui::Window& w, bool save, const std::string& title, const std::string& filter,
-                        const std::string& suggested) override;
+    // A window-modal dialog that the event loop serves: the read loop goes on meanwhile.
+    void AskFile(ui::Window& w, bool save, const std::string& title, const std::string& filter, const std::string& suggested,
+                 std::function<void(const std::string& file)> then) override;
     // The window's chart (its child named "chartPanel"), or the whole window.
     std::string SaveImage(ui::Window& w, const std::string& file) override;
     // Tests answer file dialogs here instead of the user.

@@ -2,6 +2,7 @@
 // What a window asks of the toolkit that shows it: message boxes, the busy cursor,
 // processing pending events, modal showing, the help viewer.
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -40,10 +41,11 @@ public:
     virtual void ShowStatus(Window& w, const std::string& text) = 0;
     // Shows a window beside the others, not modally (the strip chart).
     virtual void Show(Window& w) = 0;
-    // Asks for a file to save to (`save`) or to open; empty when the user cancels.
-    // `filter` as "PNG pictures (*.png)".
-    virtual std::string AskFile(Window& w, bool save, const std::string& title, const std::string& filter,
-                                const std::string& suggested) = 0;
+    // Asks for a file to save to (`save`) or to open and hands it to `then` once chosen
+    // (empty when the user cancels). The ask returns at once: a read loop that is running
+    // goes on reading while the dialog is open. `filter` as "PNG pictures (*.png)".
+    virtual void AskFile(Window& w, bool save, const std::string& title, const std::string& filter, const std::string& suggested,
+                         std::function<void(const std::string& file)> then) = 0;
     // Saves the window's picture (its chart) as a PNG file; why it could not, or nothing.
     virtual std::string SaveImage(Window& w, const std::string& file) = 0;
     // A long task over the window: `text` and how far it is (0 to 100), with a Cancel

@@ -5,6 +5,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QDateTime>
+#include <QFileDialog>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QImage>
@@ -133,6 +134,54 @@ TEST_F(StripChart, ExportsThePictureAndReadsTheLoopsDataLogBack) {
     gui_->chartView->Refresh();
     EXPECT_GT(Line("INCL_360 (dgr)")->count(), 0);
     EXPECT_TRUE(Named<QPushButton>(gui_->chartView, "Live")->isVisible());
+}
+
+// A file dialog is a window of its own, not a loop of its own: while it stays open the read
+// loop goes on, and the data log it writes misses no pass.
+TEST_F(StripChart, TheLoopReadsOnAndLogsEveryPassWhileAFileDialogIsOpen) {
+    OpenChart();
+    QTest::mouseClick(Named<QCheckBox>(gui_->mainView.get(), "Log Data to File"), Qt::LeftButton, {}, QPoint(4, 8));
+    std::size_t opened = 0, seenAt = 0, closed = 0;  // readings when asked, when the dialog was up, when shut
+    bool seen = false;
+    QTimer watcher;
+    QElapsedTimer real;
+    real.start();
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        const std::size_t readings = gui_->app->chart.live.samples().size();
+        auto* dialog = gui_->chartView->findChild<QFileDialog*>();
+        const bool late = real.elapsed() > 10'000;
+        EXPECT_FALSE(late) << "the loop stood still while the dialog was open";
+        if (opened == 0 && readings >= 10) {
+            opened = readings;
+            // Clicked from the event loop, not from here: this watcher must go on watching
+            // even if the click never returned.
+            QTimer::singleShot(0, [this] { QTest::mouseClick(Named<QPushButton>(gui_->chartView, "Export CSV..."), Qt::LeftButton); });
+        } else if (opened && !closed && dialog && dialog->isVisible()) {
+            if (!seen) seenAt = readings;
+            seen = true;
+            if (readings >= seenAt + 40 || late) {
+                dialog->reject();
+                closed = readings;
+            }
+        } else if ((closed && readings >= closed + 5) || late) {
+            watcher.stop();
+            QTest::mouseClick(Named<QPushButton>(gui_->mainView.get(), "Stop"), Qt::LeftButton);
+        }
+    });
+    watcher.start(1);
+    QTest::mouseClick(Named<QPushButton>(gui_->mainView.get(), "Start"), Qt::LeftButton);
+    EXPECT_TRUE(seen);
+    EXPECT_GE(closed, seenAt + 40);
+    // Every pass in the log, numbered without a hole.
+    std::ifstream log(folder_ / "Datalog_1.txt");
+    std::string line;
+    int expected = 1;
+    while (std::getline(log, line))
+        if (!line.empty() && line[0] >= '1' && line[0] <= '9') {
+            EXPECT_EQ(std::stoi(line), expected++) << line;
+        }
+    EXPECT_GE(static_cast<std::size_t>(expected - 1), closed);
+    EXPECT_EQ(std::to_string(expected - 1), gui_->app->main.lblLoopCount.caption());
 }
 
 // Ten minutes of the turning inclination at 100 ms a pass, with an alarm above 90

@@ -88,28 +88,29 @@ void frmAnalysis::ShowChart() {
 }
 
 void frmAnalysis::cmdOpen_Click() {
-    const std::string file = app_.tk.AskFile(*this, false, "Analyse a capture or a data log", "Captures and data logs (*.csv *.txt);;All files (*)", "");
-    if (file.empty()) return;
-    std::string error;
-    auto read = analysis::ReadSeries(file, {}, error);
-    // The outputs by name: a capture may hold some of them only.
-    analysis::Series s;
-    if (read) {
-        s = *read;
-        s.names.clear();
-        s.columns.assign(kChartSeries, {});
-        for (std::size_t k = 0; k < kChartSeries; ++k) {
-            s.names.emplace_back(kChartSeriesNames[k]);
-            for (std::size_t j = 0; j < read->names.size(); ++j)
-                if (read->names[j] == kChartSeriesNames[k]) s.columns[k] = std::move(read->columns[j]);
+    app_.tk.AskFile(*this, false, "Analyse a capture or a data log", "Captures and data logs (*.csv *.txt);;All files (*)", "", [this](const std::string& file) {
+        if (file.empty()) return;
+        std::string error;
+        auto read = analysis::ReadSeries(file, {}, error);
+        // The outputs by name: a capture may hold some of them only.
+        analysis::Series s;
+        if (read) {
+            s = *read;
+            s.names.clear();
+            s.columns.assign(kChartSeries, {});
+            for (std::size_t k = 0; k < kChartSeries; ++k) {
+                s.names.emplace_back(kChartSeriesNames[k]);
+                for (std::size_t j = 0; j < read->names.size(); ++j)
+                    if (read->names[j] == kChartSeriesNames[k]) s.columns[k] = std::move(read->columns[j]);
+            }
         }
-    }
-    if (!read || s.samples == 0) {
-        app_.tk.Message("The file could not be analysed.\r\n" + (read ? file + " holds no sample of the part's outputs" : error));
-        return;
-    }
-    const std::string name = std::filesystem::path(file).filename().string();
-    Use(std::move(s), name + ": " + std::to_string(read->samples) + " samples, " + analysis::GapSummary(*read));
+        if (!read || s.samples == 0) {
+            app_.tk.Message("The file could not be analysed.\r\n" + (read ? file + " holds no sample of the part's outputs" : error));
+            return;
+        }
+        const std::string name = std::filesystem::path(file).filename().string();
+        Use(std::move(s), name + ": " + std::to_string(read->samples) + " samples, " + analysis::GapSummary(*read));
+    });
 }
 
 void frmAnalysis::Use(analysis::Series s, std::string source) {

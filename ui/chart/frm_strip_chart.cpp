@@ -104,70 +104,73 @@ void frmStripChart::cmdPause_Click() {
 }
 
 void frmStripChart::cmdExportPng_Click() {
-    const std::string file = app_.tk.AskFile(*this, true, "Export the chart", "PNG pictures (*.png)", "strip-chart.png");
-    if (file.empty()) return;
-    if (const std::string why = app_.tk.SaveImage(*this, file); !why.empty())
-        app_.tk.Message("The chart could not be saved.\r\n" + why);
+    app_.tk.AskFile(*this, true, "Export the chart", "PNG pictures (*.png)", "strip-chart.png", [this](const std::string& file) {
+        if (file.empty()) return;
+        if (const std::string why = app_.tk.SaveImage(*this, file); !why.empty())
+            app_.tk.Message("The chart could not be saved.\r\n" + why);
+    });
 }
 
 void frmStripChart::cmdExportCsv_Click() {
-    const std::string file = app_.tk.AskFile(*this, true, "Export the readings", "CSV files (*.csv)", "strip-chart.csv");
-    if (file.empty()) return;
-    const Shown v = shown();
-    const bool fromLog = showingLog_;
-    const std::string logFile = logFile_;
-    const StripChartData& data = *v.data;
-    std::string why = SameFileRefusal(file, logFile);
-    // Written as it goes, beside the target and renamed over it. A data log is read again
-    // for it: the chart keeps only its last hour reading by reading.
-    if (why.empty())
-        why = ReplaceFile(file, [&](const std::filesystem::path& temp) -> std::string {
-            std::ofstream out(temp, std::ios::binary);
-            if (!fromLog) return data.WriteCsv(v.from, v.to, out) ? std::string() : std::string(std::strerror(errno));
-            DataLogParser parser;
-            LogReadings readings;
-            std::string csv = CsvHeader();
-            bool ok = true;
-            parser.onPass = [&](std::size_t run, const LogPass& p) {
-                AppendCsvRow(csv, readings.Next(run, parser.contents.runs[run], p));
-                if (csv.size() < (1 << 16)) return;
-                ok = ok && out.write(csv.data(), static_cast<std::streamsize>(csv.size()));
-                csv.clear();
-            };
-            if (const std::string unread = StreamDataLog(logFile, parser); !unread.empty()) return unread;
-            ok = ok && out.write(csv.data(), static_cast<std::streamsize>(csv.size())) && out.flush();
-            return ok ? std::string() : std::string(std::strerror(errno));
-        });
-    if (!why.empty()) app_.tk.Message("The readings could not be saved.\r\n" + why);
+    app_.tk.AskFile(*this, true, "Export the readings", "CSV files (*.csv)", "strip-chart.csv", [this](const std::string& file) {
+        if (file.empty()) return;
+        const Shown v = shown();
+        const bool fromLog = showingLog_;
+        const std::string logFile = logFile_;
+        const StripChartData& data = *v.data;
+        std::string why = SameFileRefusal(file, logFile);
+        // Written as it goes, beside the target and renamed over it. A data log is read again
+        // for it: the chart keeps only its last hour reading by reading.
+        if (why.empty())
+            why = ReplaceFile(file, [&](const std::filesystem::path& temp) -> std::string {
+                std::ofstream out(temp, std::ios::binary);
+                if (!fromLog) return data.WriteCsv(v.from, v.to, out) ? std::string() : std::string(std::strerror(errno));
+                DataLogParser parser;
+                LogReadings readings;
+                std::string csv = CsvHeader();
+                bool ok = true;
+                parser.onPass = [&](std::size_t run, const LogPass& p) {
+                    AppendCsvRow(csv, readings.Next(run, parser.contents.runs[run], p));
+                    if (csv.size() < (1 << 16)) return;
+                    ok = ok && out.write(csv.data(), static_cast<std::streamsize>(csv.size()));
+                    csv.clear();
+                };
+                if (const std::string unread = StreamDataLog(logFile, parser); !unread.empty()) return unread;
+                ok = ok && out.write(csv.data(), static_cast<std::streamsize>(csv.size())) && out.flush();
+                return ok ? std::string() : std::string(std::strerror(errno));
+            });
+        if (!why.empty()) app_.tk.Message("The readings could not be saved.\r\n" + why);
+    });
 }
 
 void frmStripChart::cmdOpenLog_Click() {
-    const std::string file = app_.tk.AskFile(*this, false, "Open a data log", "Data logs (*.txt);;All files (*)", "");
-    if (file.empty()) return;
-    // Read as it streams past, into the chart's summaries: a log of any size in bounded
-    // memory, with progress, and the user may cancel.
-    const std::string name = std::filesystem::path(file).filename().string();
-    StripChartData incoming(log.history());  // the chart as it was until the log is read whole
-    DataLogParser parser;
-    std::size_t passes = 0;
-    const std::string error = StreamLogInto(incoming, file, parser, passes, [&](std::uint64_t done, std::uint64_t size) {
-        const int percent = size ? static_cast<int>(std::min<std::uint64_t>(100, done * 100 / size)) : 100;
-        return app_.tk.Progress(*this, "Reading " + name + "...", percent);
+    app_.tk.AskFile(*this, false, "Open a data log", "Data logs (*.txt);;All files (*)", "", [this](const std::string& file) {
+        if (file.empty()) return;
+        // Read as it streams past, into the chart's summaries: a log of any size in bounded
+        // memory, with progress, and the user may cancel.
+        const std::string name = std::filesystem::path(file).filename().string();
+        StripChartData incoming(log.history());  // the chart as it was until the log is read whole
+        DataLogParser parser;
+        std::size_t passes = 0;
+        const std::string error = StreamLogInto(incoming, file, parser, passes, [&](std::uint64_t done, std::uint64_t size) {
+            const int percent = size ? static_cast<int>(std::min<std::uint64_t>(100, done * 100 / size)) : 100;
+            return app_.tk.Progress(*this, "Reading " + name + "...", percent);
+        });
+        app_.tk.EndProgress(*this);
+        if (!error.empty()) {
+            if (error != kDataLogCancelled) app_.tk.Message("The data log could not be read.\r\n" + error);
+            return;
+        }
+        log = std::move(incoming);
+        showingLog_ = true;
+        logFile_ = file;
+        cmdLive.SetVisible(true);
+        cmdPause.SetEnabled(false);
+        for (int i = 0; i < kSpanCount; ++i) optSpan(i).SetEnabled(false);
+        lblSource.SetCaption(DataLogSummary(name, passes, parser.contents));
+        lblSource.SetToolTip(file);
+        Changed();
     });
-    app_.tk.EndProgress(*this);
-    if (!error.empty()) {
-        if (error != kDataLogCancelled) app_.tk.Message("The data log could not be read.\r\n" + error);
-        return;
-    }
-    log = std::move(incoming);
-    showingLog_ = true;
-    logFile_ = file;
-    cmdLive.SetVisible(true);
-    cmdPause.SetEnabled(false);
-    for (int i = 0; i < kSpanCount; ++i) optSpan(i).SetEnabled(false);
-    lblSource.SetCaption(DataLogSummary(name, passes, parser.contents));
-    lblSource.SetToolTip(file);
-    Changed();
 }
 
 void frmStripChart::cmdLive_Click() {

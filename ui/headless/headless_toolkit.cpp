@@ -44,14 +44,15 @@ bool HeadlessToolkit::Question(std::string_view text, std::string_view title) {
     return yes;
 }
 
-std::string HeadlessToolkit::AskFile(Window&, bool, const std::string& title, const std::string&, const std::string&) {
+void HeadlessToolkit::AskFile(Window&, bool, const std::string& title, const std::string&, const std::string&,
+                              std::function<void(const std::string& file)> then) {
     if (files_.empty()) {
         failures.push_back("unanswered file dialog: " + title);
-        return {};
+        return then({});
     }
-    std::string f = std::move(files_.front().name);
+    const std::string f = std::move(files_.front().name);
     files_.pop_front();
-    return f;
+    then(f);
 }
 
 bool HeadlessToolkit::Progress(Window& w, const std::string& text, int percent) {

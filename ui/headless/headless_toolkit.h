@@ -67,8 +67,9 @@ public:
     }
     // The next file dialog is answered with this name ("" cancels).
     void AnswerFile(std::string name) { files_.push_back({std::move(name), serial_++}); }
-    std::string AskFile(Window& w, bool save, const std::string& title, const std::string& filter,
-                        const std::string& suggested) override;
+    // Answered at once, from the queue.
+    void AskFile(Window& w, bool save, const std::string& title, const std::string& filter, const std::string& suggested,
+                 std::function<void(const std::string& file)> then) override;
     std::string SaveImage(Window& w, const std::string& file) override;
     // Each report: "W: TEXT PERCENT"; a scenario may cancel the task at a given percent.
     bool Progress(Window& w, const std::string& text, int percent) override;

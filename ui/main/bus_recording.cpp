@@ -21,15 +21,16 @@ void frmQvin27319::ShowRecordingState() {
 }
 
 void frmQvin27319::mnuRecord_Click() {
-    const std::string file = app_.tk.AskFile(*this, true, "Record the bus", "Recordings (*.trace);;All files (*)", "session.trace");
-    if (file.empty()) return;
-    if (const std::string why = app_.p.trace.StartRecording(file, app_.p.clock); !why.empty()) {
-        app_.tk.Message("The bus could not be recorded.\r\n" + why);
-        return;
-    }
-    lastRecording_ = file;
-    ShowRecordingState();
-    app_.tk.ShowStatus(*this, "Recording the bus to " + file);
+    app_.tk.AskFile(*this, true, "Record the bus", "Recordings (*.trace);;All files (*)", "session.trace", [this](const std::string& file) {
+        if (file.empty()) return;
+        if (const std::string why = app_.p.trace.StartRecording(file, app_.p.clock); !why.empty()) {
+            app_.tk.Message("The bus could not be recorded.\r\n" + why);
+            return;
+        }
+        lastRecording_ = file;
+        ShowRecordingState();
+        app_.tk.ShowStatus(*this, "Recording the bus to " + file);
+    });
 }
 
 void frmQvin27319::mnuStopRecording_Click() {
@@ -45,36 +46,39 @@ void frmQvin27319::mnuStopRecording_Click() {
 void frmQvin27319::mnuExportVcd_Click() {
     // The recording made last in this session; before any, one the user picks (a
     // QVIN_TRACE file, or one qvin-cli wrote).
-    std::string recording = lastRecording_;
-    if (recording.empty()) {
-        recording = app_.tk.AskFile(*this, false, "Open a recording", "Recordings (*.trace);;All files (*)", "");
-        if (recording.empty()) return;
-    }
+    if (!lastRecording_.empty()) return ExportVcdOf(lastRecording_);
+    app_.tk.AskFile(*this, false, "Open a recording", "Recordings (*.trace);;All files (*)", "", [this](const std::string& recording) {
+        if (!recording.empty()) ExportVcdOf(recording);
+    });
+}
+
+void frmQvin27319::ExportVcdOf(const std::string& recording) {
     const std::filesystem::path suggested = std::filesystem::path(recording).stem().string() + ".vcd";
-    const std::string file = app_.tk.AskFile(*this, true, "Export the recording as a waveform", "Value Change Dumps (*.vcd)",
-                                             suggested.string());
-    if (file.empty()) return;
-    VcdSummary summary;
-    std::string why = SameFileRefusal(file, recording);
-    if (why.empty()) {
-        app_.tk.SetBusy(true);
-        // Written beside the target and renamed over it: a failed export leaves the old one.
-        std::string recordingFault;  // said as it is: it names the recording and its line
-        why = ReplaceFile(file, [&](const std::filesystem::path& temp) -> std::string {
-            std::ofstream out(temp, std::ios::binary);
-            const std::string fault = out ? ExportVcd(recording, out, summary) : std::string();
-            if (!out) return "cannot be written";
-            recordingFault = fault;
-            return fault;
-        });
-        if (!recordingFault.empty()) why = recordingFault;
-        app_.tk.SetBusy(false);
-    }
-    if (!why.empty()) {
-        app_.tk.Message("The recording could not be exported.\r\n" + why);
-        return;
-    }
-    app_.tk.ShowStatus(*this, "Exported " + std::to_string(summary.frames) + " words (" + summary.interface + ") to " + file);
+    app_.tk.AskFile(*this, true, "Export the recording as a waveform", "Value Change Dumps (*.vcd)", suggested.string(),
+                    [this, recording](const std::string& file) {
+        if (file.empty()) return;
+        VcdSummary summary;
+        std::string why = SameFileRefusal(file, recording);
+        if (why.empty()) {
+            app_.tk.SetBusy(true);
+            // Written beside the target and renamed over it: a failed export leaves the old one.
+            std::string recordingFault;  // said as it is: it names the recording and its line
+            why = ReplaceFile(file, [&](const std::filesystem::path& temp) -> std::string {
+                std::ofstream out(temp, std::ios::binary);
+                const std::string fault = out ? ExportVcd(recording, out, summary) : std::string();
+                if (!out) return "cannot be written";
+                recordingFault = fault;
+                return fault;
+            });
+            if (!recordingFault.empty()) why = recordingFault;
+            app_.tk.SetBusy(false);
+        }
+        if (!why.empty()) {
+            app_.tk.Message("The recording could not be exported.\r\n" + why);
+            return;
+        }
+        app_.tk.ShowStatus(*this, "Exported " + std::to_string(summary.frames) + " words (" + summary.interface + ") to " + file);
+    });
 }
 
 }  // namespace qvin::ui

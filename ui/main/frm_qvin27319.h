@@ -59,6 +59,7 @@ public:
     void mnuRecord_Click();
     void mnuStopRecording_Click();
     void mnuExportVcd_Click();
+    void ExportVcdOf(const std::string& recording);
     void picLogo_KeyDown(int keyCode, int shift);
     void UserClose() override { MnuExit_Click(); }
 
