@@ -184,6 +184,29 @@ TEST_F(StripChart, TheLoopReadsOnAndLogsEveryPassWhileAFileDialogIsOpen) {
     EXPECT_EQ(std::to_string(expected - 1), gui_->app->main.lblLoopCount.caption());
 }
 
+// Analysis... takes what the chart shows: all of a 2-hour data log (the chart keeps its
+// last hour one by one), with each pass at its own time, and the passes without a new
+// sample as the gaps they are; a live session's pause between two runs is a gap too.
+TEST_F(StripChart, AnalysisTakesTheWholeLogAndItsGaps) {
+    OpenChart();
+    DataLogHeader h;
+    h.date = "6/1/2026 08:00:00";
+    h.loopDelayMs = 1000;
+    h.samplePeriodText = "1.099";
+    h.avgCntText = "7";
+    std::string text = DataLogHeaderText(h);
+    for (int i = 1; i <= 7200; ++i)
+        text += DataLogLine(i, {3.3f, 0, 25, 30.0f + static_cast<float>(i % 5) * 0.01f, 30}, i < 3000 || i > 3002, false, 0);
+    const auto file = folder_ / "two-hours.txt";
+    std::ofstream(file, std::ios::binary) << text;
+    gui_->tk.chooseFile = [&](bool, const std::string&) { return file.string(); };
+    QTest::mouseClick(Named<QPushButton>(gui_->chartView, "Open Data Log..."), Qt::LeftButton);
+    QTest::mouseClick(Named<QPushButton>(gui_->chartView, "Analysis..."), Qt::LeftButton);
+    EXPECT_EQ(gui_->app->analysis.lblSource.caption(),
+              "The strip chart's data log: 7,197 readings over 1 h 59 min, 1 gap, 3 samples missing, the longest 3 after 2998 s");
+    EXPECT_EQ(gui_->app->analysis.txtStats.text().rfind("Samples\t7197\r\n", 0), 0u) << gui_->app->analysis.txtStats.text();
+}
+
 // Ten minutes of the turning inclination at 100 ms a pass, with an alarm above 90
 // degrees: the chart draws two points per pixel column at most, marks the alarms, and
 // with QVIN_CHART_FIGURE=FILE leaves its picture there.

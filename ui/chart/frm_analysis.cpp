@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "device/data_log_reader.h"
 #include "ui/app.h"
 
 namespace qvin::ui {
@@ -20,6 +21,24 @@ std::string G(double v, int digits = 6) {
 std::string UnitOf(const std::string& name) {
     const auto a = name.find('('), b = name.find(')');
     return a == std::string::npos || b == std::string::npos ? "units" : name.substr(a + 1, b - a - 1);
+}
+
+// "2 h 0 min", "5 min 3 s", "12.3 s".
+std::string Duration(double seconds) {
+    const auto whole = static_cast<long long>(seconds);
+    if (whole >= 3600) return std::to_string(whole / 3600) + " h " + std::to_string(whole % 3600 / 60) + " min";
+    if (whole >= 60) return std::to_string(whole / 60) + " min " + std::to_string(whole % 60) + " s";
+    return G(seconds, 3) + " s";
+}
+
+// 7200 as "7,200".
+std::string Thousands(std::size_t n) {
+    std::string digits = std::to_string(n), out;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i && (digits.size() - i) % 3 == 0) out += ',';
+        out += digits[i];
+    }
+    return out;
 }
 
 }  // namespace
@@ -66,24 +85,39 @@ void frmAnalysis::ShowChart() {
     analysis::Series s;
     for (const char* n : kChartSeriesNames) s.names.emplace_back(n);
     s.columns.resize(kChartSeries);
-    ChartClock::time_point first{}, last{};
-    std::size_t n = 0;
+    // The readings' own times; a reading without a new sample, or a pause in the reading,
+    // is a gap, left out.
     std::vector<double> times;
-    if (v.data)
-        for (const ChartSample& c : v.data->samples()) {
-            if (c.time < v.from || c.time > v.to) continue;
-            (n++ == 0 ? first : last) = c.time;
-            const double t = std::chrono::duration<double>(c.time - first).count();
-            // Readings in one instant are one reading: time runs forwards only.
-            if (!times.empty() && !(t > times.back())) continue;
-            times.push_back(t);
-            for (std::size_t k = 0; k < kChartSeries; ++k) s.columns[k].push_back(c.values[k]);
+    ChartClock::time_point first{};
+    auto take = [&](const ChartSample& c) {
+        if (c.time < v.from || c.time > v.to || !c.newData) return;
+        if (times.empty()) first = c.time;
+        const double t = std::chrono::duration<double>(c.time - first).count();
+        if (!times.empty() && !(t > times.back())) return;  // readings in one instant are one
+        times.push_back(t);
+        for (std::size_t k = 0; k < kChartSeries; ++k) s.columns[k].push_back(c.values[k]);
+    };
+    std::string held;
+    if (v.log && !v.logFile.empty()) {
+        // The chart keeps the last hour of a log reading by reading: the log is read again.
+        DataLogParser parser;
+        LogReadings readings;
+        parser.onPass = [&](std::size_t run, const LogPass& p) { take(readings.Next(run, parser.contents.runs[run], p)); };
+        if (const std::string why = StreamDataLog(v.logFile, parser); !why.empty()) {
+            app_.tk.Message("The data log could not be read.\r\n" + why);
+            return;
         }
-    // The readings' own times: the median interval, and a pause in the reading a gap.
+    } else if (v.data) {
+        for (const ChartSample& c : v.data->samples()) take(c);
+        // Older readings are held as extremes only: say what is analysed.
+        if (!v.data->samples().empty() && v.data->samples().front().time > v.from) held = " (the readings held one by one)";
+    }
     analysis::PlaceGaps(s, times);
-    s.note = "the median interval of the strip chart's readings";
-    Use(std::move(s), "The strip chart's " + std::string(v.log ? "data log" : "readings") + ": " + std::to_string(n) + " over " +
-                          G(n > 1 ? std::chrono::duration<double>(last - first).count() : 0, 3) + " s");
+    s.note = "the mean interval of the strip chart's readings, gaps left out";
+    const double span = times.empty() ? 0 : times.back();
+    std::string caption = "The strip chart's " + std::string(v.log ? "data log" : "readings") + ": " + Thousands(times.size()) +
+                          " readings over " + Duration(span) + held + ", " + analysis::GapSummary(s);
+    Use(std::move(s), std::move(caption));
     app_.tk.Show(*this);
 }
 

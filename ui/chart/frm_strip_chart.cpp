@@ -73,6 +73,7 @@ frmStripChart::Shown frmStripChart::shown() const {
     if (showingLog_) {
         v.data = &log;
         v.log = true;
+        v.logFile = logFile_;
         v.from = log.oldest().value_or(ChartClock::time_point{});
         v.to = log.newest().value_or(v.from);
         if (v.to <= v.from) v.to = v.from + std::chrono::seconds(1);

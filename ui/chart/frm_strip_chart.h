@@ -42,6 +42,7 @@ public:
         const StripChartData* data = nullptr;
         std::array<bool, kChartSeries> visible{};
         bool log = false;
+        std::string logFile;  // the data log shown, read again for what the chart no longer holds
     };
     Shown shown() const;
     // Counts every change of what is shown; a view redraws when it moves.
