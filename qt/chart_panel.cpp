@@ -1,5 +1,8 @@
 #include "qt/chart_panel.h"
 
+#include <QLegendMarker>
+#include <optional>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -201,6 +204,23 @@ ChartPanel::Plot ChartPanel::NewPlot(const QString& title) {
     return p;
 }
 
+void ChartPanel::DrawStretches(QChart* chart, QLineSeries* first, std::vector<QLineSeries*>& more,
+                               const std::vector<QList<QPointF>>& stretches) {
+    for (std::size_t k = 0; k < std::max<std::size_t>(1, stretches.size()) || k <= more.size(); ++k) {
+        if (k > 0 && k > more.size()) {
+            auto* line = new QLineSeries();
+            line->setPen(first->pen());
+            chart->addSeries(line);
+            for (QAbstractAxis* axis : first->attachedAxes()) line->attachAxis(axis);
+            for (QLegendMarker* marker : chart->legend()->markers(line)) marker->setVisible(false);
+            more.push_back(line);
+        }
+        QLineSeries* line = k == 0 ? first : more[k - 1];
+        if (k < stretches.size()) line->replace(stretches[k]);
+        else if (line->count() > 0) line->clear();
+    }
+}
+
 void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
     QElapsedTimer timer;
     timer.start();
@@ -218,6 +238,40 @@ void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
     if (columns <= 0) columns = std::max(1, width() - 80);
     columns_ = columns;
     const std::vector<ui::ChartColumn> cols = shown.data->Reduce(shown.from, shown.to, columns);
+    // A stretch without readings more than three of their usual intervals long (the median
+    // of the last readings held) is a gap: before a Start, after a Stop, between the runs of
+    // a log. No line crosses it; the flags are blank there.
+    std::vector<double> intervals;
+    {
+        const auto& held = shown.data->samples();
+        const std::size_t n = held.size(), from = n > 1000 ? n - 1000 : 0;
+        for (std::size_t k = from + 1; k < n; ++k) intervals.push_back(Ms(held[k].time) - Ms(held[k - 1].time));
+    }
+    qreal gapMs = std::numeric_limits<qreal>::infinity();
+    if (!intervals.empty()) {
+        std::nth_element(intervals.begin(), intervals.begin() + static_cast<std::ptrdiff_t>(intervals.size() / 2), intervals.end());
+        gapMs = 3.0 * std::max(intervals[intervals.size() / 2], 1.0);
+    }
+    // Where each stretch of columns begins (the first column with readings after a gap),
+    // and which empty columns lie in a gap (or before the first reading, or after the last).
+    std::vector<bool> starts(cols.size(), false), inGap(cols.size(), true);
+    {
+        std::optional<qreal> lastEnd;
+        for (std::size_t k = 0; k < cols.size(); ++k) {
+            if (!cols[k].any) continue;
+            if (!lastEnd || Ms(cols[k].from) - *lastEnd > gapMs) starts[k] = true;
+            lastEnd = Ms(cols[k].to);
+        }
+        bool open = false;  // inside a stretch, going backwards: a later column with readings belongs to it
+        for (std::size_t k = cols.size(); k-- > 0;) {
+            if (cols[k].any) {
+                inGap[k] = false;
+                open = !starts[k];
+            } else {
+                inGap[k] = !open;
+            }
+        }
+    }
     const qreal labelHeight = QFontMetricsF(plots_[0].value->labelsFont()).height();
 
     const qreal left = Ms(shown.from), spanMs = Ms(shown.to) - left;
@@ -229,11 +283,13 @@ void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
         const QString title = QString::fromStdString(ui::LegendText(static_cast<int>(i), stats[i]));
         if (p.chart->title() != title) p.chart->setTitle(title);
         if (p.offset->min() != 0 || p.offset->max() != spanMs) p.offset->setRange(0, spanMs);
-        QList<QPointF> points;
-        points.reserve(static_cast<qsizetype>(cols.size() * 2));
+        std::vector<QList<QPointF>> stretches;
         float lo = std::numeric_limits<float>::max(), hi = std::numeric_limits<float>::lowest();
-        for (const ui::ChartColumn& c : cols) {
+        for (std::size_t k = 0; k < cols.size(); ++k) {
+            const ui::ChartColumn& c = cols[k];
             if (!c.any) continue;
+            if (starts[k]) stretches.emplace_back();
+            QList<QPointF>& points = stretches.back();
             const qreal x = (Ms(c.from) + Ms(c.to)) / 2 - left;
             const float first = c.minFirst[i] ? c.min[i] : c.max[i];
             const float second = c.minFirst[i] ? c.max[i] : c.min[i];
@@ -242,8 +298,8 @@ void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
             lo = std::min(lo, c.min[i]);
             hi = std::max(hi, c.max[i]);
         }
-        p.line->replace(points);
-        if (points.isEmpty() || !std::isfinite(lo) || !std::isfinite(hi)) {
+        DrawStretches(p.chart, p.line, p.more, stretches);
+        if (stretches.empty() || !std::isfinite(lo) || !std::isfinite(hi)) {
             if (p.value->min() != 0 || p.value->max() != 1) p.value->setRange(0, 1);
         } else {
             // A flat trace gets a band around it; otherwise a little room above and below.
@@ -260,23 +316,30 @@ void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
         }
     }
 
-    // A point where a flag changes, and at both ends.
+    // A point where a flag changes, and at both ends of each stretch of readings.
     auto trace = [&](bool ui::ChartColumn::*flag, qreal low, qreal high) {
-        QList<QPointF> points;
+        std::vector<QList<QPointF>> stretches;
         bool last = false;
+        qreal end = 0;
         for (std::size_t k = 0; k < cols.size(); ++k) {
+            if (inGap[k]) continue;
             const bool on = cols[k].*flag;
-            if (k == 0 || on != last) {
-                if (k > 0) points.append(QPointF(Ms(cols[k].from), last ? high : low));
-                points.append(QPointF(Ms(cols[k].from), on ? high : low));
+            if (starts[k]) {
+                if (!stretches.empty()) stretches.back().append(QPointF(end, last ? high : low));
+                stretches.emplace_back();
+                stretches.back().append(QPointF(Ms(cols[k].from), on ? high : low));
+            } else if (on != last) {
+                stretches.back().append(QPointF(Ms(cols[k].from), last ? high : low));
+                stretches.back().append(QPointF(Ms(cols[k].from), on ? high : low));
             }
             last = on;
+            if (cols[k].any) end = Ms(cols[k].to);
         }
-        if (!cols.empty()) points.append(QPointF(Ms(cols.back().to), last ? high : low));
-        return points;
+        if (!stretches.empty()) stretches.back().append(QPointF(end, last ? high : low));
+        return stretches;
     };
-    newData_->replace(trace(&ui::ChartColumn::newData, 1.15, 1.85));
-    alarm_->replace(trace(&ui::ChartColumn::alarm, 0.15, 0.85));
+    DrawStretches(flags_.chart, newData_, moreNewData_, trace(&ui::ChartColumn::newData, 1.15, 1.85));
+    DrawStretches(flags_.chart, alarm_, moreAlarm_, trace(&ui::ChartColumn::alarm, 0.15, 0.85));
     flags_.time->setFormat(format);
     flags_.time->setRange(from, to);
     // Once the charts have laid out their new labels, line them up (not from inside their

@@ -5,6 +5,7 @@
 // redraw costs the same for ten seconds of readings as for ten minutes.
 
 #include <array>
+#include <vector>
 #include <cstdint>
 
 #include <QLabel>
@@ -55,14 +56,19 @@ private:
         QDateTimeAxis* time = nullptr;   // the flags chart's
         QValueAxis* offset = nullptr;    // the charts above: milliseconds from the left edge
         QValueAxis* value = nullptr;
+        std::vector<QLineSeries*> more;  // the line's stretches after a gap in the readings
     };
     Plot NewPlot(const QString& title);
+    // Draws `stretches` as lines apart (no line across a gap), the first into `first`, the
+    // rest into series kept in `more` (made like `first`, left out of the legend).
+    void DrawStretches(QChart* chart, QLineSeries* first, std::vector<QLineSeries*>& more, const std::vector<QList<QPointF>>& stretches);
     void AlignCharts();
 
     std::array<Plot, ui::kChartSeries> plots_;
     Plot flags_;
     QLineSeries* newData_ = nullptr;
     QLineSeries* alarm_ = nullptr;
+    std::vector<QLineSeries*> moreNewData_, moreAlarm_;
     QLabel* hover_ = nullptr;
     ui::frmStripChart::Shown shown_;
     std::int64_t lastDrawUs_ = 0;

@@ -59,9 +59,13 @@ protected:
             if (v->accessibleName() == name) return v;
         return nullptr;
     }
-    QLineSeries* Line(const QString& name) {
-        QChartView* v = Plot(name);
-        return v ? qobject_cast<QLineSeries*>(v->chart()->series().value(0)) : nullptr;
+    // An output's line: the points of all its stretches (a gap in the readings breaks it).
+    QList<QPointF> Line(const QString& name) {
+        QList<QPointF> points;
+        if (QChartView* v = Plot(name))
+            for (QAbstractSeries* a : v->chart()->series())
+                if (auto* line = qobject_cast<QLineSeries*>(a)) points += line->points();
+        return points;
     }
 };
 
@@ -70,10 +74,9 @@ TEST_F(StripChart, FollowsTheLoopHidesOutputsAndShowsTheReadingUnderTheMouse) {
     gui_->chartView->resize(900, 760);
     LoopUntil(60);
     gui_->chartView->Refresh();
-    QLineSeries* incl = Line("INCL_360 (dgr)");
-    ASSERT_NE(incl, nullptr);
-    ASSERT_GT(incl->count(), 0);
-    for (const QPointF& p : incl->points()) EXPECT_NEAR(p.y(), 30.0, 0.05);
+    const QList<QPointF> incl = Line("INCL_360 (dgr)");
+    ASSERT_GT(incl.size(), 0);
+    for (const QPointF& p : incl) EXPECT_NEAR(p.y(), 30.0, 0.05);
 
     // A hidden output's chart goes; the others keep drawing.
     QCheckBox* box = Named<QCheckBox>(gui_->chartView, "INCL_180 (dgr)");
@@ -132,7 +135,7 @@ TEST_F(StripChart, ExportsThePictureAndReadsTheLoopsDataLogBack) {
     QTest::mouseClick(Named<QPushButton>(gui_->chartView, "Open Data Log..."), Qt::LeftButton);
     EXPECT_EQ(gui_->app->chart.lblSource.caption(), "Datalog_1.txt: " + std::to_string(passes) + " passes in 1 run");
     gui_->chartView->Refresh();
-    EXPECT_GT(Line("INCL_360 (dgr)")->count(), 0);
+    EXPECT_GT(Line("INCL_360 (dgr)").size(), 0);
     EXPECT_TRUE(Named<QPushButton>(gui_->chartView, "Live")->isVisible());
 }
 
@@ -184,6 +187,49 @@ TEST_F(StripChart, TheLoopReadsOnAndLogsEveryPassWhileAFileDialogIsOpen) {
     EXPECT_EQ(std::to_string(expected - 1), gui_->app->main.lblLoopCount.caption());
 }
 
+// Two runs of the loop twenty seconds apart: each output's line and the new-data trace
+// break over the pause instead of ramping across it.
+TEST_F(StripChart, APauseInTheReadingIsDrawnAsAGap) {
+    OpenChart();
+    gui_->chartView->resize(900, 760);
+    QTest::mouseClick(Named<QRadioButton>(gui_->chartView, "All"), Qt::LeftButton);
+    LoopUntil(40, 5);
+    const auto stoppedAt = gui_->app->chart.live.newest().value();
+    clock_.Advance(20'000'000'000);
+    LoopUntil(1'000'000, 5);
+    ui::ChartClock::time_point restartedAt{};
+    for (const ui::ChartSample& c : gui_->app->chart.live.samples())
+        if (c.time > stoppedAt) {
+            restartedAt = c.time;
+            break;
+        }
+    gui_->chartView->Refresh();
+    const auto shown = gui_->app->chart.shown();
+    const double gapFrom = std::chrono::duration<double, std::milli>(stoppedAt - shown.from).count();
+    const double gapTo = std::chrono::duration<double, std::milli>(restartedAt - shown.from).count();
+    ASSERT_GT(gapTo - gapFrom, 19'000.0);
+    // The stretches of a chart: every series with points; none reaches into the pause.
+    auto stretches = [&](QChart* chart, double offset) {
+        int n = 0;
+        for (QAbstractSeries* a : chart->series()) {
+            auto* line = qobject_cast<QLineSeries*>(a);
+            if (!line || line->count() == 0) continue;
+            ++n;
+            for (const QPointF& p : line->points()) EXPECT_FALSE(p.x() - offset > gapFrom + 500 && p.x() - offset < gapTo - 500) << p.x();
+        }
+        return n;
+    };
+    // Three: the window's first reading stands apart too, 0.4 s before the loop's.
+    EXPECT_EQ(stretches(Plot("INCL_360 (dgr)")->chart(), 0), 3);
+    // The flags count from 1970; their new-data trace (the alarm trace is low all along).
+    QChartView* flags = nullptr;
+    for (auto* v : gui_->chartView->panel()->findChildren<QChartView*>())
+        if (v->accessibleName() == "Flags") flags = v;
+    ASSERT_NE(flags, nullptr);
+    const double epochMs = std::chrono::duration<double, std::milli>(shown.from.time_since_epoch()).count();
+    EXPECT_EQ(stretches(flags->chart(), epochMs), 6);  // new data and alarm, each in the three
+}
+
 // Analysis... takes what the chart shows: all of a 2-hour data log (the chart keeps its
 // last hour one by one), with each pass at its own time, and the passes without a new
 // sample as the gaps they are; a live session's pause between two runs is a gap too.
@@ -224,12 +270,12 @@ TEST_F(StripChart, TenMinutesOfRotationAreDrawnFromTheirExtremes) {
     const auto shown = gui_->app->chart.shown();
     EXPECT_EQ(shown.to - shown.from, std::chrono::minutes(10));
     const int columns = static_cast<int>(Plot("INCL_360 (dgr)")->chart()->plotArea().width());
-    QLineSeries* incl = Line("INCL_360 (dgr)");
+    const QList<QPointF> incl = Line("INCL_360 (dgr)");
     // Two points per column; the axis labels may have taken a few pixels since the draw.
-    EXPECT_LE(incl->count(), 2 * columns * 21 / 20);
-    EXPECT_GT(incl->count(), columns / 2);
+    EXPECT_LE(incl.size(), 2 * columns * 21 / 20);
+    EXPECT_GT(incl.size(), columns / 2);
     double lo = 360, hi = 0;
-    for (const QPointF& p : incl->points()) {
+    for (const QPointF& p : incl) {
         lo = std::min(lo, p.y());
         hi = std::max(hi, p.y());
     }
