@@ -369,8 +369,25 @@ QString ChartPanel::TextAt(QPoint pos) const {
     const auto t = ui::ChartClock::time_point(std::chrono::duration_cast<ui::ChartClock::duration>(
         std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(ms)))));
 
-    // The reading nearest that time.
+    // The reading nearest that time, where the chart holds its readings one by one.
     const auto& samples = shown_.data->samples();
+    const auto column = (shown_.to - shown_.from) / std::max(1, columns_);
+    if (samples.empty() || t < samples.front().time - column) {
+        // Older readings are held as their extremes: the pixel column's, with its times.
+        if (t < shown_.from || t > shown_.to) return {};
+        const std::vector<ui::ChartColumn> c = shown_.data->Reduce(t - column / 2, t + column / 2, 1);
+        if (c.empty() || !c.front().any) return "no reading";
+        const ui::ChartColumn& col = c.front();
+        QString text = ToDateTime(col.from).toString("hh:mm:ss.zzz") + " to " + ToDateTime(col.to).toString("hh:mm:ss.zzz");
+        if (series >= 0 && over != &flags_) {
+            const std::size_t k = static_cast<std::size_t>(series);
+            text += QString("   %1 = %2").arg(QString::fromUtf8(ui::kChartSeriesNames[series])).arg(static_cast<double>(col.min[k]), 0, 'f', 3);
+            if (col.max[k] != col.min[k]) text += QString(" to %1").arg(static_cast<double>(col.max[k]), 0, 'f', 3);
+        }
+        text += col.newData ? "   New data" : "   Old data";
+        if (col.alarm) text += "   Alarm";
+        return text;
+    }
     auto it = std::lower_bound(samples.begin(), samples.end(), t,
                                [](const ui::ChartSample& s, ui::ChartClock::time_point v) { return s.time < v; });
     if (it == samples.end()) --it;

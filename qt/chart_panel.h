@@ -41,7 +41,8 @@ public:
     int columns() const { return columns_; }
     // The text under the charts: the reading nearest the mouse.
     QLabel* hoverLabel() const { return hover_; }
-    // The reading nearest to `pos` (in the panel's coordinates) as the hover line says it;
+    // The reading nearest to `pos` (in the panel's coordinates) as the hover line says it,
+    // or where the chart holds only extremes, those of the pixel column with its times;
     // empty when the mouse is over no chart or there are no readings.
     QString TextAt(QPoint pos) const;
 

@@ -247,6 +247,16 @@ TEST_F(StripChart, AnalysisTakesTheWholeLogAndItsGaps) {
     std::ofstream(file, std::ios::binary) << text;
     gui_->tk.chooseFile = [&](bool, const std::string&) { return file.string(); };
     QTest::mouseClick(Named<QPushButton>(gui_->chartView, "Open Data Log..."), Qt::LeftButton);
+    // The hover a quarter of the way in, where the chart holds the extremes only: that
+    // stretch's times and extremes, not the oldest reading it holds one by one (08:59:59).
+    gui_->chartView->resize(900, 760);
+    gui_->chartView->Refresh();
+    QChartView* incl = Plot("INCL_360 (dgr)");
+    const QRectF area = incl->chart()->plotArea();
+    const QPoint quarter = incl->mapFromScene(incl->chart()->mapToScene(QPointF(area.left() + area.width() / 4, area.center().y())));
+    const QString hover = gui_->chartView->panel()->TextAt(incl->mapTo(gui_->chartView->panel(), quarter));
+    EXPECT_TRUE(hover.startsWith("08:29:") || hover.startsWith("08:30:")) << hover.toStdString();
+    EXPECT_TRUE(hover.contains(" to 08:") && hover.contains("INCL_360 (dgr) = 30.000 to 30.040")) << hover.toStdString();
     QTest::mouseClick(Named<QPushButton>(gui_->chartView, "Analysis..."), Qt::LeftButton);
     EXPECT_EQ(gui_->app->analysis.lblSource.caption(),
               "The strip chart's data log: 7,197 readings over 1 h 59 min, 1 gap, 3 samples missing, the longest 3 after 2998 s");
