@@ -86,29 +86,36 @@ TEST_F(StripChart, FollowsTheLoopHidesOutputsAndShowsTheReadingUnderTheMouse) {
     EXPECT_FALSE(Plot("INCL_180 (dgr)")->isVisible());
     EXPECT_TRUE(Plot("SUPPLY_OUT (V)")->isVisible());
 
-    // The reading nearest the mouse, in the middle of the supply chart.
-    QChartView* supply = Plot("SUPPLY_OUT (V)");
-    const QRectF area = supply->chart()->plotArea();
-    const QPoint inView = supply->mapFromScene(supply->chart()->mapToScene(area.center()));
-    const QString text = gui_->chartView->panel()->TextAt(supply->mapTo(gui_->chartView->panel(), inView));
+    // The reading nearest the mouse, half way through the readings on the supply chart.
     // How many readings the loop took before it stopped depends on the machine's pace, and
     // the supply moves by a count now and then: the text must be the reading it names, the
-    // one nearest the middle of the span shown (within a pixel), whichever that is.
+    // one nearest the mouse (within a pixel), whichever that is.
+    QChartView* supply = Plot("SUPPLY_OUT (V)");
+    const QRectF area = supply->chart()->plotArea();
     const auto shown = gui_->app->chart.shown();
-    const auto middle = shown.from + (shown.to - shown.from) / 2;
+    const auto& held = gui_->app->chart.live.samples();
+    const auto middle = held.front().time + (held.back().time - held.front().time) / 2;
+    const double x = area.left() + area.width() * std::chrono::duration<double>(middle - shown.from) / (shown.to - shown.from);
+    const QPoint inView = supply->mapFromScene(supply->chart()->mapToScene(QPointF(x, area.center().y())));
+    const QString text = gui_->chartView->panel()->TextAt(supply->mapTo(gui_->chartView->panel(), inView));
     const ui::ChartSample* named = nullptr;
-    for (const ui::ChartSample& c : gui_->app->chart.live.samples()) {
+    for (const ui::ChartSample& c : held) {
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(c.time.time_since_epoch()).count();
         if (text.startsWith(QDateTime::fromMSecsSinceEpoch(ms).toString("hh:mm:ss.zzz"))) named = &c;
     }
     ASSERT_NE(named, nullptr) << text.toStdString();
     EXPECT_TRUE(text.contains(QString("SUPPLY_OUT (V) = %1").arg(static_cast<double>(named->values[0]), 0, 'f', 3))) << text.toStdString();
     EXPECT_NEAR(named->values[0], 3.30, 0.005);
-    const ui::ChartSample* nearest = &gui_->app->chart.live.samples().front();
-    for (const ui::ChartSample& c : gui_->app->chart.live.samples())
+    const ui::ChartSample* nearest = &held.front();
+    for (const ui::ChartSample& c : held)
         if (std::chrono::abs(c.time - middle) < std::chrono::abs(nearest->time - middle)) nearest = &c;
     const auto pixel = (shown.to - shown.from) / static_cast<int>(area.width());
     EXPECT_LE(std::chrono::abs(named->time - nearest->time), 2 * pixel) << text.toStdString();
+    // Over the part of the span before the first reading there is none to show.
+    if (held.front().time - shown.from > 4 * pixel) {
+        const QPoint before = supply->mapFromScene(supply->chart()->mapToScene(QPointF(area.left() + 1, area.center().y())));
+        EXPECT_EQ(gui_->chartView->panel()->TextAt(supply->mapTo(gui_->chartView->panel(), before)), "no reading");
+    }
 
     // Closing the window hides it; the loop goes on feeding it.
     gui_->chartView->close();
