@@ -204,6 +204,10 @@ ChartPanel::Plot ChartPanel::NewPlot(const QString& title) {
     return p;
 }
 
+namespace {
+qreal spanMsOf(const ui::frmStripChart::Shown& shown) { return std::chrono::duration<qreal, std::milli>(shown.to - shown.from).count(); }
+}  // namespace
+
 void ChartPanel::DrawStretches(QChart* chart, QLineSeries* first, std::vector<QLineSeries*>& more,
                                const std::vector<QList<QPointF>>& stretches) {
     for (std::size_t k = 0; k < std::max<std::size_t>(1, stretches.size()) || k <= more.size(); ++k) {
@@ -240,7 +244,8 @@ void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
     const std::vector<ui::ChartColumn> cols = shown.data->Reduce(shown.from, shown.to, columns);
     // A stretch without readings more than three of their usual intervals long (the median
     // of the last readings held) is a gap: before a Start, after a Stop, between the runs of
-    // a log. No line crosses it; the flags are blank there.
+    // a log. No line crosses it; the flags are blank there. Drawn from summaries, only a
+    // stretch well over a summary and a column is one: a summary marks the column it starts in.
     std::vector<double> intervals;
     {
         const auto& held = shown.data->samples();
@@ -252,6 +257,8 @@ void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
         std::nth_element(intervals.begin(), intervals.begin() + static_cast<std::ptrdiff_t>(intervals.size() / 2), intervals.end());
         gapMs = 3.0 * std::max(intervals[intervals.size() / 2], 1.0);
     }
+    const qreal resolutionMs = std::chrono::duration<qreal, std::milli>(shown.data->Resolution(shown.from, shown.to, columns)).count();
+    if (resolutionMs > 0) gapMs = std::max(gapMs, 1.5 * (resolutionMs + spanMsOf(shown) / columns));
     // Where each stretch of columns begins (the first column with readings after a gap),
     // and which empty columns lie in a gap (or before the first reading, or after the last).
     std::vector<bool> starts(cols.size(), false), inGap(cols.size(), true);

@@ -166,6 +166,11 @@ void StripChartData::ForBuckets(int level, ChartClock::time_point from, ChartClo
     }
 }
 
+ChartClock::duration StripChartData::Resolution(ChartClock::time_point from, ChartClock::time_point to, int columns) const {
+    if (RawCovers(from) || to <= from) return {};
+    return kFinestBucket * (std::int64_t{1} << (2 * LevelFor(from, to - from, columns)));
+}
+
 std::vector<ChartColumn> StripChartData::Reduce(ChartClock::time_point from, ChartClock::time_point to, int columns) const {
     std::vector<ChartColumn> out;
     if (columns <= 0 || to <= from) return out;

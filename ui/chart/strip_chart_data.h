@@ -100,6 +100,10 @@ public:
     std::optional<ChartClock::time_point> newest() const;
     std::optional<ChartClock::time_point> oldest() const;
 
+    // How finely Reduce places the readings over that span: nothing where it has them one
+    // by one, else the width of the summaries it draws from (a column may then stay empty
+    // beside one whose summary reaches over it).
+    ChartClock::duration Resolution(ChartClock::time_point from, ChartClock::time_point to, int columns) const;
     // The readings from `from` to `to` in `columns` equal columns.
     std::vector<ChartColumn> Reduce(ChartClock::time_point from, ChartClock::time_point to, int columns) const;
     // The readings kept one by one from `from` to `to` as CSV: a header row, then one row
