@@ -298,6 +298,12 @@ TEST_F(StripChart, TenMinutesOfRotationAreDrawnFromTheirExtremes) {
     }
     EXPECT_LT(lo, 1.0);
     EXPECT_GT(hi, 359.0);
+    // A steady loop is one stretch (the window's first reading aside): no false gaps where
+    // the chart draws from summaries coarser than its columns.
+    int stretches = 0;
+    for (QAbstractSeries* a : Plot("INCL_360 (dgr)")->chart()->series())
+        if (auto* line = qobject_cast<QLineSeries*>(a); line && line->count() > 0) ++stretches;
+    EXPECT_LE(stretches, 2);
     QChartView* flags = Plot("Flags");
     ASSERT_NE(flags, nullptr);
     auto* alarms = qobject_cast<QXYSeries*>(flags->chart()->series().value(1));
