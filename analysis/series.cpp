@@ -83,6 +83,7 @@ void FromLog(Series& s, const DataLogContents& log, std::size_t chosen) {
                          std::to_string(r.passCount) + (r.passCount == 1 ? " pass" : " passes"));
     }
     s.run = chosen;
+    if (log.runs.empty()) return;  // a first line like a header that the log's reader did not take for one
     const LogRun& r = log.runs[chosen];
     s.tau0 = r.loopDelayMs / 1000.0;
     s.nominalTau0 = true;

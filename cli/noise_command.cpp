@@ -244,7 +244,9 @@ Action Noise(Command& c) {
             throw Error(kBadInput, file + " holds " + std::to_string(s.runs.size()) + (s.runs.size() == 1 ? " run" : " runs") + ", no run " +
                                        std::to_string(*options.run));
         if (s.samples == 0) throw Error(kBadInput, file + " holds no sample" + (s.malformed ? " (" + std::to_string(s.malformed) + " malformed lines skipped)" : ""));
-        if (!(s.tau0 > 0)) throw Error(kBadInput, file + ": too few samples to tell the time between them; give --tau0 SECONDS");
+        if (!(s.tau0 > 0))
+            throw Error(kBadInput, file + (s.nominalTau0 ? ": the run's header gives no loop delay" : ": too few samples to tell the time between them") +
+                                       "; give --tau0 SECONDS");
         std::vector<std::size_t> picked;
         for (std::size_t k = 0; k < s.names.size(); ++k) {
             const std::string name = Lower(s.names[k].substr(0, s.names[k].find(' ')));

@@ -149,6 +149,11 @@ TEST(ReadSeries, ADataLogsRunsAreApartAndItsRepeatedPassesAreMissing) {
     ASSERT_TRUE(second) << error;
     EXPECT_DOUBLE_EQ(second->tau0, 0.050);
     EXPECT_EQ(second->samples, 100u);
+    // A first line like a log's header that the log's reader does not take for one: no run.
+    const auto none = ReadSeries(Write("headless.txt", "QVIN 27319 Datalog File, or so\r\n1\t3.3\r\n"), {}, error);
+    ASSERT_TRUE(none) << error;
+    EXPECT_EQ(none->samples, 0u);
+    EXPECT_TRUE(none->runs.empty());
     const auto third = ReadSeries(file, {.tau0 = std::nullopt, .run = 3}, error);  // not there: the caller says so
     ASSERT_TRUE(third);
     EXPECT_EQ(third->run, 0u);
