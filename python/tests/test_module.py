@@ -39,6 +39,11 @@ def test_reads_writes_and_conversions(board):
     assert board.read_raw("Incl_Null").count == -5
     board.write(13, 7)  # by index
     assert board.read_raw("13").count == 7
+    for not_a_register in (True, False, 1.0, None):
+        with pytest.raises(q.BadInputError, match="a register is a name or an index"):
+            board.read(not_a_register)
+    with pytest.raises(q.BadInputError):
+        board.write(True, 1)
 
 
 def test_part_registers_and_tables(board):
@@ -59,6 +64,7 @@ def test_watch_is_paced_and_time_stamped(board):
     assert [p.index for p in passes] == [1, 2, 3, 4, 5]
     gaps = [b.time - a.time for a, b in zip(passes, passes[1:])]
     assert all(40e-3 <= g < 45e-3 for g in gaps), gaps
+    assert passes[0].time < 5e-3, "the first pass comes at once, the pause is between passes"
     assert all(p.incl_360 == pytest.approx(30.0) for p in passes)
     assert passes[0].values[3] == passes[0].incl_360
 
@@ -217,6 +223,29 @@ def test_long_waits_let_other_threads_run(board):
     stop.set()
     t.join()
     assert len(ticks) > 50
+
+
+def test_a_signal_ends_a_long_pause_between_its_slices():
+    real = q.Board.sim()
+
+    class Stop(Exception):
+        pass
+
+    def stop(signum, frame):
+        raise Stop()
+
+    old = signal.signal(signal.SIGUSR1, stop)
+    timer = threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGUSR1))
+    start = time.monotonic()
+    timer.start()
+    try:
+        with pytest.raises(Stop):
+            real.pause(20000)
+        took = time.monotonic() - start
+    finally:
+        timer.cancel()
+        signal.signal(signal.SIGUSR1, old)
+    assert took < 5, f"the 20 s pause went on for {took:.1f} s after the signal"
 
 
 CTRL_C = r"""

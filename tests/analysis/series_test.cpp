@@ -107,6 +107,9 @@ TEST(ReadSeries, RefusesTimeThatRepeatsOrRunsBackAtItsLine) {
     EXPECT_NE(error.find("line 3: too few fields"), std::string::npos) << error;
     EXPECT_FALSE(ReadSeries(Write("odd.csv", "seconds since x,Tilt,Alarm\n"), {}, error));
     EXPECT_NE(error.find("'Tilt' is no column of a capture"), std::string::npos) << error;
+    // A line past the limit is refused, even when what fits in the limit reads as a row.
+    EXPECT_FALSE(ReadSeries(Write("long.csv", head + "0.001,30,0,0\n0.002,30,0," + std::string(5000, '0') + "\n"), {}, error));
+    EXPECT_NE(error.find("long.csv: line 3: longer than 4096 characters"), std::string::npos) << error;
     // No sample: read, and said so by its count.
     const auto empty = ReadSeries(Write("empty.csv", head), {}, error);
     ASSERT_TRUE(empty);

@@ -271,6 +271,7 @@ TEST_F(Replay, EveryLineIsReadStrictlyAndABadOneStopsThere) {
         std::istringstream lines(recording_);
         for (std::size_t i = 1; i <= in; ++i) std::getline(lines, line);
     }
+    const std::string original = line;
     const std::string oneDigit = line.substr(0, line.size() - 2) + "A";  // "... 8A 9" -> last byte one digit
     const std::string cases[][2] = {
         {WithLine(in, oneDigit), "is not a byte (two hexadecimal digits)"},
@@ -294,10 +295,35 @@ TEST_F(Replay, EveryLineIsReadStrictlyAndABadOneStopsThere) {
     Play(OnUsb, Write(upTo + "usb-in 1 00 00 8A 9"));
     ASSERT_EQ(stops_.size(), 1u);
     EXPECT_NE(stops_[0].find("is cut short"), std::string::npos) << stops_[0];
+    // A line of the longest length is read; one character more is refused.
+    stops_.clear();
+    Play(OnUsb, Write(WithLine(in, original + "\n#" + std::string(8191, 'n'))));
+    EXPECT_TRUE(stops_.empty()) << stops_[0];
+    Play(OnUsb, Write(WithLine(in, original + "\n#" + std::string(8192, 'n'))));
+    ASSERT_EQ(stops_.size(), 1u);
+    EXPECT_NE(stops_[0].find("line " + std::to_string(in + 1) + " of"), std::string::npos) << stops_[0];
+    EXPECT_NE(stops_[0].find("longer than 8192 characters"), std::string::npos) << stops_[0];
     // A request of exactly a second is believed.
     stops_.clear();
     Play(OnUsb, Write(WithLine(LineOf("took "), "took 1000000000")));
     EXPECT_TRUE(stops_.empty() || stops_[0].find("took") == std::string::npos);
+}
+
+// The limits of a line's numbers, each on both sides: the adapter's pipes 0 to 16, and
+// times up to 2^62 ns (146 years), never one that wraps round to a time before the start.
+TEST(RecordingLine, PipesAndTimesAreReadToTheirLimitsAndNoFurther) {
+    std::string why;
+    for (const char* good : {"usb-in 16 00", "usb-out 0 0D", "@4611686018427387904 usb-in 1 00", "@0 took 5"}) {
+        EXPECT_TRUE(ParseRecordingLine(good, why)) << good << ": " << why;
+    }
+    EXPECT_EQ(ParseRecordingLine("@4611686018427387904 usb-in 1 00", why)->timeNs, std::int64_t{1} << 62);
+    for (const char* bad : {"usb-in 17 00", "usb-out 255 0D", "usb-in 65536 00", "@4611686018427387905 usb-in 1 00",
+                            "@9223372036854775808 usb-in 1 00", "@18446744073709551615 took 5", "@18446744073709551616 took 5"}) {
+        why.clear();
+        const auto line = ParseRecordingLine(bad, why);
+        EXPECT_FALSE(line) << bad << " read as a time of " << (line && line->timeNs ? *line->timeNs : 0);
+        EXPECT_FALSE(why.empty()) << bad;
+    }
 }
 
 TEST_F(Replay, TheRecordingSaysWhichInterfaceItWasMadeOn) {

@@ -21,6 +21,23 @@ rows=$(grep -c '' old.csv.partial)
 test "$rows" -gt 10 || fail "rows kept: $rows"
 test "$(awk -F, 'NR > 1 && NF != 4' old.csv.partial | wc -l)" -eq 0 || fail "a torn row"
 
+# A capture needs its length: neither a count nor a duration is refused at once.
+timeout 20 "$cli" --sim capture --out endless.csv 2> endless.err
+test $? -eq 1 || fail "a capture without --count or --seconds is exit 1"
+grep -q 'give either --count N or --seconds S' endless.err || fail "the length asked for"
+test ! -e endless.csv || fail "a refused capture wrote a file"
+
+# A recording is never its own export, by its name or through a link.
+QVIN_TRACE=own.trace "$cli" --sim read Product > /dev/null || fail "the recording"
+cp own.trace own.copy
+ln -s own.trace own-link.vcd
+for target in own.trace own-link.vcd; do
+    "$cli" export-vcd own.trace --out $target 2> own.err
+    test $? -eq 1 || fail "export-vcd onto its recording ($target) is exit 1"
+    grep -q "is the input own.trace; it would be overwritten" own.err || fail "said why ($target)"
+done
+cmp -s own.trace own.copy || fail "the recording was touched"
+
 # A full disk (the file-size limit) stops it at once with exit 3, whole rows kept.
 rm -f full.csv*
 (ulimit -f 4; "$cli" --sim capture --seconds 30 --out full.csv 2> full.err)
@@ -65,6 +82,11 @@ grep -q 'empty.csv holds no sample' empty.err || fail "no sample said"
 grep -q 'tau0 0.01 s (nominal' two.out || fail "nominal tau0"
 grep -q 'run 1: .*loop delay 10 ms, 40 passes  <- analysed' two.out || fail "run 1 listed and analysed"
 grep -q 'run 2: .*loop delay 50 ms, 20 passes$' two.out || fail "run 2 listed"
+# Each output's unit as its column names it; the table's interval around each deviation.
+"$cli" noise two.log --column incl_360 --csv two.table > two-unit.out || fail "noise --csv"
+grep -q 'bias instability [0-9.e+-]* dgr (minimum ADEV' two-unit.out || fail "the unit of INCL_360"
+test "$(wc -l < two.table)" -gt 3 || fail "the table's rows"
+awk -F, 'NR > 1 && !($5 + 0 < $4 + 0 && $4 + 0 < $6 + 0) { bad = 1 } END { exit bad }' two.table || fail "adev_lo < adev < adev_hi"
 "$cli" noise two.log --run 2 --column incl_360 > two2.out || fail "--run 2"
 grep -q 'tau0 0.05 s' two2.out || fail "run 2's loop delay"
 "$cli" noise two.log --run 3 2> two3.err

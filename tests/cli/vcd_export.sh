@@ -54,6 +54,15 @@ if ! grep -q "1 transfers refused by the adapter" usb-fault.export || ! cmp -s u
     ! grep -q "the adapter refused the transfer" usb-fault.vcd; then
     echo "FAILED: usb-fault"; cat usb-fault.export; failed=$((failed + 1))
 fi
+# The adapter's delay between words (40 us asked) is the time chip select stays high
+# between the words of one transfer.
+ran=$((ran + 1))
+QVIN_TRACE=delay.trace "$cli" --sim --usb spi --delay 40 5600 0000 0000 > delay.out 2>&1
+"$cli" export-vcd delay.trace --out delay.vcd > delay.export
+highs=$(awk '/^#/ { t = substr($0, 2) } $0 == "1!" { up = t } $0 == "0!" && up != "" { print t - up; up = "" }' delay.vcd | tail -n +2 | tr '\n' ' ')
+if [ "$highs" != "40000 40000 " ]; then
+    echo "FAILED: delay: chip select high between words for '$highs' ns, not 40000 twice"; failed=$((failed + 1))
+fi
 grep -q "RECONSTRUCTED TIMING" usb.vcd || { echo "FAILED: the USB waveform does not say its timing is reconstructed"; failed=$((failed + 1)); }
 echo "$((ran - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]

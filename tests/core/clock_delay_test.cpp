@@ -67,6 +67,39 @@ TEST_F(CalibratedTimer, PauseEndsAtItsDeadlineSleepingAllButTheMargin) {
     EXPECT_EQ(clock.Iterations(), 0);  // no counted loop at all
 }
 
+// A busy machine as the pauses meet it: a long sleep now and then wakes a time slice late
+// (here always, 3 ms), a short one on time. The long sleep stops short of the spin margin
+// by the stepped tail, which takes up the late wake: the pause still ends on its deadline.
+class LateFromLongSleeps final : public Clock {
+public:
+    void Spin(std::int32_t outer, std::int32_t inner) override { clock_.Spin(outer, inner); }
+    std::int64_t NowNs() const override { return clock_.NowNs(); }
+    void SpinUntil(std::int64_t deadlineNs) override { clock_.SpinUntil(deadlineNs); }
+    void SleepUntil(std::int64_t deadlineNs) override {
+        const bool longSleep = deadlineNs - clock_.NowNs() > DelayTimer::kSleepStepNs;
+        clock_.SleepUntil(deadlineNs);
+        if (late && longSleep) clock_.Advance(3'000'000);
+    }
+    std::int64_t ResolutionNs() const override { return clock_.ResolutionNs(); }
+    void Elapse(std::int64_t ns) override { clock_.Elapse(ns); }
+    bool late = false;
+
+private:
+    VirtualClock clock_{1.0};
+};
+
+TEST(DelayPacing, ALongSleepThatWakesLateIsMadeUpBeforeTheDeadline) {
+    LateFromLongSleeps clock;
+    DelayTimer timer(clock);
+    timer.CalibrateDelay();
+    clock.late = true;
+    for (float ms : {10.0f, 25.0f, 100.0f, 1000.0f}) {
+        const std::int64_t start = clock.NowNs();
+        timer.Delay(ms);
+        EXPECT_EQ(clock.NowNs() - start, static_cast<std::int64_t>(ms * 1e6)) << ms << " ms";
+    }
+}
+
 // A clock too coarse to wait on: the counted loop paces the pauses, topped up on the clock.
 struct CoarseClockTimer : ::testing::Test {
     void SetUp() override {

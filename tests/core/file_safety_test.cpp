@@ -7,6 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -36,6 +39,11 @@ TEST_F(FileSafety, OwnLinksAreFollowedAnotherUsersAreNot) {
     Write(dir / "victim", "keep");
     fs::create_symlink(dir / "victim", dir / "mine.cfg");
     EXPECT_EQ(WriteRefusal(dir / "mine.cfg"), "");
+    // A relative link is read from its own folder, not from where the program runs.
+    fs::create_symlink("loop-b", dir / "loop-a");
+    fs::create_symlink("loop-a", dir / "loop-b");
+    ASSERT_NE(fs::current_path(), dir);
+    EXPECT_EQ(WriteRefusal(dir / "loop-a"), (dir / "loop-a").string() + ": " + std::strerror(ELOOP));
     if (::geteuid() != 0) GTEST_SKIP() << "giving a link to another user needs root";
     fs::create_symlink(dir / "victim", dir / "theirs.cfg");
     ASSERT_EQ(::lchown((dir / "theirs.cfg").c_str(), 65534, 65534), 0);
@@ -44,6 +52,10 @@ TEST_F(FileSafety, OwnLinksAreFollowedAnotherUsersAreNot) {
     // Through a link of one's own to theirs, too.
     fs::create_symlink(dir / "theirs.cfg", dir / "chain.cfg");
     EXPECT_NE(WriteRefusal(dir / "chain.cfg"), "");
+    fs::create_directories(dir / "sub");
+    fs::create_symlink("../theirs.cfg", dir / "sub" / "relative.cfg");
+    EXPECT_EQ(WriteRefusal(dir / "sub" / "relative.cfg"),
+              (dir / "sub" / "../theirs.cfg").string() + " is a link that belongs to another user (uid 65534); it is not followed");
     const std::string why = ReplaceFile(dir / "theirs.cfg", [](const fs::path&) { return std::string(); });
     EXPECT_NE(why, "");
     EXPECT_EQ(Read(dir / "victim"), "keep");

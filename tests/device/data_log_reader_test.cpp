@@ -183,6 +183,28 @@ TEST(DataLogReader, ReadsPastEveryBufferToTheEndAndSkipsAnOverlongLine) {
     EXPECT_EQ(ParseDataLog(std::string(6000, '\t') + "\n").skipped, 1u);
 }
 
+// A line over the limit is over it also where the reader's buffer ends in the middle of
+// it, each part alone within the limit (a header line the reader would otherwise take).
+TEST(DataLogReader, ALineOverTheLimitAcrossTheBuffersEndIsSkipped) {
+    const auto file = std::filesystem::temp_directory_path() / ("qvin-split-log-" + std::to_string(::getpid()) + ".txt");
+    std::string text = Header("6/1/2026 08:00:00", 10);
+    std::size_t passes = 0;
+    while (text.size() < (1u << 20) - 5000) text += DataLogLine(static_cast<std::int32_t>(++passes), {3.3f, 0, 25, 30, 30}, true, false, 0);
+    const std::size_t longStart = (1u << 20) - 3000;
+    text += "Smpl Prd\t" + std::string(longStart - text.size() - 10, 'x') + "\n";  // a header line that ends where the long one starts
+    ASSERT_EQ(text.size(), longStart);
+    text += "Smpl Prd\t" + std::string(kMaxLogLine, 'y') + "\r\n";                   // 3000 characters before the buffer's end, the rest after
+    text += DataLogLine(99'999, {3.3f, 0, 25, 30, 30}, true, false, 0);
+    std::ofstream(file, std::ios::binary) << text;
+    std::string error;
+    const auto log = ReadDataLog(file, error);
+    std::filesystem::remove(file);
+    ASSERT_TRUE(log) << error;
+    EXPECT_EQ(log->skipped, 1u);
+    EXPECT_EQ(log->runs[0].passes.size(), passes + 1);
+    EXPECT_EQ(ParseDataLog(text).skipped, 1u);
+}
+
 // Every number as the C library reads it (strtod, the reader's former way): short, long,
 // negative, with and without a fraction, with an exponent.
 TEST(DataLogReader, NumbersReadAsTheCLibraryReadsThem) {
@@ -205,6 +227,12 @@ TEST(DataLogReader, NumbersReadAsTheCLibraryReadsThem) {
     ASSERT_EQ(log.runs[0].passes.size(), numbers.size()) << log.skipped;
     for (std::size_t i = 0; i < numbers.size(); ++i)
         EXPECT_EQ(log.runs[0].passes[i].values[0], std::strtod(numbers[i].c_str(), nullptr)) << numbers[i];
+    // What is no whole number for strtod either makes the line no pass.
+    for (const char* bad : {"1.2.3", "3.3.", "..5", ".", "-", "--1", "1-2", "0x10", "1e", "3,3"}) {
+        const DataLogContents one = ParseDataLog(Header("6/1/2026 08:00:00", 10) + "1\t" + bad + "\t0\t25\t30\t30\tTrue\tFalse\t0\r\n");
+        EXPECT_EQ(one.runs[0].passes.size(), 0u) << bad << " read as " << one.runs[0].passes[0].values[0];
+        EXPECT_EQ(one.skipped, 1u) << bad;
+    }
 }
 
 // Streamed: each pass handed on (none kept), progress after each chunk up to the file's

@@ -536,3 +536,41 @@ TEST_F(MainWindowOnSimulatedBoard, ExitFromTheMenuSavesTheSettingsAndCloses) {
 
 }  // namespace
 }  // namespace qvin::qt
+
+namespace qvin::qt::test {
+namespace {
+
+// The Debug menu records the bus of a board; a replay has none (its answers come from the
+// recording), so Record is not offered there.
+TEST_F(QtTest, AReplayOffersNoRecordingOfTheBus) {
+    const auto folder = std::filesystem::temp_directory_path() / ("qvin-qt-replay-" + std::to_string(QCoreApplication::applicationPid()));
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    ASSERT_EQ(SaveConfig({2, 0, 0}, folder / kSettingsFileName), "");
+    ui::AppConfig config;
+    config.programFolder = config.dataFolder = folder;
+    config.settingsFile = folder / kSettingsFileName;
+    const auto trace = folder / "start.trace";
+    const auto recordOffered = [&](const std::string& board) {
+        VirtualClock clock;
+        config.wallClock = ui::WallClockFrom(clock, 1'780'300'800);
+        GuiProgram gui(clock, board, config);
+        gui.Start();
+        gui.mainView->show();
+        gui.app->Start();
+        QCoreApplication::processEvents();
+        for (QAction* a : gui.mainView->menuBar()->findChildren<QAction*>())
+            if (a->text().remove('&') == "Record Bus...") return a->isEnabled();
+        ADD_FAILURE() << "no Record Bus... in the menus";
+        return false;
+    };
+    ::setenv("QVIN_TRACE", trace.c_str(), 1);
+    EXPECT_TRUE(recordOffered("sim"));
+    ::unsetenv("QVIN_TRACE");
+    ASSERT_GT(std::filesystem::file_size(trace), 0u);
+    EXPECT_FALSE(recordOffered("replay:" + trace.string()));
+    std::filesystem::remove_all(folder);
+}
+
+}  // namespace
+}  // namespace qvin::qt::test

@@ -147,6 +147,12 @@ TEST(StripChartData, ASessionOfTwoDaysIsSummedUpInBoundedMemoryAndLosesNoPeak) {
     EXPECT_NEAR(stats[3].stdDev, std::sqrt(sumSq / (n - 1)), 1e-9);
     EXPECT_DOUBLE_EQ(stats[3].peakToPeak, 107.0);
 
+    // The 1 s summaries reach back 2^16 s: that span is drawn from them to its first second,
+    // a second more from the 4 s ones.
+    const auto firstSecond = kT0 + seconds(48 * 3600 - (1 << 16));
+    EXPECT_EQ(data.Resolution(firstSecond, to, 1 << 16), seconds(1));
+    EXPECT_EQ(data.Resolution(firstSecond - seconds(1), to, 1 << 16), seconds(4));
+
     // The last hour: from the summaries too, the spike of hour 47 is not in it but the
     // alarm of 47:00 is.
     const auto hour = data.Reduce(to - seconds(3600), to, 600);
@@ -172,6 +178,22 @@ TEST(StripChartData, MergedSummariesKeepWhichExtremeCameFirst) {
         EXPECT_EQ(cols[0].max[3], 40.0f);
         EXPECT_EQ(cols[0].min[3], 20.0f);
         EXPECT_EQ(cols[0].minFirst[3], dipFirst) << dipFirst;
+    }
+    // An extreme met again in a later summary is still the earlier one's: 20 at 0.2 s
+    // before 40 at 0.5 s, whatever the second second holds (20 again, or 40 again).
+    for (const bool dipFirst : {false, true}) {
+        StripChartData data(seconds(0));
+        for (int i = 0; i < 40; ++i) {
+            float v = 30.0f;
+            if (i == 2 || i == 12) v = dipFirst ? 20.0f : 40.0f;  // the same extreme in seconds 0 and 1
+            if (i == 5) v = dipFirst ? 40.0f : 20.0f;
+            if (i == 15) v = dipFirst ? 35.0f : 25.0f;
+            data.Add(Sample(milliseconds(100 * i), v));
+        }
+        data.Add(Sample(seconds(20), 30.0f));
+        const auto cols = data.Reduce(kT0, kT0 + seconds(20), 2);
+        ASSERT_TRUE(cols[0].any);
+        EXPECT_EQ(cols[0].minFirst[3], dipFirst) << "a tie taken from the later summary, dip first " << dipFirst;
     }
 }
 
