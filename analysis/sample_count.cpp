@@ -39,8 +39,9 @@ double SampleCount::Phase() const {
     const auto widest = std::max_element(phases_.begin(), phases_.end(),
                                          [](const auto& x, const auto& y) { return x.second - x.first < y.second - y.first; });
     double mid = (widest->first + widest->second) / 2;
-    // A stretch that wraps round (ends at the period and goes on from 0) is one stretch.
-    if (phases_.size() == 2 && phases_[0].second == period_ && phases_[1].first == 0.0 && widest == phases_.begin())
+    // A stretch that wraps round (ends at the period and goes on from 0) is one stretch,
+    // whichever of its two pieces is the longer.
+    if (phases_.size() == 2 && phases_[0].second == period_ && phases_[1].first == 0.0)
         mid = (phases_[0].first + phases_[1].second + period_) / 2;
     return std::fmod(mid, period_);
 }
@@ -52,10 +53,14 @@ std::int64_t SampleCount::Read(double start, double end, bool fresh) {
     read_ = true;
     lastStart_ = start;
     if (!fresh) return 0;
-    // The newest sample the part had when it took the read, numbered from time zero.
+    // The newest sample the part had when it took the read, numbered from time zero. The
+    // first was numbered before anything was known of the phase: it is numbered again with
+    // what the second read tells.
     const double phase = Phase();
-    auto number = static_cast<std::int64_t>(std::floor(((start + end) / 2 - phase) / period_));
+    auto numberAt = [&](double mid) { return static_cast<std::int64_t>(std::floor((mid - phase) / period_)); };
+    std::int64_t number = numberAt((start + end) / 2);
     std::int64_t missed = 0;
+    if (kept_ == 1) last_ = numberAt(firstMid_);
     if (kept_ > 0) {
         number = std::max(number, last_ + 1);
         missed = number - last_ - 1;
@@ -67,6 +72,8 @@ std::int64_t SampleCount::Read(double start, double end, bool fresh) {
                 longestGapAt_ = lastKept_;
             }
         }
+    } else {
+        firstMid_ = (start + end) / 2;
     }
     last_ = number;
     lastKept_ = start;

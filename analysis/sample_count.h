@@ -43,6 +43,7 @@ private:
     std::int64_t kept_ = 0, missed_ = 0, gaps_ = 0, longestGap_ = 0;
     double longestGapAt_ = 0, lastKept_ = 0;
     std::int64_t last_ = 0;  // the newest kept sample's number
+    double firstMid_ = 0;    // the middle of the read that kept the first
 };
 
 }  // namespace qvin::analysis
