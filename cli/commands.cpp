@@ -76,8 +76,9 @@ Action Read(Command& c) {
         indices.push_back(index);
     }
     return [&c, indices] {
-        for (const std::int16_t index : indices) {
-            const session::Reading r = c.s.Read(index);
+        // Several registers in one exchange; one as the windows read it.
+        const std::vector<session::Reading> readings = indices.size() == 1 ? std::vector{c.s.Read(indices[0])} : c.s.ReadMany(indices);
+        for (const session::Reading& r : readings) {
             std::string name = r.name;
             name.resize(std::max<std::size_t>(name.size(), 13), ' ');
             auto flag = [](const std::optional<bool>& f) { return f ? (*f ? "1" : "0") : "-"; };

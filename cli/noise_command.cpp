@@ -120,7 +120,7 @@ Action Capture(Command& c) {
     return [&c, request, out] {
         std::string head = kCaptureHead + IsoNow();
         for (const std::size_t k : request.outputs) head += ',' + session::OutputColumn(session::kOutputs[k]);
-        head += ",Alarm,Missed\n";
+        head += ",Alarm,Status,Missed\n";
         const bool progress = ::isatty(STDERR_FILENO) && !out.empty();
         StopSignals signals;
         session::CaptureSummary sum;
@@ -135,7 +135,7 @@ Action Capture(Command& c) {
                 [&](const session::CaptureRow& r) {
                     line = Number(r.seconds);
                     for (const float v : r.values) line.append(1, ',').append(FormatGeneral(v));
-                    line.append(r.alarm ? ",1," : ",0,").append(std::to_string(r.missed)).append(1, '\n');
+                    line.append(r.alarm ? ",1," : ",0,").append(std::to_string(r.status)).append(1, ',').append(std::to_string(r.missed)).append(1, '\n');
                     failed = failed || !put(line);
                     const auto now = static_cast<std::int64_t>(r.seconds * 4);
                     if (progress && now != shownAt) {

@@ -72,6 +72,22 @@ std::int32_t LptSpiRead(Program& p, std::int16_t address) {
     return acc;
 }
 
+std::int32_t LptSpiExchange(Program& p, std::int32_t word) {
+    if (p.settings.InterfaceType == 0) return 0;
+    std::int32_t acc = 0;
+    BeginFrame(p);
+    for (int i = 15; i >= 0; --i) {
+        const std::uint8_t d = (word >> i) & 1 ? 0 : kDataLow;
+        Out(p, kDataLow | kClock | kSelect);  // clock high: the chip shows its next bit
+        if ((vbInp(p, StatusPort(p)) & kStatusDataLow) == 0) acc += 1 << i;
+        Out(p, d | kClock | kSelect);         // the data line shows bit i
+        Out(p, d | kSelect);                  // clock falls: the chip takes it
+        Out(p, kDataLow | kSelect);
+    }
+    EndFrame(p);
+    return acc;
+}
+
 void LptReset(Program& p) {
     if (p.settings.InterfaceType == 0) return;
     vbOut(p, StatusPort(p), 0x40);

@@ -15,6 +15,10 @@ std::uint8_t vbInp(Program& p, std::uint16_t port);
 
 void LptSpiWrite(Program& p, std::int32_t word);
 std::int32_t LptSpiRead(Program& p, std::int16_t address);
+// One frame both ways: sends `word` and returns the 16 bits the chip shifted out meanwhile
+// (the answer to the request of the frame before). Each bit as a write frame clocks it,
+// with the input sampled where a read frame samples it: after the clock rises.
+std::int32_t LptSpiExchange(Program& p, std::int32_t word);
 void LptReset(Program& p);
 
 }  // namespace qvin

@@ -1,6 +1,7 @@
 #include "device/register_access.h"
 
 #include "device/lpt_transport.h"
+#include "device/register_burst.h"
 #include "device/usb_spi.h"
 
 namespace qvin {
@@ -18,17 +19,9 @@ void ReadReg(Program& p, std::int16_t index) {
     if (r.RegHasNewData) p.reg.NewDataFlag = raw & 0x8000;
     if (r.RegHasError) p.reg.ErrorFlag = raw & 0x4000;
 
-    const std::int64_t b = r.RegBits;
-    std::int32_t data;
-    if (r.RegSigned) {
-        const std::int64_t sign = std::int64_t{1} << (b - 1);
-        data = static_cast<std::int32_t>((raw & (sign - 1)) - (raw & sign));
-    } else {
-        data = static_cast<std::int32_t>(raw & ((std::int64_t{1} << b) - 1));
-    }
-    p.reg.RegData = data;
-    // Product and sum at double precision from the single-precision operands, rounded once.
-    p.reg.RegValue = static_cast<float>(static_cast<double>(static_cast<float>(data)) * r.RegScale + r.RegOffset);
+    const RegReading decoded = DecodeRegister(r, raw);
+    p.reg.RegData = decoded.data;
+    p.reg.RegValue = decoded.value;
     p.Delay(0.1f);
 }
 

@@ -131,6 +131,20 @@ public:
         return Unlocked([&] { return session_->Read(index); });
     }
     float Read(const py::object& reg) { return ReadRaw(reg).value; }
+    // Several registers in one exchange: their values, or as read with `raw`.
+    py::list ReadMany(const py::iterable& regs, bool raw) {
+        if (py::isinstance<py::str>(regs)) throw session::Error(session::kBadInput, "read_many takes a list of registers, not one name");
+        std::vector<std::int16_t> indexes;
+        for (const py::handle r : regs) indexes.push_back(IndexOf(py::reinterpret_borrow<py::object>(r)));
+        if (indexes.empty()) return py::list();
+        const auto readings = Unlocked([&] { return session_->ReadMany(indexes); });
+        py::list out;
+        for (const session::Reading& r : readings) {
+            if (raw) out.append(py::cast(r));
+            else out.append(r.value);
+        }
+        return out;
+    }
     void Write(const py::object& reg, std::int32_t value) {
         const std::int16_t index = IndexOf(reg);
         Unlocked([&] { session_->Write(index, value); });
@@ -306,6 +320,7 @@ py::dict Capture(PyBoard& b, std::optional<std::int64_t> count, std::optional<do
     std::vector<double> time, missed;
     std::vector<std::vector<double>> cols(request.outputs.size());
     std::vector<bool> alarmBits;
+    std::vector<std::int32_t> statusWords;
     bool interrupted = false;
     Clock& clock = b.session().program().clock;
     std::int64_t checkedAt = clock.NowNs();
@@ -318,6 +333,7 @@ py::dict Capture(PyBoard& b, std::optional<std::int64_t> count, std::optional<do
                 time.push_back(r.seconds);
                 for (std::size_t k = 0; k < r.values.size(); ++k) cols[k].push_back(r.values[k]);
                 alarmBits.push_back(r.alarm);
+                statusWords.push_back(r.status);
                 missed.push_back(static_cast<double>(r.missed));
             },
             [&] {
@@ -336,6 +352,7 @@ py::dict Capture(PyBoard& b, std::optional<std::int64_t> count, std::optional<do
     d["time"] = Column(time);
     for (std::size_t k = 0; k < request.outputs.size(); ++k) d[kOutputKeys[request.outputs[k]]] = Column(cols[k]);
     d["alarm"] = Flags(alarmBits);
+    d["status"] = Column(statusWords);
     std::vector<std::int64_t> missedCounts(missed.begin(), missed.end());
     d["missed"] = Column(missedCounts);
     d["kept"] = sum.kept;
@@ -482,6 +499,9 @@ PYBIND11_MODULE(_core, m) {
         .def_property_readonly("kind", &PyBoard::kind, "\"sim\", \"hardware\" or \"replay\"")
         .def("read", &PyBoard::Read, py::arg("register"), "A register's value in its units (V, degrees, degrees Celsius, counts).")
         .def("read_raw", &PyBoard::ReadRaw, py::arg("register"), "A register as read, with its word, count and flags.")
+        .def("read_many", &PyBoard::ReadMany, py::arg("registers"), py::kw_only(), py::arg("raw") = false,
+             "Several registers in one exchange (each request answered in the next frame): their values in order,\n"
+             "or with raw=True as read_raw gives them.")
         .def("write", &PyBoard::Write, py::arg("register"), py::arg("value"), "Writes a 16-bit value (-32768 to 65535).")
         .def("info", &PyBoard::Info, "The part's name, revision, production date, flash cycles and rotation.")
         .def("registers", &PyBoard::Registers, "All 65 rows of the register map.")

@@ -93,12 +93,14 @@ CaptureSummary Capture(Session& s, const CaptureRequest& request, const std::fun
             sum.stopped = true;
             break;
         }
-        bool fresh = false;
-        const auto [before, after] = s.ReadOutputs(request.outputs, row.values, fresh, row.alarm);
+        Session::OutputsRead read = s.ReadOutputs(request.outputs, !request.singleReads);
         ++sum.reads;
-        const double t = static_cast<double>(before - start) / 1e9;
-        const std::int64_t missed = counter.Read(t, static_cast<double>(after - start) / 1e9, fresh);
-        if (fresh) {
+        const double t = static_cast<double>(read.beforeNs - start) / 1e9;
+        const std::int64_t missed = counter.Read(t, static_cast<double>(read.takenNs - start) / 1e9, read.firstNew);
+        if (read.firstNew) {
+            row.values = std::move(read.values);
+            row.alarm = read.alarm;
+            row.status = read.status;
             row.seconds = t;
             row.missed = missed;
             ++sum.kept;

@@ -18,12 +18,14 @@ struct CaptureRequest {
     std::optional<std::int64_t> count;                 // samples to keep
     std::optional<double> seconds;                     // or for how long
     std::optional<double> samplePeriodMs;              // the part's sample period meanwhile
+    bool singleReads = false;                          // one read a register, as the windows read (to compare)
 };
 
 struct CaptureRow {
     double seconds;             // since the capture began, when its first output was read
     std::vector<float> values;  // in the request's order
     bool alarm;                 // an output's error bit
+    std::int32_t status;        // the status register, read with the outputs
     std::int64_t missed;        // samples that went by unread just before this one
 };
 

@@ -12,6 +12,7 @@
 #include "device/part_info.h"
 #include "device/port_access.h"
 #include "device/register_access.h"
+#include "device/register_burst.h"
 #include "device/usb_adapter.h"
 #include "device/usb_spi.h"
 #include "device/user_register_table.h"
@@ -260,39 +261,73 @@ std::vector<std::uint16_t> Session::SpiTransfer(const std::vector<std::int32_t>&
     return back;
 }
 
-Pass Session::ReadPass() {
-    Connect();
+std::vector<Reading> Session::ReadMany(const std::vector<std::int16_t>& indexes) {
     Program& p = *program_;
-    Pass pass;
-    for (std::size_t k = 0; k < kOutputs.size(); ++k) {
-        ReadReg(p, kOutputs[k].index);
-        pass.values[k] = p.reg.RegValue;
-        pass.newData |= p.reg.NewDataFlag > 0;
-        pass.alarm |= p.reg.ErrorFlag > 0;
-    }
-    ReadReg(p, reg::Status);
+    for (const std::int16_t index : indexes)
+        if (!RegisterMap::Valid(index) || !p.map[index].RegReadable) throw Error(kBadInput, Label(index) + " cannot be read");
+    Connect();
+    const BurstResult burst = ReadRegisters(p, indexes);
     CheckAdapter();
-    pass.status = p.reg.RegData;
+    std::vector<Reading> out;
+    for (std::size_t i = 0; i < indexes.size(); ++i) {
+        const RegisterInfo& r = p.map[indexes[i]];
+        const RegReading& a = burst.answers.at(i);
+        Reading& reading = out.emplace_back();
+        reading.index = indexes[i];
+        reading.name = Label(indexes[i]);
+        reading.raw = static_cast<std::uint16_t>(a.raw);
+        reading.count = a.data;
+        reading.value = a.value;
+        if (r.RegHasNewData) reading.newData = a.newData;
+        if (r.RegHasError) reading.error = a.error;
+    }
+    return out;
+}
+
+Pass Session::ReadPass() {
+    const OutputsRead r = ReadOutputs({0, 1, 2, 3, 4});
+    Pass pass;
+    std::copy(r.values.begin(), r.values.end(), pass.values.begin());
+    pass.newData = r.anyNew;
+    pass.alarm = r.alarm;
+    pass.status = r.status;
     return pass;
 }
 
-std::pair<std::int64_t, std::int64_t> Session::ReadOutputs(const std::vector<std::size_t>& which, std::vector<float>& values, bool& firstNew, bool& alarm) {
+Session::OutputsRead Session::ReadOutputs(const std::vector<std::size_t>& which, bool burst) {
     Connect();
     Program& p = *program_;
-    values.resize(which.size());
-    alarm = false;
-    firstNew = false;
-    const std::int64_t before = clock_.NowNs();
-    std::int64_t after = before;
-    for (std::size_t i = 0; i < which.size(); ++i) {
-        ReadReg(p, kOutputs.at(which[i]).index);
-        if (i == 0) after = clock_.NowNs();
-        values[i] = p.reg.RegValue;
-        if (i == 0) firstNew = p.reg.NewDataFlag > 0;
-        alarm |= p.reg.ErrorFlag > 0;
+    OutputsRead out;
+    out.beforeNs = clock_.NowNs();
+    std::vector<std::int16_t> indexes;
+    for (const std::size_t k : which) indexes.push_back(kOutputs.at(k).index);
+    indexes.push_back(reg::Status);
+    if (burst) {
+        const BurstResult b = ReadRegisters(p, indexes);
+        CheckAdapter();
+        out.takenNs = b.firstTakenNs;
+        for (std::size_t i = 0; i + 1 < indexes.size(); ++i) {
+            out.values.push_back(b.answers[i].value);
+            out.alarm |= b.answers[i].error;
+            out.anyNew |= b.answers[i].newData;
+        }
+        out.firstNew = !which.empty() && b.answers[0].newData;
+        out.status = b.answers.back().data;
+        return out;
+    }
+    out.takenNs = out.beforeNs;
+    for (std::size_t i = 0; i < indexes.size(); ++i) {
+        ReadReg(p, indexes[i]);
+        if (i == 0) out.takenNs = clock_.NowNs();
+        if (i + 1 == indexes.size()) break;
+        out.values.push_back(p.reg.RegValue);
+        if (i == 0) out.firstNew = p.reg.NewDataFlag > 0;
+        out.alarm |= p.reg.ErrorFlag > 0;
+        out.anyNew |= p.reg.NewDataFlag > 0;
     }
     CheckAdapter();
-    return {before, after};
+    out.status = p.reg.RegData;
+    return out;
 }
 
 DataLogHeader Session::LogHeader(float loopDelayMs) {

@@ -131,11 +131,22 @@ public:
     std::pair<int, std::uint8_t> SpiReadSetUp();  // delay in microseconds, static bits
     std::vector<std::uint16_t> SpiTransfer(const std::vector<std::int32_t>& words, int channel, bool negative);
 
+    // Several registers in one exchange (N + 1 frames), each decoded as Read decodes it.
+    std::vector<Reading> ReadMany(const std::vector<std::int16_t>& indexes);
+    // The five outputs and the status, in one exchange.
     Pass ReadPass();
-    // The outputs kOutputs[which[i]] once, in that order, into `values`; `firstNew`: the
-    // first one's new-data bit, `alarm`: any error bit. Returns the clock's time just
-    // before and just after the first read.
-    std::pair<std::int64_t, std::int64_t> ReadOutputs(const std::vector<std::size_t>& which, std::vector<float>& values, bool& firstNew, bool& alarm);
+    // The outputs kOutputs[which[i]] and the status in one exchange (or, with `burst`
+    // false, one single read each, as the windows read).
+    struct OutputsRead {
+        std::vector<float> values;  // in the order asked
+        bool firstNew = false;      // the first output's new-data bit
+        bool anyNew = false;        // any output's
+        bool alarm = false;         // any output's error bit
+        std::int32_t status = 0;
+        std::int64_t beforeNs = 0;  // the clock just before the exchange
+        std::int64_t takenNs = 0;   // by when the part had taken the first output's request
+    };
+    OutputsRead ReadOutputs(const std::vector<std::size_t>& which, bool burst = true);
     // What a data log's header shows of the part's set-up, read as the window reads it.
     DataLogHeader LogHeader(float loopDelayMs);
     void Pause(float ms);

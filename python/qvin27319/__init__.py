@@ -41,7 +41,8 @@ def _column(values, kind):
 
 def read_capture(path):
     """A capture file (qvin-cli capture --out, or write_capture) as capture() gives it:
-    time, each output by the same key (incl_360 ...), alarm and missed; start is when it began.
+    time, each output by the same key (incl_360 ...), alarm, status (where the file has it) and
+    missed; start is when it began.
     A line that is not as a capture writes it raises FileError naming the line."""
     with open(path, newline="") as f:
         head = f.readline().rstrip("\r\n").split(",")
@@ -77,6 +78,8 @@ def read_capture(path):
         if k in _UNITS:
             out[k] = _column(cols[k], float)
     out["alarm"] = _column([v != 0 for v in cols.get("alarm", [])], bool)
+    if "status" in cols:
+        out["status"] = _column([int(v) for v in cols["status"]], "int32")
     out["missed"] = _column([int(v) for v in cols.get("missed", [0] * len(cols["time"]))], "int64")
     return out
 
@@ -90,12 +93,16 @@ def write_capture(path, capture, start="1970-01-01T00:00:00.000Z"):
     start = capture.get("start", start)
     n = len(capture["time"])
     with open(path, "w", newline="") as f:
-        f.write(",".join([_HEAD + start] + [f"{k.upper()} ({_UNITS[k]})" for k in keys] + ["Alarm", "Missed"]) + "\n")
+        status = capture.get("status")
+        f.write(",".join([_HEAD + start] + [f"{k.upper()} ({_UNITS[k]})" for k in keys] + ["Alarm"] + (["Status"] if status is not None else [])
+                         + ["Missed"]) + "\n")
         alarm = capture.get("alarm", [False] * n)
         missed = capture.get("missed", [0] * n)
         for i in range(n):
-            row = [f"{float(capture['time'][i]):.9g}"] + [f"{float(capture[k][i]):.7g}" for k in keys]
-            f.write(",".join(row + ["1" if alarm[i] else "0", str(int(missed[i]))]) + "\n")
+            row = [f"{float(capture['time'][i]):.9g}"] + [f"{float(capture[k][i]):.7g}" for k in keys] + ["1" if alarm[i] else "0"]
+            if status is not None:
+                row.append(str(int(status[i])))
+            f.write(",".join(row + [str(int(missed[i]))]) + "\n")
 
 
 __all__ = [

@@ -39,6 +39,16 @@ def test_reads_writes_and_conversions(board):
     assert board.read_raw("Incl_Null").count == -5
     board.write(13, 7)  # by index
     assert board.read_raw("13").count == 7
+    # Several in one exchange: what one read at a time gives.
+    names = ["Incl_360", "Supply_Out", "Product", "Incl_Null", 13, "Temp_Out"]
+    assert board.read_many(names) == pytest.approx([board.read(n) for n in names])
+    many = board.read_many(["Product", "Status"], raw=True)
+    assert [r.name for r in many] == ["Product", "Status"] and many[0].count == 27319
+    assert board.read_many([]) == []
+    with pytest.raises(q.BadInputError, match="cannot be read"):
+        board.read_many(["Product", "Command"])
+    with pytest.raises(q.BadInputError, match="a list of registers"):
+        board.read_many("Product")
     for not_a_register in (True, False, 1.0, None):
         with pytest.raises(q.BadInputError, match="a register is a name or an index"):
             board.read(not_a_register)
@@ -72,7 +82,7 @@ def test_watch_is_paced_and_time_stamped(board):
 def test_capture_keeps_each_new_sample_once_and_counts_the_missed(board):
     np = pytest.importorskip("numpy")
     c = board.capture(200, outputs="incl_360")
-    assert set(c) == {"time", "incl_360", "alarm", "missed", "kept", "missed_total", "sample_period_ms", "seconds", "stopped"}
+    assert set(c) == {"time", "incl_360", "alarm", "status", "missed", "kept", "missed_total", "sample_period_ms", "seconds", "stopped"}
     assert isinstance(c["incl_360"], np.ndarray) and c["incl_360"].shape == (200,)
     assert c["alarm"].dtype == bool and not c["stopped"]
     assert np.all(np.diff(c["time"]) > 0) and np.allclose(c["incl_360"], 30.0)
@@ -188,7 +198,7 @@ def test_the_same_board_and_seed_give_what_the_cli_gives(tmp_path, monkeypatch):
     # runs share; the other fifteen bits, flips included, follow the board and the seed.
     from_cli = [int(line.split("raw=")[1].split()[0], 16) & 0x7FFF for line in r.stdout.splitlines()]
     b = q.Board.sim(angle=30, faults="bit-flip%40", seed=7, noise="off")
-    from_python = [b.read_raw(n).raw & 0x7FFF for n in names]
+    from_python = [r.raw & 0x7FFF for r in b.read_many(names, raw=True)]  # several at once, as the CLI reads them
     assert from_python == from_cli
     assert len(set(from_cli[0::4])) > 1  # the flips struck: the comparison means something
     dump = cli("--sim", "dump", env={"QVIN_SIM_ANGLE": "30", "QVIN_SIM_NOISE": "off"}, cwd=tmp_path)

@@ -21,7 +21,8 @@ printf '\000\001binary\377\n' > binary.trace
 mkfifo fifo.png fifo.trace
 mkdir folder.trace
 
-# check STATUS ENV PROGRAM ARGS... -- EXPECTED-STDERR-PIECE
+# check STATUS ENV PROGRAM ARGS... -- EXPECTED-STDERR-PIECE (standard input from $stdin)
+stdin=/dev/null
 check() {
     want=$1 env=$2 prog=$3
     shift 3
@@ -30,9 +31,9 @@ check() {
     piece=$2
     ran=$((ran + 1))
     if [ "$env" = - ]; then
-        eval "timeout 60 '$prog' $args" > out.txt 2> err.txt < /dev/null
+        eval "timeout 60 '$prog' $args" > out.txt 2> err.txt < "$stdin"
     else
-        eval "env '$env' timeout 60 '$prog' $args" > out.txt 2> err.txt < /dev/null
+        eval "env '$env' timeout 60 '$prog' $args" > out.txt 2> err.txt < "$stdin"
     fi
     got=$?
     if [ "$got" -ne "$want" ] || { [ -n "$piece" ] && ! grep -qF -- "$piece" err.txt; }; then
@@ -66,7 +67,10 @@ check 1 QVIN_BOARD=bogus "$eval_" -- "QVIN_BOARD=bogus names no board"
 check 0 QVIN_BOARD=bogus "$cli" --sim info -- ""
 # 2: no usable interface, or a replay that stopped.
 check 2 - "$cli" info -- "no interface selected"
-check 2 - "$cli" --replay good.trace read Supply_Out Supply_Out -- "has come to the end of the recording good.trace"
+printf 'read Supply_Out\nread Supply_Out\n' > twice.txt
+stdin=twice.txt
+check 2 - "$cli" --replay good.trace - -- "has come to the end of the recording good.trace"
+stdin=/dev/null
 check 2 - "$cli" --replay onedigit.trace read Supply_Out -- ' usb-in 1 00 00 8 91" is no recording line: "8" is not a byte'
 check 2 - "$cli" --replay cut.trace read Supply_Out -- "is cut short"
 check 2 - "$cli" --replay took.trace read Supply_Out -- "no request takes longer than a second"

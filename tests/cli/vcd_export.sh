@@ -16,12 +16,16 @@ decode() {
         while read -r _ word; do printf '%04X\n' "0x$word"; done
 }
 
-# case NAME ENV CLI-ARGS... : record, export, decode, compare.
+# check NAME ENV ANSWERS CLI-ARGS... : record, export, decode, compare. ANSWERS: the frames
+# (an awk condition on their number) whose returned words are the program's readings.
+single='NR % 2 == 0'  # single reads (a batch on standard input from NAME.in): each read's second frame
+burst='NR > 1'        # read with several registers: each frame after the first answers the one before
 check() {
-    name=$1 env=$2
-    shift 2
+    name=$1 env=$2 answers=$3
+    shift 3
     ran=$((ran + 1))
-    env QVIN_TRACE="$name.trace" $env "$cli" --sim "$@" > "$name.out" 2> "$name.err"
+    [ -f "$name.in" ] || : > "$name.in"
+    env QVIN_TRACE="$name.trace" $env "$cli" --sim "$@" < "$name.in" > "$name.out" 2> "$name.err"
     "$cli" export-vcd "$name.trace" --out "$name.vcd" > "$name.export" || { echo "FAILED: $name: export"; failed=$((failed + 1)); return; }
     decode "$name.vcd" mosi > "$name.mosi"
     decode "$name.vcd" miso > "$name.miso"
@@ -30,18 +34,26 @@ check() {
     if [ ! -s "$name.chip-mosi" ] || ! cmp -s "$name.mosi" "$name.chip-mosi"; then
         echo "FAILED: $name: the decoder found other words going to the chip"; paste "$name.mosi" "$name.chip-mosi" | head; failed=$((failed + 1)); return
     fi
-    # The words the program received: each read's second frame answers it.
+    # The words the program received, where the reads found them.
     grep -o 'raw=[0-9A-F]*' "$name.out" | cut -c5- > "$name.received"
-    paste "$name.mosi" "$name.miso" | awk 'NR % 2 == 0 { print $2 }' > "$name.answers"
+    paste "$name.mosi" "$name.miso" | awk "$answers"' { print $2 }' > "$name.answers"
     if [ ! -s "$name.received" ] || ! cmp -s "$name.answers" "$name.received"; then
         echo "FAILED: $name: the decoder found other answers than the program received"; paste "$name.answers" "$name.received"; failed=$((failed + 1))
     fi
 }
 
-check lpt "" --lpt 378 read Product Supply_Out Incl_Out Status
-check usb "" --usb read Product Supply_Out Incl_Out Status
-# The cable's data line stuck high from the fifth frame: the waveform shows FFFF answers.
-check lpt-fault QVIN_SIM_FAULTS=miso-high@5+ --lpt 378 read Product Supply_Out Incl_Out
+printf 'read Product\nread Supply_Out\nread Incl_Out\nread Status\n' > lpt.in
+cp lpt.in usb.in
+check lpt "" "$single" --lpt 378 -
+check usb "" "$single" --usb -
+check lpt-burst "" "$burst" --lpt 378 read Product Supply_Out Incl_Out Status Temp_Out
+check usb-burst "" "$burst" --usb read Product Supply_Out Incl_Out Status Temp_Out
+# Sixteen registers: two transfers of the adapter, 15 requests and the last again, then the
+# sixteenth and itself again (frame 17 answers the request repeated at the end of the first).
+check usb-long "" "NR > 1 && NR != 17" --usb read 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17
+test "$(grep -c '^@[0-9]* usb-out 0 0D' usb-long.trace)" -eq 2 || { echo "FAILED: usb-long: not two transfers"; failed=$((failed + 1)); }
+# The cable's data line stuck high from the third frame: the waveform shows FFFF answers.
+check lpt-fault QVIN_SIM_FAULTS=miso-high@3+ "$burst" --lpt 378 read Product Supply_Out Incl_Out
 grep -q "raw=FFFF" lpt-fault.out || { echo "FAILED: lpt-fault: the fault did not strike"; failed=$((failed + 1)); }
 # The adapter refuses a transfer: the export says so and the waveform stops where the chip
 # stopped seeing frames.

@@ -45,8 +45,8 @@ Outcome CaptureWithStalls(Bench& b, std::vector<std::size_t> outputs, double sta
     o.sum = session::Capture(
         b.s, r,
         [&](const session::CaptureRow& row) {
-            // A read sends its request twice; the word comes back from the first.
-            const std::int64_t sample = answered.at(answered.size() - 2);
+            // A pass sends each request once and has it answered in the next frame.
+            const std::int64_t sample = answered.at(answered.size() - 1);
             if (first < 0) first = sample;
             if (sample <= last) ++o.repeats;
             last = sample;

@@ -48,12 +48,10 @@ TEST(Session, AnyOutputsErrorFlagIsTheAlarmOfItsPass) {
         EXPECT_FALSE(b.s.ReadPass().alarm);
         b.chip.OverrideOutput(addresses[k], 0x4000 | 0x0100);
         EXPECT_TRUE(b.s.ReadPass().alarm) << k;
-        std::vector<float> values;
-        bool fresh = false, alarm = false;
-        b.s.ReadOutputs({0, 1, 2, 3, 4}, values, fresh, alarm);
-        EXPECT_TRUE(alarm) << k;
-        b.s.ReadOutputs({(k + 1) % 5}, values, fresh, alarm);
-        EXPECT_FALSE(alarm) << "another output's flag is no alarm of this one";
+        for (const bool burst : {true, false}) {
+            EXPECT_TRUE(b.s.ReadOutputs({0, 1, 2, 3, 4}, burst).alarm) << k;
+            EXPECT_FALSE(b.s.ReadOutputs({(k + 1) % 5}, burst).alarm) << "another output's flag is no alarm of this one";
+        }
     }
 }
 
