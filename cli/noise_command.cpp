@@ -1,6 +1,10 @@
 #include "cli/noise_command.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cctype>
 #include <chrono>
 #include <cmath>
@@ -73,6 +77,65 @@ std::string IsoNow() {
 
 using analysis::kCaptureHead;
 
+// Rows handed to `put` on a thread of their own, in chunks of whole rows: a disk that
+// stalls for a moment (a journal commit, write-back) must not stall the reads, or the part's
+// samples go by unread. At most kMaxPending bytes wait; beyond that the reads wait too.
+class RowWriter {
+public:
+    explicit RowWriter(std::function<bool(const std::string&)> put) : put_(std::move(put)), thread_([this] { Run(); }) {}
+    ~RowWriter() { Finish(); }
+    RowWriter(const RowWriter&) = delete;
+    RowWriter& operator=(const RowWriter&) = delete;
+
+    void Add(const std::string& row) {
+        std::unique_lock lock(mutex_);
+        room_.wait(lock, [this] { return pending_.size() < kMaxPending || failed_; });
+        pending_ += row;
+        ready_.notify_one();
+    }
+    bool failed() const { return failed_; }
+    // Writes what waits and ends the thread; false when a write failed.
+    bool Finish() {
+        {
+            std::lock_guard lock(mutex_);
+            if (done_) return !failed_;
+            done_ = true;
+        }
+        ready_.notify_one();
+        thread_.join();
+        return !failed_;
+    }
+
+private:
+    static constexpr std::size_t kMaxPending = 16 << 20;
+    void Run() {
+        std::string chunk;
+        for (;;) {
+            {
+                std::unique_lock lock(mutex_);
+                ready_.wait(lock, [this] { return !pending_.empty() || done_; });
+                if (pending_.empty() && done_) return;
+                chunk.swap(pending_);
+                pending_.clear();
+            }
+            room_.notify_all();
+            if (!failed_ && !put_(chunk)) {
+                std::lock_guard lock(mutex_);
+                failed_ = true;
+                room_.notify_all();
+            }
+            chunk.clear();
+        }
+    }
+    std::function<bool(const std::string&)> put_;
+    std::mutex mutex_;
+    std::condition_variable ready_, room_;
+    std::string pending_;
+    std::atomic<bool> failed_{false};
+    bool done_ = false;
+    std::thread thread_;
+};
+
 std::string Number(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.9g", v);
@@ -124,26 +187,29 @@ Action Capture(Command& c) {
         const bool progress = ::isatty(STDERR_FILENO) && !out.empty();
         StopSignals signals;
         session::CaptureSummary sum;
-        // Each row goes out whole and at once: a crash, a kill or a full disk leaves whole rows.
+        // Rows go out whole, in chunks of whole rows: a crash, a kill or a full disk leaves
+        // whole rows. A write that fails stops the capture at its next pass.
         auto run = [&](const std::function<bool(const std::string&)>& put) {
             if (!put(head)) return;
-            std::int64_t shownAt = 0;
-            bool failed = false;
+            std::int64_t shownAt = 0, rows = 0;
             std::string line;
+            RowWriter writer(put);
             sum = session::Capture(
                 c.s, request,
                 [&](const session::CaptureRow& r) {
                     line = Number(r.seconds);
                     for (const float v : r.values) line.append(1, ',').append(FormatGeneral(v));
                     line.append(r.alarm ? ",1," : ",0,").append(std::to_string(r.status)).append(1, ',').append(std::to_string(r.missed)).append(1, '\n');
-                    failed = failed || !put(line);
+                    writer.Add(line);
+                    ++rows;
                     const auto now = static_cast<std::int64_t>(r.seconds * 4);
                     if (progress && now != shownAt) {
                         shownAt = now;
-                        c.err << "\rcapture: " << sum.kept << " samples" << std::flush;
+                        c.err << "\rcapture: " << rows << " samples" << std::flush;
                     }
                 },
-                [&] { return failed || gSignal != 0; });
+                [&] { return writer.failed() || gSignal != 0; });
+            writer.Finish();
             if (progress) c.err << '\r';
         };
         auto report = [&](const std::string& where) {
@@ -177,7 +243,8 @@ Action Capture(Command& c) {
                         failure = file.error();
                         return false;
                     }
-                    keep.wanted = ++rows > 0;
+                    rows += std::count(text.begin(), text.end(), '\n');
+                    keep.wanted = rows > 0;
                     return true;
                 });
             } catch (const Error& e) {
