@@ -1,5 +1,8 @@
 #include "analysis/stability.h"
 
+#include "analysis/confidence.h"
+#include "analysis/noise_id.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -8,14 +11,6 @@
 namespace qvin::analysis {
 
 namespace {
-
-// The chi-squared quantile by the Wilson-Hilferty approximation (good to a few tenths of
-// a percent from 2 degrees of freedom up, which is finer than any interval needs).
-double ChiSquared(double nu, double z) {
-    const double a = 2.0 / (9.0 * nu);
-    const double c = 1.0 - a + z * std::sqrt(a);
-    return nu * c * c * c;
-}
 
 // Equivalent degrees of freedom of an overlapping Allan variance for white noise (Howe,
 // Allan and Barnes): N data, averaging factor m.
@@ -116,11 +111,12 @@ std::optional<AllanPoint> FromSums(const Sums& s, double tau0, std::size_t m) {
     p.tau = static_cast<double>(m) * tau0;
     p.adev = std::sqrt(avar);
     p.terms = terms;
-    // The white-noise degrees of freedom of the samples present, as if in one record.
+    // The white-noise degrees of freedom of the samples present, as if in one record; the
+    // curve replaces them with the noise it finds there.
     p.edf = std::max(WhiteNoiseEdf(static_cast<double>(s.count[n]), static_cast<double>(m)), 1.0);
-    // 68 % (one sigma) bounds of the variance, then the deviation.
-    p.lo = std::sqrt(avar * p.edf / ChiSquared(p.edf, 1.0));
-    p.hi = std::sqrt(avar * p.edf / ChiSquared(p.edf, -1.0));
+    const Interval i = DeviationInterval(p.adev, p.edf, kOneSigma);
+    p.lo = i.lo;
+    p.hi = i.hi;
     return p;
 }
 
@@ -130,13 +126,54 @@ std::optional<AllanPoint> OverlappingAdev(std::span<const double> y, double tau0
     return FromSums(Cumulative(y), tau0, m);
 }
 
-std::vector<AllanPoint> OctaveAdev(std::span<const double> y, double tau0) {
+std::vector<std::size_t> AveragingFactors(std::size_t samples, TauSet set) {
+    std::vector<std::size_t> out;
+    const std::size_t last = samples / 4;
+    if (set == TauSet::All) {
+        for (std::size_t m = 1; m <= last; ++m) out.push_back(m);
+    } else if (set == TauSet::Octave) {
+        for (std::size_t m = 1; m <= last; m *= 2) out.push_back(m);
+    } else {
+        for (std::size_t decade = 1; decade <= last; decade *= 10)
+            for (const std::size_t k : {1, 2, 4})
+                if (k * decade <= last) out.push_back(k * decade);
+    }
+    return out;
+}
+
+std::vector<AllanPoint> AdevCurve(std::span<const double> y, double tau0, const AllanOptions& options) {
     std::vector<AllanPoint> curve;
     const std::size_t n = Describe(y).count;
     if (n < 4) return curve;
     const Sums sums = Cumulative(y);
-    for (std::size_t m = 1; m <= n / 4; m *= 2)
-        if (auto p = FromSums(sums, tau0, m)) curve.push_back(*p);
+    const std::vector<double> phase = PhaseOf(y);
+    // The noise at averaging times with too few points for the autocorrelation is taken as
+    // the longest one's that had enough: the ratio methods on 5 to 30 points misread the
+    // published records' white noise as flicker; the reference tables keep the type.
+    std::optional<int> lastByAutocorrelation;
+    for (const std::size_t m : AveragingFactors(n, options.taus)) {
+        auto p = FromSums(sums, tau0, m);
+        if (!p) continue;
+        const bool enough = n / m + 1 >= kLeastForAutocorrelation;
+        std::optional<NoiseType> noise;
+        if (enough || !lastByAutocorrelation) noise = IdentifyNoiseInPhase(phase, m, 2);
+        if (noise && !noise->byRatio) {
+            p->alpha = noise->alpha;
+            lastByAutocorrelation = noise->alpha;
+        } else if (lastByAutocorrelation) {
+            p->alpha = *lastByAutocorrelation;
+            p->alphaBy = AllanPoint::NoiseBy::Carried;
+        } else if (noise) {
+            p->alpha = noise->alpha;
+            p->alphaBy = AllanPoint::NoiseBy::Ratios;
+        }
+        if (noise || lastByAutocorrelation)
+            if (const auto edf = GreenhallEdf(p->alpha, 2, static_cast<double>(m), static_cast<double>(n + 1), true, false)) p->edf = *edf;
+        const Interval i = DeviationInterval(p->adev, p->edf, options.confidence);
+        p->lo = i.lo;
+        p->hi = i.hi;
+        curve.push_back(*p);
+    }
     return curve;
 }
 

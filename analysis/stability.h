@@ -23,9 +23,27 @@ struct AllanPoint {
     std::size_t m;        // averaging factor: tau = m tau0
     double tau;           // seconds
     double adev;          // Allan deviation, in the data's units
-    double lo, hi;        // its 68 % confidence interval
+    double lo, hi;        // its confidence interval (68.3 % unless asked otherwise)
     double edf;           // equivalent degrees of freedom behind the interval
     std::size_t terms;    // differences averaged
+    int alpha = 0;        // the dominant noise's exponent there (noise_id.h)
+    // How alpha was found: the lag-1 autocorrelation; carried on from the longest shorter
+    // averaging time where that had 30 points (too few here); the B1 and R(n) ratios (too
+    // few points at every averaging time).
+    enum class NoiseBy { Autocorrelation, Carried, Ratios } alphaBy = NoiseBy::Autocorrelation;
+};
+
+// One standard deviation's share of a normal distribution: erf(1/sqrt(2)).
+inline constexpr double kOneSigma = 0.682689492137085897;
+
+// Which averaging factors a curve takes: octave 1, 2, 4, 8 ...; decade 1, 2, 4, 10, 20,
+// 40, 100 ...; all: every one. Up to a quarter of the samples.
+enum class TauSet { Octave, Decade, All };
+std::vector<std::size_t> AveragingFactors(std::size_t samples, TauSet set);
+
+struct AllanOptions {
+    TauSet taus = TauSet::Octave;
+    double confidence = kOneSigma;
 };
 
 // The normal (non-overlapping) Allan deviation at averaging factor m; nothing when the
@@ -35,8 +53,11 @@ std::optional<double> NormalAdev(std::span<const double> y, std::size_t m);
 // sample times with samples missing is averaged over those present, when at least half
 // are (all, for m = 1); a term whose span has fewer is left out.
 std::optional<AllanPoint> OverlappingAdev(std::span<const double> y, double tau0, std::size_t m);
+// The overlapping Allan deviation at the averaging factors asked for, each with the noise
+// identified there and the interval from Greenhall's degrees of freedom for that noise.
+std::vector<AllanPoint> AdevCurve(std::span<const double> y, double tau0, const AllanOptions& options = {});
 // Octave averaging times from tau0 up to a quarter of the samples: m = 1, 2, 4, ...
-std::vector<AllanPoint> OctaveAdev(std::span<const double> y, double tau0);
+inline std::vector<AllanPoint> OctaveAdev(std::span<const double> y, double tau0) { return AdevCurve(y, tau0); }
 
 // What the Allan curve says of the sensor: the white-noise density from the region of
 // slope -1/2 (units per square root of hertz: ADEV(tau) = N / sqrt(tau)), and the bias

@@ -271,12 +271,24 @@ Action Capture(Command& c) {
 Action Noise(Command& c) {
     std::string file, column, png, csv;
     analysis::SeriesOptions options;
+    analysis::AllanOptions allan;
     for (std::size_t i = 1; i < c.words.size(); ++i) {
         const std::string& w = c.words[i];
-        if (w == "--column" || w == "--tau0" || w == "--png" || w == "--csv" || w == "--run") {
+        if (w == "--column" || w == "--tau0" || w == "--png" || w == "--csv" || w == "--run" || w == "--taus" || w == "--confidence") {
             if (i + 1 >= c.words.size() || c.words[i + 1].empty()) throw Error(kBadInput, "noise: " + w + " needs a value");
             const std::string& v = c.words[++i];
             if (w == "--column") column = v;
+            else if (w == "--taus") {
+                if (v == "octave") allan.taus = analysis::TauSet::Octave;
+                else if (v == "decade") allan.taus = analysis::TauSet::Decade;
+                else if (v == "all") allan.taus = analysis::TauSet::All;
+                else throw Error(kBadInput, "bad --taus '" + Excerpt(v) + "' (octave, decade or all)");
+            } else if (w == "--confidence") {
+                const NumberScan n = ScanLeadingNumber(v);
+                if (n.length != v.size() || !(n.value > 0 && n.value < 1))
+                    throw Error(kBadInput, "bad --confidence '" + Excerpt(v) + "' (a probability between 0 and 1, 0.683 for one sigma)");
+                allan.confidence = n.value;
+            }
             else if (w == "--run") options.run = static_cast<std::size_t>(ParseInteger(v, 1, 1'000'000, "run"));
             else if (w == "--png") png = v;
             else if (w == "--csv") csv = v;
@@ -300,7 +312,7 @@ Action Noise(Command& c) {
         if (const std::string why = WriteRefusal(o); !why.empty()) throw Error(kFileError, why);
     }
     if (!png.empty() && !c.allanPng) throw Error(kBadInput, "--png is not available: this qvin-cli was built without Qt");
-    return [&c, file, column, png, csv, options] {
+    return [&c, file, column, png, csv, options, allan] {
         std::string why;
         const auto read = analysis::ReadSeries(file, options, why);
         if (!read && !options.tau0 && why.ends_with("neither a capture nor a data log"))
@@ -321,7 +333,7 @@ Action Noise(Command& c) {
         }
         if (picked.empty()) throw Error(kBadInput, "no column '" + Excerpt(column) + "' in " + file);
         std::vector<AllanCurve> curves;
-        std::string table = "column,tau_s,m,adev,adev_lo,adev_hi,edf\n";
+        std::string table = "column,tau_s,m,n,alpha,edf,oadev,oadev_lo,oadev_hi\n";
         c.out << file << ": tau0 " << Number(s.tau0) << " s (" << s.note << ")\n";
         if (s.runs.size() > 1) {
             for (std::size_t r = 0; r < s.runs.size(); ++r) c.out << "  run " << s.runs[r] << (r == s.run ? "  <- analysed" : "") << '\n';
@@ -333,7 +345,7 @@ Action Noise(Command& c) {
         for (std::size_t k : picked) {
             const std::vector<double>& y = s.columns[k];
             const analysis::Stats st = analysis::Describe(y);
-            const auto curve = analysis::OctaveAdev(y, s.tau0);
+            const auto curve = analysis::AdevCurve(y, s.tau0, allan);
             const analysis::NoiseFigures f = analysis::ReadNoise(curve);
             c.out << '\n' << s.names[k] << '\n'
                   << "  count " << st.count << ", mean " << Number(st.mean) << ", std dev " << Number(st.stdDev) << ", min " << Number(st.min)
@@ -342,14 +354,24 @@ Action Noise(Command& c) {
                 c.out << "  too few samples for an Allan deviation (4 at least)\n";
                 continue;
             }
-            c.out << "  tau (s)         ADEV            68 % interval                   edf\n";
+            char head[160];
+            std::snprintf(head, sizeof head, "  %-12s %8s %9s %5s %9s  %-12s %-12s %-12s\n", "tau (s)", "m", "n", "alpha", "edf", "low", "OADEV", "high");
+            c.out << head;
+            bool carried = false;
             for (const analysis::AllanPoint& p : curve) {
-                char line[160];
-                std::snprintf(line, sizeof line, "  %-14.6g  %-14.6g  %-14.6g %-14.6g  %.1f\n", p.tau, p.adev, p.lo, p.hi, p.edf);
+                const char mark = p.alphaBy == analysis::AllanPoint::NoiseBy::Carried ? '*' : p.alphaBy == analysis::AllanPoint::NoiseBy::Ratios ? '+' : ' ';
+                carried = carried || mark != ' ';
+                char line[200];
+                std::snprintf(line, sizeof line, "  %-12.6g %8zu %9zu %4d%c %9.1f  %-12.6g %-12.6g %-12.6g\n", p.tau, p.m, p.terms, p.alpha, mark, p.edf, p.lo,
+                              p.adev, p.hi);
                 c.out << line;
-                table += s.names[k] + "," + Number(p.tau) + "," + std::to_string(p.m) + "," + Number(p.adev) + "," + Number(p.lo) + "," +
-                         Number(p.hi) + "," + Number(p.edf) + "\n";
+                table += s.names[k] + "," + Number(p.tau) + "," + std::to_string(p.m) + "," + std::to_string(p.terms) + "," + std::to_string(p.alpha) + "," +
+                         Number(p.edf) + "," + Number(p.adev) + "," + Number(p.lo) + "," + Number(p.hi) + "\n";
             }
+            c.out << "  (alpha: the noise's exponent, S(f) ~ f^alpha: 0 white, -1 flicker, -2 random walk, 1 and 2 falling faster than\n"
+                  << "  white with averaging (a differenced or quantized output); from the lag-1 autocorrelation"
+                  << (carried ? ", * carried from a shorter tau (too few points here), + from the B1 and R(n) ratios" : "") << ";\n"
+                  << "  low and high: the " << FormatFixed(allan.confidence * 100, 1) << " % interval from Greenhall's degrees of freedom for that noise)\n";
             const std::string unit = s.names[k].find('(') != std::string::npos
                                          ? s.names[k].substr(s.names[k].find('(') + 1, s.names[k].find(')') - s.names[k].find('(') - 1)
                                          : "units";

@@ -540,24 +540,38 @@ PYBIND11_MODULE(_core, m) {
         py::arg("values"), "Count, mean, sample standard deviation, min, max and peak-to-peak of the values.");
     m.def(
         "allan",
-        [](const std::vector<double>& values, double tau0) {
+        [](const std::vector<double>& values, double tau0, const std::string& taus, double confidence) {
             if (!(tau0 > 0) || !std::isfinite(tau0)) throw session::Error(session::kBadInput, "tau0 must be a time in seconds above 0");
+            analysis::AllanOptions options;
+            if (taus == "octave") options.taus = analysis::TauSet::Octave;
+            else if (taus == "decade") options.taus = analysis::TauSet::Decade;
+            else if (taus == "all") options.taus = analysis::TauSet::All;
+            else throw session::Error(session::kBadInput, "taus is octave, decade or all");
+            if (!(confidence > 0 && confidence < 1)) throw session::Error(session::kBadInput, "confidence is a probability between 0 and 1");
+            options.confidence = confidence;
             std::vector<analysis::AllanPoint> curve;
             {
                 py::gil_scoped_release release;
-                curve = analysis::OctaveAdev(values, tau0);
+                curve = analysis::AdevCurve(values, tau0, options);
             }
             const analysis::NoiseFigures f = analysis::ReadNoise(curve);
             std::vector<double> tau, adev, lo, hi, edf;
+            std::vector<std::int64_t> m, n, alpha;
             for (const analysis::AllanPoint& p : curve) {
                 tau.push_back(p.tau);
                 adev.push_back(p.adev);
                 lo.push_back(p.lo);
                 hi.push_back(p.hi);
                 edf.push_back(p.edf);
+                m.push_back(static_cast<std::int64_t>(p.m));
+                n.push_back(static_cast<std::int64_t>(p.terms));
+                alpha.push_back(p.alpha);
             }
             py::dict d;
             d["tau"] = Column(tau);
+            d["m"] = Column(m);
+            d["n"] = Column(n);
+            d["alpha"] = Column(alpha);
             d["adev"] = Column(adev);
             d["adev_lo"] = Column(lo);
             d["adev_hi"] = Column(hi);
@@ -567,9 +581,10 @@ PYBIND11_MODULE(_core, m) {
             d["bias_tau"] = f.biasTau;
             return d;
         },
-        py::arg("values"), py::arg("tau0"),
-        "The overlapping Allan deviation at octave averaging times from tau0 to a quarter of the record, with 68 % intervals,\n"
-        "the white-noise density (units/sqrt(Hz), from the slope -1/2) and the bias instability (minimum / 0.664).");
+        py::arg("values"), py::arg("tau0"), py::kw_only(), py::arg("taus") = "octave", py::arg("confidence") = analysis::kOneSigma,
+        "The overlapping Allan deviation at octave (or decade, or all) averaging times from tau0 to a quarter of the\n"
+        "record: m, n (differences), alpha (the noise type there), edf and the interval at `confidence` (one sigma by\n"
+        "default); the white-noise density (units/sqrt(Hz), from the slope -1/2) and the bias instability (minimum / 0.664).");
     m.def("read_log", &ReadLog, py::arg("path"), "A data log's runs, each with its date, loop delay and columns.");
     m.def("_time_reads_in_cpp", &TimeReadsInCpp, py::arg("board"), py::arg("register"), py::arg("n"));
 }

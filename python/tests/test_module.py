@@ -304,8 +304,18 @@ def test_allan_and_describe_give_the_published_values():
     assert f"{by_tau[1.0]:.6e}" == "2.922319e-01"
     assert list(a["tau"]) == [1, 2, 4, 8, 16, 32, 64, 128]  # up to a quarter of the record
     assert all(lo < v < hi for lo, v, hi in zip(a["adev_lo"], a["adev"], a["adev_hi"]))
+    assert list(a["alpha"]) == [0] * 8  # uniform random numbers: white
+    assert list(a["n"])[:2] == [999, 997] and list(a["m"])[:3] == [1, 2, 4]
+    d = q.allan(y, 1.0, taus="decade", confidence=0.95)
+    assert list(d["tau"]) == [1, 2, 4, 10, 20, 40, 100, 200]
+    wide = dict(zip(list(d["tau"]), list(d["adev_hi"])))
+    assert wide[1.0] > a["adev_hi"][0]  # 95 % is wider than one sigma
     with pytest.raises(q.BadInputError):
         q.allan(y, 0)
+    with pytest.raises(q.BadInputError, match="octave, decade or all"):
+        q.allan(y, 1.0, taus="weekly")
+    with pytest.raises(q.BadInputError, match="between 0 and 1"):
+        q.allan(y, 1.0, confidence=68.3)
 
 
 def test_the_averaging_sweep_lowers_the_noise(tmp_path, monkeypatch):

@@ -96,7 +96,7 @@ grep -q 'run 2: .*loop delay 50 ms, 20 passes$' two.out || fail "run 2 listed"
 "$cli" noise two.log --column incl_360 --csv two.table > two-unit.out || fail "noise --csv"
 grep -q 'bias instability [0-9.e+-]* dgr (minimum ADEV' two-unit.out || fail "the unit of INCL_360"
 test "$(wc -l < two.table)" -gt 3 || fail "the table's rows"
-awk -F, 'NR > 1 && !($5 + 0 < $4 + 0 && $4 + 0 < $6 + 0) { bad = 1 } END { exit bad }' two.table || fail "adev_lo < adev < adev_hi"
+awk -F, 'NR > 1 && !($8 + 0 < $7 + 0 && $7 + 0 < $9 + 0) { bad = 1 } END { exit bad }' two.table || fail "oadev_lo < oadev < oadev_hi"
 "$cli" noise two.log --run 2 --column incl_360 > two2.out || fail "--run 2"
 grep -q 'tau0 0.05 s' two2.out || fail "run 2's loop delay"
 "$cli" noise two.log --run 3 2> two3.err

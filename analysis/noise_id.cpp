@@ -1,0 +1,122 @@
+#include "analysis/noise_id.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace qvin::analysis {
+
+namespace {
+
+double Lag1(const std::vector<double>& x) {
+    double mean = 0;
+    for (double v : x) mean += v;
+    mean /= static_cast<double>(x.size());
+    double num = 0, den = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        den += (x[i] - mean) * (x[i] - mean);
+        if (i + 1 < x.size()) num += (x[i] - mean) * (x[i + 1] - mean);
+    }
+    return den > 0 ? num / den : 0;
+}
+
+// The expected B1 (standard over Allan variance) of k averages for the bias exponent mu.
+double B1Theory(double k, int mu) {
+    switch (mu) {
+        case 2: return k * (k + 1) / 6;
+        case 1: return k / 2;
+        case 0: return k * std::log(k) / (2 * (k - 1) * std::log(2.0));
+        case -1: return 1;
+        case -2: return (k * k - 1) / (1.5 * k * (k - 1));
+        default: return k * (1 - std::pow(k, mu)) / (2 * (k - 1) * (1 - std::pow(2.0, mu)));
+    }
+}
+
+// The Allan and modified Allan variances at factor m of the phase x (tau0 taken as 1).
+double AllanVariance(std::span<const double> x, std::size_t m) {
+    double sum = 0;
+    std::size_t terms = 0;
+    for (std::size_t i = 0; i + 2 * m < x.size(); i += m, ++terms) sum += std::pow(x[i + 2 * m] - 2 * x[i + m] + x[i], 2);
+    return terms ? sum / (2.0 * static_cast<double>(terms) * static_cast<double>(m * m)) : 0;
+}
+double ModifiedAllanVariance(std::span<const double> x, std::size_t m) {
+    if (x.size() < 3 * m + 1) return 0;
+    const std::size_t terms = x.size() - 3 * m + 1;
+    double inner = 0, sum = 0;
+    for (std::size_t i = 0; i < m; ++i) inner += x[i + 2 * m] - 2 * x[i + m] + x[i];
+    for (std::size_t j = 0; j < terms; ++j) {
+        sum += inner * inner;
+        if (j + 1 < terms) inner += (x[j + m + 2 * m] - 2 * x[j + m + m] + x[j + m]) - (x[j + 2 * m] - 2 * x[j + m] + x[j]);
+    }
+    return sum / (2.0 * static_cast<double>(m) * m * m * m * static_cast<double>(terms));
+}
+
+}  // namespace
+
+std::vector<double> PhaseOf(std::span<const double> y) {
+    std::vector<double> x{0.0};
+    x.reserve(y.size() + 1);
+    for (double v : y)
+        if (!std::isnan(v)) x.push_back(x.back() + v);
+    return x;
+}
+
+std::optional<NoiseType> IdentifyNoise(std::span<const double> y, std::size_t m, int dmax) { return IdentifyNoiseInPhase(PhaseOf(y), m, dmax); }
+
+std::optional<NoiseType> IdentifyNoiseInPhase(std::span<const double> x, std::size_t m, int dmax) {
+    if (m == 0 || x.empty()) return std::nullopt;
+    const std::size_t n = x.size() - 1;  // readings
+    if (n / m < 4) return std::nullopt;
+    const int lowest = 2 - 2 * dmax;  // where the variance still converges
+    NoiseType out;
+    std::vector<double> every;
+    every.reserve(n / m + 1);
+    for (std::size_t i = 0; i < x.size(); i += m) every.push_back(x[i]);
+    if (every.size() >= kLeastForAutocorrelation) {
+        // Not detrended (the reference tools' tables are not): a drift of the readings counts
+        // as the random walk it is at these averaging times; the mean goes in the correlation.
+        for (int d = 0;; ++d) {
+            const double r1 = Lag1(every);
+            const double rho = r1 / (1 + r1);
+            if (rho < 0.25 || d >= dmax) {
+                out.estimate = -2 * (rho + d) + 2;
+                out.alpha = std::clamp(static_cast<int>(-std::nearbyint(2 * rho) - 2 * d) + 2, lowest, 2);
+                return out;
+            }
+            for (std::size_t i = 0; i + 1 < every.size(); ++i) every[i] = every[i + 1] - every[i];
+            every.pop_back();
+        }
+    }
+    // Few averages: B1 picks the bias exponent mu, R(n) tells the two phase noises apart.
+    out.byRatio = true;
+    const std::size_t k = n / m;
+    std::vector<double> averages(k);
+    for (std::size_t i = 0; i < k; ++i) averages[i] = (x[(i + 1) * m] - x[i * m]) / static_cast<double>(m);
+    double mean = 0;
+    for (double a : averages) mean += a;
+    mean /= static_cast<double>(k);
+    double var = 0;
+    for (double a : averages) var += (a - mean) * (a - mean);
+    var /= static_cast<double>(k - 1);
+    const double avar = AllanVariance(x, m);
+    if (!(avar > 0)) return std::nullopt;
+    const double b1 = var / avar;
+    int mu = -2;
+    double best = std::abs(std::log(b1 / B1Theory(static_cast<double>(k), -2)));
+    for (int candidate = -1; candidate <= 2 * dmax - 3; ++candidate) {
+        const double off = std::abs(std::log(b1 / B1Theory(static_cast<double>(k), candidate)));
+        if (off < best) best = off, mu = candidate;
+    }
+    out.alpha = -mu - 1;  // mu -1 white frequency (0), 0 flicker (-1), 1 random walk (-2) ...
+    if (mu == -2) {
+        // R(n): 1/m for white phase noise; for flicker phase, Greenhall's ratio.
+        const double rn = ModifiedAllanVariance(x, m) / avar;
+        const double flicker = (3 * std::log(256.0 / 27.0) / 8) / ((1.038 + 3 * std::log(M_PI * static_cast<double>(m))) / 4);
+        out.alpha = rn < std::sqrt(flicker / static_cast<double>(m)) ? 2 : 1;
+    }
+    out.alpha = std::clamp(out.alpha, lowest, 2);
+    out.estimate = out.alpha;
+    return out;
+}
+
+}  // namespace qvin::analysis
