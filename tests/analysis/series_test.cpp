@@ -116,10 +116,12 @@ TEST(ReadSeries, RefusesTimeThatRepeatsOrRunsBackAtItsLine) {
     EXPECT_EQ(empty->samples, 0u);
     // An old capture's columns are read as they were written.
     const auto old = ReadSeries(Write("old.csv", "seconds since x,SUPPLY_OUT (V),AUX_ADC (V),TEMP_OUT (dgrC),INCL_360 (dgr),INCL_180 (dgr),"
-                                                 "New,Alarm,Status\n0.001,3.3,0,25,30,30,1,0,0\n0.002,3.3,0,25,30.5,30.5,1,0,0\n"),
+                                                 "New,Alarm,Status\n0.001,3.3,0,25,30,30,1,0,0\n0.0015,3.3,0,25,30,30,0,0,0\n"
+                                                 "0.002,3.3,0,25,30.5,30.5,1,0,0\n"),
                                 {}, error);
     ASSERT_TRUE(old) << error;
     EXPECT_EQ(old->names.size(), 5u);
+    EXPECT_EQ(old->samples, 2u) << "a row without a new sample is no sample";
     EXPECT_EQ(old->columns[3], (std::vector<double>{30, 30.5}));
 }
 
@@ -152,6 +154,19 @@ TEST(ReadSeries, ADataLogsRunsAreApartAndItsRepeatedPassesAreMissing) {
     ASSERT_TRUE(second) << error;
     EXPECT_DOUBLE_EQ(second->tau0, 0.050);
     EXPECT_EQ(second->samples, 100u);
+    // Passes without new data before the first sample are no gap: nothing came before them.
+    DataLogHeader h;
+    h.date = "12/7/2026 09:00:00";
+    h.loopDelayMs = 10;
+    h.samplePeriodText = "1.099";
+    h.avgCntText.assign(1, '7');
+    std::string late = DataLogHeaderText(h);
+    for (int i = 1; i <= 20; ++i) late += DataLogLine(i, {3.3f, 0, 25, 30, 30}, i > 3, false, 0);
+    const auto leading = ReadSeries(Write("late.txt", late), {}, error);
+    ASSERT_TRUE(leading) << error;
+    EXPECT_EQ(leading->samples, 17u);
+    EXPECT_EQ(leading->withoutNewData, 3u);
+    EXPECT_EQ(leading->gaps, 0u);
     // A first line like a log's header that the log's reader does not take for one: no run.
     const auto none = ReadSeries(Write("headless.txt", "QVIN 27319 Datalog File, or so\r\n1\t3.3\r\n"), {}, error);
     ASSERT_TRUE(none) << error;

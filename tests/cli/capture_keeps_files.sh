@@ -48,6 +48,15 @@ for target in own.trace own-link.vcd; do
 done
 cmp -s own.trace own.copy || fail "the recording was touched"
 
+# A capture that fails before its first row (the adapter gone at its first transfer) leaves
+# nothing of its own: no partial file of a header alone.
+printf 'precious\n' > early.csv
+QVIN_SIM_FAULTS=unplug@17 "$cli" --sim capture --seconds 5 --out early.csv 2> early.err
+test $? -eq 2 || fail "an adapter gone at once is exit 2"
+test "$(cat early.csv)" = precious || fail "the old file was touched"
+test ! -e early.csv.partial || fail "a partial file without a row"
+! grep -q 'captured before it' early.err || fail "rows said kept where there were none"
+
 # A full disk (the file-size limit) stops it at once with exit 3, whole rows kept.
 rm -f full.csv*
 (ulimit -f 4; "$cli" --sim capture --seconds 30 --out full.csv 2> full.err)

@@ -88,6 +88,25 @@ TEST(Capture, KeepsOrCountsEverySampleThePartMadeHoweverTheReadsAreDelayed) {
     }
 }
 
+// One pause of 20 samples after the 100th row: one gap, placed after the row before it.
+TEST(Capture, TheLongestGapIsPlacedAfterTheSampleBeforeIt) {
+    Bench b;
+    session::CaptureRequest r;
+    r.outputs = {3};
+    r.count = 200;
+    std::vector<double> times;
+    const auto sum = session::Capture(
+        b.s, r,
+        [&](const session::CaptureRow& row) {
+            times.push_back(row.seconds);
+            if (times.size() == 100) b.clock.Advance(static_cast<std::int64_t>(20.5 * b.chip.SamplePeriodNs()));
+        },
+        {});
+    EXPECT_EQ(sum.gaps, 1);
+    EXPECT_NEAR(static_cast<double>(sum.longestGap), 20.0, 1.0);
+    EXPECT_DOUBLE_EQ(sum.longestGapAt, times[99]);
+}
+
 TEST(Capture, TheAskedSamplePeriodHoldsMeanwhileAndThePartsOwnComesBackEvenOnFailure) {
     Bench b;
     const double own = b.chip.SamplePeriodNs();
