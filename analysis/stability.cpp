@@ -156,7 +156,8 @@ std::vector<AllanPoint> AdevCurve(std::span<const double> y, double tau0, const 
         if (!p) continue;
         const bool enough = n / m + 1 >= kLeastForAutocorrelation;
         std::optional<NoiseType> noise;
-        if (enough || !lastByAutocorrelation) noise = IdentifyNoiseInPhase(phase, m, 2);
+        if (options.alpha) noise = NoiseType{*options.alpha, static_cast<double>(*options.alpha), false};
+        else if (enough || !lastByAutocorrelation) noise = IdentifyNoiseInPhase(phase, m, 2);
         if (noise && !noise->byRatio) {
             p->alpha = noise->alpha;
             lastByAutocorrelation = noise->alpha;

@@ -44,6 +44,7 @@ std::vector<std::size_t> AveragingFactors(std::size_t samples, TauSet set);
 struct AllanOptions {
     TauSet taus = TauSet::Octave;
     double confidence = kOneSigma;
+    std::optional<int> alpha;  // the noise type taken as known at every averaging time, not read
 };
 
 // The normal (non-overlapping) Allan deviation at averaging factor m; nothing when the

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "analysis/deviations.h"
 #include "analysis/series.h"
 #include "board/replay_board.h"
 #include "board/vcd_export.h"
@@ -272,13 +273,19 @@ Action Noise(Command& c) {
     std::string file, column, png, csv;
     analysis::SeriesOptions options;
     analysis::AllanOptions allan;
+    analysis::Deviation deviation = analysis::Deviation::Oadev;
     for (std::size_t i = 1; i < c.words.size(); ++i) {
         const std::string& w = c.words[i];
-        if (w == "--column" || w == "--tau0" || w == "--png" || w == "--csv" || w == "--run" || w == "--taus" || w == "--confidence") {
+        if (w == "--column" || w == "--tau0" || w == "--png" || w == "--csv" || w == "--run" || w == "--taus" || w == "--confidence" ||
+            w == "--deviation") {
             if (i + 1 >= c.words.size() || c.words[i + 1].empty()) throw Error(kBadInput, "noise: " + w + " needs a value");
             const std::string& v = c.words[++i];
             if (w == "--column") column = v;
-            else if (w == "--taus") {
+            else if (w == "--deviation") {
+                const auto d = analysis::DeviationNamed(v);
+                if (!d) throw Error(kBadInput, "bad --deviation '" + Excerpt(v) + "' (adev, oadev, mdev, tdev, hdev, ohdev or totdev)");
+                deviation = *d;
+            } else if (w == "--taus") {
                 if (v == "octave") allan.taus = analysis::TauSet::Octave;
                 else if (v == "decade") allan.taus = analysis::TauSet::Decade;
                 else if (v == "all") allan.taus = analysis::TauSet::All;
@@ -312,7 +319,11 @@ Action Noise(Command& c) {
         if (const std::string why = WriteRefusal(o); !why.empty()) throw Error(kFileError, why);
     }
     if (!png.empty() && !c.allanPng) throw Error(kBadInput, "--png is not available: this qvin-cli was built without Qt");
-    return [&c, file, column, png, csv, options, allan] {
+    if (!png.empty() && deviation != analysis::Deviation::Oadev) throw Error(kBadInput, "--png draws the overlapping Allan deviation; leave out --deviation");
+    return [&c, file, column, png, csv, options, allan, deviation] {
+        const std::string name = analysis::DeviationName(deviation);
+        std::string upper = name;
+        for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
         std::string why;
         const auto read = analysis::ReadSeries(file, options, why);
         if (!read && !options.tau0 && why.ends_with("neither a capture nor a data log"))
@@ -333,7 +344,7 @@ Action Noise(Command& c) {
         }
         if (picked.empty()) throw Error(kBadInput, "no column '" + Excerpt(column) + "' in " + file);
         std::vector<AllanCurve> curves;
-        std::string table = "column,tau_s,m,n,alpha,edf,oadev,oadev_lo,oadev_hi\n";
+        std::string table = "column,tau_s,m,n,alpha,edf," + name + "," + name + "_lo," + name + "_hi\n";
         c.out << file << ": tau0 " << Number(s.tau0) << " s (" << s.note << ")\n";
         if (s.runs.size() > 1) {
             for (std::size_t r = 0; r < s.runs.size(); ++r) c.out << "  run " << s.runs[r] << (r == s.run ? "  <- analysed" : "") << '\n';
@@ -345,7 +356,9 @@ Action Noise(Command& c) {
         for (std::size_t k : picked) {
             const std::vector<double>& y = s.columns[k];
             const analysis::Stats st = analysis::Describe(y);
-            const auto curve = analysis::AdevCurve(y, s.tau0, allan);
+            std::string why;
+            const auto curve = analysis::DeviationCurve(y, s.tau0, deviation, allan, &why);
+            if (!why.empty()) throw Error(kBadInput, file + ": " + why);
             const analysis::NoiseFigures f = analysis::ReadNoise(curve);
             c.out << '\n' << s.names[k] << '\n'
                   << "  count " << st.count << ", mean " << Number(st.mean) << ", std dev " << Number(st.stdDev) << ", min " << Number(st.min)
@@ -355,7 +368,7 @@ Action Noise(Command& c) {
                 continue;
             }
             char head[160];
-            std::snprintf(head, sizeof head, "  %-12s %8s %9s %5s %9s  %-12s %-12s %-12s\n", "tau (s)", "m", "n", "alpha", "edf", "low", "OADEV", "high");
+            std::snprintf(head, sizeof head, "  %-12s %8s %9s %5s %9s  %-12s %-12s %-12s\n", "tau (s)", "m", "n", "alpha", "edf", "low", upper.c_str(), "high");
             c.out << head;
             bool carried = false;
             for (const analysis::AllanPoint& p : curve) {
@@ -371,10 +384,12 @@ Action Noise(Command& c) {
             c.out << "  (alpha: the noise's exponent, S(f) ~ f^alpha: 0 white, -1 flicker, -2 random walk, 1 and 2 falling faster than\n"
                   << "  white with averaging (a differenced or quantized output); from the lag-1 autocorrelation"
                   << (carried ? ", * carried from a shorter tau (too few points here), + from the B1 and R(n) ratios" : "") << ";\n"
-                  << "  low and high: the " << FormatFixed(allan.confidence * 100, 1) << " % interval from Greenhall's degrees of freedom for that noise)\n";
+                  << "  low and high: the " << FormatFixed(allan.confidence * 100, 1) << " % interval from "
+                  << (deviation == analysis::Deviation::Totdev ? "the total deviation's" : "Greenhall's") << " degrees of freedom for that noise)\n";
             const std::string unit = s.names[k].find('(') != std::string::npos
                                          ? s.names[k].substr(s.names[k].find('(') + 1, s.names[k].find(')') - s.names[k].find('(') - 1)
                                          : "units";
+            if (deviation != analysis::Deviation::Oadev && deviation != analysis::Deviation::Adev) continue;  // read from the Allan curve
             if (f.whiteDensity)
                 c.out << "  white noise density " << Number(*f.whiteDensity) << " " << unit << "/sqrt(Hz) (from " << f.whitePoints
                       << " points of slope -1/2)\n";

@@ -16,6 +16,7 @@
 
 #include "board/replay_board.h"
 #include "core/clock.h"
+#include "analysis/deviations.h"
 #include "analysis/stability.h"
 #include "device/data_log_reader.h"
 #include "session/capture.h"
@@ -540,7 +541,9 @@ PYBIND11_MODULE(_core, m) {
         py::arg("values"), "Count, mean, sample standard deviation, min, max and peak-to-peak of the values.");
     m.def(
         "allan",
-        [](const std::vector<double>& values, double tau0, const std::string& taus, double confidence) {
+        [](const std::vector<double>& values, double tau0, const std::string& deviation, const std::string& taus, double confidence) {
+            const auto kind = analysis::DeviationNamed(deviation);
+            if (!kind) throw session::Error(session::kBadInput, "deviation is adev, oadev, mdev, tdev, hdev, ohdev or totdev");
             if (!(tau0 > 0) || !std::isfinite(tau0)) throw session::Error(session::kBadInput, "tau0 must be a time in seconds above 0");
             analysis::AllanOptions options;
             if (taus == "octave") options.taus = analysis::TauSet::Octave;
@@ -552,7 +555,9 @@ PYBIND11_MODULE(_core, m) {
             std::vector<analysis::AllanPoint> curve;
             {
                 py::gil_scoped_release release;
-                curve = analysis::AdevCurve(values, tau0, options);
+                std::string why;
+                curve = analysis::DeviationCurve(values, tau0, *kind, options, &why);
+                if (!why.empty()) throw session::Error(session::kBadInput, why);
             }
             const analysis::NoiseFigures f = analysis::ReadNoise(curve);
             std::vector<double> tau, adev, lo, hi, edf;
@@ -572,17 +577,27 @@ PYBIND11_MODULE(_core, m) {
             d["m"] = Column(m);
             d["n"] = Column(n);
             d["alpha"] = Column(alpha);
-            d["adev"] = Column(adev);
-            d["adev_lo"] = Column(lo);
-            d["adev_hi"] = Column(hi);
+            // Named as the deviation; the overlapping Allan deviation also by its first names.
+            const std::string name = analysis::DeviationName(*kind);
+            d["deviation"] = name;
+            d[py::str(name)] = Column(adev);
+            d[py::str(name + "_lo")] = Column(lo);
+            d[py::str(name + "_hi")] = Column(hi);
+            if (*kind == analysis::Deviation::Oadev) {
+                d["adev"] = Column(adev);
+                d["adev_lo"] = Column(lo);
+                d["adev_hi"] = Column(hi);
+            }
             d["edf"] = Column(edf);
             d["white_density"] = f.whiteDensity ? py::cast(*f.whiteDensity) : py::none();
             d["bias_instability"] = f.biasInstability;
             d["bias_tau"] = f.biasTau;
             return d;
         },
-        py::arg("values"), py::arg("tau0"), py::kw_only(), py::arg("taus") = "octave", py::arg("confidence") = analysis::kOneSigma,
-        "The overlapping Allan deviation at octave (or decade, or all) averaging times from tau0 to a quarter of the\n"
+        py::arg("values"), py::arg("tau0"), py::kw_only(), py::arg("deviation") = "oadev", py::arg("taus") = "octave",
+        py::arg("confidence") = analysis::kOneSigma,
+        "A deviation (oadev, the overlapping Allan, unless adev, mdev, tdev, hdev, ohdev or totdev is named; its values\n"
+        "under its name, and oadev's also as adev) at octave (or decade, or all) averaging times from tau0 to a quarter of the\n"
         "record: m, n (differences), alpha (the noise type there), edf and the interval at `confidence` (one sigma by\n"
         "default); the white-noise density (units/sqrt(Hz), from the slope -1/2) and the bias instability (minimum / 0.664).");
     m.def("read_log", &ReadLog, py::arg("path"), "A data log's runs, each with its date, loop delay and columns.");

@@ -312,6 +312,16 @@ def test_allan_and_describe_give_the_published_values():
     assert wide[1.0] > a["adev_hi"][0]  # 95 % is wider than one sigma
     with pytest.raises(q.BadInputError):
         q.allan(y, 0)
+    # The other deviations by name: on white noise the modified Allan deviation is the
+    # Allan deviation at m = 1 and falls faster after (tau^-3/2 against tau^-1/2).
+    md = q.allan(y, 1.0, deviation="mdev")
+    assert md["deviation"] == "mdev" and "adev" not in md
+    assert md["mdev"][0] == pytest.approx(a["adev"][0])
+    assert md["mdev"][5] < a["adev"][5]
+    with pytest.raises(q.BadInputError, match="adev, oadev, mdev"):
+        q.allan(y, 1.0, deviation="bdev")
+    with pytest.raises(q.BadInputError, match="without missing samples"):
+        q.allan(y[:100] + [float("nan")] + y[100:], 1.0, deviation="hdev")
     with pytest.raises(q.BadInputError, match="octave, decade or all"):
         q.allan(y, 1.0, taus="weekly")
     with pytest.raises(q.BadInputError, match="between 0 and 1"):

@@ -106,6 +106,16 @@ grep -q 'run 2: .*loop delay 50 ms, 20 passes$' two.out || fail "run 2 listed"
 grep -q 'bias instability [0-9.e+-]* dgr (minimum ADEV' two-unit.out || fail "the unit of INCL_360"
 test "$(wc -l < two.table)" -gt 3 || fail "the table's rows"
 awk -F, 'NR > 1 && !($8 + 0 < $7 + 0 && $7 + 0 < $9 + 0) { bad = 1 } END { exit bad }' two.table || fail "oadev_lo < oadev < oadev_hi"
+# Another deviation by name: its table and columns under its name; a name no deviation has,
+# or a picture of another deviation, is bad input.
+"$cli" noise two.log --column incl_360 --deviation totdev --taus all --csv tot.table > tot.out || fail "noise --deviation totdev"
+head -1 tot.table | grep -q '^column,tau_s,m,n,alpha,edf,totdev,totdev_lo,totdev_hi$' || fail "the totdev table's header"
+grep -q 'TOTDEV' tot.out || fail "the totdev column"
+test "$(awk -F, 'NR > 1' tot.table | wc -l)" -eq 20 || fail "every averaging factor to half the 40 passes"
+"$cli" noise two.log --deviation bdev 2> bdev.err
+test $? -eq 1 && grep -q "bad --deviation 'bdev'" bdev.err || fail "an unknown deviation"
+"$cli" noise two.log --deviation mdev --png m.png 2> mpng.err
+test $? -eq 1 && grep -q "png draws the overlapping Allan deviation" mpng.err || fail "a picture of mdev"
 "$cli" noise two.log --run 2 --column incl_360 > two2.out || fail "--run 2"
 grep -q 'tau0 0.05 s' two2.out || fail "run 2's loop delay"
 "$cli" noise two.log --run 3 2> two3.err
