@@ -9,7 +9,11 @@
 namespace qvin::analysis {
 
 Interval DeviationInterval(double deviation, double edf, double confidence) {
-    const double tail = (1.0 - std::clamp(confidence, 0.0, 1.0)) / 2.0;
+    constexpr double kNothingKnown = std::numeric_limits<double>::infinity();
+    // No degrees of freedom, or certainty asked for: the interval says nothing; infinitely many: the value itself.
+    if (!(edf > 0) || !(confidence < 1)) return {0, kNothingKnown};
+    if (std::isinf(edf) || !(confidence > 0)) return {deviation, deviation};
+    const double tail = (1.0 - confidence) / 2.0;
     const boost::math::chi_squared chi(edf);
     const double low = boost::math::quantile(chi, tail), high = boost::math::quantile(chi, 1.0 - tail);
     return {deviation * std::sqrt(edf / high), deviation * std::sqrt(edf / low)};

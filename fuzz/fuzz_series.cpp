@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "analysis/deviations.h"
 #include "analysis/series.h"
 #include "analysis/stability.h"
 
@@ -37,6 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!(s->tau0 > 0) || column.size() > 200'000) continue;
         for (const auto& p : qvin::analysis::OctaveAdev(column, s->tau0))
             if (!std::isfinite(p.adev) || !(p.lo <= p.adev && p.adev <= p.hi) || p.terms == 0) __builtin_trap();
+        // Another deviation, chosen by the input's length: a curve or a reason, never a throw.
+        const auto d = qvin::analysis::kDeviations[size % std::size(qvin::analysis::kDeviations)];
+        std::string why;
+        qvin::analysis::AllanOptions every;
+        every.taus = qvin::analysis::TauSet::Decade;
+        for (const auto& p : qvin::analysis::DeviationCurve(column, s->tau0, d, every, &why))
+            if (std::isfinite(p.adev) && !(p.lo <= p.adev && p.adev <= p.hi)) __builtin_trap();
     }
     (void)qvin::analysis::GapSummary(*s);
     return 0;

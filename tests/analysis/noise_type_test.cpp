@@ -24,6 +24,13 @@ TEST(Confidence, IntervalsComeFromTheExactChiSquaredQuantiles) {
     const Interval ten = DeviationInterval(2.0, 10.0, 0.90);
     EXPECT_NEAR(ten.lo, 2.0 * std::sqrt(10.0 / 18.307), 1e-4);
     EXPECT_NEAR(ten.hi, 2.0 * std::sqrt(10.0 / 3.940), 1e-3);
+    // No degrees of freedom (or none that are numbers), or certainty: nothing is known; infinitely many: the value.
+    for (const double edf : {0.0, -1.0, std::nan("")}) {
+        EXPECT_EQ(DeviationInterval(1.0, edf, kOneSigma).lo, 0.0) << edf;
+        EXPECT_TRUE(std::isinf(DeviationInterval(1.0, edf, kOneSigma).hi)) << edf;
+    }
+    EXPECT_TRUE(std::isinf(DeviationInterval(1.0, 10, 1.0).hi));
+    EXPECT_EQ(DeviationInterval(2.0, INFINITY, kOneSigma).lo, 2.0);
     // A wider confidence, a wider interval; more degrees of freedom, a narrower one.
     EXPECT_LT(DeviationInterval(1.0, 50, 0.95).lo, DeviationInterval(1.0, 50, kOneSigma).lo);
     EXPECT_GT(DeviationInterval(1.0, 500, kOneSigma).lo, DeviationInterval(1.0, 50, kOneSigma).lo);
