@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/confidence.h"
+#include "analysis/deviations.h"
 #include "analysis/noise_id.h"
 #include "analysis/stability.h"
 
@@ -62,6 +63,16 @@ TEST(NoiseType, KnownLawsAreNamedAtEveryAveragingTime) {
         EXPECT_EQ(IdentifyNoise(RandomWalk(20'000, 2), m)->alpha, -2);
         EXPECT_EQ(IdentifyNoise(Differenced(20'000, 3), m)->alpha, 2);
         EXPECT_FALSE(IdentifyNoise(White(20'000, 1), m)->byRatio);
+    }
+    // A random walk of a random walk (-4): only the Hadamard family, three differences deep,
+    // converges there and may name it; the Allan family stops at -2.
+    std::vector<double> walk2 = RandomWalk(20'000, 5);
+    for (std::size_t i = 1; i < walk2.size(); ++i) walk2[i] += walk2[i - 1];
+    EXPECT_EQ(IdentifyNoise(walk2, 4, 3)->alpha, -4);
+    EXPECT_EQ(IdentifyNoise(walk2, 4, 2)->alpha, -2);
+    for (const auto& p : DeviationCurve(walk2, 1.0, Deviation::Ohdev, {})) {
+        if (p.alphaBy != AllanPoint::NoiseBy::Autocorrelation) continue;
+        EXPECT_EQ(p.alpha, -4) << "ohdev at m " << p.m;
     }
     EXPECT_TRUE(IdentifyNoise(White(100, 4), 8)->byRatio) << "12 averages: too few for the autocorrelation";
     EXPECT_FALSE(IdentifyNoise(White(100, 4), 30)) << "3 averages tell nothing";
