@@ -28,6 +28,7 @@
 #include "bench/load.h"
 #include "bench/ordinary_user.h"
 #include "qt/gui_program.h"
+#include "qt/numeric_locale.h"
 #include "sim/sim_usb.h"
 
 // What one register read over the simulated adapter takes besides its pause: two bus round
@@ -244,6 +245,7 @@ int main(int argc, char** argv) {
     qvin::bench::AsAnOrdinaryUserIfAsked();
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");  // QT_QPA_PLATFORM=xcb to run under xvfb
     QApplication application(argc, argv);
+    qvin::qt::KeepNumbersWithAPoint();
     const RunFolder run;
     const std::filesystem::path& folder = run.path;
     if (!qvin::SaveConfig({2, 0, 0}, folder / qvin::kSettingsFileName).empty()) return 1;

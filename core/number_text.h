@@ -38,5 +38,13 @@ std::string FormatHex(std::int64_t v, int minDigits = 1);
 // (25 -> "25", 12.5 -> "12.5", 0.00001 -> "1E-05"). The decimal separator is always '.'
 // so that data logs read the same on every machine.
 std::string FormatGeneral(float v);
+// The same for a double-precision value: up to fifteen significant digits, exponent form
+// from 1E+15 up (10000000 -> "10000000").
+std::string FormatGeneralDouble(double v);
+
+// `digits` significant digits as printf's %g writes them ("30.0003", "1e-05").
+std::string FormatSignificant(double v, int digits);
+
+// Every function here reads and writes a point, whatever locale the process runs in.
 
 }  // namespace qvin

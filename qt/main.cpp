@@ -15,6 +15,7 @@
 
 #include "core/clock.h"
 #include "qt/gui_program.h"
+#include "qt/numeric_locale.h"
 
 namespace {
 constexpr const char* kUsage =
@@ -88,6 +89,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication application(argc, argv);
+    qvin::qt::KeepNumbersWithAPoint();
     QApplication::setApplicationName("QVIN27319 Evaluation");
     QApplication::setWindowIcon(QIcon(qvin::qt::ProgramIcon(64)));
 

@@ -1,4 +1,5 @@
 #include "qt/plot_command.h"
+#include "qt/numeric_locale.h"
 
 #include <cerrno>
 #include <csignal>
@@ -36,7 +37,9 @@ std::unique_ptr<QApplication> OffscreenApplication() {
     static int argc = 1;
     static char name[] = "qvin-cli";
     static char* argv[] = {name, nullptr};
-    return std::make_unique<QApplication>(argc, argv);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    KeepNumbersWithAPoint();
+    return app;
 }
 
 int PlotCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

@@ -1,6 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
 #include "core/number_text.h"
+#include "device/data_log.h"
+#include "device/data_log_reader.h"
+#include "support/comma_locale.h"
 
 namespace qvin {
 namespace {
@@ -66,6 +74,53 @@ TEST(FormatGeneral, SevenSignificantDigitsWithoutTrailingZeros) {
     EXPECT_EQ(FormatGeneral(0.00001f), "1E-05");
     EXPECT_EQ(FormatGeneral(12345678.0f), "1.234568E+07");
     EXPECT_EQ(FormatGeneral(-179.975f), "-179.975");
+}
+
+// Under a locale that writes "3,301" (as the windows run once the toolkit has read the
+// user's settings), every number is still read and written with a point, and a data log
+// written there reads back whole.
+TEST(NumberText, APointWhateverTheLocale) {
+    const std::string comma = test::MakeCommaLocale();
+    if (comma.empty()) GTEST_SKIP() << "no locale with a decimal comma can be made here";
+    ASSERT_TRUE(std::setlocale(LC_ALL, comma.c_str()));
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.1f", 1.5);
+    const bool commaInForce = std::string(probe) == "1,5";
+    EXPECT_DOUBLE_EQ(LeadingNumber("12.5"), 12.5);
+    EXPECT_DOUBLE_EQ(LeadingNumber("-3.30132e-2"), -0.0330132);
+    EXPECT_TRUE(std::isinf(LeadingNumber("1e999")));
+    EXPECT_EQ(FormatFixed(3.301, 3), "3.301");
+    EXPECT_EQ(FormatFixed(90.0, 2), "90.00");
+    EXPECT_EQ(FormatGeneral(3.30132f), "3.30132");
+    EXPECT_EQ(FormatGeneral(1e-5f), "1E-05");
+    EXPECT_EQ(FormatSignificant(30.00031, 6), "30.0003");  // the strip chart's legend, the analysis window
+    DataLogHeader h;
+    h.date = "12/7/2026 09:00:00";
+    h.loopDelayMs = 12.5f;
+    h.samplePeriodText = FormatFixed(1.0986, 3);
+    h.avgCntText.assign(1, '7');
+    std::string text = DataLogHeaderText(h);
+    for (int i = 1; i <= 3; ++i) text += DataLogLine(i, {3.30132f, 0, 24.99998f, 30.025f, -12.5f}, true, false, 0);
+    const DataLogContents log = ParseDataLog(text);
+    std::setlocale(LC_ALL, "C");
+    EXPECT_TRUE(commaInForce) << "the locale did not write a comma: the test proves nothing";
+    EXPECT_NE(text.find("LoopDelay\t12.5 mS"), std::string::npos) << text;
+    EXPECT_NE(text.find("1.099"), std::string::npos) << text;
+    ASSERT_EQ(log.runs.size(), 1u);
+    EXPECT_EQ(log.skipped, 0u);
+    ASSERT_EQ(log.runs[0].passes.size(), 3u);
+    EXPECT_FLOAT_EQ(static_cast<float>(log.runs[0].passes[2].values[4]), -12.5f);
+    EXPECT_DOUBLE_EQ(log.runs[0].loopDelayMs, 12.5);
+}
+
+TEST(NumberText, TheGeneralFormOfADoubleKeepsFifteenDigits) {
+    EXPECT_EQ(FormatGeneralDouble(10'000'000), "10000000");
+    EXPECT_EQ(FormatGeneralDouble(123456789012345.0), "123456789012345");
+    EXPECT_EQ(FormatGeneralDouble(1e15), "1E+15");
+    EXPECT_EQ(FormatGeneralDouble(2.5), "2.5");
+    EXPECT_EQ(FormatGeneral(10'000'000.0f), "1E+07");  // single precision keeps seven
+    EXPECT_EQ(FormatSignificant(0.0000123456, 3), "1.23e-05");
+    EXPECT_EQ(FormatSignificant(0.025, 3), "0.025");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "core/clock.h"
 #include "qt/gui_program.h"
+#include "qt/numeric_locale.h"
 #include "sim/sim_board.h"
 
 namespace qvin::qt::test {
@@ -30,6 +31,7 @@ protected:
             static char name[] = "qvin_qt_tests";
             static char* argv[] = {name, nullptr};
             new QApplication(argc, argv);
+            KeepNumbersWithAPoint();
         }
     }
 };

@@ -157,6 +157,33 @@ TEST_F(ReadLoop, OddIndexTwoRunsIntoOneFileAndNoLoggingLeavesTheCounterEmpty) {
     EXPECT_EQ(w().txtFileIndex.text(), "1");
 }
 
+// The next file's number is counted in double precision: 9999999 is followed by 10000000,
+// not 1E+07. A name typed as a path from the root, or one that climbs out of the data
+// folder, still lands in it.
+TEST_F(ReadLoop, TheFileNumberCountsOnAndTheLogStaysInTheDataFolder) {
+    StartOnUsb();
+    Click(w().chkDatalog);
+    w().txtFileIndex.UserType("9999999");
+    s.tk.Queue([&] { w().cmdStop.UserClick(); });
+    Click(w().CmdRdLoop);
+    EXPECT_TRUE(std::filesystem::exists(s.folder / "Datalog_9999999.txt"));
+    EXPECT_EQ(w().txtFileIndex.text(), "10000000");
+
+    // From the root, climbing out, climbing out through a subfolder: each name kept inside.
+    const std::filesystem::path above = s.folder.parent_path();
+    for (const char* stem : {"/qvin-escaped", "../../qvin-escaped2", "sub/../../qvin-up"}) {
+        w().txtDlogFile.UserType(stem);
+        w().txtFileIndex.UserType("1");
+        s.tk.Queue([&] { w().cmdStop.UserClick(); });
+        Click(w().CmdRdLoop);
+    }
+    for (const char* name : {"qvin-escaped_1.txt", "qvin-escaped2_1.txt", "qvin-up_1.txt"}) {
+        EXPECT_TRUE(std::filesystem::exists(s.folder / name)) << name;
+        EXPECT_FALSE(std::filesystem::exists(above / name)) << name;
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::path("/") / name)) << name;
+    }
+}
+
 TEST_F(ReadLoop, LoopDelayIsLimitedAndAnEmptyBoxKeepsThePreviousDelay) {
     StartOnUsb();
     Enter(w().txtLoopDelay, "5");

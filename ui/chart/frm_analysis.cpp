@@ -8,15 +8,13 @@
 #include "device/data_log_reader.h"
 #include "ui/app.h"
 
+#include "core/number_text.h"
+
 namespace qvin::ui {
 
 namespace {
 
-std::string G(double v, int digits = 6) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.*g", digits, v);
-    return buf;
-}
+std::string G(double v, int digits = 6) { return FormatSignificant(v, digits); }
 
 std::string UnitOf(const std::string& name) {
     const auto a = name.find('('), b = name.find(')');

@@ -364,9 +364,8 @@ std::array<SpanStats, kChartSeries> StripChartData::Stats(ChartClock::time_point
 std::string LegendText(int series, const SpanStats& s) {
     std::string text = kChartSeriesNames[series];
     if (s.count == 0) return text;
-    char buf[120];
-    std::snprintf(buf, sizeof buf, "   mean %.6g   sd %.3g   p-p %.3g", s.mean, s.stdDev, s.peakToPeak);
-    return text + buf;
+    return text + "   mean " + FormatSignificant(s.mean, 6) + "   sd " + FormatSignificant(s.stdDev, 3) + "   p-p " +
+           FormatSignificant(s.peakToPeak, 3);
 }
 
 }  // namespace qvin::ui

@@ -401,8 +401,15 @@ void frmQvin27319::Draw_Angle() {
 
 std::filesystem::path frmQvin27319::LogFileName() const {
     std::error_code ec;
-    const std::filesystem::path folder = std::filesystem::absolute(app_.config.dataFolder, ec);
-    return (ec ? app_.config.dataFolder : folder) / (txtDlogFile.text() + "_" + txtFileIndex.text() + ".txt");
+    const std::filesystem::path absolute = std::filesystem::absolute(app_.config.dataFolder, ec);
+    const std::filesystem::path folder = (ec ? app_.config.dataFolder : absolute).lexically_normal();
+    // The log stays in the data folder, or a folder under it: a name typed as "/etc/x" or
+    // "../../x" is taken within it, not from the root or above it.
+    const std::filesystem::path name = std::filesystem::path(txtDlogFile.text() + "_" + txtFileIndex.text() + ".txt").relative_path();
+    const std::filesystem::path file = (folder / name).lexically_normal();
+    const std::filesystem::path inside = file.lexically_relative(folder);
+    if (inside.empty() || *inside.begin() == "..") return folder / name.filename();
+    return file;
 }
 
 void frmQvin27319::txtLoopDelay_KeyDown(int keyCode, int) {
@@ -510,7 +517,7 @@ void frmQvin27319::CmdRdLoop_Click() {
     log_.Close();
     if (LogToFile) {
         app_.tk.ShowStatus(*this, "Logged " + Int(passes) + " passes to " + file.string());
-        txtFileIndex.SetText(FormatGeneral(static_cast<float>(LeadingNumber(txtFileIndex.text()) + 1)));
+        txtFileIndex.SetText(FormatGeneralDouble(LeadingNumber(txtFileIndex.text()) + 1));
     }
     chkDatalog.SetEnabled(true);
     CmdRdLoop.SetEnabled(true);
