@@ -270,6 +270,23 @@ TEST(Cli, WatchPrintsPassesAndAppendsTheDataLog) {
     std::remove(log.c_str());
 }
 
+// A LoopDelay of D in a log means the same pacing whichever program wrote it: the window's
+// loop waits 1 ms and D - 5 ms between passes, so watch waits D - 4 ms (its reads, one
+// exchange, take well under a millisecond on the simulated adapter).
+TEST(Cli, WatchPacesItsPassesAsTheWindowsLoopForTheSameDelay) {
+    auto elapsed = [](int passes) {
+        VirtualClock clock;
+        std::istringstream in;
+        std::ostringstream out, err;
+        cli::CliContext ctx{clock, in, out, err, "sim", "/nonexistent/Qvin27319.cfg"};
+        EXPECT_EQ(cli::RunCli({"watch", "--count", std::to_string(passes), "--delay", "20"}, ctx), 0) << err.str();
+        return clock.NowNs();
+    };
+    const double perPass = static_cast<double>(elapsed(11) - elapsed(1)) / 10 / 1e6;
+    EXPECT_GE(perPass, 16.0);
+    EXPECT_LT(perPass, 17.0);
+}
+
 TEST(Cli, WatchRefusesADelayOrLogItCannotTake) {
     const std::pair<std::vector<std::string>, const char*> bad[] = {
         {{"watch", "--delay", "abc"}, "bad delay 'abc'"},   {{"watch", "--delay", "nan"}, "bad delay 'nan'"},
