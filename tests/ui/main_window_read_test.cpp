@@ -1,6 +1,11 @@
 #include <fstream>
 #include <iterator>
 
+#include <sstream>
+
+#include "cli/cli.h"
+#include "core/number_text.h"
+#include "device/data_log_reader.h"
 #include "device/part_info.h"
 #include "window_fixture.h"
 
@@ -182,6 +187,36 @@ TEST_F(ReadLoop, TheFileNumberCountsOnAndTheLogStaysInTheDataFolder) {
         EXPECT_FALSE(std::filesystem::exists(above / name)) << name;
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::path("/") / name)) << name;
     }
+}
+
+// The same LoopDelay, the same spacing: the window's loop and qvin-cli's watch at 20 ms
+// make their passes within a millisecond of each other (the window's six single reads take
+// about a millisecond more than watch's one exchange), in simulated time.
+TEST_F(ReadLoop, TheWindowsLoopAndWatchSpaceTheirPassesAlike) {
+    StartOnUsb();
+    Enter(w().txtLoopDelay, "20");
+    Click(w().chkDatalog);
+    const std::int64_t start = s.clock.NowNs();
+    s.tk.Queue([&] { w().cmdStop.UserClick(); }, start + 1'000'000'000);
+    Click(w().CmdRdLoop);
+    const DataLogContents log = ParseDataLog(ReadFile(s.folder / "Datalog_1.txt"));
+    ASSERT_EQ(log.runs.size(), 1u);
+    const double passes = static_cast<double>(log.runs[0].passes.size());
+    const double window = static_cast<double>(s.clock.NowNs() - start) / 1e6 / passes;
+
+    auto elapsed = [](int count) {
+        VirtualClock clock;
+        std::istringstream in;
+        std::ostringstream out, err;
+        cli::CliContext ctx{clock, in, out, err, "sim", "/nonexistent/Qvin27319.cfg"};
+        EXPECT_EQ(cli::RunCli({"watch", "--count", std::to_string(count), "--delay", "20"}, ctx), 0) << err.str();
+        return clock.NowNs();
+    };
+    const double watch = static_cast<double>(elapsed(21) - elapsed(1)) / 20 / 1e6;
+    EXPECT_GT(passes, 50);
+    EXPECT_NEAR(window, watch, 1.5) << "window " << window << " ms a pass, watch " << watch;
+    EXPECT_GE(window, 16.0);
+    EXPECT_LT(window, 18.5);
 }
 
 TEST_F(ReadLoop, LoopDelayIsLimitedAndAnEmptyBoxKeepsThePreviousDelay) {
