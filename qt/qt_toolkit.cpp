@@ -206,7 +206,7 @@ std::string QtToolkit::SaveImage(ui::Window& w, const std::string& file) {
 }
 
 void QtToolkit::PostActivate(ui::Window& w) {
-    QTimer::singleShot(0, [&w] {
+    QTimer::singleShot(0, &posted_, [&w] {
         if (w.visible()) w.ActivateNow();
     });
 }

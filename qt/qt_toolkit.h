@@ -2,6 +2,7 @@
 // The window services on Qt: message boxes with the application's title, the wait cursor,
 // QCoreApplication::processEvents, modal dialogs, and a help viewer.
 
+#include <QObject>
 #include <functional>
 #include <map>
 #include <memory>
@@ -65,6 +66,9 @@ public:
     void EndProgress(ui::Window& w) override;
 
 private:
+    // What the toolkit posts to run later dies with it: a program torn down (a test's,
+    // or at exit) leaves no pending activation of a window that is gone.
+    QObject posted_;
     QWidget* Parent();
     std::map<ui::Window*, QWidget*> views_;
     std::map<ui::Window*, QProgressDialog*> progress_;
