@@ -5,6 +5,7 @@ namespace qvin {
 void SetStartValues(Program& p) {
     p.UsbLoopStop = true;
     p.GiveIoInstalled = false;
+    p.PortPrepareFailed = false;
     p.spi.SpiDataPolarity = true;
     p.spi.SpiChannel = 1;
     p.spi.SpiStaticBits = 120;

@@ -87,6 +87,9 @@ struct Program {
     Settings settings;  // InterfaceType, PortAddress, FactoryMode
     bool UsbLoopStop = true;
     bool GiveIoInstalled = false;
+    // The last preparation of the parallel port failed: nothing is read from it (its
+    // readings would be what a port that is not there shows) until one succeeds.
+    bool PortPrepareFailed = false;
     bool ResetBeforeRead = false;
     SpiState spi;
     RegisterMap map;

@@ -76,6 +76,32 @@ TEST_F(StartUp, ParallelPortOnWindowsXpIsPreparedAndReset) {
     ExpectSupplyShown(w().txtReadReg(2));
 }
 
+// A port that cannot be opened: said once, then nothing is read from it (no reading that a
+// port which is not there would show, no frames); the loop asks for an interface; a pick
+// in the port window tries again and reads the part.
+TEST_F(StartUp, AParallelPortThatCannotBeOpenedIsNeverReadFromAndAPickTriesAgain) {
+    Expect("The required I/O drivers could not be installed.\r\nno parallel port at address 278 (the simulated board is at 378)", "Error");
+    Start({1, 0x278, 0});
+    EXPECT_TRUE(p().GiveIoInstalled);
+    EXPECT_FALSE(s.board.port.Prepared());
+    EXPECT_EQ(w().txtReadReg(2).text(), "");
+    EXPECT_TRUE(Frames().empty());
+    Click(w().cmdReadData);  // told once already: the button reads nothing
+    EXPECT_EQ(w().txtReadReg(2).text(), "");
+    EXPECT_TRUE(Frames().empty());
+    Expect("Please select an interface first");
+    Click(w().CmdRdLoop);
+    EXPECT_EQ(p().settings.InterfaceType, 1) << "the next start tries the port again";
+
+    s.tk.Queue([&] {
+        port().txtUser.UserType("378");
+        port().cmdOK.UserClick();
+    });
+    Click(w().mnuPort);
+    EXPECT_TRUE(s.board.port.Prepared());
+    ExpectSupplyShown(w().txtReadReg(2));
+}
+
 TEST_F(StartUp, ParallelPortOnWindows98IsUsedWithoutPreparation) {
     Start({1, 0x378, 0}, {1, 4.1f, 2222});
     EXPECT_EQ(s.app->OsName, "Win98");

@@ -38,10 +38,11 @@ void frmPort::cmdOK_Click() {
     // Access is granted per port here (the device node of that port is claimed), so a
     // port at another address is prepared again even after the first preparation.
     const bool otherPort = p.GiveIoInstalled && p.settings.PortAddress != previous;
-    if (ntFamily && (!p.GiveIoInstalled || otherPort)) {
-        InstallGiveIO(p);
+    // A port whose preparation failed is tried again, whichever address is picked.
+    if (ntFamily && (!p.GiveIoInstalled || otherPort || p.PortPrepareFailed)) {
+        p.PortPrepareFailed = !InstallGiveIO(p);
         p.GiveIoInstalled = true;
-        LptReset(p);
+        if (!p.PortPrepareFailed) LptReset(p);
     }
     Hide();
 }

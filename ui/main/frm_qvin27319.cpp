@@ -230,9 +230,11 @@ void frmQvin27319::Form_Load() {
     switch (p.settings.InterfaceType) {
         case 1:
             if (ntFamily) {
-                InstallGiveIO(p);
+                // A port that could not be opened is said so once (by InstallGiveIO) and then
+                // neither reset nor read: picking a port in the port window tries again.
+                p.PortPrepareFailed = !InstallGiveIO(p);
                 p.GiveIoInstalled = true;
-                LptReset(p);
+                if (!p.PortPrepareFailed) LptReset(p);
                 mnuPort.SetChecked(true);
             }
             break;
@@ -268,7 +270,9 @@ bool frmQvin27319::Check_Interface() {
     Program& p = app_.p;
     std::int16_t& it = p.settings.InterfaceType;
     if ((it == 1 && p.settings.PortAddress == 0) || (it == 2 && !p.UsbReady())) it = 0;
-    const bool ok = it != 0;
+    // A port whose preparation failed keeps its setting (the next start tries it again),
+    // but is no interface to read from.
+    const bool ok = it != 0 && !(it == 1 && p.PortPrepareFailed);
     if (!ok) app_.tk.Message("Please select an interface first");
     mnuPort.SetChecked(false);
     mnuUSB.SetChecked(false);
@@ -300,6 +304,7 @@ void frmQvin27319::Form_Activate() {
     const std::int16_t it = p.settings.InterfaceType;
     if (it != 1 && it != 2) return;
     (it == 1 ? mnuPort : mnuUSB).SetChecked(true);
+    if (it == 1 && p.PortPrepareFailed) return;  // nothing to read the part's set-up from
 
     ReadPartInfo(p);
     cmdUnlock.SetVisible(p.settings.FactoryMode == 3);
@@ -360,7 +365,7 @@ void frmQvin27319::SetFlag(Label& flag, bool alarm) {
 
 void frmQvin27319::cmdReadData_Click() {
     Program& p = app_.p;
-    if (p.settings.InterfaceType == 0) return;
+    if (p.settings.InterfaceType == 0 || (p.settings.InterfaceType == 1 && p.PortPrepareFailed)) return;
     lblNewDataFlag.SetCaption("Old");
     SetFlag(lblErrorAlarmFlag, false);
     bool fresh = false, error = false;
@@ -386,7 +391,7 @@ void frmQvin27319::cmdReadData_Click() {
 
 void frmQvin27319::CmdUpdateStatus_Click() {
     Program& p = app_.p;
-    if (p.settings.InterfaceType == 0) return;
+    if (p.settings.InterfaceType == 0 || (p.settings.InterfaceType == 1 && p.PortPrepareFailed)) return;
     ReadReg(p, reg::Status);
     if (AdapterLost()) return;  // nothing was read: the flags keep what they showed
     StatusVal = p.reg.RegData;
