@@ -516,9 +516,10 @@ PYBIND11_MODULE(_core, m) {
             "Passes of the five outputs and the status, delay_ms apart, count times (or until stopped).")
         .def("capture", &Capture, py::arg("count") = py::none(), py::kw_only(), py::arg("seconds") = py::none(), py::arg("outputs") = py::none(),
              py::arg("sample_period_ms") = py::none(),
-             "Reads the outputs (names such as \"incl_360\", or all five) as fast as the interface allows, count new samples or for\n"
-             "seconds, as columns (NumPy arrays when NumPy is installed): time, each output, alarm, missed (samples that went by\n"
-             "unread before each), and kept, missed_total, sample_period_ms, seconds, stopped. sample_period_ms sets the part's\n"
+             "Reads the outputs (names such as \"incl_360\", or all five) and the status, in one exchange a pass, as fast as the\n"
+             "interface allows, count new samples or for seconds, as columns (NumPy arrays when NumPy is installed): time, each\n"
+             "output, alarm, status, missed (samples that went by unread before each), and kept, missed_total, sample_period_ms,\n"
+             "seconds, stopped. sample_period_ms sets the part's\n"
              "sample period meanwhile. Ctrl-C ends it and returns what it collected, with stopped True.")
         .def("pause", &PyBoard::Pause, py::arg("ms"), "Waits, as the program waits (Ctrl-C ends it).")
         .def_property_readonly("messages", &PyBoard::Messages, "The adapter's and the port's messages so far.")
