@@ -110,7 +110,7 @@ std::vector<AllanPoint> DeviationCurve(std::span<const double> y, double tau0, D
     const bool hadamard = d == Deviation::Hdev || d == Deviation::Ohdev;
     const int differences = hadamard ? 3 : 2;
     std::vector<std::size_t> factors = AveragingFactors(d == Deviation::Totdev ? n * 2 : n, options.taus);
-    std::optional<int> lastByAutocorrelation;
+    NoiseAlongCurve noise(phase, differences, options.alpha);
     std::vector<AllanPoint> curve;
     for (const std::size_t m : factors) {
         const double tau = static_cast<double>(m) * tau0;
@@ -122,20 +122,7 @@ std::vector<AllanPoint> DeviationCurve(std::span<const double> y, double tau0, D
         p.terms = v.terms;
         p.adev = std::sqrt(v.value);
         if (d == Deviation::Tdev) p.adev *= tau / std::sqrt(3.0);
-        // The noise type as for oadev: carried on where too few points remain.
-        std::optional<NoiseType> noise;
-        if (options.alpha) noise = NoiseType{*options.alpha, static_cast<double>(*options.alpha), false};
-        else if (n / m + 1 >= kLeastForAutocorrelation || !lastByAutocorrelation) noise = IdentifyNoiseInPhase(phase, m, differences);
-        if (noise && !noise->byRatio) {
-            p.alpha = noise->alpha;
-            lastByAutocorrelation = noise->alpha;
-        } else if (lastByAutocorrelation) {
-            p.alpha = *lastByAutocorrelation;
-            p.alphaBy = AllanPoint::NoiseBy::Carried;
-        } else if (noise) {
-            p.alpha = noise->alpha;
-            p.alphaBy = AllanPoint::NoiseBy::Ratios;
-        }
+        noise.Identify(p);
         const double points = static_cast<double>(n + 1), factor = static_cast<double>(m);
         std::optional<double> edf;
         switch (d) {

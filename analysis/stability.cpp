@@ -141,34 +141,42 @@ std::vector<std::size_t> AveragingFactors(std::size_t samples, TauSet set) {
     return out;
 }
 
+bool NoiseAlongCurve::Identify(AllanPoint& p) {
+    if (known_) {
+        p.alpha = *known_;
+        p.alphaBy = AllanPoint::NoiseBy::Autocorrelation;
+        return true;
+    }
+    const std::size_t readings = phase_.empty() ? 0 : phase_.size() - 1;
+    std::optional<NoiseType> noise;
+    if (readings / p.m + 1 >= kLeastForAutocorrelation || !lastByAutocorrelation_) noise = IdentifyNoiseInPhase(phase_, p.m, differences_);
+    if (noise && !noise->byRatio) {
+        p.alpha = noise->alpha;
+        p.alphaBy = AllanPoint::NoiseBy::Autocorrelation;
+        lastByAutocorrelation_ = noise->alpha;
+    } else if (lastByAutocorrelation_) {
+        p.alpha = *lastByAutocorrelation_;
+        p.alphaBy = AllanPoint::NoiseBy::Carried;
+    } else if (noise) {
+        p.alpha = noise->alpha;
+        p.alphaBy = AllanPoint::NoiseBy::Ratios;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 std::vector<AllanPoint> AdevCurve(std::span<const double> y, double tau0, const AllanOptions& options) {
     std::vector<AllanPoint> curve;
     const std::size_t n = Describe(y).count;
     if (n < 4) return curve;
     const Sums sums = Cumulative(y);
     const std::vector<double> phase = PhaseOf(y);
-    // The noise at averaging times with too few points for the autocorrelation is taken as
-    // the longest one's that had enough: the ratio methods on 5 to 30 points misread the
-    // published records' white noise as flicker; the reference tables keep the type.
-    std::optional<int> lastByAutocorrelation;
+    NoiseAlongCurve noise(phase, 2, options.alpha);
     for (const std::size_t m : AveragingFactors(n, options.taus)) {
         auto p = FromSums(sums, tau0, m);
         if (!p) continue;
-        const bool enough = n / m + 1 >= kLeastForAutocorrelation;
-        std::optional<NoiseType> noise;
-        if (options.alpha) noise = NoiseType{*options.alpha, static_cast<double>(*options.alpha), false};
-        else if (enough || !lastByAutocorrelation) noise = IdentifyNoiseInPhase(phase, m, 2);
-        if (noise && !noise->byRatio) {
-            p->alpha = noise->alpha;
-            lastByAutocorrelation = noise->alpha;
-        } else if (lastByAutocorrelation) {
-            p->alpha = *lastByAutocorrelation;
-            p->alphaBy = AllanPoint::NoiseBy::Carried;
-        } else if (noise) {
-            p->alpha = noise->alpha;
-            p->alphaBy = AllanPoint::NoiseBy::Ratios;
-        }
-        if (noise || lastByAutocorrelation)
+        if (noise.Identify(*p))
             if (const auto edf = GreenhallEdf(p->alpha, 2, static_cast<double>(m), static_cast<double>(n + 1), true, false)) p->edf = *edf;
         const Interval i = DeviationInterval(p->adev, p->edf, options.confidence);
         p->lo = i.lo;

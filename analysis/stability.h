@@ -54,6 +54,25 @@ std::optional<double> NormalAdev(std::span<const double> y, std::size_t m);
 // sample times with samples missing is averaged over those present, when at least half
 // are (all, for m = 1); a term whose span has fewer is left out.
 std::optional<AllanPoint> OverlappingAdev(std::span<const double> y, double tau0, std::size_t m);
+// The noise type along a curve, at averaging factors taken in increasing order: read from
+// the lag-1 autocorrelation where 30 points of the phase remain; beyond, the type of the
+// longest factor that had them is carried on (the ratio methods on 5 to 30 points misread
+// the published records' white noise as flicker; the reference tables keep the type); the
+// ratios only for a record too short for the autocorrelation anywhere. `known`: the type
+// taken as given at every factor.
+class NoiseAlongCurve {
+public:
+    NoiseAlongCurve(std::span<const double> phase, int differences, std::optional<int> known)
+        : phase_(phase), differences_(differences), known_(known) {}
+    // Sets p.alpha and p.alphaBy at p.m; false when nothing could be told (too few averages).
+    bool Identify(AllanPoint& p);
+
+private:
+    std::span<const double> phase_;
+    int differences_;
+    std::optional<int> known_, lastByAutocorrelation_;
+};
+
 // The overlapping Allan deviation at the averaging factors asked for, each with the noise
 // identified there and the interval from Greenhall's degrees of freedom for that noise.
 std::vector<AllanPoint> AdevCurve(std::span<const double> y, double tau0, const AllanOptions& options = {});

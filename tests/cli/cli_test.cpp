@@ -11,6 +11,7 @@
 
 #include "cli/cli.h"
 #include "core/clock.h"
+#include "support/watch_time.h"
 
 namespace qvin {
 namespace {
@@ -274,15 +275,7 @@ TEST(Cli, WatchPrintsPassesAndAppendsTheDataLog) {
 // loop waits 1 ms and D - 5 ms between passes, so watch waits D - 4 ms (its reads, one
 // exchange, take well under a millisecond on the simulated adapter).
 TEST(Cli, WatchPacesItsPassesAsTheWindowsLoopForTheSameDelay) {
-    auto elapsed = [](int passes) {
-        VirtualClock clock;
-        std::istringstream in;
-        std::ostringstream out, err;
-        cli::CliContext ctx{clock, in, out, err, "sim", "/nonexistent/Qvin27319.cfg"};
-        EXPECT_EQ(cli::RunCli({"watch", "--count", std::to_string(passes), "--delay", "20"}, ctx), 0) << err.str();
-        return clock.NowNs();
-    };
-    const double perPass = static_cast<double>(elapsed(11) - elapsed(1)) / 10 / 1e6;
+    const double perPass = static_cast<double>(test::WatchElapsedNs(11, 20) - test::WatchElapsedNs(1, 20)) / 10 / 1e6;
     EXPECT_GE(perPass, 16.0);
     EXPECT_LT(perPass, 17.0);
 }

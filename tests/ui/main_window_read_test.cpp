@@ -1,12 +1,10 @@
 #include <fstream>
 #include <iterator>
 
-#include <sstream>
-
-#include "cli/cli.h"
 #include "core/number_text.h"
 #include "device/data_log_reader.h"
 #include "device/part_info.h"
+#include "support/watch_time.h"
 #include "window_fixture.h"
 
 namespace qvin::ui::test {
@@ -209,15 +207,7 @@ TEST_F(ReadLoop, TheWindowsLoopAndWatchSpaceTheirPassesAlike) {
     const double passes = static_cast<double>(log.runs[0].passes.size());
     const double window = static_cast<double>(s.clock.NowNs() - start) / 1e6 / passes;
 
-    auto elapsed = [](int count) {
-        VirtualClock clock;
-        std::istringstream in;
-        std::ostringstream out, err;
-        cli::CliContext ctx{clock, in, out, err, "sim", "/nonexistent/Qvin27319.cfg"};
-        EXPECT_EQ(cli::RunCli({"watch", "--count", std::to_string(count), "--delay", "20"}, ctx), 0) << err.str();
-        return clock.NowNs();
-    };
-    const double watch = static_cast<double>(elapsed(21) - elapsed(1)) / 20 / 1e6;
+    const double watch = static_cast<double>(qvin::test::WatchElapsedNs(21, 20) - qvin::test::WatchElapsedNs(1, 20)) / 20 / 1e6;
     EXPECT_GT(passes, 50);
     EXPECT_NEAR(window, watch, 1.5) << "window " << window << " ms a pass, watch " << watch;
     EXPECT_GE(window, 16.0);
