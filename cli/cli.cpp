@@ -146,6 +146,15 @@ bool ReadBoundedLine(std::istream& in, std::string& line) {
     return true;
 }
 
+// A trace cut short by a full disk is a failure of the run, said once at its end.
+int TraceClosed(session::Session& s, CliContext& ctx) {
+    const std::string why = s.CloseTrace();
+    if (s.traceFailed()) return kFileError;  // said when it was found
+    if (why.empty()) return kOk;
+    ctx.err << "qvin-cli: QVIN_TRACE: the trace is not whole: " << why << '\n';
+    return kFileError;
+}
+
 }  // namespace
 
 namespace {
@@ -215,7 +224,7 @@ int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
         session::Session session(ctx.clock, options, messages);
         if (command[0] != "-") {
             Run(session, command, ctx);
-            return kOk;
+            return TraceClosed(session, ctx);
         }
         if (command.size() != 1) throw Error(kBadInput, "'-' takes no arguments; the commands come on standard input");
         std::string line;
@@ -232,7 +241,7 @@ int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
                 throw Error(e.code, "line " + std::to_string(number) + ": " + e.what());
             }
         }
-        return kOk;
+        return TraceClosed(session, ctx);
     } catch (const Error& e) {
         ctx.out << std::flush;
         ctx.err << "qvin-cli: " << e.what() << '\n';

@@ -213,6 +213,8 @@ Action Watch(Command& c) {
             throw Error(kBadInput, "watch: unknown option '" + w + "'");
         }
     }
+    if (!logFile.empty())
+        if (const std::string why = c.s.OutputRefusal(logFile); !why.empty()) throw Error(kBadInput, why);
     return [&c, count, delayMs, logFile] {
         DataLogFile log;
         if (!logFile.empty()) {

@@ -179,8 +179,10 @@ Action Capture(Command& c) {
     if ((count > 0) == (seconds > 0)) throw Error(kBadInput, "capture: give either --count N or --seconds S");
     if (count > 0) request.count = count;
     if (seconds > 0) request.seconds = seconds;
-    if (!out.empty())
+    if (!out.empty()) {
+        if (const std::string why = c.s.OutputRefusal(out); !why.empty()) throw Error(kBadInput, why);
         if (const std::string why = WriteRefusal(out); !why.empty()) throw Error(kFileError, why);
+    }
     return [&c, request, out] {
         std::string head = kCaptureHead + IsoNow();
         for (const std::size_t k : request.outputs) head += ',' + session::OutputColumn(session::kOutputs[k]);
@@ -313,9 +315,11 @@ Action Noise(Command& c) {
         }
     }
     if (file.empty()) throw Error(kBadInput, "noise needs a capture, a data log or a file of values");
+    if (!png.empty() && !csv.empty() && SameFile(png, csv)) throw Error(kBadInput, "--png and --csv name one file, " + csv + "; give each its own");
     for (const std::string& o : {png, csv}) {
         if (o.empty()) continue;
         if (const std::string why = SameFileRefusal(o, file); !why.empty()) throw Error(kBadInput, why);
+        if (const std::string why = c.s.OutputRefusal(o); !why.empty()) throw Error(kBadInput, why);
         if (const std::string why = WriteRefusal(o); !why.empty()) throw Error(kFileError, why);
     }
     if (!png.empty() && !c.allanPng) throw Error(kBadInput, "--png is not available: this qvin-cli was built without Qt");
@@ -423,6 +427,7 @@ Action ExportVcdCommand(Command& c) {
     }
     if (recording.empty() || out.empty()) throw Error(kBadInput, "export-vcd needs a recording and --out FILE.vcd");
     if (const std::string why = SameFileRefusal(out, recording); !why.empty()) throw Error(kBadInput, why);
+    if (const std::string why = c.s.OutputRefusal(out); !why.empty()) throw Error(kBadInput, why);
     if (const std::string why = WriteRefusal(out); !why.empty()) throw Error(kFileError, why);
     return [&c, recording, out] {
         // Written beside the file and renamed: a failed export leaves nothing half-done.
@@ -430,7 +435,12 @@ Action ExportVcdCommand(Command& c) {
         std::string failure;
         const std::string why = ReplaceFile(out, [&](const std::filesystem::path& temp) -> std::string {
             std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-            failure = ExportVcd(recording, file, summary);
+            errno = 0;
+            const std::string why = ExportVcd(recording, file, summary);
+            // The waveform's own file failing is named with its reason (a full disk, the
+            // file-size limit); the recording's faults are said as they are.
+            if (!file) return std::string(std::strerror(errno ? errno : EIO));
+            failure = why;
             if (!failure.empty()) return failure;
             file.close();
             return file ? std::string() : std::string(std::strerror(errno));

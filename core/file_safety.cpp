@@ -7,6 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <vector>
+
 namespace qvin {
 
 namespace fs = std::filesystem;
@@ -16,19 +21,41 @@ std::string Why(const fs::path& file, int error) { return file.string() + ": " +
 }  // namespace
 
 std::string LinkRefusal(const fs::path& file) {
-    fs::path at = file;
-    for (int hops = 0; hops < 40; ++hops) {
+    // Resolved a part at a time: a link anywhere on the way (a folder in /tmp that another
+    // user made a link) leads the write as surely as a link in the last part.
+    std::vector<fs::path> ahead;
+    for (const fs::path& part : file.relative_path()) ahead.push_back(part);
+    std::reverse(ahead.begin(), ahead.end());
+    fs::path at = file.root_path();
+    for (int hops = 0; !ahead.empty();) {
+        const fs::path part = std::move(ahead.back());
+        ahead.pop_back();
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            // What lies before is free of links, so going up is going up.
+            if (at.empty() || at.filename() == "..") at /= part;
+            else if (at != at.root_path()) at = at.parent_path();
+            continue;
+        }
+        const fs::path next = at / part;
         struct stat st {};
-        if (::lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return {};
+        if (::lstat(next.c_str(), &st) != 0) return {};  // not there yet: nothing further to follow
+        if (!S_ISLNK(st.st_mode)) {
+            at = next;
+            continue;
+        }
         if (st.st_uid != ::geteuid() && st.st_uid != 0)
-            return at.string() + " is a link that belongs to another user (uid " + std::to_string(st.st_uid) +
-                   "); it is not followed";
+            return next.string() + " is a link that belongs to another user (uid " + std::to_string(st.st_uid) + "); it is not followed";
+        if (++hops > 40) return Why(file, ELOOP);
         std::error_code ec;
-        const fs::path to = fs::read_symlink(at, ec);
-        if (ec) return Why(at, ec.value());
-        at = to.is_absolute() ? to : at.parent_path() / to;
+        const fs::path to = fs::read_symlink(next, ec);
+        if (ec) return Why(next, ec.value());
+        if (to.is_absolute()) at = to.root_path();
+        std::vector<fs::path> parts;
+        for (const fs::path& p : to.relative_path()) parts.push_back(p);
+        ahead.insert(ahead.end(), parts.rbegin(), parts.rend());
     }
-    return Why(file, ELOOP);
+    return {};
 }
 
 std::string NotRegularRefusal(const fs::path& file) {
@@ -43,12 +70,77 @@ std::string WriteRefusal(const fs::path& file) {
     return NotRegularRefusal(file);
 }
 
+bool SameFile(const fs::path& a, const fs::path& b) {
+    struct stat sa {}, sb {};
+    const bool hasA = ::stat(a.c_str(), &sa) == 0, hasB = ::stat(b.c_str(), &sb) == 0;
+    if (hasA && hasB) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    if (hasA != hasB) return false;
+    // Neither there yet: one name, however written, is one file to come.
+    std::error_code ea, eb;
+    const fs::path ca = fs::weakly_canonical(fs::absolute(a, ea), ea), cb = fs::weakly_canonical(fs::absolute(b, eb), eb);
+    return !ea && !eb && ca == cb;
+}
+
 std::string SameFileRefusal(const fs::path& output, const fs::path& input) {
-    struct stat out {}, in {};
-    if (::stat(output.c_str(), &out) != 0 || ::stat(input.c_str(), &in) != 0) return {};
-    if (out.st_dev == in.st_dev && out.st_ino == in.st_ino)
-        return output.string() + " is the input " + input.string() + "; it would be overwritten";
+    if (SameFile(output, input)) return output.string() + " is the input " + input.string() + "; it would be overwritten";
     return {};
+}
+
+namespace {
+
+// The temporary files being written now, for a signal handler to remove: fixed slots, as a
+// handler may not allocate.
+struct Pending {
+    std::atomic<bool> claimed{false};
+    std::atomic<bool> armed{false};  // the path is whole
+    char path[4096];
+};
+Pending gPending[8];
+
+class PendingTemporary {
+public:
+    explicit PendingTemporary(const std::string& path) {
+        if (path.size() >= sizeof gPending[0].path) return;
+        for (Pending& p : gPending) {
+            bool expected = false;
+            if (p.claimed.compare_exchange_strong(expected, true)) {
+                std::memcpy(p.path, path.c_str(), path.size() + 1);
+                p.armed.store(true);
+                slot_ = &p;
+                return;
+            }
+        }
+    }
+    ~PendingTemporary() {
+        if (!slot_) return;
+        slot_->armed.store(false);
+        slot_->claimed.store(false);
+    }
+    PendingTemporary(const PendingTemporary&) = delete;
+    PendingTemporary& operator=(const PendingTemporary&) = delete;
+
+private:
+    Pending* slot_ = nullptr;
+};
+
+extern "C" void RemoveTemporariesAndDie(int number) {
+    for (Pending& p : gPending)
+        if (p.armed.load()) ::unlink(p.path);
+    std::signal(number, SIG_DFL);
+    std::raise(number);
+}
+
+}  // namespace
+
+void RemoveTemporariesOnSignal() {
+    struct sigaction sa {};
+    sa.sa_handler = RemoveTemporariesAndDie;
+    for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        // A signal the caller ignores (nohup) stays ignored.
+        if (::sigaction(number, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+        ::sigaction(number, &sa, nullptr);
+    }
 }
 
 std::string ReplaceFile(const fs::path& file, const std::function<std::string(const fs::path&)>& write, KeepPartial* keep) {
@@ -74,6 +166,7 @@ std::string ReplaceFile(const fs::path& file, const std::function<std::string(co
     std::string temp = (dir / (std::string(1, '.').append(target.filename().string()).append(".XXXXXX"))).string();
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) return Why(target, errno);
+    const PendingTemporary pending(temp);
     const bool moded = ::fchmod(fd, mode) == 0;
     ::close(fd);
     std::string why = moded ? write(temp) : Why(target, errno);

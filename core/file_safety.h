@@ -11,14 +11,17 @@
 
 namespace qvin {
 
-// Every link on the way to the file's final name (a link to a link counts twice) must be
-// this user's or root's.
+// Every link on the way to the file, in any part of its path (a link to a link counts
+// twice), must be this user's or root's.
 std::string LinkRefusal(const std::filesystem::path& file);
 // An existing file (after its links) must be a regular file.
 std::string NotRegularRefusal(const std::filesystem::path& file);
 // Both checks above.
 std::string WriteRefusal(const std::filesystem::path& file);
-// The output must not be the input, by any name (a link, a second hard link).
+// Whether two names are one file: by any name (a link, a second hard link) when both are
+// there, by their resolved names when neither is yet.
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);
+// The output must not be the input, by any name.
 std::string SameFileRefusal(const std::filesystem::path& output, const std::filesystem::path& input);
 
 // Replaces `file` with what `write` puts into a fresh temporary file beside it (the path it
@@ -36,6 +39,11 @@ struct KeepPartial {
 };
 std::string ReplaceFile(const std::filesystem::path& file, const std::function<std::string(const std::filesystem::path&)>& write,
                         KeepPartial* keep = nullptr);
+
+// Ctrl-C, SIGTERM and SIGHUP remove the temporary files ReplaceFile is writing before they
+// end the program as they would have (a signal ignored stays ignored). For programs that
+// end on those signals; a handler of their own, while it is set, replaces this one.
+void RemoveTemporariesOnSignal();
 
 // ReplaceFile with `contents`, every byte checked on its way to the disk.
 std::string WriteWholeFile(const std::filesystem::path& file, const std::string& contents);

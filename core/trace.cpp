@@ -28,19 +28,38 @@ bool Trace::Open(const std::string& target) {
         Update();
         return true;
     }
+    outError_ = 0;
     out_ = std::fopen(target.c_str(), "w");
     owned_ = out_ != nullptr;
+    target_ = target;
     Update();
     return out_ != nullptr;
 }
 
-void Trace::OpenFromEnvironment() {
+bool Trace::OpenFromEnvironment() {
     if (const char* t = std::getenv("QVIN_TRACE"); t && *t) {
-        if (const std::string why = std::string(t) == "-" ? std::string() : WriteRefusal(t); !why.empty())
+        if (const std::string why = std::string(t) == "-" ? std::string() : WriteRefusal(t); !why.empty()) {
             std::fprintf(stderr, "QVIN_TRACE: the trace is not written: %s\n", why.c_str());
-        else if (!Open(t))
+            return false;
+        }
+        if (!Open(t)) {
             std::fprintf(stderr, "QVIN_TRACE: cannot write the trace file %s: %s\n", t, std::strerror(errno));
+            return false;
+        }
     }
+    return true;
+}
+
+std::string Trace::Close() {
+    std::lock_guard lock(mutex_);
+    if (!out_ || !owned_) return {};
+    const int closed = std::fclose(out_);
+    const int error = outError_ ? outError_ : closed != 0 ? errno : 0;
+    out_ = nullptr;
+    owned_ = false;
+    outError_ = 0;
+    Update();
+    return error ? target_ + ": " + std::strerror(error) : std::string();
 }
 
 void Trace::Attach(std::FILE* stream) {
@@ -93,6 +112,8 @@ void Trace::Write(std::FILE* f, const Clock* clock, std::int64_t startNs, std::s
     std::fwrite(text.data(), 1, text.size(), f);
     std::fputc('\n', f);
     if (f == stderr) std::fflush(f);
+    // The first failure's reason, kept for Close: a full disk shows only when a buffer goes.
+    if (f == out_ && outError_ == 0 && std::ferror(f)) outError_ = errno ? errno : EIO;
 }
 
 void Trace::Line(std::string_view text) {

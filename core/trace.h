@@ -35,8 +35,11 @@ public:
     // "-" writes to standard error; any other name is a file, truncated on open.
     // Returns false (and stays disabled) when the file cannot be opened.
     bool Open(const std::string& target);
-    // Opens the target named by QVIN_TRACE, if set.
-    void OpenFromEnvironment();
+    // Opens the target named by QVIN_TRACE, if set; false (said on standard error) when
+    // it was asked for and cannot be written.
+    bool OpenFromEnvironment();
+    // Closes the trace's own file; why it is not whole (a full disk), or nothing.
+    std::string Close();
     // Sends lines to a caller's stream (tests); the stream stays the caller's.
     void Attach(std::FILE* stream);
 
@@ -71,6 +74,8 @@ private:
     mutable std::mutex mutex_;  // the emulated devices answer on worker threads
     std::FILE* out_ = nullptr;
     bool owned_ = false;
+    std::string target_;
+    int outError_ = 0;
     std::FILE* recording_ = nullptr;
     std::string recordingFile_;
     const Clock* recordingClock_ = nullptr;

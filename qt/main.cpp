@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <csignal>
 #include <string>
 
 #include "core/clock.h"
@@ -49,6 +50,8 @@ int QtOption(const std::string& a) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A recording or a log past the file-size limit fails with a message, not a silent end.
+    std::signal(SIGXFSZ, SIG_IGN);
     std::string boardError;
     std::string board = qvin::BoardNameFromEnvironment(&boardError);
     bool sim = false, replay = false;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "board/replay_board.h"
+#include "core/file_safety.h"
 #include "core/hex_text.h"
 #include "core/number_text.h"
 #include "device/lpt_transport.h"
@@ -67,12 +68,11 @@ Session::Session(Clock& clock, const Options& options, MessageService& messages)
     if (!board_) throw Error(replay ? kFileError : kBadInput, why);
     if (const ReplayBoard* r = board_->replay(); r && r->Interface().type == 0)
         throw Error(kFileError, "the recording " + options.board.substr(7) + " holds no exchange with a board");
-    // A replay writes nothing: not even over the recording it reads.
-    if (!board_->replay()) {
-        trace_.OpenFromEnvironment();
-        // Each line of a recording with its time, so that it can be drawn as it happened.
-        if (trace_.on()) trace_.SetClock(&clock);
-    }
+    // A replay writes nothing: not even over the recording it reads. Nor does a session that
+    // never touches a board: the trace opens with the first exchange (it may name a file
+    // the command reads).
+    if (!board_->replay())
+        if (const char* t = std::getenv("QVIN_TRACE"); t && *t) traceTarget_ = t;
     program_ = std::make_unique<Program>(clock, board_->port(), board_->usb(), trace_, *relay_);
     Program& p = *program_;
     p.timer.ShortStart = true;
@@ -91,7 +91,29 @@ Session::Session(Clock& clock, const Options& options, MessageService& messages)
 
 Session::~Session() = default;
 
+void Session::OpenTrace() {
+    if (traceOpened_) return;
+    traceOpened_ = true;
+    if (traceTarget_.empty()) return;
+    traceFailed_ = !trace_.OpenFromEnvironment();
+    // Each line of a recording with its time, so that it can be drawn as it happened.
+    if (trace_.on()) trace_.SetClock(&clock_);
+}
+
+std::string Session::CloseTrace() { return trace_.Close(); }
+
+std::string Session::OutputRefusal(const std::string& file) const {
+    if (board_->replay()) {
+        const std::string recording = options_.board.substr(7);
+        if (SameFile(file, recording)) return file + " is the recording being replayed; it would be overwritten";
+    }
+    if (!traceTarget_.empty() && traceTarget_ != "-" && SameFile(file, traceTarget_))
+        return file + " is the trace (QVIN_TRACE); the two would be written into one file";
+    return {};
+}
+
 void Session::Connect() {
+    OpenTrace();
     Program& p = *program_;
     if (connected_ && (p.settings.InterfaceType != 2 || p.UsbReady())) return;
     connected_ = true;
@@ -206,6 +228,7 @@ std::vector<RegisterRow> Session::Registers() const {
 }
 
 std::vector<AdapterRow> Session::Adapters() {
+    OpenTrace();
     Program& p = *program_;
     relay_->muted = true;
     FindUsbBoards(p);

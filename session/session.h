@@ -111,6 +111,15 @@ public:
     // USB adapter was lost. Error kNoInterface when it cannot be used.
     void Connect();
 
+    // Why `file` may not be written by a command: it is the recording being replayed or the
+    // trace's file (QVIN_TRACE). Nothing when it may.
+    std::string OutputRefusal(const std::string& file) const;
+    // Ends the trace; why its file is not whole (a full disk), or nothing.
+    std::string CloseTrace();
+    // The trace was asked for (QVIN_TRACE) and could not be written at all; said on
+    // standard error when it was found.
+    bool traceFailed() const { return traceFailed_; }
+
     // A register by name (in any case, as the register map or the main window name it)
     // or by index 1 to 65. Error kBadInput otherwise.
     std::int16_t RegisterIndex(const std::string& text) const;
@@ -154,6 +163,7 @@ public:
 private:
     class Relay;
     void CheckAdapter();
+    void OpenTrace();
 
     Clock& clock_;
     Options options_;
@@ -162,6 +172,9 @@ private:
     std::unique_ptr<Board> board_;
     std::unique_ptr<Program> program_;
     bool connected_ = false;
+    std::string traceTarget_;  // QVIN_TRACE, opened with the first exchange
+    bool traceOpened_ = false;
+    bool traceFailed_ = false;
 };
 
 }  // namespace qvin::session

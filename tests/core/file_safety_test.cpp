@@ -55,7 +55,25 @@ TEST_F(FileSafety, OwnLinksAreFollowedAnotherUsersAreNot) {
     fs::create_directories(dir / "sub");
     fs::create_symlink("../theirs.cfg", dir / "sub" / "relative.cfg");
     EXPECT_EQ(WriteRefusal(dir / "sub" / "relative.cfg"),
-              (dir / "sub" / "../theirs.cfg").string() + " is a link that belongs to another user (uid 65534); it is not followed");
+              (dir / "theirs.cfg").string() + " is a link that belongs to another user (uid 65534); it is not followed");
+    // Their link to a folder, anywhere on the way: in a sticky shared folder it would lead
+    // the write into the folder they chose.
+    fs::create_directories(dir / "victim-dir");
+    fs::create_symlink(dir / "victim-dir", dir / "shared");
+    ASSERT_EQ(::lchown((dir / "shared").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(WriteRefusal(dir / "shared" / "capture.csv"),
+              (dir / "shared").string() + " is a link that belongs to another user (uid 65534); it is not followed");
+    EXPECT_NE(WriteRefusal(dir / "sub" / ".." / "shared" / "deeper" / "x.csv"), "");
+    // One's own link to their folder link is followed as far as theirs, and stops there.
+    fs::create_symlink(dir / "shared", dir / "mine-dir");
+    EXPECT_NE(WriteRefusal(dir / "mine-dir" / "x.csv"), "");
+    // Going up out of a folder reached through one's own link goes up from where it led.
+    fs::create_directories(dir / "real" / "inner");
+    fs::create_symlink(dir / "real" / "inner", dir / "hop");
+    fs::create_symlink(dir / "victim", dir / "real" / "theirs-too.cfg");
+    ASSERT_EQ(::lchown((dir / "real" / "theirs-too.cfg").c_str(), 65534, 65534), 0);
+    EXPECT_NE(WriteRefusal(dir / "hop" / ".." / "theirs-too.cfg"), "");
+    EXPECT_EQ(WriteRefusal(dir / "hop" / ".." / "new.cfg"), "");
     const std::string why = ReplaceFile(dir / "theirs.cfg", [](const fs::path&) { return std::string(); });
     EXPECT_NE(why, "");
     EXPECT_EQ(Read(dir / "victim"), "keep");
@@ -79,6 +97,9 @@ TEST_F(FileSafety, TheOutputIsNeverTheInputByAnyName) {
     Write(dir / "other.png", "old");
     EXPECT_EQ(SameFileRefusal(dir / "other.png", dir / "log.txt"), "");
     EXPECT_EQ(SameFileRefusal(dir / "missing.png", dir / "log.txt"), "");
+    // Two names for one file that is not there yet are one file all the same.
+    EXPECT_TRUE(SameFile(dir / "new.csv", dir / "sub" / ".." / "new.csv"));
+    EXPECT_FALSE(SameFile(dir / "new.csv", dir / "new.png"));
 }
 
 TEST_F(FileSafety, AFailedReplacementKeepsTheOldFileAndLeavesNoTemporary) {
