@@ -6,6 +6,7 @@
 
 #include "analysis/confidence.h"
 #include "analysis/noise_id.h"
+#include "core/number_text.h"
 
 namespace qvin::analysis {
 
@@ -95,7 +96,9 @@ std::optional<Deviation> DeviationNamed(std::string_view name) {
 
 std::string DeviationName(Deviation d) { return kNames[static_cast<std::size_t>(d)]; }
 
-std::vector<AllanPoint> DeviationCurve(std::span<const double> y, double tau0, Deviation d, const AllanOptions& options, std::string* why) {
+namespace {
+
+std::vector<AllanPoint> CurveOf(std::span<const double> y, double tau0, Deviation d, const AllanOptions& options, std::string* why) {
     if (d == Deviation::Oadev) return AdevCurve(y, tau0, options);
     if (std::any_of(y.begin(), y.end(), [](double v) { return std::isnan(v); })) {
         if (why) *why = DeviationName(d) + " needs a record without missing samples (oadev leaves them out)";
@@ -139,6 +142,41 @@ std::vector<AllanPoint> DeviationCurve(std::span<const double> y, double tau0, D
         p.lo = i.lo;
         p.hi = i.hi;
         curve.push_back(p);
+    }
+    return curve;
+}
+
+}  // namespace
+
+std::vector<AllanPoint> DeviationCurve(std::span<const double> y, double tau0, Deviation d, const AllanOptions& options, std::string* why) {
+    double largest = 0;
+    for (const double v : y) {
+        if (std::isinf(v)) {
+            if (why) *why = "an infinite reading cannot be analysed";
+            return {};
+        }
+        if (!std::isnan(v)) largest = std::max(largest, std::fabs(v));
+    }
+    // Every deviation is in proportion to the readings: readings near either end of a
+    // double's range are first brought near 1 by a power of two (exactly, and back after),
+    // so that their sums, differences and squares stay in range.
+    int exponent = 0;
+    if (largest > 1e100 || (largest > 0 && largest < 1e-100)) std::frexp(largest, &exponent);
+    std::vector<double> scaled;
+    if (exponent != 0) {
+        scaled.assign(y.begin(), y.end());
+        for (double& v : scaled) v = std::ldexp(v, -exponent);
+        y = scaled;
+    }
+    std::vector<AllanPoint> curve = CurveOf(y, tau0, d, options, why);
+    for (AllanPoint& p : curve) {
+        p.adev = std::ldexp(p.adev, exponent);
+        p.lo = std::ldexp(p.lo, exponent);
+        p.hi = std::ldexp(p.hi, exponent);
+        if (!std::isfinite(p.adev) || !std::isfinite(p.hi)) {
+            if (why) *why = DeviationName(d) + " at tau " + FormatGeneralDouble(p.tau) + " s passes the largest number a double holds (1.8e308)";
+            return {};
+        }
     }
     return curve;
 }

@@ -143,15 +143,18 @@ public:
         return next_ ? &*next_ : nullptr;
     }
     // Passes the answer by, and lets the time it took then pass now.
+    // A "took" line belongs to the request before it, once: a chain of them would add up
+    // to any wait.
     void Consume() {
         next_.reset();
-        while (const Event* e = Peek()) {
-            if (e->words.size() != 2 || e->words[0] != "took") break;
-            const auto ns = ParseNumber(e->words[1], 10, kMaxTookNs);
-            if (!ns) break;
-            if (clock) clock->Elapse(static_cast<std::int64_t>(*ns));
-            next_.reset();
-        }
+        const Event* e = Peek();
+        if (!e || e->words.size() != 2 || e->words[0] != "took") return;
+        const auto ns = ParseNumber(e->words[1], 10, kMaxTookNs);
+        if (!ns) return;
+        if (clock) clock->Elapse(static_cast<std::int64_t>(*ns));
+        next_.reset();
+        if (const Event* again = Peek(); again && !again->words.empty() && again->words[0] == "took")
+            Refuse(again->text, "a took line follows the request it belongs to, once");
     }
 
     Clock* clock = nullptr;

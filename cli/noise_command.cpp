@@ -360,6 +360,8 @@ Action Noise(Command& c) {
         for (std::size_t k : picked) {
             const std::vector<double>& y = s.columns[k];
             const analysis::Stats st = analysis::Describe(y);
+            if (!std::isfinite(st.stdDev) || !std::isfinite(st.peakToPeak))
+                throw Error(kBadInput, file + ": " + s.names[k] + ": the values spread wider than the largest number a double holds (1.8e308)");
             std::string why;
             const auto curve = analysis::DeviationCurve(y, s.tau0, deviation, allan, &why);
             if (!why.empty()) throw Error(kBadInput, file + ": " + why);
@@ -403,6 +405,13 @@ Action Noise(Command& c) {
                   << " s)\n";
             curves.push_back({s.names[k], curve});
         }
+        // Data with nothing to draw is the data's fault, not the picture file's; said before
+        // either file is written.
+        const bool drawable = std::any_of(curves.begin(), curves.end(), [](const AllanCurve& a) {
+            return std::any_of(a.points.begin(), a.points.end(), [](const analysis::AllanPoint& p) { return p.adev > 0; });
+        });
+        if (!png.empty() && !drawable)
+            throw Error(kBadInput, file + ": no Allan deviation above zero to draw (4 samples at least, not all alike); " + png + " is not written");
         if (!csv.empty())
             if (const std::string why = WriteWholeFile(csv, table); !why.empty()) throw Error(kFileError, why);
         if (!png.empty())

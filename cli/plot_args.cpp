@@ -6,7 +6,8 @@ namespace qvin::cli {
 
 namespace {
 
-// WIDTHxHEIGHT, each one to five digits, 320x240 to 10000x10000.
+// WIDTHxHEIGHT, each one to five digits, 1 to 10000. The smallest picture that holds the
+// chart depends on its fonts; the drawing says which it is.
 bool ParseSize(const std::string& text, int& w, int& h) {
     const std::size_t x = text.find('x');
     if (x == std::string::npos || x == 0 || x + 1 >= text.size() || x > 5 || text.size() - x - 1 > 5) return false;
@@ -14,7 +15,7 @@ bool ParseSize(const std::string& text, int& w, int& h) {
         if (i != x && (text[i] < '0' || text[i] > '9')) return false;
     w = std::stoi(text.substr(0, x));
     h = std::stoi(text.substr(x + 1));
-    return w >= 320 && h >= 240 && w <= 10000 && h <= 10000;
+    return w >= 1 && h >= 1 && w <= 10000 && h <= 10000;
 }
 
 }  // namespace
@@ -36,7 +37,7 @@ std::optional<PlotArgs> ParsePlotArgs(const std::vector<std::string>& args, std:
                 }
                 p.png = v;
             } else if (!ParseSize(v, p.width, p.height)) {
-                error = "bad size '" + Excerpt(v) + "' (WIDTHxHEIGHT, 320x240 to 10000x10000)";
+                error = "bad size '" + Excerpt(v) + "' (WIDTHxHEIGHT, each 1 to 10000 pixels)";
                 return std::nullopt;
             }
         } else if (a.size() > 1 && a[0] == '-') {

@@ -31,14 +31,15 @@ std::string DrawAllanPng(const std::vector<cli::AllanCurve>& curves, const std::
     double tauLo = 1e300, tauHi = 0, yLo = 1e300, yHi = 0;
     for (const cli::AllanCurve& c : curves)
         for (const analysis::AllanPoint& p : c.points) {
-            if (!(p.adev > 0)) continue;
+            if (!(p.adev > 0) || !std::isfinite(p.hi) || !(p.tau > 0) || !std::isfinite(p.tau)) continue;
             tauLo = std::min(tauLo, p.tau), tauHi = std::max(tauHi, p.tau);
             yLo = std::min(yLo, std::max(p.lo, p.adev / 10)), yHi = std::max(yHi, p.hi);
         }
     if (tauHi == 0) return file + ": nothing to draw (no Allan deviation above zero)";
     // Whole decades around the data.
-    const int xd0 = static_cast<int>(std::floor(std::log10(tauLo))), xd1 = static_cast<int>(std::ceil(std::log10(tauHi * 1.0001)));
-    const int yd0 = static_cast<int>(std::floor(std::log10(yLo))), yd1 = static_cast<int>(std::ceil(std::log10(yHi * 1.0001)));
+    // (log10 of the ends, not of the ends scaled: 1.0001 times 1e308 is no number.)
+    const int xd0 = static_cast<int>(std::floor(std::log10(tauLo))), xd1 = static_cast<int>(std::ceil(std::log10(tauHi) + 4e-5));
+    const int yd0 = static_cast<int>(std::floor(std::log10(yLo))), yd1 = static_cast<int>(std::ceil(std::log10(yHi) + 4e-5));
     const int xdn = std::max(1, xd1 - xd0), ydn = std::max(1, yd1 - yd0);
 
     QImage image(960, 680, QImage::Format_RGB32);
@@ -107,7 +108,7 @@ std::string DrawAllanPng(const std::vector<cli::AllanCurve>& curves, const std::
         QPainterPath path;
         bool started = false;
         for (const analysis::AllanPoint& p : curves[i].points) {
-            if (!(p.adev > 0)) continue;
+            if (!(p.adev > 0) || !std::isfinite(p.hi) || !(p.tau > 0) || !std::isfinite(p.tau)) continue;
             const QPointF at(X(p.tau), Y(p.adev));
             started ? path.lineTo(at) : path.moveTo(at);
             started = true;

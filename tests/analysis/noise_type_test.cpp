@@ -106,5 +106,37 @@ TEST(NoiseType, IntervalsHoldTheTruthAsOftenAsTheyClaim) {
     }
 }
 
+// Every deviation is in proportion to the readings: readings near the top or the bottom of
+// a double's range give the same curve times their scale, not infinity or zero; a curve
+// that truly passes the range is refused in words.
+TEST(Deviations, AreInProportionToTheReadingsAcrossTheWholeRange) {
+    const std::vector<double> y = White(2000, 11);
+    for (const Deviation d : kDeviations) {
+        const std::vector<AllanPoint> base = DeviationCurve(y, 1.0, d, {});
+        ASSERT_FALSE(base.empty());
+        for (const double scale : {1e300, 1e-300, 1e200}) {
+            std::vector<double> scaled(y);
+            for (double& v : scaled) v *= scale;
+            std::string why;
+            const std::vector<AllanPoint> curve = DeviationCurve(scaled, 1.0, d, {}, &why);
+            ASSERT_EQ(curve.size(), base.size()) << DeviationName(d) << " at " << scale << ": " << why;
+            for (std::size_t i = 0; i < curve.size(); ++i) {
+                EXPECT_NEAR(curve[i].adev / scale, base[i].adev, base[i].adev * 1e-9) << DeviationName(d) << " m " << curve[i].m;
+                EXPECT_NEAR(curve[i].hi / scale, base[i].hi, base[i].hi * 1e-9) << DeviationName(d) << " m " << curve[i].m;
+                EXPECT_EQ(curve[i].alpha, base[i].alpha) << DeviationName(d) << " m " << curve[i].m;
+            }
+        }
+    }
+    std::vector<double> extreme(1000);
+    for (std::size_t i = 0; i < extreme.size(); ++i) extreme[i] = i % 2 ? -1.5e308 : 1.5e308;  // the deviation is sqrt(2) times that
+    std::string why;
+    EXPECT_TRUE(DeviationCurve(extreme, 1.0, Deviation::Oadev, {}, &why).empty());
+    EXPECT_NE(why.find("passes the largest number a double holds"), std::string::npos) << why;
+    extreme[5] = INFINITY;
+    why.clear();
+    EXPECT_TRUE(DeviationCurve(extreme, 1.0, Deviation::Mdev, {}, &why).empty());
+    EXPECT_EQ(why, "an infinite reading cannot be analysed");
+}
+
 }  // namespace
 }  // namespace qvin::analysis

@@ -16,6 +16,10 @@ sed 's/ usb-in 1 00 00 8A 91$/ usb-in 1 00 00 8 91/' good.trace > onedigit.trace
 n=$(grep -n ' usb-in 1 00 00 8A 91$' good.trace | cut -d: -f1)
 head -n $((n - 1)) good.trace > cut.trace && printf 'usb-in 1 00 00 8A 9' >> cut.trace
 (head -n 3 good.trace; echo 'took 60000000000'; tail -n +4 good.trace) > took.trace
+(head -n 3 good.trace; for i in 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20; do echo 'took 1000000000'; done; tail -n +4 good.trace) > chain.trace
+seq 1 3 > three.txt
+awk 'BEGIN { for (i = 0; i < 1000; i++) print (i % 2 ? "-1e308" : "1e308") }' > huge.txt
+awk 'BEGIN { for (i = 0; i < 1000; i++) printf "%g\n", 1e300 * (1 + (i * 7919 % 13) / 10) }' > large.txt
 printf '\000\001binary\377\n' > binary.trace
 : > empty.trace
 mkfifo fifo.png fifo.trace
@@ -60,6 +64,10 @@ check 1 QVIN_SIM_ANGLE=nan "$cli" --sim info -- 'QVIN_SIM_ANGLE "nan" is no angl
 check 1 QVIN_SIM_ANGLE=1e999 "$cli" --sim info -- 'QVIN_SIM_ANGLE "1e999" is no angle'
 check 1 - "$cli" plot run.log --png run.log -- "run.log is the input run.log"
 check 1 - "$cli" plot run.log --png small.png --size 320x240 -- "the smallest is 320x"
+check 1 - "$cli" plot run.log --png small.png --size 320x100 -- "the smallest is 320x"
+check 1 - "$cli" noise three.txt --tau0 1 --png three.png -- "three.txt: no Allan deviation above zero to draw"
+check 1 - "$cli" noise huge.txt --tau0 1 --png huge.png -- "the values spread wider than the largest number a double holds"
+check 0 - "$cli" noise large.txt --tau0 1 --png large.png -- ""
 check 1 - "$cli" --replay good.trace --sim read Supply_Out -- "choose either --sim or --replay"
 check 1 - "$cli" --sim --replay good.trace read Supply_Out -- "choose either --sim or --replay"
 check 1 QVIN_BOARD=bogus "$cli" info -- "QVIN_BOARD=bogus names no board (sim, hardware or replay:FILE"
@@ -74,6 +82,7 @@ stdin=/dev/null
 check 2 - "$cli" --replay onedigit.trace read Supply_Out -- ' usb-in 1 00 00 8 91" is no recording line: "8" is not a byte'
 check 2 - "$cli" --replay cut.trace read Supply_Out -- "is cut short"
 check 2 - "$cli" --replay took.trace read Supply_Out -- "no request takes longer than a second"
+check 2 - "$cli" --replay chain.trace read Supply_Out -- "a took line follows the request it belongs to, once"
 # 3: a file that cannot be read or written.
 check 3 - "$cli" --replay missing.trace info -- "the recording missing.trace does not exist"
 check 3 - "$cli" --replay folder.trace info -- "the recording folder.trace is not a file"
