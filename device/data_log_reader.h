@@ -36,8 +36,12 @@ struct LogRun {
 
 struct DataLogContents {
     std::vector<LogRun> runs;
-    std::size_t skipped = 0;  // lines that were neither header nor pass
+    std::size_t skipped = 0;    // lines that were neither header nor pass
+    std::size_t pastClock = 0;  // passes whose time lies past the clock's range (the year 2262)
 };
+
+// Whether `base` plus `seconds` is a time the clock holds, with a day to spare.
+bool WithinClock(std::chrono::system_clock::time_point base, double seconds);
 
 // A log's lines, one at a time: what ParseDataLog and ReadDataLog feed.
 inline constexpr std::size_t kMaxLogLine = 4096;  // a pass is some 80 characters

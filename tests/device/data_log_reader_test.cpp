@@ -100,6 +100,29 @@ TEST(DataLogReader, FarFutureDatesAndAbsurdDelaysDoNotOverflowTheTimes) {
     EXPECT_EQ(log.runs[0].passes[1].time - log.runs[0].passes[0].time, std::chrono::minutes(1));
 }
 
+// A log dated 2200 at a minute a pass reaches 2262 after some 33 million passes: those
+// beyond are left out and counted, not drawn from 1677 when the nanoseconds wrap.
+TEST(DataLogReader, PassesPastTheClocksRangeAreLeftOutAndCounted) {
+    DataLogParser parser;
+    for (const char* line : {"QVIN 27319 Datalog File", "Date\t12/31/2200 23:59:59", "LoopDelay\t60000 mS"}) parser.Feed(line, false);
+    const std::string pass = "1\t3.3\t0\t25\t1\t1\tTrue\tFalse\t0";
+    parser.Feed(pass, false);
+    LogRun& run = parser.contents.runs.back();
+    run.passCount = 32'000'000;  // 2261
+    parser.Feed(pass, false);
+    ASSERT_EQ(run.passes.size(), 2u);
+    EXPECT_GT(run.passes[1].time, run.passes[0].time);
+    run.passCount = 34'000'000;  // 2265
+    parser.Feed(pass, false);
+    parser.Feed(pass, false);
+    EXPECT_EQ(run.passes.size(), 2u);
+    EXPECT_EQ(parser.contents.pastClock, 2u);
+    EXPECT_NE(DataLogSummary("far.log", 2, parser.contents).find("2 passes past the year 2262 left out"), std::string::npos)
+        << DataLogSummary("far.log", 2, parser.contents);
+    EXPECT_TRUE(WithinClock(run.passes[1].time, 0));
+    EXPECT_FALSE(WithinClock(run.passes[1].time, 60.0 * 60 * 24 * 366 * 2));
+}
+
 TEST(DataLogReader, ADateOrDelayAmongThePassesDoesNotSendTheRunBack) {
     // As a fuzzed log had it: a run's passes, then a second Date line (good or garbled) and
     // LoopDelay line, then more passes. Before, the run restarted from 1970 half-way.

@@ -236,6 +236,32 @@ TEST(StripChartData, LogRunsFollowOneAnotherEvenWithoutOrWithAnEarlierDate) {
     EXPECT_EQ(data.samples()[3].time - data.samples()[2].time, milliseconds(50));
 }
 
+// An undated run after a run that ends near 2262 would be moved past the clock's range:
+// its passes are left out and counted, never wrapped to 1677 ahead of the first run.
+TEST(StripChartData, ARunMovedPastTheClocksRangeIsLeftOut) {
+    DataLogContents log;
+    LogRun late, undated;
+    late.start = std::chrono::system_clock::time_point::max() - std::chrono::hours(48);
+    late.loopDelayMs = 60'000;
+    undated.loopDelayMs = 60'000;
+    LogPass p;
+    p.time = *late.start;
+    late.passes = {p};
+    p.time = {};
+    undated.passes = {p, p};
+    undated.passes[1].time += std::chrono::hours(72);
+    log.runs = {late, undated};
+    StripChartData data(std::chrono::hours(24 * 366));
+    LogReadings readings;
+    EXPECT_TRUE(readings.Next(0, log.runs[0], log.runs[0].passes[0]));
+    const auto first = readings.Next(1, log.runs[1], log.runs[1].passes[0]);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->time, *late.start + std::chrono::minutes(1));
+    EXPECT_FALSE(readings.Next(1, log.runs[1], log.runs[1].passes[1]));
+    EXPECT_EQ(readings.pastClock, 1u);
+    EXPECT_EQ(AddLog(data, log), 2u);
+}
+
 // The legend's figures over the shown span, and the span alone.
 TEST(StripChartData, TheLegendGivesMeanDeviationAndPeakToPeakOverTheSpan) {
     StripChartData d;

@@ -100,7 +100,9 @@ void frmAnalysis::ShowChart() {
         // The chart keeps the last hour of a log reading by reading: the log is read again.
         DataLogParser parser;
         LogReadings readings;
-        parser.onPass = [&](std::size_t run, const LogPass& p) { take(readings.Next(run, parser.contents.runs[run], p)); };
+        parser.onPass = [&](std::size_t run, const LogPass& p) {
+            if (const auto s = readings.Next(run, parser.contents.runs[run], p)) take(*s);
+        };
         if (const std::string why = StreamDataLog(v.logFile, parser); !why.empty()) {
             app_.tk.Message("The data log could not be read.\r\n" + why);
             return;

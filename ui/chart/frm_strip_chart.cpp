@@ -131,7 +131,9 @@ void frmStripChart::cmdExportCsv_Click() {
                 std::string csv = CsvHeader();
                 bool ok = true;
                 parser.onPass = [&](std::size_t run, const LogPass& p) {
-                    AppendCsvRow(csv, readings.Next(run, parser.contents.runs[run], p));
+                    const auto s = readings.Next(run, parser.contents.runs[run], p);
+                    if (!s) return;
+                    AppendCsvRow(csv, *s);
                     if (csv.size() < (1 << 16)) return;
                     ok = ok && out.write(csv.data(), static_cast<std::streamsize>(csv.size()));
                     csv.clear();

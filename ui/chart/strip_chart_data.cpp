@@ -282,15 +282,22 @@ std::string StripChartData::Csv(ChartClock::time_point from, ChartClock::time_po
     return std::move(out).str();
 }
 
-ChartSample LogReadings::Next(std::size_t runIndex, const LogRun& run, const LogPass& p) {
+std::optional<ChartSample> LogReadings::Next(std::size_t runIndex, const LogRun& run, const LogPass& p) {
     if (run_ != runIndex) {
         // A run's first pass: it follows the run before when its date is missing or
         // earlier than where that run ended.
         run_ = runIndex;
         shift_ = ChartClock::duration::zero();
         const auto step = std::chrono::duration_cast<ChartClock::duration>(std::chrono::duration<double, std::milli>(run.loopDelayMs));
-        if (end_ && (!run.start || p.time <= *end_))
-            shift_ = (*end_ + std::max(step, ChartClock::duration(std::chrono::milliseconds(1)))) - p.time;
+        if (end_ && (!run.start || p.time <= *end_)) {
+            const auto gap = std::max(step, ChartClock::duration(std::chrono::milliseconds(1)));
+            shift_ = WithinClock(*end_, std::chrono::duration<double>(gap).count()) ? (*end_ + gap) - p.time : ChartClock::duration::max();
+        }
+    }
+    using Seconds = std::chrono::duration<double>;
+    if (shift_ == ChartClock::duration::max() || !WithinClock(p.time, Seconds(shift_).count())) {
+        ++pastClock;
+        return std::nullopt;
     }
     ChartSample s;
     s.time = p.time + shift_;
@@ -307,10 +314,14 @@ std::string StreamLogInto(StripChartData& data, const std::filesystem::path& fil
     LogReadings readings;
     passes = 0;
     parser.onPass = [&](std::size_t run, const LogPass& p) {
-        data.Add(readings.Next(run, parser.contents.runs[run], p));
-        ++passes;
+        if (const auto s = readings.Next(run, parser.contents.runs[run], p)) {
+            data.Add(*s);
+            ++passes;
+        }
     };
-    return StreamDataLog(file, parser, progress);
+    std::string why = StreamDataLog(file, parser, progress);
+    parser.contents.pastClock += readings.pastClock;
+    return why;
 }
 
 std::size_t AddLog(StripChartData& data, const DataLogContents& log) {
@@ -318,8 +329,10 @@ std::size_t AddLog(StripChartData& data, const DataLogContents& log) {
     std::size_t added = 0;
     for (std::size_t r = 0; r < log.runs.size(); ++r)
         for (const LogPass& p : log.runs[r].passes) {
-            data.Add(readings.Next(r, log.runs[r], p));
-            ++added;
+            if (const auto s = readings.Next(r, log.runs[r], p)) {
+                data.Add(*s);
+                ++added;
+            }
         }
     return added;
 }

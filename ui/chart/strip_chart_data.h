@@ -157,7 +157,10 @@ std::string StreamLogInto(StripChartData& data, const std::filesystem::path& fil
 // the chart shows.
 class LogReadings {
 public:
-    ChartSample Next(std::size_t runIndex, const LogRun& run, const LogPass& pass);
+    // Nothing for a pass that, moved after the run before it, would lie past the clock's
+    // range; counted in pastClock.
+    std::optional<ChartSample> Next(std::size_t runIndex, const LogRun& run, const LogPass& pass);
+    std::size_t pastClock = 0;
 
 private:
     std::optional<std::size_t> run_;
