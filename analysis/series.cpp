@@ -71,37 +71,70 @@ void NoteGap(Series& s, std::size_t missing, double at) {
     for (std::vector<double>& c : s.columns) c.insert(c.end(), std::min(missing, kMaxNaN), kNaN);
 }
 
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Whether the column named `name` ("INCL_360 (dgr)") is one the caller keeps.
+bool Kept(const SeriesOptions& o, const std::string& name) {
+    if (!o.column) return true;
+    const std::string want = Lower(*o.column);
+    return want == Lower(name.substr(0, name.find(' '))) || want == Lower(name);
+}
+
 // A data log's run: its passes on the nominal grid of its loop delay; a pass whose sample
-// was not new is a missing sample, not the same sample again.
-void FromLog(Series& s, const DataLogContents& log, std::size_t chosen) {
-    for (const char* n : kOutputNames) s.names.emplace_back(n);
-    s.columns.resize(5);
+// was not new is a missing sample, not the same sample again. Read twice, a pass at a
+// time: once to find the runs, once for the chosen run's kept columns, so that a log of
+// any length costs only those.
+std::string FromLog(Series& s, const std::filesystem::path& file, const SeriesOptions& options) {
+    std::vector<std::size_t> kept;
+    for (std::size_t k = 0; k < std::size(kOutputNames); ++k)
+        if (Kept(options, kOutputNames[k])) {
+            kept.push_back(k);
+            s.names.emplace_back(kOutputNames[k]);
+        }
+    s.columns.resize(kept.size());
+    if (kept.empty()) return {};  // the caller says that no column has that name
+    DataLogParser runs;
+    runs.onPass = [](std::size_t, const LogPass&) {};
+    if (std::string why = StreamDataLog(file, runs); !why.empty()) return why;
+    const DataLogContents& log = runs.contents;
     s.malformed = log.skipped;
     for (std::size_t i = 0; i < log.runs.size(); ++i) {
         const LogRun& r = log.runs[i];
         s.runs.push_back(std::to_string(i + 1) + ": " + Excerpt(r.date, 40) + ", loop delay " + FormatMs(r.loopDelayMs) + " ms, " +
                          std::to_string(r.passCount) + (r.passCount == 1 ? " pass" : " passes"));
     }
+    if (log.runs.empty()) return {};  // a first line like a header that the log's reader did not take for one
+    std::size_t chosen = 0;
+    for (std::size_t i = 1; i < log.runs.size(); ++i)
+        if (log.runs[i].passCount > log.runs[chosen].passCount) chosen = i;
+    // A run that is not there is the caller's to refuse: the runs it can pick are listed.
+    if (options.run && *options.run >= 1 && *options.run <= log.runs.size()) chosen = *options.run - 1;
     s.run = chosen;
-    if (log.runs.empty()) return;  // a first line like a header that the log's reader did not take for one
     const LogRun& r = log.runs[chosen];
     s.tau0 = r.loopDelayMs / 1000.0;
     s.nominalTau0 = true;
     s.note = "nominal: the run's loop delay; a data log holds no time of its passes (capture records each sample's time)";
-    std::size_t run = 0;
+    for (std::vector<double>& c : s.columns) c.reserve(r.passCount);
+    std::size_t run = 0, at = 0;
     double runAt = 0;
-    for (std::size_t i = 0; i < r.passes.size(); ++i) {
-        const LogPass& p = r.passes[i];
+    DataLogParser again;
+    again.onPass = [&](std::size_t index, const LogPass& p) {
+        if (index != chosen) return;
+        const std::size_t i = at++;
         if (!p.newData) {
             ++s.withoutNewData;
             if (run++ == 0) runAt = static_cast<double>(i) * s.tau0;
-            continue;
+            return;
         }
         if (run > 0 && s.samples > 0) NoteGap(s, run, runAt);
         run = 0;
-        for (std::size_t k = 0; k < 5; ++k) s.columns[k].push_back(p.values[k]);
+        for (std::size_t k = 0; k < kept.size(); ++k) s.columns[k].push_back(p.values[kept[k]]);
         ++s.samples;
-    }
+    };
+    return StreamDataLog(file, again);
 }
 
 }  // namespace
@@ -180,14 +213,7 @@ std::optional<Series> ReadSeries(const std::filesystem::path& file, const Series
     };
     const bool any = Line(in, line, tooLong);
     if (any && line.rfind("QVIN 27319 Datalog File", 0) == 0) {
-        const auto log = ReadDataLog(file, error);
-        if (!log) return std::nullopt;
-        std::size_t chosen = 0;
-        for (std::size_t i = 1; i < log->runs.size(); ++i)
-            if (log->runs[i].passCount > log->runs[chosen].passCount) chosen = i;
-        // A run that is not there is the caller's to refuse: the runs it can pick are listed.
-        if (options.run && *options.run >= 1 && *options.run <= log->runs.size()) chosen = *options.run - 1;
-        FromLog(s, *log, chosen);
+        if (error = FromLog(s, file, options); !error.empty()) return std::nullopt;
     } else if (any && line.rfind(kCaptureHead, 0) == 0) {
         // The header names the columns: the outputs (a name with its unit), then the flags.
         std::stringstream head(line);
@@ -206,13 +232,15 @@ std::optional<Series> ReadSeries(const std::filesystem::path& file, const Series
             else if (f == "Missed") missedColumn = k;
             else if (f == "Alarm" || f == "Status") continue;
             else if (f.size() > 3 && f.find(" (") != std::string::npos && f.back() == ')') {
+                if (!Kept(options, f)) continue;
                 outputs.push_back(k);
                 s.names.push_back(f);
             } else {
                 return bad(1, "'" + Excerpt(f, 20) + "' is no column of a capture");
             }
         }
-        if (outputs.empty()) return bad(1, "no capture's header: it names no output");
+        if (outputs.empty() && !options.column) return bad(1, "no capture's header: it names no output");
+        if (outputs.empty()) return s;  // the caller says that no column has that name
         s.columns.resize(outputs.size());
         std::vector<double> times, missed;
         std::vector<double> values(fields.size() + 1);
@@ -250,6 +278,11 @@ std::optional<Series> ReadSeries(const std::filesystem::path& file, const Series
         }
         s.names.push_back("value");
         s.columns.resize(1);
+        if (!Kept(options, "value")) {
+            s.names.clear();
+            s.columns.clear();
+            return s;
+        }
         for (std::size_t number = 1; any; ++number) {
             if (tooLong) return bad(number, "longer than " + std::to_string(kMaxLine) + " characters");
             while (!line.empty() && line.back() == ' ') line.pop_back();

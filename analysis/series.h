@@ -41,6 +41,9 @@ inline constexpr double kGapFactor = 1.5;
 struct SeriesOptions {
     std::optional<double> tau0;        // overrides what the file says; needed for plain values
     std::optional<std::size_t> run;    // a data log's run, from 1; the longest when not given or not there
+    // Only this output's column is kept ("incl_360" or "INCL_360 (dgr)", any case): a long
+    // record costs one column of memory. All of them when not given.
+    std::optional<std::string> column;
 };
 
 // Nothing, with `error` set, when the file cannot be read or holds no capture, log or

@@ -34,11 +34,6 @@ namespace {
 
 using session::Error;
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // Ctrl-C, SIGTERM and SIGHUP end a capture between two passes; the file is then complete.
 volatile std::sig_atomic_t gSignal = 0;
 extern "C" void OnSignal(int number) { gSignal = number; }
@@ -329,11 +324,14 @@ Action Noise(Command& c) {
         std::string upper = name;
         for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
         std::string why;
-        const auto read = analysis::ReadSeries(file, options, why);
+        analysis::SeriesOptions only = options;
+        if (!column.empty()) only.column = column;
+        const auto read = analysis::ReadSeries(file, only, why);
         if (!read && !options.tau0 && why.ends_with("neither a capture nor a data log"))
             throw Error(kBadInput, why + ": give --tau0 SECONDS for its values");
         if (!read) throw Error(kFileError, why);
         const analysis::Series& s = *read;
+        if (s.names.empty()) throw Error(kBadInput, "no column '" + Excerpt(column) + "' in " + file);
         if (options.run && *options.run > s.runs.size())
             throw Error(kBadInput, file + " holds " + std::to_string(s.runs.size()) + (s.runs.size() == 1 ? " run" : " runs") + ", no run " +
                                        std::to_string(*options.run));
@@ -341,12 +339,9 @@ Action Noise(Command& c) {
         if (!(s.tau0 > 0))
             throw Error(kBadInput, file + (s.nominalTau0 ? ": the run's header gives no loop delay" : ": too few samples to tell the time between them") +
                                        "; give --tau0 SECONDS");
-        std::vector<std::size_t> picked;
-        for (std::size_t k = 0; k < s.names.size(); ++k) {
-            const std::string name = Lower(s.names[k].substr(0, s.names[k].find(' ')));
-            if (column.empty() || Lower(column) == name || Lower(column) == Lower(s.names[k])) picked.push_back(k);
-        }
-        if (picked.empty()) throw Error(kBadInput, "no column '" + Excerpt(column) + "' in " + file);
+        // Only the asked column was read.
+        std::vector<std::size_t> picked(s.names.size());
+        for (std::size_t k = 0; k < picked.size(); ++k) picked[k] = k;
         std::vector<AllanCurve> curves;
         std::string table = "column,tau_s,m,n,alpha,edf," + name + "," + name + "_lo," + name + "_hi\n";
         c.out << file << ": tau0 " << Number(s.tau0) << " s (" << s.note << ")\n";

@@ -150,7 +150,7 @@ TEST(ReadSeries, ADataLogsRunsAreApartAndItsRepeatedPassesAreMissing) {
     EXPECT_EQ(longest->gaps, 29u);         // the last pass's is no gap: nothing follows it
     EXPECT_EQ(longest->malformed, 1u);
     EXPECT_NE(longest->runs[1].find("loop delay 50 ms, 100 passes"), std::string::npos) << longest->runs[1];
-    const auto second = ReadSeries(file, {.tau0 = std::nullopt, .run = 2}, error);
+    const auto second = ReadSeries(file, {.tau0 = std::nullopt, .run = 2, .column = std::nullopt}, error);
     ASSERT_TRUE(second) << error;
     EXPECT_DOUBLE_EQ(second->tau0, 0.050);
     EXPECT_EQ(second->samples, 100u);
@@ -172,7 +172,7 @@ TEST(ReadSeries, ADataLogsRunsAreApartAndItsRepeatedPassesAreMissing) {
     ASSERT_TRUE(none) << error;
     EXPECT_EQ(none->samples, 0u);
     EXPECT_TRUE(none->runs.empty());
-    const auto third = ReadSeries(file, {.tau0 = std::nullopt, .run = 3}, error);  // not there: the caller says so
+    const auto third = ReadSeries(file, {.tau0 = std::nullopt, .run = 3, .column = std::nullopt}, error);  // not there: the caller says so
     ASSERT_TRUE(third);
     EXPECT_EQ(third->run, 0u);
 }
