@@ -26,7 +26,7 @@ private:
 
 class SimulatedBoard final : public Board {
 public:
-    SimulatedBoard(Clock& clock, Trace& trace) : board_(clock, &trace) {}
+    SimulatedBoard(Clock& clock, Trace& trace, const sim::ChipOptions& options) : board_(clock, &trace, options) {}
     std::string_view name() const override { return "sim"; }
     PortIo& port() override { return board_.port; }
     UsbDriver& usb() override { return board_.usbLink; }
@@ -36,22 +36,31 @@ private:
     sim::SimBoard board_;
 };
 
-std::unique_ptr<Board> MakeSimulated(Clock& clock, Trace& trace, std::string& error) {
-    if (const char* a = std::getenv("QVIN_SIM_ANGLE"); a && *a) {
-        if (auto bad = sim::AngleProblem(a)) {
+// The setting given, else its variable's value, else nothing.
+std::optional<std::string> Setting(const std::optional<std::string>& given, const char* variable) {
+    if (given) return given;
+    if (const char* v = std::getenv(variable); v && *v) return std::string(v);
+    return std::nullopt;
+}
+
+std::unique_ptr<Board> MakeSimulated(Clock& clock, Trace& trace, const SimSettings& settings, std::string& error) {
+    sim::ChipOptions options;
+    if (const auto a = Setting(settings.angle, "QVIN_SIM_ANGLE")) {
+        if (auto bad = sim::AngleProblem(a->c_str())) {
             error = *bad;
             return nullptr;
         }
+        options.fixedAngleDeg = LeadingNumber(*a);
     }
-    if (const char* n = std::getenv("QVIN_SIM_NOISE"); n && *n) {
-        sim::NoiseOptions unused;
-        if (auto bad = sim::ParseNoise(n, unused)) {
-            error = "QVIN_SIM_NOISE: " + *bad;
+    options.noise = sim::DefaultNoise();
+    if (const auto n = Setting(settings.noise, "QVIN_SIM_NOISE")) {
+        if (auto bad = sim::ParseNoise(*n, options.noise)) {
+            error = (settings.noise ? "noise: " : "QVIN_SIM_NOISE: ") + *bad;
             return nullptr;
         }
     }
-    auto board = std::make_unique<SimulatedBoard>(clock, trace);
-    if (auto bad = sim::AddFaultsFromEnvironment(board->simulated()->faults)) {
+    auto board = std::make_unique<SimulatedBoard>(clock, trace, options);
+    if (auto bad = sim::AddFaultsFromEnvironment(board->simulated()->faults, settings.seed, settings.faults)) {
         error = *bad;
         return nullptr;
     }
@@ -59,7 +68,7 @@ std::unique_ptr<Board> MakeSimulated(Clock& clock, Trace& trace, std::string& er
 }
 
 const BoardKind kKinds[] = {
-    {"hardware", [](Clock&, Trace&, std::string&) -> std::unique_ptr<Board> { return std::make_unique<HardwareBoard>(); }},
+    {"hardware", [](Clock&, Trace&, const SimSettings&, std::string&) -> std::unique_ptr<Board> { return std::make_unique<HardwareBoard>(); }},
     {"sim", MakeSimulated},
 };
 
@@ -67,7 +76,7 @@ const BoardKind kKinds[] = {
 
 std::span<const BoardKind> BoardKinds() { return kKinds; }
 
-std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& trace, std::string* error) {
+std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& trace, std::string* error, const SimSettings& sim) {
     std::string why;
     if (name.substr(0, 7) == "replay:") {
         const std::string file(name.substr(7));
@@ -79,7 +88,7 @@ std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& tra
     }
     for (const BoardKind& k : kKinds) {
         if (name != k.name) continue;
-        auto board = k.make(clock, trace, why);
+        auto board = k.make(clock, trace, sim, why);
         if (error) *error = why;
         return board;
     }

@@ -6,6 +6,7 @@
 // board for a run. This module sits above platform/ and sim/.
 
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -34,16 +35,24 @@ public:
     virtual ReplayBoard* replay() { return nullptr; }
 };
 
+// The simulated board's settings as a caller gives them (the Python module's arguments),
+// in the form of the variables they stand for: each one given is used instead of its
+// QVIN_SIM_* variable, which is then not read at all.
+struct SimSettings {
+    std::optional<std::string> angle, noise, faults, seed;
+};
+
 struct BoardKind {
     const char* name;
     // nullptr with `error` set when the board cannot be made as asked.
-    std::unique_ptr<Board> (*make)(Clock& clock, Trace& trace, std::string& error);
+    std::unique_ptr<Board> (*make)(Clock& clock, Trace& trace, const SimSettings& sim, std::string& error);
 };
 
 std::span<const BoardKind> BoardKinds();
 // nullptr for an unknown name, or with `error` saying why the board cannot be made (a bad
 // fault rule, a recording that cannot be read).
-std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& trace, std::string* error = nullptr);
+std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& trace, std::string* error = nullptr,
+                                 const SimSettings& sim = {});
 // "sim", "hardware" or "replay:FILE" as QVIN_BOARD says; "hardware" when it is unset or empty.
 // Any other value gives "hardware" with `error` saying what QVIN_BOARD may be.
 std::string BoardNameFromEnvironment(std::string* error = nullptr);

@@ -24,31 +24,59 @@ struct SchedAttr {
     std::uint64_t runtime, deadline, period;
 };
 
-// The thread that waits on the clock asks the scheduler for short time slices (0.1 ms,
+// While it sleeps on the clock, a thread asks the scheduler for short time slices (0.1 ms,
 // allowed without privileges): with the EEVDF scheduler (Linux 6.6 on) a task with a short
 // slice has an early deadline, so when it wakes on a processor a busy thread holds, it is
 // let in at once instead of after that thread's slice (milliseconds). Older kernels refuse
 // or ignore it; nothing else changes.
 //
 // Where the system allows it (root, or a RLIMIT_NICE of 25 or more, as audio programs are
-// often given), the thread also asks for up to kPriorityBoost nice levels more. A thread
-// that has just worked (a paint) has had more than its fair share, and EEVDF does not let
-// it displace a busy thread on waking until the next tick (4 ms at 250 Hz); with a few
-// levels more its fair share covers its work, and its pauses keep their time on a busy
-// machine. Where it is not allowed, the thread keeps its level.
-void AskForShortSlices() {
-    SchedAttr attr{};
-    attr.size = sizeof attr;  // SCHED_ATTR_SIZE_VER0
-    attr.policy = 0;          // SCHED_OTHER
-    attr.runtime = 100'000;   // the slice asked for, in nanoseconds
+// often given), it also asks for up to kPriorityBoost nice levels more. A thread that has
+// just worked (a paint) has had more than its fair share, and EEVDF does not let it
+// displace a busy thread on waking until the next tick (4 ms at 250 Hz); with a few levels
+// more its fair share covers its work, and its pauses keep their time on a busy machine.
+// Where it is not allowed, the thread keeps its level.
+//
+// Both are taken back when the sleep ends: the thread may be the caller's own (a Python
+// program's), which must not go on at another level than it chose.
+class ShortSlicesWhileAsleep {
+public:
+    ShortSlicesWhileAsleep() {
 #ifdef SYS_sched_setattr
-    const int nice = getpriority(PRIO_PROCESS, 0);
-    for (int boost = RealClock::kPriorityBoost; boost >= 0; --boost) {
-        attr.nice = std::max(nice - boost, -20);
-        if (syscall(SYS_sched_setattr, 0, &attr, 0U) == 0 || errno != EPERM) return;
-    }
+        thread_local int allowedBoost = RealClock::kPriorityBoost;  // lowered once refused
+        if (allowedBoost < 0 || syscall(SYS_sched_getattr, 0, &before_, sizeof before_, 0U) != 0 || before_.policy != 0) return;
+        SchedAttr attr = before_;
+        attr.size = sizeof attr;  // SCHED_ATTR_SIZE_VER0
+        attr.flags = 0;
+        attr.runtime = 100'000;   // the slice asked for, in nanoseconds
+        for (int boost = allowedBoost; boost >= 0; --boost) {
+            attr.nice = std::max(before_.nice - boost, -20);
+            if (syscall(SYS_sched_setattr, 0, &attr, 0U) == 0) {
+                allowedBoost = boost;
+                changed_ = true;
+                return;
+            }
+            if (errno != EPERM) break;
+        }
+        allowedBoost = -1;  // this kernel takes neither
 #endif
-}
+    }
+    ~ShortSlicesWhileAsleep() {
+#ifdef SYS_sched_setattr
+        if (changed_) {
+            before_.size = sizeof before_;
+            before_.flags = 0;
+            syscall(SYS_sched_setattr, 0, &before_, 0U);
+        }
+#endif
+    }
+    ShortSlicesWhileAsleep(const ShortSlicesWhileAsleep&) = delete;
+    ShortSlicesWhileAsleep& operator=(const ShortSlicesWhileAsleep&) = delete;
+
+private:
+    SchedAttr before_{};
+    bool changed_ = false;
+};
 
 }  // namespace
 
@@ -79,8 +107,7 @@ void RealClock::SleepUntil(std::int64_t deadlineNs) {
     // The default slack lets the kernel wake a sleeper up to 50 us late to batch timers.
     thread_local const bool noSlack = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
     (void)noSlack;
-    thread_local const bool shortSlices = (AskForShortSlices(), true);
-    (void)shortSlices;
+    const ShortSlicesWhileAsleep slices;
     std::this_thread::sleep_until(std::chrono::steady_clock::time_point(std::chrono::nanoseconds(deadlineNs)));
 }
 

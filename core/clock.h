@@ -34,7 +34,7 @@ public:
     std::int64_t NowNs() const override;
     void SpinUntil(std::int64_t deadlineNs) override;
     // Asks for no timer slack on the calling thread, so a sleep wakes as close to its
-    // deadline as the scheduler allows; and, the first time, for short scheduler slices
+    // deadline as the scheduler allows; and, while it sleeps, for short scheduler slices
     // and, where the system allows it, kPriorityBoost nice levels more (clock.cpp says why).
     void SleepUntil(std::int64_t deadlineNs) override;
     static constexpr int kPriorityBoost = 5;

@@ -61,31 +61,25 @@ public:
         session_ = std::make_unique<session::Session>(*clock_, options, messages_);
     }
 
-    static std::unique_ptr<PyBoard> Sim(std::optional<double> angle, const std::string& faults, std::uint32_t seed, bool virtualClock,
+    static std::unique_ptr<PyBoard> Sim(std::optional<double> angle, const std::optional<std::string>& faults, std::optional<std::uint32_t> seed, bool virtualClock,
                                       const std::string& settings, const std::optional<std::string>& noise) {
         session::Options o;
         o.board = "sim";
         o.settingsFile = settings;
         o.calibrationMs = 20.0f;
-        std::unique_ptr<Clock> clock = virtualClock ? std::unique_ptr<Clock>(std::make_unique<VirtualClock>())
-                                                    : std::unique_ptr<Clock>(std::make_unique<RealClock>());
-        auto b = std::make_unique<PyBoard>(std::move(clock), o, "sim");
-        sim::SimBoard* simulated = b->session_->board().simulated();
+        // Each argument given wins over its QVIN_SIM_* variable, which is then not read.
         if (angle) {
             if (!std::isfinite(*angle) || *angle < -360 || *angle > 360)
                 throw session::Error(session::kBadInput, "angle " + std::to_string(*angle) + " is out of range (-360 to 360)");
-            simulated->chip.SetAngle(*angle);
+            o.sim.angle = FormatGeneralDouble(*angle);
         }
         if (seed == 0) throw session::Error(session::kBadInput, "seed must be a whole number from 1 to 4294967295");
-        simulated->faults.SetSeed(seed);
-        if (!faults.empty())
-            if (auto bad = simulated->faults.Add(faults)) throw session::Error(session::kBadInput, *bad);
-        if (noise) {
-            sim::NoiseOptions n;
-            if (auto bad = sim::ParseNoise(*noise, n)) throw session::Error(session::kBadInput, *bad);
-            simulated->chip.SetNoise(n);
-        }
-        return b;
+        if (seed) o.sim.seed = std::to_string(*seed);
+        if (faults) o.sim.faults = *faults;
+        if (noise) o.sim.noise = *noise;
+        std::unique_ptr<Clock> clock = virtualClock ? std::unique_ptr<Clock>(std::make_unique<VirtualClock>())
+                                                    : std::unique_ptr<Clock>(std::make_unique<RealClock>());
+        return std::make_unique<PyBoard>(std::move(clock), o, "sim");
     }
 
     static std::unique_ptr<PyBoard> Hardware(session::InterfaceChoice choice, const std::string& settings) {
@@ -472,12 +466,13 @@ PYBIND11_MODULE(_core, m) {
         .def("__next__", &Watch::Next);
 
     py::class_<PyBoard>(m, "Board", "An evaluation board, simulated, on real hardware or answered from a recording.")
-        .def_static("sim", &PyBoard::Sim, py::arg("angle") = py::none(), py::arg("faults") = "", py::arg("seed") = 1,
+        .def_static("sim", &PyBoard::Sim, py::arg("angle") = py::none(), py::arg("faults") = py::none(), py::arg("seed") = py::none(),
                     py::arg("virtual_clock") = false, py::arg("settings") = "Qvin27319.cfg", py::arg("noise") = py::none(),
                     "The simulated evaluation board on its USB adapter. angle holds the inclination (degrees) instead of\n"
                     "turning it; faults takes fault rules (\"unplug@200,send-fail%1\"), seeded by seed; with virtual_clock\n"
                     "pauses take no real time; noise sets the sensor's noise (\"off\", \"white=0.4,walk=0.0005,drift=0.005,seed=1\";\n"
-                    "by default a real part's, or QVIN_SIM_NOISE's).")
+                    "by default a real part's). Each argument given wins over its QVIN_SIM_* variable; one left out\n"
+                    "takes the variable's value, if set.")
         .def_static(
             "usb", [](int n, const std::string& settings) {
                 if (n < 0 || n > 3) throw session::Error(session::kBadInput, "there is no adapter at Ezusb-" + std::to_string(n) + " (adapters are Ezusb-0 to Ezusb-3)");

@@ -63,7 +63,7 @@ private:
 Session::Session(Clock& clock, const Options& options, MessageService& messages) : clock_(clock), options_(options) {
     relay_ = std::make_unique<Relay>(messages);
     std::string why;
-    board_ = MakeBoard(options.board, clock, trace_, &why);
+    board_ = MakeBoard(options.board, clock, trace_, &why, options.sim);
     const bool replay = options.board.rfind("replay:", 0) == 0;
     if (!board_) throw Error(replay ? kFileError : kBadInput, why);
     if (const ReplayBoard* r = board_->replay(); r && r->Interface().type == 0)

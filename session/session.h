@@ -42,6 +42,7 @@ struct Options {
     InterfaceChoice interface;
     std::string settingsFile = "Qvin27319.cfg";
     float calibrationMs = 300.0f;  // final calibration trial; pauses never end early anyway
+    SimSettings sim;  // the simulated board's settings given instead of QVIN_SIM_*
 };
 
 // One register as read: the word off the wire, the decoded count, the scaled value and

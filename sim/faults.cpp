@@ -114,15 +114,20 @@ bool FaultPlan::Strike(FaultKind kind) {
 
 int FaultPlan::NextBit() { return static_cast<int>(bits_() % 16); }
 
-std::optional<std::string> AddFaultsFromEnvironment(FaultPlan& plan) {
-    if (const char* seed = std::getenv("QVIN_SIM_SEED"); seed && *seed) {
+std::optional<std::string> AddFaultsFromEnvironment(FaultPlan& plan, const std::optional<std::string>& seedGiven,
+                                                    const std::optional<std::string>& rulesGiven) {
+    const char* seedVariable = std::getenv("QVIN_SIM_SEED");
+    const std::string seed = seedGiven ? *seedGiven : seedVariable ? seedVariable : "";
+    if (!seed.empty()) {
         const auto n = Count(seed);
-        if (!n || *n > 0xFFFFFFFF) return "QVIN_SIM_SEED \"" + std::string(seed) + "\" is no whole number from 1 to 4294967295";
+        if (!n || *n == 0 || *n > 0xFFFFFFFF)
+            return (seedGiven ? "seed \"" : "QVIN_SIM_SEED \"") + Excerpt(seed) + "\" is no whole number from 1 to 4294967295";
         plan.SetSeed(static_cast<std::uint32_t>(*n));
     }
-    if (const char* rules = std::getenv("QVIN_SIM_FAULTS"); rules && *rules) {
-        if (auto error = plan.Add(rules)) return "QVIN_SIM_FAULTS: " + *error;
-    }
+    const char* rulesVariable = std::getenv("QVIN_SIM_FAULTS");
+    const std::string rules = rulesGiven ? *rulesGiven : rulesVariable ? rulesVariable : "";
+    if (!rules.empty())
+        if (auto error = plan.Add(rules)) return (rulesGiven ? "faults: " : "QVIN_SIM_FAULTS: ") + *error;
     return std::nullopt;
 }
 

@@ -72,7 +72,9 @@ private:
 };
 
 // QVIN_SIM_FAULTS and QVIN_SIM_SEED into a plan; a message naming a bad rule or seed.
-std::optional<std::string> AddFaultsFromEnvironment(FaultPlan& plan);
+// `seed` and `rules`, when given, are used instead of their variables.
+std::optional<std::string> AddFaultsFromEnvironment(FaultPlan& plan, const std::optional<std::string>& seed = std::nullopt,
+                                                    const std::optional<std::string>& rules = std::nullopt);
 
 // The chip through the frame faults.
 class FaultyFrames final : public SpiTarget {

@@ -38,8 +38,8 @@ class Board:
     @staticmethod
     def sim(
         angle: Optional[float] = None,
-        faults: str = "",
-        seed: int = 1,
+        faults: Optional[str] = None,
+        seed: Optional[int] = None,
         virtual_clock: bool = False,
         settings: str = "Qvin27319.cfg",
         noise: Optional[str] = None,

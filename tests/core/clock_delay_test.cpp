@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <chrono>
 #include <thread>
 
 #include <linux/capability.h>
@@ -230,7 +231,8 @@ struct Asked {
     std::uint64_t sliceNs = 0;
 };
 
-Asked AskedNow() {
+// Of the thread `tid` (0: this one).
+Asked AskedOf(pid_t tid) {
     struct {
         std::uint32_t size, policy;
         std::uint64_t flags;
@@ -239,8 +241,10 @@ Asked AskedNow() {
         std::uint64_t runtime, deadline, period;
     } attr{};
     Asked a;
-    a.nice = getpriority(PRIO_PROCESS, 0);
-    if (syscall(SYS_sched_getattr, 0, &attr, sizeof attr, 0U) == 0) a.sliceNs = attr.runtime;
+    if (syscall(SYS_sched_getattr, tid, &attr, sizeof attr, 0U) == 0) {
+        a.nice = attr.nice;
+        a.sliceNs = attr.runtime;
+    }
     return a;
 }
 
@@ -257,19 +261,35 @@ void OnOwnThread(F body) {
     std::thread(body).join();
 }
 
+// What this thread asked for while it slept 150 ms on the real clock (seen by another
+// thread 50 ms in), and after.
+std::pair<Asked, Asked> AskedWhileAsleep() {
+    const pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
+    Asked during;
+    std::thread watcher([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        during = AskedOf(tid);
+    });
+    RealClock clock;
+    clock.SleepUntil(clock.NowNs() + 150'000'000);
+    watcher.join();
+    return {during, AskedOf(0)};
+}
+
 // The thread that waits asks for short slices, and for a few nice levels more only where
 // the system allows it; where it does not, it keeps its level and still gets its slices.
-TEST(RealClock, TheWaitingThreadAsksForMorePriorityOnlyWhereAllowed) {
+// Either is taken back when the wait ends: the thread may be a Python program's own.
+TEST(RealClock, TheWaitingThreadIsRaisedOnlyWhileItWaitsAndOnlyWhereAllowed) {
     OnOwnThread([] {
-        const int before = getpriority(PRIO_PROCESS, 0);
+        const Asked idle = AskedOf(0);
         const bool allowed = MayRaisePriority(RealClock::kPriorityBoost);
-        RealClock clock;
-        clock.SleepUntil(clock.NowNs());
-        const Asked a = AskedNow();
-        EXPECT_EQ(a.nice, allowed ? before - RealClock::kPriorityBoost : before);
-        if (a.sliceNs != 0) {
-            EXPECT_EQ(a.sliceNs, 100'000u);
+        const auto [during, after] = AskedWhileAsleep();
+        EXPECT_EQ(during.nice, allowed ? idle.nice - RealClock::kPriorityBoost : idle.nice);
+        if (during.sliceNs != idle.sliceNs) {
+            EXPECT_EQ(during.sliceNs, 100'000u);
         }
+        EXPECT_EQ(after.nice, idle.nice);
+        EXPECT_EQ(after.sliceNs, idle.sliceNs);
     });
     // Without the right to raise its priority (what root has, dropped here), as an ordinary
     // user is: the level stays, the slices are still asked for.
@@ -281,15 +301,12 @@ TEST(RealClock, TheWaitingThreadAsksForMorePriorityOnlyWhereAllowed) {
         ASSERT_EQ(syscall(SYS_capset, &header, caps), 0);
         rlimit limit{};
         getrlimit(RLIMIT_NICE, &limit);
-        const int before = getpriority(PRIO_PROCESS, 0);
-        if (limit.rlim_cur != RLIM_INFINITY && 20 - static_cast<int>(limit.rlim_cur) > before - 1) {
-            RealClock clock;
-            clock.SleepUntil(clock.NowNs());
-            const Asked a = AskedNow();
-            EXPECT_EQ(a.nice, before);
-            if (a.sliceNs != 0) {
-                EXPECT_EQ(a.sliceNs, 100'000u);
-            }
+        const Asked idle = AskedOf(0);
+        if (limit.rlim_cur != RLIM_INFINITY && 20 - static_cast<int>(limit.rlim_cur) > idle.nice - 1) {
+            const auto [during, after] = AskedWhileAsleep();
+            EXPECT_EQ(during.nice, idle.nice);
+            EXPECT_EQ(after.nice, idle.nice);
+            EXPECT_EQ(after.sliceNs, idle.sliceNs);
         }
     });
 }
