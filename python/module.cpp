@@ -3,6 +3,8 @@
 // waits release the GIL and are cut into slices, so Ctrl-C stops a watch or a capture
 // within a twentieth of a second, leaving the board usable.
 
+#include <unistd.h>
+
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -45,6 +47,7 @@ public:
 
 constexpr const char* kOutputKeys[] = {"supply_out", "aux_adc", "temp_out", "incl_360", "incl_180"};
 constexpr std::int64_t kSliceNs = 50'000'000;  // Ctrl-C is heard between slices of a pause
+constexpr double kLongestPauseMs = 86'400'000;
 
 struct WatchPass {
     std::int64_t index;
@@ -103,8 +106,13 @@ public:
     }
 
     // Runs `f` without the GIL: a read over USB or a pause must not stop other threads.
+    // A board belongs to the process that opened it: after fork() the child shares its
+    // recording's read position and its adapter, and would take them from the parent.
     template <typename F>
     auto Unlocked(F&& f) {
+        if (::getpid() != pid_)
+            throw session::Error(session::kNoInterface, "this board was opened in process " + std::to_string(pid_) +
+                                                            "; after fork() open another one in this process");
         py::gil_scoped_release release;
         return f();
     }
@@ -113,7 +121,9 @@ public:
     std::int16_t IndexOf(const py::object& reg) const {
         if (py::isinstance<py::bool_>(reg)) throw session::Error(session::kBadInput, "a register is a name or an index 1 to 65");
         if (py::isinstance<py::int_>(reg)) {
-            const long long i = reg.cast<long long>();
+            int overflow = 0;
+            const long long i = PyLong_AsLongLongAndOverflow(reg.ptr(), &overflow);
+            if (overflow != 0) throw session::Error(session::kBadInput, "no register with index " + py::str(reg).cast<std::string>() + " (indices run from 1 to 65)");
             if (i < 1 || i > 65) throw session::Error(session::kBadInput, "no register with index " + std::to_string(i) + " (indices run from 1 to 65)");
             return static_cast<std::int16_t>(i);
         }
@@ -218,6 +228,8 @@ public:
 
     // A pause in slices; Ctrl-C (or any Python signal handler raising) ends it.
     void Pause(double ms) {
+        if (!(ms >= 0 && ms <= kLongestPauseMs))
+            throw session::Error(session::kBadInput, "ms must be a number from 0 to " + std::to_string(static_cast<long long>(kLongestPauseMs)) + " (a day)");
         std::int64_t left = static_cast<std::int64_t>(std::ceil(ms * 1e6));
         while (left > 0) {
             const std::int64_t slice = std::min(left, kSliceNs);
@@ -237,6 +249,7 @@ private:
     Collected messages_;
     std::unique_ptr<session::Session> session_;
     std::string kind_;
+    pid_t pid_ = ::getpid();
 };
 
 // board.watch(): an iterator of passes, paced like the read loop.

@@ -176,6 +176,53 @@ def test_errors_are_exceptions_with_the_programs_messages(tmp_path, monkeypatch)
         q.Board.usb(4)
 
 
+def test_hostile_arguments_are_bad_input_and_arguments_win_over_the_environment(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    b = q.Board.sim(virtual_clock=True, noise="off")
+    for ms in (float("nan"), float("inf"), 1e300, -1.0):
+        with pytest.raises(q.BadInputError, match="ms must be a number from 0 to 86400000"):
+            b.pause(ms)
+    for index in (2**70, -(2**70)):
+        with pytest.raises(q.BadInputError, match="no register with index"):
+            b.read(index)
+    # A bad variable left in the environment: an argument in its place wins, and the board
+    # made without one says which variable is wrong.
+    monkeypatch.setenv("QVIN_SIM_NOISE", "bogus")
+    monkeypatch.setenv("QVIN_SIM_ANGLE", "nan")
+    quiet = q.Board.sim(noise="off", angle=10, virtual_clock=True)
+    assert quiet.read("Incl_360") == pytest.approx(10, abs=0.01)
+    with pytest.raises(q.BadInputError, match="QVIN_SIM_ANGLE"):
+        q.Board.sim(noise="off", virtual_clock=True)
+    with pytest.raises(q.BadInputError, match="QVIN_SIM_NOISE"):
+        q.Board.sim(angle=10, virtual_clock=True)
+    monkeypatch.setenv("QVIN_SIM_FAULTS", "bogus@1")
+    assert q.Board.sim(noise="off", angle=10, faults="", virtual_clock=True).read("Product") == 27319
+
+
+def test_a_board_stays_with_the_process_that_opened_it(tmp_path):
+    r = cli("--sim", "read", "Product", "Product", "Product", env={"QVIN_TRACE": str(tmp_path / "f.trace")}, cwd=tmp_path)
+    assert r.returncode == 0, r.stderr
+    b = q.Board.replay(str(tmp_path / "f.trace"))
+    pid = os.fork()
+    if pid == 0:  # the child: refused, and the recording's position left alone
+        code = 1
+        try:
+            b.read_many(["Product"] * 3)
+        except q.NoInterfaceError as e:
+            code = 0 if "after fork() open another one in this process" in str(e) else 2
+        os._exit(code)
+    _, status = os.waitpid(pid, 0)
+    assert os.waitstatus_to_exitcode(status) == 0
+    assert b.read_many(["Product"] * 3) == [27319, 27319, 27319]
+
+
+@pytest.mark.skipif(os.geteuid() != 0, reason="only root may raise a thread's priority")
+def test_a_pause_leaves_the_callers_thread_at_its_own_level(board):
+    before = os.getpriority(os.PRIO_PROCESS, 0)
+    q.Board.sim(noise="off").pause(5)
+    assert os.getpriority(os.PRIO_PROCESS, 0) == before
+
+
 def test_replay_answers_as_recorded_then_stops(tmp_path):
     r = cli("--sim", "read", "Product", env={"QVIN_TRACE": str(tmp_path / "r.trace")}, cwd=tmp_path)
     assert r.returncode == 0, r.stderr
