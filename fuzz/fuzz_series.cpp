@@ -1,8 +1,8 @@
 // Captures, data logs and value files read for analysis: any bytes are read or refused
 // with a reason; what is read holds as many NaN as it says samples are missing (a hole
 // longer than the record held as long as the record), a time between samples above zero
-// where there are two samples, and an Allan curve of finite deviations inside their
-// intervals.
+// where there are two samples, and deviations finite and inside their intervals, or refused
+// with a reason.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -36,15 +36,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Only a log's run without a loop delay in its header has no time between samples.
         if (s->samples > 1 && !(s->tau0 > 0) && !s->nominalTau0) __builtin_trap();
         if (!(s->tau0 > 0) || column.size() > 200'000) continue;
-        for (const auto& p : qvin::analysis::OctaveAdev(column, s->tau0))
-            if (!std::isfinite(p.adev) || !(p.lo <= p.adev && p.adev <= p.hi) || p.terms == 0) __builtin_trap();
+        // Deviations of any readings are finite and inside their intervals, or refused with a
+        // reason (readings whose deviation passes a double's range).
+        std::string why;
+        for (const auto& p : qvin::analysis::DeviationCurve(column, s->tau0, qvin::analysis::Deviation::Oadev, {}, &why))
+            if (!std::isfinite(p.adev) || !std::isfinite(p.hi) || !(p.lo <= p.adev && p.adev <= p.hi) || p.terms == 0) __builtin_trap();
         // Another deviation, chosen by the input's length: a curve or a reason, never a throw.
         const auto d = qvin::analysis::kDeviations[size % std::size(qvin::analysis::kDeviations)];
-        std::string why;
         qvin::analysis::AllanOptions every;
         every.taus = qvin::analysis::TauSet::Decade;
-        for (const auto& p : qvin::analysis::DeviationCurve(column, s->tau0, d, every, &why))
-            if (std::isfinite(p.adev) && !(p.lo <= p.adev && p.adev <= p.hi)) __builtin_trap();
+        why.clear();
+        const auto curve = qvin::analysis::DeviationCurve(column, s->tau0, d, every, &why);
+        for (const auto& p : curve)
+            if (!std::isfinite(p.adev) || !std::isfinite(p.hi) || !(p.lo <= p.adev && p.adev <= p.hi)) __builtin_trap();
     }
     (void)qvin::analysis::GapSummary(*s);
     return 0;

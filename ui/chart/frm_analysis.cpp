@@ -1,5 +1,7 @@
 #include "ui/chart/frm_analysis.h"
 
+#include "analysis/deviations.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -166,9 +168,12 @@ void frmAnalysis::Analyse() {
         return;
     }
     const std::vector<double>& y = series_.columns[static_cast<std::size_t>(k)];
-    if (series_.tau0 > 0) curve_ = analysis::OctaveAdev(y, series_.tau0);
+    std::string why;
+    if (series_.tau0 > 0) curve_ = analysis::DeviationCurve(y, series_.tau0, analysis::Deviation::Oadev, {}, &why);
     txtStats.SetText(StatsText(analysis::Describe(y), analysis::ReadNoise(curve_), UnitOf(series_.names[static_cast<std::size_t>(k)])));
-    txtTable.SetText(curve_.empty() ? "Too few readings for an Allan deviation (4 at least)" : AllanTableText(curve_));
+    txtTable.SetText(!why.empty() ? "No Allan deviation: " + why
+                     : curve_.empty() ? "Too few readings for an Allan deviation (4 at least)"
+                                      : AllanTableText(curve_));
     Draw();
 }
 
