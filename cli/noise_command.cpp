@@ -19,6 +19,7 @@
 
 #include "analysis/deviations.h"
 #include "analysis/series.h"
+#include "analysis/spectrum.h"
 #include "board/replay_board.h"
 #include "board/vcd_export.h"
 #include "device/data_log.h"
@@ -267,13 +268,13 @@ Action Capture(Command& c) {
 }
 
 Action Noise(Command& c) {
-    std::string file, column, png, csv;
+    std::string file, column, png, csv, psd;
     analysis::SeriesOptions options;
     analysis::AllanOptions allan;
     analysis::Deviation deviation = analysis::Deviation::Oadev;
     for (std::size_t i = 1; i < c.words.size(); ++i) {
         const std::string& w = c.words[i];
-        if (w == "--column" || w == "--tau0" || w == "--png" || w == "--csv" || w == "--run" || w == "--taus" || w == "--confidence" ||
+        if (w == "--column" || w == "--tau0" || w == "--png" || w == "--csv" || w == "--psd" || w == "--run" || w == "--taus" || w == "--confidence" ||
             w == "--deviation") {
             if (i + 1 >= c.words.size() || c.words[i + 1].empty()) throw Error(kBadInput, "noise: " + w + " needs a value");
             const std::string& v = c.words[++i];
@@ -296,6 +297,7 @@ Action Noise(Command& c) {
             else if (w == "--run") options.run = static_cast<std::size_t>(ParseInteger(v, 1, 1'000'000, "run"));
             else if (w == "--png") png = v;
             else if (w == "--csv") csv = v;
+            else if (w == "--psd") psd = v;
             else {
                 const NumberScan s = ScanLeadingNumber(v);
                 if (s.length != v.size() || !(s.value > 0 && s.value <= 1e6)) throw Error(kBadInput, "bad --tau0 '" + Excerpt(v) + "' (seconds)");
@@ -310,8 +312,14 @@ Action Noise(Command& c) {
         }
     }
     if (file.empty()) throw Error(kBadInput, "noise needs a capture, a data log or a file of values");
-    if (!png.empty() && !csv.empty() && SameFile(png, csv)) throw Error(kBadInput, "--png and --csv name one file, " + csv + "; give each its own");
-    for (const std::string& o : {png, csv}) {
+    // Each output a file of its own.
+    const std::pair<const char*, const std::string*> outputs[] = {{"--png", &png}, {"--csv", &csv}, {"--psd", &psd}};
+    for (std::size_t a = 0; a < std::size(outputs); ++a)
+        for (std::size_t b = a + 1; b < std::size(outputs); ++b)
+            if (!outputs[a].second->empty() && !outputs[b].second->empty() && SameFile(*outputs[a].second, *outputs[b].second))
+                throw Error(kBadInput, std::string(outputs[a].first) + " and " + outputs[b].first + " name one file, " + *outputs[b].second +
+                                           "; give each its own");
+    for (const std::string& o : {png, csv, psd}) {
         if (o.empty()) continue;
         if (const std::string why = SameFileRefusal(o, file); !why.empty()) throw Error(kBadInput, why);
         if (const std::string why = c.s.OutputRefusal(o); !why.empty()) throw Error(kBadInput, why);
@@ -319,7 +327,7 @@ Action Noise(Command& c) {
     }
     if (!png.empty() && !c.allanPng) throw Error(kBadInput, "--png is not available: this qvin-cli was built without Qt");
     if (!png.empty() && deviation != analysis::Deviation::Oadev) throw Error(kBadInput, "--png draws the overlapping Allan deviation; leave out --deviation");
-    return [&c, file, column, png, csv, options, allan, deviation] {
+    return [&c, file, column, png, csv, psd, options, allan, deviation] {
         const std::string name = analysis::DeviationName(deviation);
         std::string upper = name;
         for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
@@ -344,6 +352,7 @@ Action Noise(Command& c) {
         for (std::size_t k = 0; k < picked.size(); ++k) picked[k] = k;
         std::vector<AllanCurve> curves;
         std::string table = "column,tau_s,m,n,alpha,edf," + name + "," + name + "_lo," + name + "_hi\n";
+        std::string spectra = "column,f_hz,psd,asd\n";
         c.out << file << ": tau0 " << Number(s.tau0) << " s (" << s.note << ")\n";
         if (s.runs.size() > 1) {
             for (std::size_t r = 0; r < s.runs.size(); ++r) c.out << "  run " << s.runs[r] << (r == s.run ? "  <- analysed" : "") << '\n';
@@ -364,6 +373,18 @@ Action Noise(Command& c) {
             c.out << '\n' << s.names[k] << '\n'
                   << "  count " << st.count << ", mean " << Number(st.mean) << ", std dev " << Number(st.stdDev) << ", min " << Number(st.min)
                   << ", max " << Number(st.max) << ", peak-to-peak " << Number(st.peakToPeak) << '\n';
+            const std::string unit = s.names[k].find('(') != std::string::npos
+                                         ? s.names[k].substr(s.names[k].find('(') + 1, s.names[k].find(')') - s.names[k].find('(') - 1)
+                                         : "units";
+            std::string unheard;
+            if (const auto sp = analysis::WelchSpectrum(y, s.tau0, 0, &unheard)) {
+                c.out << "  spectral floor " << Number(sp->whiteFloor) << " " << unit << "/sqrt(Hz) (one-sided, the upper half of the band; Welch: "
+                      << sp->segments << " segments of " << sp->segmentLength << " samples, Hann, half overlapping)\n";
+                for (std::size_t b = 0; b < sp->frequency.size(); ++b)
+                    spectra += s.names[k] + "," + Number(sp->frequency[b]) + "," + Number(sp->density[b]) + "," + Number(std::sqrt(sp->density[b])) + "\n";
+            } else {
+                c.out << "  spectrum: " << unheard << '\n';
+            }
             if (curve.empty()) {
                 c.out << "  too few samples for an Allan deviation (4 at least)\n";
                 continue;
@@ -387,9 +408,6 @@ Action Noise(Command& c) {
                   << (carried ? ", * carried from a shorter tau (too few points here), + from the B1 and R(n) ratios" : "") << ";\n"
                   << "  low and high: the " << FormatFixed(allan.confidence * 100, 1) << " % interval from "
                   << (deviation == analysis::Deviation::Totdev ? "the total deviation's" : "Greenhall's") << " degrees of freedom for that noise)\n";
-            const std::string unit = s.names[k].find('(') != std::string::npos
-                                         ? s.names[k].substr(s.names[k].find('(') + 1, s.names[k].find(')') - s.names[k].find('(') - 1)
-                                         : "units";
             if (deviation != analysis::Deviation::Oadev && deviation != analysis::Deviation::Adev) continue;  // read from the Allan curve
             if (f.whiteDensity)
                 c.out << "  white noise density " << Number(*f.whiteDensity) << " " << unit << "/sqrt(Hz) (from " << f.whitePoints
@@ -409,6 +427,8 @@ Action Noise(Command& c) {
             throw Error(kBadInput, file + ": no Allan deviation above zero to draw (4 samples at least, not all alike); " + png + " is not written");
         if (!csv.empty())
             if (const std::string why = WriteWholeFile(csv, table); !why.empty()) throw Error(kFileError, why);
+        if (!psd.empty())
+            if (const std::string why = WriteWholeFile(psd, spectra); !why.empty()) throw Error(kFileError, why);
         if (!png.empty())
             if (const std::string why = c.allanPng(curves, png); !why.empty()) throw Error(kFileError, why);
     };

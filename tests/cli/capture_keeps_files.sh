@@ -121,4 +121,14 @@ grep -q 'tau0 0.05 s' two2.out || fail "run 2's loop delay"
 "$cli" noise two.log --run 3 2> two3.err
 test $? -eq 1 || fail "no run 3 is exit 1"
 grep -q "two.log holds 2 runs, no run 3" two3.err || fail "no run 3 said"
+# The spectrum of white noise (uniform, variance 1/12, every millisecond): its one-sided
+# density is 2 var tau0, a floor of sqrt(2 / 12 * 0.001) = 0.0129 per root hertz.
+awk 'BEGIN { srand(7); for (i = 0; i < 200000; i++) printf "%.6f\n", rand() }' > white.txt
+"$cli" noise white.txt --tau0 0.001 --psd white.psd > white.out 2> white.err || fail "noise --psd"
+awk '/spectral floor/ { f = $3 } END { exit !(f > 0.01226 && f < 0.01355) }' white.out || fail "the floor of white noise: $(grep 'spectral floor' white.out)"
+head -1 white.psd | grep -q '^column,f_hz,psd,asd$' || fail "the spectrum's header"
+test "$(grep -c '' white.psd)" -eq 16386 || fail "the spectrum's rows (eleven segments of 32768 samples: 16385 bins)"
+tail -1 white.psd | grep -q '^value,500,' || fail "the spectrum ends at half the sample rate"
+"$cli" noise white.txt --tau0 0.001 --csv same.csv --psd ./same.csv 2> same.err
+test $? -eq 1 && grep -q -- '--csv and --psd name one file' same.err || fail "--csv and --psd as one file"
 echo "capture and noise keep every file: ok"
