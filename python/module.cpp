@@ -20,6 +20,7 @@
 #include "core/clock.h"
 #include "analysis/deviations.h"
 #include "analysis/stability.h"
+#include "analysis/spectrum.h"
 #include "device/data_log_reader.h"
 #include "session/capture.h"
 #include "session/session.h"
@@ -609,6 +610,33 @@ PYBIND11_MODULE(_core, m) {
         "under its name, and oadev's also as adev) at octave (or decade, or all) averaging times from tau0 to a quarter of the\n"
         "record: m, n (differences), alpha (the noise type there), edf and the interval at `confidence` (one sigma by\n"
         "default); the white-noise density (units/sqrt(Hz), from the slope -1/2) and the bias instability (minimum / 0.664).");
+    m.def(
+        "psd",
+        [](const std::vector<double>& values, double tau0, std::size_t segment) {
+            if (!(tau0 > 0) || !std::isfinite(tau0)) throw session::Error(session::kBadInput, "tau0 must be a time in seconds above 0");
+            std::optional<analysis::Spectrum> sp;
+            {
+                py::gil_scoped_release release;
+                std::string why;
+                sp = analysis::WelchSpectrum(values, tau0, segment, &why);
+                if (!sp) throw session::Error(session::kBadInput, why);
+            }
+            std::vector<double> asd(sp->density.size());
+            for (std::size_t i = 0; i < asd.size(); ++i) asd[i] = std::sqrt(sp->density[i]);
+            py::dict d;
+            d["f"] = Column(sp->frequency);
+            d["psd"] = Column(sp->density);
+            d["asd"] = Column(asd);
+            d["floor"] = sp->whiteFloor;
+            d["segments"] = sp->segments;
+            d["segment_length"] = sp->segmentLength;
+            return d;
+        },
+        py::arg("values"), py::arg("tau0"), py::kw_only(), py::arg("segment") = 0,
+        "The one-sided power spectral density by Welch's method (Hann-windowed segments of `segment` samples, a power of\n"
+        "two, half overlapping, each less its mean; by default the longest giving eight segments, at most 65536; a segment\n"
+        "with a NaN is left out): f (Hz), psd (units^2/Hz), asd (units/sqrt(Hz)), floor (the asd over the upper half of the\n"
+        "band: sqrt(2) times the Allan deviation at 1 s on white noise), segments and segment_length.");
     m.def("read_log", &ReadLog, py::arg("path"), "A data log's runs, each with its date, loop delay and columns.");
     m.def("_time_reads_in_cpp", &TimeReadsInCpp, py::arg("board"), py::arg("register"), py::arg("n"));
 }

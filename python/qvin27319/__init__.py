@@ -23,6 +23,7 @@ from ._core import (  # noqa: F401
     Watch,
     allan,
     describe,
+    psd,
     read_log,
 )
 

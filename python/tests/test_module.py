@@ -375,6 +375,22 @@ def test_allan_and_describe_give_the_published_values():
         q.allan(y, 1.0, confidence=68.3)
 
 
+def test_the_spectrum_of_white_noise_lies_at_its_density():
+    import numpy as np
+    rng = np.random.default_rng(5)
+    tau0, sigma = 0.002, 0.5
+    y = rng.normal(0.0, sigma, 100_000)
+    s = q.psd(y, tau0)
+    assert s["segment_length"] == 16384 and s["segments"] == 11
+    assert s["f"][-1] == pytest.approx(0.5 / tau0)
+    # One-sided: 2 sigma^2 tau0 per hertz; summed over the band, the variance.
+    assert s["floor"] == pytest.approx(np.sqrt(2 * sigma**2 * tau0), rel=0.05)
+    assert np.sum(s["psd"]) * s["f"][1] == pytest.approx(sigma**2, rel=0.03)
+    assert np.allclose(s["asd"] ** 2, s["psd"])
+    with pytest.raises(q.BadInputError, match="too few samples for a spectrum"):
+        q.psd([1.0] * 10, 1.0)
+
+
 def test_the_averaging_sweep_lowers_the_noise(tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
     b = q.Board.sim(angle=30, virtual_clock=True, noise="white=0.4,walk=0,drift=0")
