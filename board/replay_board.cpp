@@ -67,7 +67,8 @@ std::string LineProblem(const std::vector<std::string_view>& w) {
         return {};
     }
     if (kind == "usb-open") {
-        if (w.size() != 3 || (w[2] != "ok" && w[2] != "none")) return "usb-open needs a device name and ok or none";
+        if (w.size() < 3 || (w[2] != "ok" && w[2] != "none") || (w[2] == "ok" && w.size() != 3))
+            return "usb-open needs a device name and ok, or none and what kept it";
         return {};
     }
     if (kind == "usb-device" || kind == "usb-pipes") return failedOrBytes(1);
@@ -387,14 +388,18 @@ public:
     std::unique_ptr<UsbDevice> Open(const std::string& name) override {
         const std::string asked = "usb-open " + name;
         const auto& e = r_.Expect("usb-open", asked);
-        if (e.words.size() != 3 || e.words[1] != name || (e.words[2] != "ok" && e.words[2] != "none")) r_.Stop(&e, asked);
+        if (e.words.size() < 3 || e.words[1] != name || (e.words[2] != "ok" && e.words[2] != "none")) r_.Stop(&e, asked);
         const bool present = e.words[2] == "ok";
+        // What kept an adapter that was there from opening, as the driver said it then.
+        failure_ = e.words.size() > 3 ? e.text.substr(static_cast<std::size_t>(e.words[3].data() - e.text.data())) : std::string();
         r_.Consume();
         return present ? std::make_unique<ReplayDevice>(r_) : nullptr;
     }
+    std::string OpenFailure() const override { return failure_; }
 
 private:
     Recording& r_;
+    std::string failure_;
 };
 
 }  // namespace

@@ -3,7 +3,7 @@
 // simulated. Enabled with QVIN_TRACE=FILE, or QVIN_TRACE=- for standard error.
 //   port-prepare ADDR ok | port-prepare ADDR KIND DEVICE REASON...   (DEVICE "-" when none, spaces as %20)
 //   port-out ADDR VALUE   port-in ADDR VALUE
-//   usb-open NAME ok|none   usb-device BYTES...   usb-string INDEX SIZE BYTES...   usb-pipes BYTES...
+//   usb-open NAME ok|none [CAUSE...]   usb-device BYTES...   usb-string INDEX SIZE BYTES...   usb-pipes BYTES...
 //   usb-out PIPE BYTES...   usb-in PIPE BYTES...   (any usb- request may end in "failed")
 //   took NS   (after a bulk transfer: the nanoseconds it took)
 //   spi MOSI MISO   (the simulated chip's frames)

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "core/clock.h"
 #include "core/delay.h"
@@ -55,6 +56,9 @@ struct UsbState {
     UsbBoardInfo CurrentBoard;     // CurrentBoard.Present is UsbReady
     std::int16_t UsbBoardNum = -1;
     std::int16_t UsbBoardCount = 0;
+    // Why adapters that are there could not be opened in the last search ("Ezusb-0: no
+    // permission ..."), or why USB cannot be used at all.
+    std::vector<std::string> OpenFailures;
 };
 
 // Facts about the connected part and its pins.

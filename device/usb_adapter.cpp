@@ -25,7 +25,10 @@ void AppendLatin1(std::string& text, std::uint8_t c) {
 
 std::unique_ptr<UsbDevice> OpenUsbDriver(Program& p, const std::string& name) {
     std::unique_ptr<UsbDevice> h = p.usbDriver.Open(name);
-    if (p.trace.on()) p.trace.Line("usb-open " + name + (h ? " ok" : " none"));
+    if (p.trace.on()) {
+        const std::string why = h ? std::string() : p.usbDriver.OpenFailure();
+        p.trace.Line("usb-open " + name + (h ? " ok" : " none") + (why.empty() ? "" : " " + why));
+    }
     return h;
 }
 
@@ -136,6 +139,7 @@ void GetBoardInfo(Program& p, UsbDevice* h, UsbBoardInfo& entry) {
 
 void ScanUsbBoards(Program& p) {
     p.usb.UsbBoardCount = 0;
+    p.usb.OpenFailures.clear();
     for (UsbBoardInfo& b : p.usb.UsbBoards) {
         b.DeviceName.clear();
         b.Present = false;
@@ -144,7 +148,13 @@ void ScanUsbBoards(Program& p) {
     for (int n = 0; n <= 3; ++n) {
         const std::string name = "Ezusb-" + std::to_string(n);
         std::unique_ptr<UsbDevice> h = OpenUsbDriver(p, name);
-        if (!h) continue;
+        if (!h) {
+            // Said once: a USB that cannot be used at all fails each name alike.
+            if (std::string why = p.usbDriver.OpenFailure();
+                !why.empty() && std::find(p.usb.OpenFailures.begin(), p.usb.OpenFailures.end(), why) == p.usb.OpenFailures.end())
+                p.usb.OpenFailures.push_back(std::move(why));
+            continue;
+        }
         // Cleared for every device: a failed request must not leave the previous device's
         // identifiers in the buffer to be mistaken for this one's.
         descriptor.fill(0);
@@ -171,12 +181,20 @@ void ScanUsbBoards(Program& p) {
     }
 }
 
+std::string UsbFailuresText(const std::vector<std::string>& failures) {
+    std::string text;
+    for (const std::string& f : failures) text += (text.empty() ? "" : "\r\n") + f;
+    return text;
+}
+
 void FindUsbBoards(Program& p) {
     p.SetUsbReady(false);
     p.usb.UsbBoardNum = -1;
     ScanUsbBoards(p);
     if (p.usb.UsbBoardCount == 0) {
         p.messages.Message("No USB Buffers Found, Please Verify Setup and Restart");
+        // What was found but could not be used, with its fix, after the program's own words.
+        if (!p.usb.OpenFailures.empty()) p.messages.Message(UsbFailuresText(p.usb.OpenFailures));
         return;
     }
     for (int n = 0; n <= 3; ++n) {

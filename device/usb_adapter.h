@@ -7,6 +7,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "device/program.h"
 
@@ -14,6 +15,9 @@ namespace qvin {
 
 // nullptr when the device cannot be opened.
 std::unique_ptr<UsbDevice> OpenUsbDriver(Program& p, const std::string& name);
+
+// The causes that kept adapters from being used, one a line, for a message or an error.
+std::string UsbFailuresText(const std::vector<std::string>& failures);
 
 // Scans the four devices and makes the first usable adapter the current one.
 void FindUsbBoards(Program& p);

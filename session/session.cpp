@@ -53,12 +53,33 @@ public:
     explicit Relay(MessageService& to) : to_(to) {}
     bool muted = false;
     void Message(std::string_view text, std::string_view title) override {
-        if (!muted) to_.Message(text, title);
+        if (muted) return;
+        if (holding_) held_.emplace_back(text, title);
+        else to_.Message(text, title);
+    }
+    // Keeps the messages back until Release, which passes them on but `except`.
+    void Hold() { holding_ = true; }
+    void Release(const std::string& except) {
+        holding_ = false;
+        for (const auto& [text, title] : held_)
+            if (text != except) to_.Message(text, title);
+        held_.clear();
     }
 
 private:
     MessageService& to_;
+    bool holding_ = false;
+    std::vector<std::pair<std::string, std::string>> held_;
 };
+
+namespace {
+// "no usable USB adapter", with what kept each one found from being used.
+std::string NoUsableAdapter(const Program& p) {
+    std::string text = "no usable USB adapter";
+    for (std::size_t i = 0; i < p.usb.OpenFailures.size(); ++i) text += (i == 0 ? ": " : "; ") + p.usb.OpenFailures[i];
+    return text;
+}
+}  // namespace
 
 Session::Session(Clock& clock, const Options& options, MessageService& messages) : clock_(clock), options_(options) {
     relay_ = std::make_unique<Relay>(messages);
@@ -123,13 +144,21 @@ void Session::Connect() {
         p.GiveIoInstalled = true;
         LptReset(p);
     } else if (p.settings.InterfaceType == 2) {
-        FindUsbBoards(p);
+        // The causes go into the error below, not into a message of their own as well.
+        relay_->Hold();
+        try {
+            FindUsbBoards(p);
+        } catch (...) {
+            relay_->Release({});
+            throw;
+        }
+        relay_->Release(UsbFailuresText(p.usb.OpenFailures));
         if (const auto n = options_.interface.usbDevice) {
             const UsbBoardInfo& b = p.usb.UsbBoards[static_cast<std::size_t>(*n)];
             if (!b.Present) throw Error(kNoInterface, "there is no usable adapter at Ezusb-" + std::to_string(*n));
             p.usb.CurrentBoard = b;
         }
-        if (!p.UsbReady()) throw Error(kNoInterface, "no usable USB adapter");
+        if (!p.UsbReady()) throw Error(kNoInterface, NoUsableAdapter(p));
         // A newly chosen adapter gets the program's SPI set-up.
         std::uint8_t delay = p.spi.SpiDelay;
         UsbSpiSetup(p, delay);
@@ -236,7 +265,8 @@ std::vector<AdapterRow> Session::Adapters() {
     // The search replaced the current adapter: the next command connects again.
     if (p.settings.InterfaceType == 2) connected_ = false;
     if (std::none_of(p.usb.UsbBoards.begin(), p.usb.UsbBoards.end(), [](const UsbBoardInfo& b) { return b.Present; }))
-        throw Error(kNoInterface, p.usb.UsbBoardCount == 0 ? "no USB adapter found (looked at Ezusb-0 to Ezusb-3)"
+        throw Error(kNoInterface, !p.usb.OpenFailures.empty() ? NoUsableAdapter(p)
+                                  : p.usb.UsbBoardCount == 0 ? "no USB adapter found (looked at Ezusb-0 to Ezusb-3)"
                                                            : "no usable USB adapter: " + std::to_string(p.usb.UsbBoardCount) +
                                                                  " found, none answered (is it plugged in firmly, and is its udev rule installed?)");
     std::vector<AdapterRow> rows;

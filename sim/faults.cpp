@@ -17,7 +17,7 @@ constexpr KindName kKinds[] = {
     {FaultKind::SendFail, "send-fail"},   {FaultKind::ReceiveFail, "receive-fail"}, {FaultKind::ShortReply, "short-reply"},
     {FaultKind::Timeout, "timeout"},      {FaultKind::Unplug, "unplug"},            {FaultKind::Replug, "replug"},
     {FaultKind::BitFlip, "bit-flip"},     {FaultKind::NoNewData, "no-new-data"},    {FaultKind::MisoHigh, "miso-high"},
-    {FaultKind::MisoLow, "miso-low"},
+    {FaultKind::MisoLow, "miso-low"},     {FaultKind::NoPermission, "no-permission"}, {FaultKind::Busy, "busy"},
 };
 
 std::string KindList() {
@@ -205,9 +205,17 @@ bool FaultyUsbDriver::Request() {
 }
 
 std::unique_ptr<UsbDevice> FaultyUsbDriver::Open(const std::string& name) {
+    failure_.clear();
     if (!Request()) return nullptr;
     auto device = adapters_.Open(name);
     if (!device) return nullptr;
+    // Every rule of each kind counts the opening; either refusal closes the adapter again.
+    const bool denied = plan_.Strike(FaultKind::NoPermission);
+    const bool busy = plan_.Strike(FaultKind::Busy);
+    if (denied || busy) {
+        failure_ = denied ? UsbNoPermission(name) : UsbBusy(name);
+        return nullptr;
+    }
     return std::make_unique<FaultyUsbDevice>(*this, std::move(device));
 }
 

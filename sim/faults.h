@@ -19,6 +19,8 @@
 //   no-new-data   a frame: its answer's new-data bit (15) is clear
 //   miso-high     a frame: the data line from the chip stays high (a disconnected cable)
 //   miso-low      a frame: the data line stays low (a miswired cable)
+//   no-permission an adapter that is there is opened: the system refuses it (no udev rule)
+//   busy          an adapter that is there is opened: another program holds it
 // Every rule counts the events of its kind on its own. Probabilities and the flipped bit
 // come from generators seeded with the plan's seed, so a run repeats exactly.
 
@@ -36,7 +38,7 @@
 
 namespace qvin::sim {
 
-enum class FaultKind { SendFail, ReceiveFail, ShortReply, Timeout, Unplug, Replug, BitFlip, NoNewData, MisoHigh, MisoLow };
+enum class FaultKind { SendFail, ReceiveFail, ShortReply, Timeout, Unplug, Replug, BitFlip, NoNewData, MisoHigh, MisoLow, NoPermission, Busy };
 
 // How long a request waits for an answer that never comes (as the libusb back end does).
 inline constexpr std::int64_t kRequestTimeLimitNs = 1'000'000'000;
@@ -94,6 +96,7 @@ class FaultyUsbDriver final : public UsbDriver {
 public:
     FaultyUsbDriver(UsbDriver& adapters, FaultPlan& plan, Clock& clock) : adapters_(adapters), plan_(plan), clock_(clock) {}
     std::unique_ptr<UsbDevice> Open(const std::string& name) override;
+    std::string OpenFailure() const override { return failure_; }
     bool unplugged() const { return unplugged_; }
 
     // One adapter request: counts it for unplug and replug; false while unplugged.
@@ -106,6 +109,7 @@ private:
     FaultPlan& plan_;
     Clock& clock_;
     bool unplugged_ = false;
+    std::string failure_;
 };
 
 }  // namespace qvin::sim

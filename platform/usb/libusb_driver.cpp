@@ -129,11 +129,13 @@ bool LibusbDriver::Init() {
         initError_ = std::string("USB is not available: ") + libusb_strerror(r);
     }
     lastError_ = initError_;
+    openFailure_ = initError_;
     return false;
 }
 
 std::unique_ptr<UsbDevice> LibusbDriver::Open(const std::string& name) {
     lastError_.clear();
+    openFailure_.clear();
     if (name.size() != 7 || name.rfind("Ezusb-", 0) != 0 || name[6] < '0' || name[6] > '3') {
         lastError_ = "no such device " + name;
         return nullptr;
@@ -144,7 +146,7 @@ std::unique_ptr<UsbDevice> LibusbDriver::Open(const std::string& name) {
     libusb_device** list = nullptr;
     const ssize_t n = libusb_get_device_list(ctx_, &list);
     if (n < 0) {
-        lastError_ = std::string("cannot list USB devices: ") + libusb_strerror(static_cast<int>(n));
+        lastError_ = openFailure_ = std::string("cannot list USB devices: ") + libusb_strerror(static_cast<int>(n));
         return nullptr;
     }
     std::vector<std::pair<std::vector<std::uint8_t>, libusb_device*>> adapters;
@@ -187,7 +189,10 @@ std::unique_ptr<UsbDevice> LibusbDriver::Open(const std::string& name) {
             }
         }
         if (r == 0) result = std::make_unique<LibusbDevice>(h, d, std::move(endpoints), timeoutMs_);
-        else lastError_ = name + ": " + (r == LIBUSB_ERROR_ACCESS ? "no permission (install the udev rule)" : libusb_strerror(r));
+        else
+            lastError_ = openFailure_ = r == LIBUSB_ERROR_ACCESS ? UsbNoPermission(name)
+                                        : r == LIBUSB_ERROR_BUSY ? UsbBusy(name)
+                                                                 : name + ": " + libusb_strerror(r);
     }
     libusb_free_device_list(list, 1);
     return result;

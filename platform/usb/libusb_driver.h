@@ -24,6 +24,7 @@ public:
 
     // Why the last Open failed, for diagnostics ("no permission", "no such device", ...).
     const std::string& lastError() const { return lastError_; }
+    std::string OpenFailure() const override { return openFailure_; }
 
 private:
     bool Init();
@@ -33,6 +34,7 @@ private:
     bool initFailed_ = false;
     std::string initError_;
     std::string lastError_;
+    std::string openFailure_;
 };
 
 }  // namespace qvin

@@ -45,7 +45,17 @@ public:
     virtual ~UsbDriver() = default;
     // nullptr when no such device exists or it cannot be opened.
     virtual std::unique_ptr<UsbDevice> Open(const std::string& name) = 0;
+    // Why the last Open failed when an adapter was there (no permission, busy) or USB
+    // cannot be used at all; empty when there was no such adapter, or it opened.
+    virtual std::string OpenFailure() const { return {}; }
 };
+
+// The causes every driver names in the same words, with what fixes them.
+inline std::string UsbNoPermission(const std::string& name) {
+    return name + ": no permission to open it (install the udev rule 60-qvin27319.rules, add your user to the plugdev group "
+                  "and log in again)";
+}
+inline std::string UsbBusy(const std::string& name) { return name + ": busy (another program has it open)"; }
 
 }  // namespace qvin
 

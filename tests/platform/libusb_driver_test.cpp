@@ -4,6 +4,11 @@
 // Run under LD_PRELOAD=libumockdev-preload.so.0.
 
 #include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <linux/capability.h>
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
 #include <umockdev.h>
@@ -95,6 +100,7 @@ public:
     sim::AdapterFirmware firmware;
     int claims = 0, releases = 0, clearHalts = 0;
     bool stallNextIn = false, shortReply = false, silent = false, unplugAfterOut = false, unplugged = false;
+    bool busy = false;  // another program has claimed the interface
 
 private:
     gboolean Handle(UMockdevIoctlClient* client) {
@@ -117,7 +123,10 @@ private:
                 std::memset(d->data, 0, sizeof(std::uint32_t));
                 return done(0);
             }
-            case USBDEVFS_CLAIMINTERFACE: ++claims; return done(0);
+            case USBDEVFS_CLAIMINTERFACE:
+                if (busy) return done(-1, EBUSY);
+                ++claims;
+                return done(0);
             case USBDEVFS_RELEASEINTERFACE: ++releases; return done(0);
             case USBDEVFS_GETDRIVER:  // no kernel driver is bound to the interface
             case USBDEVFS_IOCTL:      // so there is none to disconnect either
@@ -394,6 +403,49 @@ TEST_F(LibusbOnEmulatedAdapter, StallShortReplyTimeoutAndUnplugAreFailedRequests
     });
     // Gone for good: the device can no longer be opened.
     EXPECT_EQ(OpenUsbDriver(p(), "Ezusb-1"), nullptr);
+}
+
+// An adapter that is there but cannot be had is not a missing adapter: the search says
+// what kept it (held by another program; no permission) after the program's own message,
+// and the recording of it carries the cause.
+TEST_F(LibusbOnEmulatedAdapter, ABusyOrForbiddenAdapterIsNamedWithItsCause) {
+    EmulatedAdapter& a = Build(kHighSpeed);
+    {
+        std::lock_guard lock(a.mutex);
+        a.busy = true;
+    }
+    FindUsbBoards(p());
+    EXPECT_FALSE(p().UsbReady());
+    EXPECT_EQ(messages_.Take(), (std::vector<std::string>{"No USB Buffers Found, Please Verify Setup and Restart",
+                                                          "Ezusb-0: busy (another program has it open)"}));
+    bool recorded = false;
+    for (const std::string& l : memory_.Take()) recorded = recorded || l == "usb-open Ezusb-0 none Ezusb-0: busy (another program has it open)";
+    EXPECT_TRUE(recorded);
+    {
+        std::lock_guard lock(a.mutex);
+        a.busy = false;
+    }
+    FindUsbBoards(p());
+    EXPECT_TRUE(p().UsbReady());
+    EXPECT_TRUE(messages_.Take().empty());
+    // No permission on the device node, as for a user the udev rule does not yet admit: root
+    // is admitted anyway, so the right to pass over permissions is given up on this thread.
+    const std::string node = std::string(umockdev_testbed_get_root_dir(testbed_)) + "/dev/bus/usb/001/003";
+    ASSERT_EQ(::chmod(node.c_str(), 0), 0);
+    std::thread([&] {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct caps[2]{};
+        ASSERT_EQ(syscall(SYS_capget, &header, caps), 0);
+        for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+            caps[cap / 32].effective &= ~(1u << (cap % 32));
+        ASSERT_EQ(syscall(SYS_capset, &header, caps), 0);
+        FindUsbBoards(p());
+    }).join();
+    EXPECT_FALSE(p().UsbReady());
+    const std::vector<std::string> said = messages_.Take();
+    ASSERT_EQ(said.size(), 2u);
+    EXPECT_EQ(said[1], "Ezusb-0: no permission to open it (install the udev rule 60-qvin27319.rules, add your user to the plugdev group "
+                       "and log in again)");
 }
 
 }  // namespace
