@@ -199,6 +199,14 @@ def test_hostile_arguments_are_bad_input_and_arguments_win_over_the_environment(
     assert q.Board.sim(noise="off", angle=10, faults="", virtual_clock=True).read("Product") == 27319
 
 
+def test_an_adapter_that_cannot_be_had_is_named_in_the_error(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    with pytest.raises(q.NoInterfaceError, match=r"Ezusb-0: no permission to open it \(install the udev rule"):
+        q.Board.sim(faults="no-permission@1+", virtual_clock=True).read("Product")
+    with pytest.raises(q.NoInterfaceError, match=r"Ezusb-0: busy \(another program has it open\)"):
+        q.Board.sim(faults="busy@1+", virtual_clock=True).adapters()
+
+
 def test_a_board_stays_with_the_process_that_opened_it(tmp_path):
     r = cli("--sim", "read", "Product", "Product", "Product", env={"QVIN_TRACE": str(tmp_path / "f.trace")}, cwd=tmp_path)
     assert r.returncode == 0, r.stderr
