@@ -6,11 +6,13 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <system_error>
+#include <vector>
 
 namespace qvin {
 
@@ -75,6 +77,21 @@ PortAccessError PpdevPort::Prepare(std::uint16_t base) {
         PortAccessError e;
         e.kind = PortAccessError::Kind::NoSuchPort;
         e.reason = std::string("no parallel port at address ") + hex;
+        // The ports the kernel knows, so that a card's port (D010) can be chosen instead.
+        std::string known;
+        std::error_code ec;
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(procDir_, ec))
+            if (entry.path().filename().string().rfind("parport", 0) == 0) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names) {
+            std::ifstream in(procDir_ / name / "base-addr");
+            unsigned long addr = 0;
+            if (!(in >> addr)) continue;
+            std::snprintf(hex, sizeof hex, "%lX", addr & 0xFFFF);
+            known += (known.empty() ? "" : ", ") + name + " at " + hex;
+        }
+        e.reason += known.empty() ? " (the kernel lists no parallel port: is the parport_pc module loaded?)" : " (the ports here: " + known + ")";
         return e;
     }
     const int fd = ::open(dev.c_str(), O_RDWR | O_CLOEXEC);

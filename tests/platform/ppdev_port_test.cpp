@@ -3,6 +3,9 @@
 // simulated board's bit-level SPI slave. Run under LD_PRELOAD=libumockdev-preload.so.0.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+#include <fstream>
+#include <filesystem>
 #include <sys/ioctl.h>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
@@ -170,6 +173,26 @@ TEST_F(PpdevOnEmulatedPort, PortWithoutDeviceNodeIsNoSuchPort) {
     const PortAccessError e = ppdev.Prepare(0x278);  // parport1 is not emulated
     EXPECT_EQ(e.kind, PortAccessError::Kind::NoSuchPort);
     EXPECT_EQ(e.device, "/dev/parport1");
+}
+
+// A PCIe card's port sits at an address of its own: an address no port has is refused
+// naming the ports the kernel knows, or saying that it knows none.
+TEST_F(PpdevOnEmulatedPort, AnAddressWithoutAPortNamesThePortsThatExist) {
+    const std::filesystem::path proc = std::filesystem::temp_directory_path() / ("qvin-parport-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(proc);
+    for (const auto& [name, base] : {std::pair{"parport1", "632\t1656\n"}, std::pair{"parport0", "53264\t53272\n"}}) {
+        std::filesystem::create_directories(proc / name);
+        std::ofstream(proc / name / "base-addr") << base;
+    }
+    PpdevPort ppdev(proc);
+    PortAccessError e = ppdev.Prepare(0x378);
+    EXPECT_EQ(e.kind, PortAccessError::Kind::NoSuchPort);
+    EXPECT_EQ(e.reason, "no parallel port at address 378 (the ports here: parport0 at D010, parport1 at 278)");
+    std::filesystem::remove_all(proc);
+    std::filesystem::create_directories(proc);
+    e = PpdevPort(proc).Prepare(0x3E8);
+    EXPECT_EQ(e.reason, "no parallel port at address 3E8 (the kernel lists no parallel port: is the parport_pc module loaded?)");
+    std::filesystem::remove_all(proc);
 }
 
 TEST_F(PpdevOnEmulatedPort, FailingStatusReadsReadAsAnIdleLine) {
