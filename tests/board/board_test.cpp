@@ -94,7 +94,7 @@ TEST_F(PpdevMapping, MissingDeviceIsAClearFailure) {
     EXPECT_EQ(port.In(0x379), 0xFF);
     const PortAccessError none = port.Prepare(0x300);
     EXPECT_EQ(none.kind, PortAccessError::Kind::NoSuchPort);
-    EXPECT_EQ(none.reason, "no parallel port at address 300");
+    EXPECT_EQ(none.reason, "no parallel port at address 300 (the ports here: parport0 at 378)");
 }
 
 TEST(PpdevErrors, EachFailureSaysWhatToDo) {
