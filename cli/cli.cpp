@@ -12,6 +12,7 @@
 #include "cli/commands.h"
 #include "core/excerpt.h"
 #include "core/hex_text.h"
+#include "platform/port/ppdev_port.h"
 
 namespace qvin::cli {
 
@@ -26,7 +27,8 @@ constexpr const char* kUsage =
     "  --sim        use the simulated evaluation board (also QVIN_BOARD=sim)\n"
     "  --replay FILE  answer from a recording made with QVIN_TRACE=FILE instead of a board\n"
     "               (also QVIN_BOARD=replay:FILE); run the recorded commands again\n"
-    "  --lpt ADDR   use the parallel port at hexadecimal address ADDR (378 or 0x378)\n"
+    "  --lpt ADDR   use the parallel port at hexadecimal address ADDR (378 or 0x378), or\n"
+    "               the port behind a device (/dev/parport1)\n"
     "  --usb [N]    use the USB adapter Ezusb-N (default: the first one found)\n"
     "               Without either, the interface comes from Qvin27319.cfg; the simulated\n"
     "               board uses its USB adapter, a replay the interface it recorded.\n"
@@ -186,8 +188,16 @@ int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
                 options.board = ReplayBoardName(args[++i]);
                 replayGiven = true;
             } else if (a == "--lpt") {
-                if (i + 1 >= args.size()) throw Error(kBadInput, "--lpt needs a hexadecimal address");
+                if (i + 1 >= args.size()) throw Error(kBadInput, "--lpt needs a hexadecimal address or a port device");
                 const std::string& text = args[++i];
+                // A port by its device (a card's port need not sit at a usual address).
+                if (text.find('/') != std::string::npos) {
+                    std::string why;
+                    const auto address = PpdevAddressOf(text, why);
+                    if (!address) throw Error(kBadInput, "--lpt " + why);
+                    choice.lpt = *address;
+                    continue;
+                }
                 std::string digits = text;
                 if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits.erase(0, 2);
                 if (!AllOf(digits, isxdigit) || digits.size() > 4 || HexToInt(digits) == 0)

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "board/replay_board.h"
@@ -21,6 +22,7 @@
 #include "analysis/deviations.h"
 #include "analysis/stability.h"
 #include "analysis/spectrum.h"
+#include "platform/port/ppdev_port.h"
 #include "device/data_log_reader.h"
 #include "session/capture.h"
 #include "session/session.h"
@@ -497,13 +499,22 @@ PYBIND11_MODULE(_core, m) {
             },
             py::arg("n") = 0, py::arg("settings") = "Qvin27319.cfg", "The board behind the USB adapter Ezusb-n.")
         .def_static(
-            "lpt", [](int address, const std::string& settings) {
-                if (address <= 0 || address > 0xFFFF) throw session::Error(session::kBadInput, "a port address is 1 to 0xFFFF");
+            "lpt", [](const std::variant<long long, std::string>& port, const std::string& settings) {
                 session::InterfaceChoice c;
-                c.lpt = static_cast<std::uint16_t>(address);
+                if (const auto* device = std::get_if<std::string>(&port)) {
+                    std::string why;
+                    const auto address = PpdevAddressOf(*device, why);
+                    if (!address) throw session::Error(session::kBadInput, why);
+                    c.lpt = *address;
+                } else {
+                    const long long address = std::get<long long>(port);
+                    if (address <= 0 || address > 0xFFFF) throw session::Error(session::kBadInput, "a port address is 1 to 0xFFFF");
+                    c.lpt = static_cast<std::uint16_t>(address);
+                }
                 return PyBoard::Hardware(c, settings);
             },
-            py::arg("address") = 0x378, py::arg("settings") = "Qvin27319.cfg", "The board on the parallel port at address.")
+            py::arg("address") = 0x378, py::arg("settings") = "Qvin27319.cfg",
+            "The board on the parallel port at address (0x378), or behind a port device (\"/dev/parport1\").")
         .def_static("replay", &PyBoard::Replay, py::arg("path"), py::arg("settings") = "Qvin27319.cfg",
                     "A board that answers from a recording made with QVIN_TRACE.")
         .def_property_readonly("kind", &PyBoard::kind, "\"sim\", \"hardware\" or \"replay\"")

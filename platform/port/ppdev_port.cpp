@@ -42,6 +42,32 @@ PortAccessError PpdevErrorFor(int err, const std::string& device, const char* wh
     return e;
 }
 
+std::optional<std::uint16_t> PpdevAddressOf(const std::string& device, std::string& why, const std::filesystem::path& procDir) {
+    const std::string name = std::filesystem::path(device).filename().string();
+    const bool digits = name.size() > 7 && name.size() <= 9 && std::all_of(name.begin() + 7, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (name.rfind("parport", 0) != 0 || !digits) {
+        why = "'" + device + "' is no parallel port device (/dev/parportN)";
+        return std::nullopt;
+    }
+    std::error_code ec;
+    bool anyListed = false;
+    for (const auto& entry : std::filesystem::directory_iterator(procDir, ec)) {
+        if (entry.path().filename().string().rfind("parport", 0) != 0) continue;
+        anyListed = true;
+        if (entry.path().filename() != name) continue;
+        std::ifstream in(entry.path() / "base-addr");
+        unsigned long addr = 0;
+        if (in >> addr && addr > 0 && addr <= 0xFFFF) return static_cast<std::uint16_t>(addr);
+    }
+    if (!anyListed) {
+        if (name == "parport0") return 0x378;
+        if (name == "parport1") return 0x278;
+        if (name == "parport2") return 0x3BC;
+    }
+    why = "the kernel lists no port " + name + (anyListed ? "" : " (is the parport_pc module loaded?)");
+    return std::nullopt;
+}
+
 PpdevPort::PpdevPort(std::filesystem::path procDir, std::filesystem::path devDir)
     : procDir_(std::move(procDir)), devDir_(std::move(devDir)) {}
 

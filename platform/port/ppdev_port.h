@@ -2,7 +2,9 @@
 // Parallel port through the Linux ppdev driver (/dev/parportN). The port is claimed
 // for this process while the object lives, which also keeps the printer driver off it.
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "platform/port/port_io.h"
@@ -11,6 +13,12 @@ namespace qvin {
 
 // The failure of an open or claim, in words a user can act on.
 PortAccessError PpdevErrorFor(int err, const std::string& device, const char* what);
+
+// The base address of the port behind a device node ("/dev/parport1"): as the kernel lists
+// it in `procDir`, or, when it lists no ports, by the conventional numbering. Nothing, with
+// `why`, for a name that is no parallel port device or a port the kernel does not list.
+std::optional<std::uint16_t> PpdevAddressOf(const std::string& device, std::string& why,
+                                            const std::filesystem::path& procDir = "/proc/sys/dev/parport");
 
 class PpdevPort final : public PortIo {
 public:

@@ -205,6 +205,9 @@ def test_an_adapter_that_cannot_be_had_is_named_in_the_error(tmp_path, monkeypat
         q.Board.sim(faults="no-permission@1+", virtual_clock=True).read("Product")
     with pytest.raises(q.NoInterfaceError, match=r"Ezusb-0: busy \(another program has it open\)"):
         q.Board.sim(faults="busy@1+", virtual_clock=True).adapters()
+    # A parallel port by its device node: a name that is none is refused before anything opens.
+    with pytest.raises(q.BadInputError, match=r"'/dev/sda' is no parallel port device"):
+        q.Board.lpt("/dev/sda")
 
 
 def test_a_board_stays_with_the_process_that_opened_it(tmp_path):

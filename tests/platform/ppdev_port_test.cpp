@@ -195,6 +195,27 @@ TEST_F(PpdevOnEmulatedPort, AnAddressWithoutAPortNamesThePortsThatExist) {
     std::filesystem::remove_all(proc);
 }
 
+// A port chosen by its device: the address the kernel lists for it, the usual one where it
+// lists none; a name that is no port device, or a port it does not list, is refused.
+TEST(PpdevAddress, ADeviceNodeGivesItsPortsAddress) {
+    const std::filesystem::path proc = std::filesystem::temp_directory_path() / ("qvin-parport-path-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(proc);
+    std::filesystem::create_directories(proc / "parport1");
+    std::ofstream(proc / "parport1" / "base-addr") << "53264\t53272\n";
+    std::string why;
+    EXPECT_EQ(PpdevAddressOf("/dev/parport1", why, proc), 0xD010);
+    EXPECT_FALSE(PpdevAddressOf("/dev/parport0", why, proc));
+    EXPECT_EQ(why, "the kernel lists no port parport0");
+    EXPECT_FALSE(PpdevAddressOf("/dev/sda", why, proc));
+    EXPECT_EQ(why, "'/dev/sda' is no parallel port device (/dev/parportN)");
+    EXPECT_FALSE(PpdevAddressOf("/dev/parport", why, proc));
+    std::filesystem::remove_all(proc);
+    EXPECT_EQ(PpdevAddressOf("/dev/parport0", why, proc), 0x378);
+    EXPECT_EQ(PpdevAddressOf("/dev/parport1", why, proc), 0x278);
+    EXPECT_FALSE(PpdevAddressOf("/dev/parport7", why, proc));
+    EXPECT_EQ(why, "the kernel lists no port parport7 (is the parport_pc module loaded?)");
+}
+
 TEST_F(PpdevOnEmulatedPort, FailingStatusReadsReadAsAnIdleLine) {
     PpdevPort ppdev(kNoProc);
     ASSERT_FALSE(ppdev.Prepare(0x378));
