@@ -10,6 +10,8 @@
 #include <pybind11/stl.h>
 
 #include <chrono>
+#include <mutex>
+#include <charconv>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -42,11 +44,32 @@ PyObject* gFileError = nullptr;
 
 // The adapter's and the port's messages ("Error Writing SPI"), kept for the exception
 // that follows them and for Board.messages.
+// Kept under a lock of their own: a thread may read them while another's exchange adds one.
 class Collected final : public MessageService {
 public:
-    void Message(std::string_view text, std::string_view) override { all.emplace_back(text); }
-    std::vector<std::string> all;
+    void Message(std::string_view text, std::string_view) override {
+        std::lock_guard lock(mutex_);
+        all_.emplace_back(text);
+    }
+    std::vector<std::string> all() const {
+        std::lock_guard lock(mutex_);
+        return all_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> all_;
 };
+
+// A value as the part means it: the single-precision number the program computes, given to
+// Python as the shortest decimal that reads back as it (3.30132, not 3.3013200759887695).
+double AsThePartMeansIt(float v) {
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, v);
+    double d = v;
+    std::from_chars(text, written.ptr, d);
+    return d;
+}
 
 constexpr const char* kOutputKeys[] = {"supply_out", "aux_adc", "temp_out", "incl_360", "incl_180"};
 constexpr std::int64_t kSliceNs = 50'000'000;  // Ctrl-C is heard between slices of a pause
@@ -108,20 +131,46 @@ public:
         return b;
     }
 
-    // Runs `f` without the GIL: a read over USB or a pause must not stop other threads.
-    // A board belongs to the process that opened it: after fork() the child shares its
+    // The board for one whole exchange: other threads wait their turn (without the GIL, and
+    // hearing Ctrl-C between slices of their wait), so that two exchanges never mix on the
+    // wire. A board belongs to the process that opened it: after fork() the child shares its
     // recording's read position and its adapter, and would take them from the parent.
-    template <typename F>
-    auto Unlocked(F&& f) {
+    std::unique_lock<std::timed_mutex> Hold() {
         if (::getpid() != pid_)
             throw session::Error(session::kNoInterface, "this board was opened in process " + std::to_string(pid_) +
                                                             "; after fork() open another one in this process");
+        std::unique_lock lock(busy_, std::defer_lock);
+        for (;;) {
+            {
+                py::gil_scoped_release release;
+                if (lock.try_lock_for(std::chrono::nanoseconds(kSliceNs))) break;
+            }
+            if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+        }
+        if (!session_) throw session::Error(session::kNoInterface, "the board is closed");
+        return lock;
+    }
+
+    // Runs `f` holding the board, without the GIL: a read over USB or a pause must not stop
+    // other threads.
+    template <typename F>
+    auto Unlocked(F&& f) {
+        const auto held = Hold();
         py::gil_scoped_release release;
         return f();
     }
 
+    // Ends the session: the adapter or the port let go, the trace closed. Again is nothing.
+    void Close() {
+        if (!session_) return;
+        const auto held = Hold();
+        session_.reset();
+    }
+    bool closed() const { return !session_; }
+
     // A register by name ("Incl_360", any case) or by index (13, or "13").
     std::int16_t IndexOf(const py::object& reg) const {
+        if (!session_) throw session::Error(session::kNoInterface, "the board is closed");
         if (py::isinstance<py::bool_>(reg)) throw session::Error(session::kBadInput, "a register is a name or an index 1 to 65");
         if (py::isinstance<py::int_>(reg)) {
             int overflow = 0;
@@ -138,7 +187,7 @@ public:
         const std::int16_t index = IndexOf(reg);
         return Unlocked([&] { return session_->Read(index); });
     }
-    float Read(const py::object& reg) { return ReadRaw(reg).value; }
+    double Read(const py::object& reg) { return AsThePartMeansIt(ReadRaw(reg).value); }
     // Several registers in one exchange: their values, or as read with `raw`.
     py::list ReadMany(const py::iterable& regs, bool raw) {
         if (py::isinstance<py::str>(regs)) throw session::Error(session::kBadInput, "read_many takes a list of registers, not one name");
@@ -149,7 +198,7 @@ public:
         py::list out;
         for (const session::Reading& r : readings) {
             if (raw) out.append(py::cast(r));
-            else out.append(r.value);
+            else out.append(AsThePartMeansIt(r.value));
         }
         return out;
     }
@@ -162,7 +211,7 @@ public:
         const session::PartInfo i = Unlocked([&] { return session_->Info(); });
         py::dict d;
         d["name"] = i.name;
-        d["revision"] = i.revision;
+        d["revision"] = AsThePartMeansIt(i.revision);
         d["date"] = py::make_tuple(i.year, i.month, i.day);
         d["flash_cycles"] = i.flashCycles;
         d["rotation"] = i.reverseRotation ? "Reverse" : "Normal";
@@ -171,6 +220,7 @@ public:
 
     py::list Registers() {
         py::list rows;
+        if (!session_) throw session::Error(session::kNoInterface, "the board is closed");
         for (const session::RegisterRow& r : session_->Registers()) {
             py::dict d;
             d["index"] = r.index;
@@ -180,8 +230,8 @@ public:
             d["readable"] = r.readable;
             d["writable"] = r.writable;
             d["signed"] = r.isSigned;
-            d["scale"] = r.scale;
-            d["offset"] = r.offset;
+            d["scale"] = AsThePartMeansIt(r.scale);
+            d["offset"] = AsThePartMeansIt(r.offset);
             d["unit"] = r.unit;
             rows.append(d);
         }
@@ -199,8 +249,8 @@ public:
             d["kind"] = a.kind;
             d["descriptor1"] = a.descriptor1;
             d["descriptor2"] = a.descriptor2;
-            d["revision"] = a.revision;
-            d["speed"] = a.speed;
+            d["revision"] = AsThePartMeansIt(a.revision);
+            d["speed"] = AsThePartMeansIt(a.speed);
             out.append(d);
         }
         return out;
@@ -244,7 +294,7 @@ public:
 
     std::int64_t NowNs() const { return clock_->NowNs(); }
     session::Session& session() { return *session_; }
-    const std::vector<std::string>& Messages() const { return messages_.all; }
+    std::vector<std::string> Messages() const { return messages_.all(); }
     const std::string& kind() const { return kind_; }
 
 private:
@@ -253,6 +303,7 @@ private:
     std::unique_ptr<session::Session> session_;
     std::string kind_;
     pid_t pid_ = ::getpid();
+    std::timed_mutex busy_;
 };
 
 // board.watch(): an iterator of passes, paced like the read loop.
@@ -333,6 +384,7 @@ py::dict Capture(PyBoard& b, std::optional<std::int64_t> count, std::optional<do
     std::vector<bool> alarmBits;
     std::vector<std::int32_t> statusWords;
     bool interrupted = false;
+    const auto held = b.Hold();  // one capture is one exchange with the board
     Clock& clock = b.session().program().clock;
     std::int64_t checkedAt = clock.NowNs();
     session::CaptureSummary sum;
@@ -342,7 +394,7 @@ py::dict Capture(PyBoard& b, std::optional<std::int64_t> count, std::optional<do
             b.session(), request,
             [&](const session::CaptureRow& r) {
                 time.push_back(r.seconds);
-                for (std::size_t k = 0; k < r.values.size(); ++k) cols[k].push_back(r.values[k]);
+                for (std::size_t k = 0; k < r.values.size(); ++k) cols[k].push_back(AsThePartMeansIt(r.values[k]));
                 alarmBits.push_back(r.alarm);
                 statusWords.push_back(r.status);
                 missed.push_back(static_cast<double>(r.missed));
@@ -409,6 +461,7 @@ py::dict ReadLog(const std::string& path) {
 // For the overhead benchmark: n reads in C++ alone, in seconds.
 double TimeReadsInCpp(PyBoard& b, const py::object& reg, int n) {
     const std::int16_t index = b.IndexOf(reg);
+    const auto held = b.Hold();
     py::gil_scoped_release release;
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < n; ++i) b.session().Read(index);
@@ -452,7 +505,7 @@ PYBIND11_MODULE(_core, m) {
         .def_readonly("name", &session::Reading::name)
         .def_readonly("raw", &session::Reading::raw)
         .def_readonly("count", &session::Reading::count)
-        .def_readonly("value", &session::Reading::value)
+        .def_property_readonly("value", [](const session::Reading& r) { return AsThePartMeansIt(r.value); })
         .def_readonly("new_data", &session::Reading::newData, "None where the register has no new-data flag")
         .def_readonly("error", &session::Reading::error, "None where the register has no error flag")
         .def("__repr__", [](const session::Reading& r) {
@@ -460,18 +513,22 @@ PYBIND11_MODULE(_core, m) {
                 char b[8];
                 std::snprintf(b, sizeof b, "%04X", r.raw);
                 return std::string(b);
-            }() + " value=" + std::to_string(r.value) + ">";
+            }() + " value=" + FormatGeneral(r.value) + ">";
         });
 
     py::class_<WatchPass>(m, "Pass", "The five outputs and the status, as one pass of the read loop takes them.")
         .def_readonly("index", &WatchPass::index, "the pass number, from 1")
         .def_readonly("time", &WatchPass::time, "seconds since the watch started, on the monotonic clock")
-        .def_property_readonly("supply_out", [](const WatchPass& p) { return p.values[0]; })
-        .def_property_readonly("aux_adc", [](const WatchPass& p) { return p.values[1]; })
-        .def_property_readonly("temp_out", [](const WatchPass& p) { return p.values[2]; })
-        .def_property_readonly("incl_360", [](const WatchPass& p) { return p.values[3]; })
-        .def_property_readonly("incl_180", [](const WatchPass& p) { return p.values[4]; })
-        .def_property_readonly("values", [](const WatchPass& p) { return std::vector<float>(p.values.begin(), p.values.end()); })
+        .def_property_readonly("supply_out", [](const WatchPass& p) { return AsThePartMeansIt(p.values[0]); })
+        .def_property_readonly("aux_adc", [](const WatchPass& p) { return AsThePartMeansIt(p.values[1]); })
+        .def_property_readonly("temp_out", [](const WatchPass& p) { return AsThePartMeansIt(p.values[2]); })
+        .def_property_readonly("incl_360", [](const WatchPass& p) { return AsThePartMeansIt(p.values[3]); })
+        .def_property_readonly("incl_180", [](const WatchPass& p) { return AsThePartMeansIt(p.values[4]); })
+        .def_property_readonly("values", [](const WatchPass& p) {
+            std::vector<double> v;
+            for (const float f : p.values) v.push_back(AsThePartMeansIt(f));
+            return v;
+        })
         .def_readonly("new_data", &WatchPass::newData)
         .def_readonly("alarm", &WatchPass::alarm)
         .def_readonly("status", &WatchPass::status)
@@ -543,6 +600,12 @@ PYBIND11_MODULE(_core, m) {
              "sample period meanwhile. Ctrl-C ends it and returns what it collected, with stopped True.")
         .def("pause", &PyBoard::Pause, py::arg("ms"), "Waits, as the program waits (Ctrl-C ends it).")
         .def_property_readonly("messages", &PyBoard::Messages, "The adapter's and the port's messages so far.")
+        .def("close", &PyBoard::Close,
+             "Lets the board go: the adapter or the port is released and the trace closed. Closing again does nothing;\n"
+             "any other call then raises NoInterfaceError. A board also closes at the end of a with block, or when collected.")
+        .def_property_readonly("closed", &PyBoard::closed)
+        .def("__enter__", [](PyBoard& b) -> PyBoard& { return b; })
+        .def("__exit__", [](PyBoard& b, const py::object&, const py::object&, const py::object&) { b.Close(); })
         .def("__enter__", [](PyBoard& b) -> PyBoard& { return b; })
         .def("__exit__", [](PyBoard&, py::args) { return false; });
 

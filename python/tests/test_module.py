@@ -210,6 +210,78 @@ def test_an_adapter_that_cannot_be_had_is_named_in_the_error(tmp_path, monkeypat
         q.Board.lpt("/dev/sda")
 
 
+def test_threads_share_a_board_each_exchange_whole(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    b = q.Board.sim(angle=30, noise="off")  # the real clock: threads truly overlap
+    # The product word exactly; the supply within the count or two it wanders by (an answer
+    # meant for another register is thousands of counts away).
+    expected = {"Product": 27319, "Supply_Out": b.read("Supply_Out")}
+    tolerance = {"Product": 0, "Supply_Out": 0.0025}
+    wrong, errors = [], []
+
+    def reader(name):
+        try:
+            for _ in range(400):
+                v = b.read(name)
+                if abs(v - expected[name]) > tolerance[name]:
+                    wrong.append((name, v))
+        except q.QvinError as e:
+            errors.append(e)
+
+    def writer():
+        try:
+            for i in range(300):
+                b.write("Alm_Mag1", i)
+                if b.read("Alm_Mag1") != i:
+                    wrong.append(("Alm_Mag1", i))
+                assert b.read_many(["Product", "Alm_Mag1"]) == [27319, i]
+        except (q.QvinError, AssertionError) as e:
+            errors.append(e)
+
+    def watcher():
+        try:
+            for p in b.watch(count=100, delay_ms=0):
+                if abs(p.supply_out - expected["Supply_Out"]) > tolerance["Supply_Out"]:
+                    wrong.append(("watch", p.supply_out))
+        except q.QvinError as e:
+            errors.append(e)
+
+    threads = [threading.Thread(target=reader, args=(n,)) for n in ("Product", "Supply_Out", "Product")]
+    threads += [threading.Thread(target=writer), threading.Thread(target=watcher)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert errors == [] and wrong == []  # 1,200 reads, 900 writes and reads, 100 passes
+
+
+def test_a_board_closes_and_says_so_after(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    with q.Board.sim(virtual_clock=True, noise="off") as b:
+        assert b.read("Product") == 27319 and not b.closed
+    assert b.closed
+    for call in (lambda: b.read("Product"), lambda: b.info(), lambda: b.pause(1), lambda: b.capture(count=1), b.registers):
+        with pytest.raises(q.NoInterfaceError, match="the board is closed"):
+            call()
+    b.close()  # again: nothing
+    # Recorded while open, the trace is whole once closed (not only at exit).
+    monkeypatch.setenv("QVIN_TRACE", str(tmp_path / "closed.trace"))
+    t = q.Board.sim(virtual_clock=True)
+    t.read("Product")
+    t.close()
+    assert "usb-out" in (tmp_path / "closed.trace").read_text()
+
+
+def test_values_are_the_parts_single_precision_numbers_in_their_shortest_form(board):
+    # The float the part's scaling gives, as the shortest decimal that reads back as it.
+    assert repr(board.read("Incl_360")) == "30.0"
+    assert repr(board.info()["revision"]) == "1.3"
+    scales = {r["name"]: r["scale"] for r in board.registers()}
+    assert repr(scales["Supply_Out"]) == "0.00122"
+    assert repr(board.read_raw("Supply_Out").value) == repr(board.read("Supply_Out")) == "3.3000998"
+    assert [repr(v) for v in next(iter(board.watch(count=1))).values][3:] == ["30.0", "30.0"]
+
+
 def test_a_board_stays_with_the_process_that_opened_it(tmp_path):
     r = cli("--sim", "read", "Product", "Product", "Product", env={"QVIN_TRACE": str(tmp_path / "f.trace")}, cwd=tmp_path)
     assert r.returncode == 0, r.stderr
