@@ -79,6 +79,7 @@ constexpr const char* kUsage =
     "                    draw a data log as the strip chart does into a PNG picture (default\n"
     "                    size 1000x800), without a display; needs no board\n"
     "  -                 read commands from standard input, one per line, on one board\n"
+    "  COMMAND --help    that command's usage; --version: the version\n"
     "\n"
     "Exit status: 0 done, 1 bad input, 2 no usable interface (or a replay asked for what its\n"
     "recording does not hold next), 3 a file cannot be read or written.\n"
@@ -89,6 +90,23 @@ constexpr const char* kUsage =
     "white=DEG,walk=DEG,drift=DEG,seed=N sets the simulated sensor's noise (see qvin-cli(1)).\n";
 
 using session::Error;
+
+// One command's part of the usage: its line and the lines indented under it.
+std::string CommandUsage(const std::string& name) {
+    const std::string_view usage = kUsage;
+    std::string block;
+    bool in = false;
+    for (std::size_t start = usage.find("\nCommands:\n"); start < usage.size();) {
+        const std::size_t end = usage.find('\n', start + 1);
+        const std::string_view line = usage.substr(start + 1, end == std::string_view::npos ? std::string_view::npos : end - start - 1);
+        start = end;
+        const bool head = line.size() > 2 && line.substr(0, 2) == "  " && line[2] != ' ';
+        if (head) in = line.substr(2, name.size()) == name && (line.size() == name.size() + 2 || line[name.size() + 2] == ' ');
+        else if (line.empty() || line[0] != ' ') in = false;
+        if (in) block.append(line).append(1, '\n');
+    }
+    return "Usage: qvin-cli [--sim | --replay FILE] [--lpt ADDR | --usb [N]] COMMAND [ARGS...]\n\n" + block;
+}
 
 // Adapter and port messages become lines on standard error.
 class StderrMessages final : public MessageService {
@@ -178,6 +196,10 @@ int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
                 ctx.out << kUsage;
                 return kOk;
             }
+            if (a == "--version") {
+                ctx.out << "qvin-cli " << ctx.version << '\n';
+                return kOk;
+            }
             if (a == "--sim") {
                 if (replayGiven) throw Error(kBadInput, "choose either --sim or --replay");
                 options.board = "sim";
@@ -222,6 +244,12 @@ int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
             return kBadInput;
         }
         const std::vector<std::string> command(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+        // A command's own help, whatever else is on the line.
+        if (command[0] != "-" && (command[0] == "plot" || Find(command[0])) &&
+            std::any_of(command.begin() + 1, command.end(), [](const std::string& w) { return w == "--help" || w == "-h"; })) {
+            ctx.out << CommandUsage(command[0]);
+            return kOk;
+        }
         // Draws a log; no board is needed for it.
         if (command[0] == "plot") {
             if (!ctx.plot) throw Error(kBadInput, "plot is not available: this qvin-cli was built without Qt");

@@ -36,6 +36,7 @@ struct CliContext {
     // noise --png's drawing (Qt); empty without the Qt front end.
     AllanPng allanPng{};
     std::string boardError{};  // why QVIN_BOARD names no board; refused unless --sim or --replay
+    std::string version{};     // what --version prints after "qvin-cli "
 };
 
 int RunCli(const std::vector<std::string>& args, CliContext& ctx);

@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
     std::string boardError;
     qvin::cli::CliContext ctx{clock, std::cin, std::cout, std::cerr, qvin::BoardNameFromEnvironment(&boardError)};
     ctx.boardError = boardError;
+    ctx.version = QVIN_VERSION;
 #ifdef QVIN_WITH_PLOT
     ctx.plot = qvin::qt::PlotCommand;
     ctx.allanPng = qvin::qt::DrawAllanPng;

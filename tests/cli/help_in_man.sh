@@ -34,6 +34,14 @@ for command in $(printf '%s\n' "$cli_help" | sed -n '/^Commands:/,/^$/p' | grep 
         echo "FAILED: qvin-cli --help lists the command $command, which has no entry in qvin-cli(1)"
         failed=$((failed + 1))
     fi
+    # Its own help: that command's part of the usage, and nothing done.
+    own=$("$cli" $command --help) || { echo "FAILED: qvin-cli $command --help ended with a failure"; failed=$((failed + 1)); continue; }
+    if ! printf '%s\n' "$own" | grep -qE "^  $command( |\$)" || [ "$(printf '%s\n' "$own" | grep -cE '^  [a-z-]+ ')" -gt 1 ]; then
+        echo "FAILED: qvin-cli $command --help does not give $command's usage alone"
+        failed=$((failed + 1))
+    fi
 done
+version=$(sed -n 's/^project(qvin27319 VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+[ "$("$cli" --version)" = "qvin-cli $version" ] || { echo "FAILED: qvin-cli --version says $("$cli" --version), not $version"; failed=$((failed + 1)); }
 [ "$failed" -eq 0 ] && echo "every option of the help is in the manual pages and the README"
 exit $((failed > 0))
