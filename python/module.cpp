@@ -202,8 +202,25 @@ public:
         }
         return out;
     }
+    // Every readable register by its name, in one exchange.
+    py::dict ReadAll() {
+        if (!session_) throw session::Error(session::kNoInterface, "the board is closed");
+        std::vector<std::int16_t> indexes;
+        for (const session::RegisterRow& r : session_->Registers())
+            if (r.readable) indexes.push_back(static_cast<std::int16_t>(r.index));
+        const auto readings = Unlocked([&] { return session_->ReadMany(indexes); });
+        py::dict d;
+        for (std::size_t i = 0; i < readings.size(); ++i) d[py::str(session_->Label(indexes[i]))] = AsThePartMeansIt(readings[i].value);
+        return d;
+    }
+
     void Write(const py::object& reg, std::int32_t value) {
         const std::int16_t index = IndexOf(reg);
+        // As qvin-cli notes it: written all the same, for the chip to take or ignore.
+        if (!session_->program().map[index].RegWritable) {
+            const std::string note = session_->Label(index) + " is read-only; the chip may ignore the write";
+            if (PyErr_WarnEx(PyExc_UserWarning, note.c_str(), 1) != 0) throw py::error_already_set();
+        }
         Unlocked([&] { session_->Write(index, value); });
     }
 
@@ -224,7 +241,8 @@ public:
         for (const session::RegisterRow& r : session_->Registers()) {
             py::dict d;
             d["index"] = r.index;
-            d["name"] = r.name;
+            // A name read() takes: an unnamed register's is "#N".
+            d["name"] = session_->Label(static_cast<std::int16_t>(r.index));
             d["address"] = r.address;
             d["bytes"] = r.bytes;
             d["readable"] = r.readable;
@@ -580,6 +598,7 @@ PYBIND11_MODULE(_core, m) {
         .def("read_many", &PyBoard::ReadMany, py::arg("registers"), py::kw_only(), py::arg("raw") = false,
              "Several registers in one exchange (each request answered in the next frame): their values in order,\n"
              "or with raw=True as read_raw gives them.")
+        .def("read_all", &PyBoard::ReadAll, "Every readable register's value by its name (\"#N\" for an unnamed one), in one exchange.")
         .def("write", &PyBoard::Write, py::arg("register"), py::arg("value"), "Writes a 16-bit value (-32768 to 65535).")
         .def("info", &PyBoard::Info, "The part's name, revision, production date, flash cycles and rotation.")
         .def("registers", &PyBoard::Registers, "All 65 rows of the register map.")

@@ -177,8 +177,10 @@ void Session::CheckAdapter() {
 
 std::int16_t Session::RegisterIndex(const std::string& text) const {
     const Program& p = *program_;
-    if (AllDigits(text)) {
-        const long index = text.size() <= 3 ? std::strtol(text.c_str(), nullptr, 10) : 0;
+    // "#9", as Label names an unnamed register, is its index too.
+    if (AllDigits(text) || (text.size() > 1 && text[0] == '#' && AllDigits(text.substr(1)))) {
+        const std::string digits = text[0] == '#' ? text.substr(1) : text;
+        const long index = digits.size() <= 3 ? std::strtol(digits.c_str(), nullptr, 10) : 0;
         if (RegisterMap::Valid(static_cast<int>(index))) return static_cast<std::int16_t>(index);
         throw Error(kBadInput, "no register with index " + text + " (indices run from 1 to 65)");
     }

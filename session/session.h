@@ -122,7 +122,8 @@ public:
     bool traceFailed() const { return traceFailed_; }
 
     // A register by name (in any case, as the register map or the main window name it)
-    // or by index 1 to 65. Error kBadInput otherwise.
+    // or by index 1 to 65 ("13", or "#13" as Label names an unnamed one). Error kBadInput
+    // otherwise.
     std::int16_t RegisterIndex(const std::string& text) const;
     // The register's name, or "#N" for an unnamed one.
     std::string Label(std::int16_t index) const;

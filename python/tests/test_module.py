@@ -282,6 +282,21 @@ def test_values_are_the_parts_single_precision_numbers_in_their_shortest_form(bo
     assert [repr(v) for v in next(iter(board.watch(count=1))).values][3:] == ["30.0", "30.0"]
 
 
+def test_every_listed_register_is_read_by_its_name_and_a_read_only_write_warns(board):
+    rows = board.registers()
+    readable = [r["name"] for r in rows if r["readable"]]
+    assert len(rows) == 65 and len(readable) == 64
+    assert "N/A" not in readable and "-" not in readable and "#9" in readable
+    for name in readable:
+        board.read(name)
+    every = board.read_all()
+    assert list(every) == readable
+    assert every["Product"] == 27319 and every["Incl_Out"] == board.read("Incl_360") == 30.0
+    assert board.read("#13") == board.read("Incl_Null")
+    with pytest.warns(UserWarning, match="Supply_Out is read-only; the chip may ignore the write"):
+        board.write("Supply_Out", 1)
+
+
 def test_a_board_stays_with_the_process_that_opened_it(tmp_path):
     r = cli("--sim", "read", "Product", "Product", "Product", env={"QVIN_TRACE": str(tmp_path / "f.trace")}, cwd=tmp_path)
     assert r.returncode == 0, r.stderr
