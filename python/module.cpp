@@ -55,6 +55,10 @@ public:
         std::lock_guard lock(mutex_);
         return all_;
     }
+    std::size_t size() const {
+        std::lock_guard lock(mutex_);
+        return all_.size();
+    }
 
 private:
     mutable std::mutex mutex_;
@@ -153,11 +157,32 @@ public:
 
     // Runs `f` holding the board, without the GIL: a read over USB or a pause must not stop
     // other threads.
+    // An error carries the messages said on the way to it ("The required I/O drivers could
+    // not be installed." and why): a script sees the cause in the exception it catches.
     template <typename F>
     auto Unlocked(F&& f) {
         const auto held = Hold();
-        py::gil_scoped_release release;
-        return f();
+        const std::size_t said = messages_.size();
+        try {
+            py::gil_scoped_release release;
+            return f();
+        } catch (const session::Error& e) {
+            const std::vector<std::string> all = messages_.all();
+            std::string said_;
+            for (std::size_t i = said; i < all.size(); ++i) {
+                std::string m = all[i];
+                for (std::size_t at; (at = m.find("\r\n")) != std::string::npos;) m.replace(at, 2, " ");
+                if (std::string(e.what()).find(m) == std::string::npos) said_ += (said_.empty() ? "" : "; ") + m;
+            }
+            throw session::Error(e.code, said_.empty() ? std::string(e.what()) : std::string(e.what()) + " [" + said_ + "]");
+        }
+    }
+
+    // A board on real hardware is reached when it is opened: one that is not there, or that
+    // cannot be had, says so at once.
+    static std::unique_ptr<PyBoard> Connected(std::unique_ptr<PyBoard> b) {
+        b->Unlocked([&] { b->session_->Connect(); });
+        return b;
     }
 
     // Ends the session: the adapter or the port let go, the trace closed. Again is nothing.
@@ -570,7 +595,7 @@ PYBIND11_MODULE(_core, m) {
                 session::InterfaceChoice c;
                 c.usb = true;
                 c.usbDevice = n;
-                return PyBoard::Hardware(c, settings);
+                return PyBoard::Connected(PyBoard::Hardware(c, settings));
             },
             py::arg("n") = 0, py::arg("settings") = "Qvin27319.cfg", "The board behind the USB adapter Ezusb-n.")
         .def_static(
@@ -586,7 +611,7 @@ PYBIND11_MODULE(_core, m) {
                     if (address <= 0 || address > 0xFFFF) throw session::Error(session::kBadInput, "a port address is 1 to 0xFFFF");
                     c.lpt = static_cast<std::uint16_t>(address);
                 }
-                return PyBoard::Hardware(c, settings);
+                return PyBoard::Connected(PyBoard::Hardware(c, settings));
             },
             py::arg("address") = 0x378, py::arg("settings") = "Qvin27319.cfg",
             "The board on the parallel port at address (0x378), or behind a port device (\"/dev/parport1\").")
@@ -730,6 +755,20 @@ PYBIND11_MODULE(_core, m) {
         "two, half overlapping, each less its mean; by default the longest giving eight segments, at most 65536; a segment\n"
         "with a NaN is left out): f (Hz), psd (units^2/Hz), asd (units/sqrt(Hz)), floor (the asd over the upper half of the\n"
         "band: sqrt(2) times the Allan deviation at 1 s on white noise), segments and segment_length.");
+    m.def(
+        "adapters",
+        []() {
+            // A listing: nothing plugged in is an empty list; an adapter that is there but
+            // cannot be had is an error naming why.
+            const auto board = PyBoard::Hardware({}, "Qvin27319.cfg");
+            try {
+                return board->Adapters();
+            } catch (const session::Error& e) {
+                if (std::string(e.what()).rfind("no USB adapter found", 0) == 0) return py::list();
+                throw;
+            }
+        },
+        "The USB adapters present, as Board.adapters() lists them; [] when none is plugged in.");
     m.def("read_log", &ReadLog, py::arg("path"), "A data log's runs, each with its date, loop delay and columns.");
     m.def("_time_reads_in_cpp", &TimeReadsInCpp, py::arg("board"), py::arg("register"), py::arg("n"));
 }

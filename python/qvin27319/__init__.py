@@ -21,6 +21,7 @@ from ._core import (  # noqa: F401
     Reading,
     ReplayStoppedError,
     Watch,
+    adapters,
     allan,
     describe,
     psd,

@@ -297,6 +297,23 @@ def test_every_listed_register_is_read_by_its_name_and_a_read_only_write_warns(b
         board.write("Supply_Out", 1)
 
 
+def test_what_is_there_is_listed_and_a_board_not_there_says_why_at_once(tmp_path):
+    listed = q.adapters()  # nothing plugged in is a list too, not an error
+    assert isinstance(listed, list) and all("device" in a for a in listed)
+    # A port that cannot be had: at once, with the cause the program gave.
+    with pytest.raises(q.NoInterfaceError, match=r"cannot be used \[The required I/O drivers could not be installed\. "):
+        q.Board.lpt(0x2F8, settings=str(tmp_path / "none.cfg"))
+    run = subprocess.run([sys.executable, "-m", "qvin27319", "--sim"], capture_output=True, text=True, timeout=60, cwd=tmp_path)
+    assert run.returncode == 0, run.stderr
+    lines = run.stdout.splitlines()
+    assert lines[0].startswith("Ezusb-0\tKAPPA\t") and [l.split("\t")[0] for l in lines[1:]] == [
+        "Supply_Out", "Aux_ADC", "Temp_Out", "Incl_360", "Incl_180"]
+    bad = subprocess.run([sys.executable, "-m", "qvin27319", "--lpt", "/dev/sda"], capture_output=True, text=True, timeout=60, cwd=tmp_path)
+    assert bad.returncode == 1 and "'/dev/sda' is no parallel port device" in bad.stderr
+    helped = subprocess.run([sys.executable, "-m", "qvin27319", "--help"], capture_output=True, text=True, timeout=60)
+    assert helped.returncode == 0 and "--lpt" in helped.stdout
+
+
 def test_a_board_stays_with_the_process_that_opened_it(tmp_path):
     r = cli("--sim", "read", "Product", "Product", "Product", env={"QVIN_TRACE": str(tmp_path / "f.trace")}, cwd=tmp_path)
     assert r.returncode == 0, r.stderr
