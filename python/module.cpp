@@ -649,9 +649,10 @@ PYBIND11_MODULE(_core, m) {
              "any other call then raises NoInterfaceError. A board also closes at the end of a with block, or when collected.")
         .def_property_readonly("closed", &PyBoard::closed)
         .def("__enter__", [](PyBoard& b) -> PyBoard& { return b; })
-        .def("__exit__", [](PyBoard& b, const py::object&, const py::object&, const py::object&) { b.Close(); })
-        .def("__enter__", [](PyBoard& b) -> PyBoard& { return b; })
-        .def("__exit__", [](PyBoard&, py::args) { return false; });
+        .def("__exit__", [](PyBoard& b, py::args) {
+            b.Close();
+            return false;  // an exception in the block goes on
+        });
 
     m.def(
         "describe",
