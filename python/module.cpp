@@ -24,6 +24,7 @@
 #include "analysis/deviations.h"
 #include "analysis/stability.h"
 #include "analysis/spectrum.h"
+#include "core/hex_text.h"
 #include "platform/port/ppdev_port.h"
 #include "device/data_log_reader.h"
 #include "session/capture.h"
@@ -192,6 +193,16 @@ public:
         session_.reset();
     }
     bool closed() const { return !session_; }
+
+    // "<Board sim on Ezusb-0>", "<Board hardware on the parallel port at 378>", "<Board closed>".
+    std::string Repr() const {
+        if (!session_) return "<Board " + kind_ + ", closed>";
+        const Program& p = session_->program();
+        std::string on;
+        if (p.settings.InterfaceType == 1) on = " on the parallel port at " + FormatHex(static_cast<std::uint16_t>(p.settings.PortAddress));
+        else if (p.settings.InterfaceType == 2) on = p.UsbReady() ? " on " + p.usb.CurrentBoard.DeviceName : " on a USB adapter";
+        return "<Board " + kind_ + on + ">";
+    }
 
     // A register by name ("Incl_360", any case) or by index (13, or "13").
     std::int16_t IndexOf(const py::object& reg) const {
@@ -515,6 +526,7 @@ double TimeReadsInCpp(PyBoard& b, const py::object& reg, int n) {
 
 PYBIND11_MODULE(_core, m) {
     m.doc() = "The QVIN27319 evaluation program's session layer: boards, registers, the read loop's passes, data logs.";
+    m.attr("__version__") = QVIN_VERSION;
 
     py::object base = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
         "qvin27319.QvinError", "An error of the evaluation program; .code is qvin-cli's exit status for it.", PyExc_RuntimeError, nullptr));
@@ -530,7 +542,9 @@ PYBIND11_MODULE(_core, m) {
     sub("qvin27319.BadInputError", "Bad input: an unknown register, a number out of range, a bad fault rule (status 1).", gQvinError, 1, gBadInput);
     sub("qvin27319.NoInterfaceError", "No usable interface, or the adapter stopped answering (status 2).", gQvinError, 2, gNoInterface);
     sub("qvin27319.ReplayStoppedError", "A replay asked for what its recording does not hold next (status 2).", gNoInterface, 2, gReplayStopped);
-    sub("qvin27319.FileError", "A file cannot be read or written (status 3).", gQvinError, 3, gFileError);
+    // Also an OSError, as Python's own file errors are: `except OSError` catches it too.
+    const py::tuple fileBases = py::make_tuple(py::handle(gQvinError), py::handle(PyExc_OSError));
+    sub("qvin27319.FileError", "A file cannot be read or written (status 3); also an OSError.", fileBases.ptr(), 3, gFileError);
 
     py::register_exception_translator([](std::exception_ptr p) {
         try {
@@ -551,6 +565,17 @@ PYBIND11_MODULE(_core, m) {
         .def_property_readonly("value", [](const session::Reading& r) { return AsThePartMeansIt(r.value); })
         .def_readonly("new_data", &session::Reading::newData, "None where the register has no new-data flag")
         .def_readonly("error", &session::Reading::error, "None where the register has no error flag")
+        .def("to_dict", [](const session::Reading& r) {
+            py::dict d;
+            d["index"] = r.index;
+            d["name"] = r.name;
+            d["raw"] = r.raw;
+            d["count"] = r.count;
+            d["value"] = AsThePartMeansIt(r.value);
+            d["new_data"] = r.newData;
+            d["error"] = r.error;
+            return d;
+        })
         .def("__repr__", [](const session::Reading& r) {
             return "<Reading " + r.name + " raw=0x" + [&] {
                 char b[8];
@@ -571,6 +596,16 @@ PYBIND11_MODULE(_core, m) {
             std::vector<double> v;
             for (const float f : p.values) v.push_back(AsThePartMeansIt(f));
             return v;
+        })
+        .def("to_dict", [](const WatchPass& p) {
+            py::dict d;
+            d["index"] = p.index;
+            d["time"] = p.time;
+            for (std::size_t k = 0; k < p.values.size(); ++k) d[kOutputKeys[k]] = AsThePartMeansIt(p.values[k]);
+            d["new_data"] = p.newData;
+            d["alarm"] = p.alarm;
+            d["status"] = p.status;
+            return d;
         })
         .def_readonly("new_data", &WatchPass::newData)
         .def_readonly("alarm", &WatchPass::alarm)
@@ -644,6 +679,7 @@ PYBIND11_MODULE(_core, m) {
              "sample period meanwhile. Ctrl-C ends it and returns what it collected, with stopped True.")
         .def("pause", &PyBoard::Pause, py::arg("ms"), "Waits, as the program waits (Ctrl-C ends it).")
         .def_property_readonly("messages", &PyBoard::Messages, "The adapter's and the port's messages so far.")
+        .def("__repr__", &PyBoard::Repr)
         .def("close", &PyBoard::Close,
              "Lets the board go: the adapter or the port is released and the trace closed. Closing again does nothing;\n"
              "any other call then raises NoInterfaceError. A board also closes at the end of a with block, or when collected.")

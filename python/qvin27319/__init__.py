@@ -12,6 +12,7 @@ BadInputError (1), NoInterfaceError (2, ReplayStoppedError among them), FileErro
 """
 
 from ._core import (  # noqa: F401
+    __version__,
     BadInputError,
     Board,
     FileError,

@@ -2,6 +2,7 @@
 gives what qvin-cli gives on the same board and seed."""
 
 import os
+import pathlib
 import signal
 import subprocess
 import sys
@@ -312,6 +313,22 @@ def test_what_is_there_is_listed_and_a_board_not_there_says_why_at_once(tmp_path
     assert bad.returncode == 1 and "'/dev/sda' is no parallel port device" in bad.stderr
     helped = subprocess.run([sys.executable, "-m", "qvin27319", "--help"], capture_output=True, text=True, timeout=60)
     assert helped.returncode == 0 and "--lpt" in helped.stdout
+
+
+def test_the_module_names_its_version_and_its_objects(board, tmp_path):
+    cmake = (pathlib.Path(__file__).resolve().parents[2] / "CMakeLists.txt").read_text()
+    assert f"project(qvin27319 VERSION {q.__version__} " in cmake
+    board.read("Product")
+    assert repr(board) == "<Board sim on Ezusb-0>"
+    r = board.read_raw("Product").to_dict()
+    assert r["name"] == "Product" and r["count"] == 27319 and r["new_data"] is None
+    p = next(iter(board.watch(count=1))).to_dict()
+    assert p["index"] == 1 and p["incl_360"] == 30.0 and set(p) >= {"time", "status", "alarm", "new_data"}
+    board.close()
+    assert repr(board) == "<Board sim, closed>"
+    with pytest.raises(OSError, match="No such file or directory") as e:
+        q.read_log(str(tmp_path / "missing.log"))
+    assert isinstance(e.value, q.FileError) and e.value.code == 3
 
 
 def test_a_board_stays_with_the_process_that_opened_it(tmp_path):
