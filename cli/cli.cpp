@@ -78,6 +78,11 @@ constexpr const char* kUsage =
     "  plot LOG --png OUT [--size WxH]\n"
     "                    draw a data log as the strip chart does into a PNG picture (default\n"
     "                    size 1000x800), without a display; needs no board\n"
+    "  doctor            what stands between this machine and a first read: libusb, the\n"
+    "                    adapters and why one cannot be had, the udev rule, the groups in\n"
+    "                    force, ppdev, the parallel ports and their access, the settings\n"
+    "                    file; each problem with its fix; status 2 when no board can be\n"
+    "                    reached\n"
     "  -                 read commands from standard input, one per line, on one board\n"
     "  COMMAND --help    that command's usage; --version: the version\n"
     "\n"
@@ -147,7 +152,7 @@ const CommandEntry* Find(const std::string& name) {
 void Run(session::Session& s, const std::vector<std::string>& words, CliContext& ctx) {
     const CommandEntry* entry = Find(words[0]);
     if (!entry) throw Error(kBadInput, "unknown command '" + words[0] + "' (try --help)");
-    Command c{s, words, ctx.out, ctx.err, ctx.allanPng};
+    Command c{s, words, ctx.out, ctx.err, ctx.allanPng, ctx.settingsFile};
     const Action act = entry->plan(c);
     if (entry->needsBoard) s.Connect();
     act();

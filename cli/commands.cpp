@@ -11,6 +11,7 @@
 #include "core/hex_text.h"
 #include "core/number_text.h"
 #include "device/data_log.h"
+#include "session/doctor.h"
 
 namespace qvin::cli {
 
@@ -239,6 +240,22 @@ Action Watch(Command& c) {
     };
 }
 
+// What stands between this machine and a first read, each problem with its fix; the run
+// fails (status 2) when no board could be reached.
+Action Doctor(Command& c) {
+    if (c.words.size() > 1) throw Error(kBadInput, "doctor takes no arguments");
+    return [&c] {
+        const session::Diagnosis d = session::Diagnose(c.s, c.settingsFile);
+        for (const session::Finding& f : d.findings) {
+            c.out << (f.ok ? "ok    " : "FIX   ") << f.topic << ": " << f.text << '\n';
+            if (!f.fix.empty()) c.out << "      -> " << f.fix << '\n';
+        }
+        c.out << (d.boardReachable ? "A board can be reached.\n" : "No board can be reached yet: see FIX above.\n") << std::flush;
+        StandardOutputWritten(c.out);
+        if (!d.boardReachable) throw Error(kNoInterface, "no board can be reached yet");
+    };
+}
+
 Action Monitor(Command& c) {
     if (c.words.size() > 2) throw Error(kBadInput, "monitor: at most one count");
     const long long count = c.words.size() == 2 ? ParseInteger(c.words[1], 1, 1'000'000, "count") : 10;
@@ -286,7 +303,7 @@ const std::vector<CommandEntry>& Commands() {
         {"read", Read, true},       {"write", Write, true},   {"dump", Dump, true},   {"info", Info, true},
         {"adapters", Adapters, false}, {"registers", Registers, false}, {"spi", Spi, true}, {"watch", Watch, true},
         {"monitor", Monitor, true},   {"capture", Capture, true}, {"noise", Noise, false},
-        {"export-vcd", ExportVcdCommand, false},
+        {"export-vcd", ExportVcdCommand, false}, {"doctor", Doctor, false},
     };
     return table;
 }

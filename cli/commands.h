@@ -20,6 +20,7 @@ struct Command {
     std::ostream& out;
     std::ostream& err;
     const AllanPng& allanPng;
+    const std::string& settingsFile;
 };
 
 struct CommandEntry {

@@ -25,6 +25,7 @@
 #include "analysis/stability.h"
 #include "analysis/spectrum.h"
 #include "core/hex_text.h"
+#include "session/doctor.h"
 #include "platform/port/ppdev_port.h"
 #include "device/data_log_reader.h"
 #include "session/capture.h"
@@ -93,6 +94,7 @@ public:
     PyBoard(std::unique_ptr<Clock> clock, session::Options options, std::string kind)
         : clock_(std::move(clock)), kind_(std::move(kind)) {
         session_ = std::make_unique<session::Session>(*clock_, options, messages_);
+        settingsFile_ = options.settingsFile;
     }
 
     static std::unique_ptr<PyBoard> Sim(std::optional<double> angle, const std::optional<std::string>& faults, std::optional<std::uint32_t> seed, bool virtualClock,
@@ -238,6 +240,25 @@ public:
         }
         return out;
     }
+    // What stands between this machine and a first read (qvin-cli doctor).
+    py::dict Doctor() {
+        if (!session_) throw session::Error(session::kNoInterface, "the board is closed");
+        const session::Diagnosis d = Unlocked([&] { return session::Diagnose(*session_, settingsFile_); });
+        py::list findings;
+        for (const session::Finding& f : d.findings) {
+            py::dict one;
+            one["topic"] = f.topic;
+            one["ok"] = f.ok;
+            one["text"] = f.text;
+            one["fix"] = f.fix;
+            findings.append(one);
+        }
+        py::dict out;
+        out["findings"] = findings;
+        out["reachable"] = d.boardReachable;
+        return out;
+    }
+
     // Every readable register by its name, in one exchange.
     py::dict ReadAll() {
         if (!session_) throw session::Error(session::kNoInterface, "the board is closed");
@@ -358,6 +379,7 @@ private:
     std::string kind_;
     pid_t pid_ = ::getpid();
     std::timed_mutex busy_;
+    std::string settingsFile_;
 };
 
 // board.watch(): an iterator of passes, paced like the read loop.
@@ -658,6 +680,9 @@ PYBIND11_MODULE(_core, m) {
         .def("read_many", &PyBoard::ReadMany, py::arg("registers"), py::kw_only(), py::arg("raw") = false,
              "Several registers in one exchange (each request answered in the next frame): their values in order,\n"
              "or with raw=True as read_raw gives them.")
+        .def("doctor", &PyBoard::Doctor,
+             "What stands between this machine and a first read, as qvin-cli doctor tells it: findings (topic, ok, text,\n"
+             "fix) and whether a board can be reached.")
         .def("read_all", &PyBoard::ReadAll, "Every readable register's value by its name (\"#N\" for an unnamed one), in one exchange.")
         .def("write", &PyBoard::Write, py::arg("register"), py::arg("value"), "Writes a 16-bit value (-32768 to 65535).")
         .def("info", &PyBoard::Info, "The part's name, revision, production date, flash cycles and rotation.")
@@ -806,6 +831,9 @@ PYBIND11_MODULE(_core, m) {
             }
         },
         "The USB adapters present, as Board.adapters() lists them; [] when none is plugged in.");
+    m.def(
+        "doctor", []() { return PyBoard::Hardware({}, "Qvin27319.cfg")->Doctor(); },
+        "What stands between this machine and a first read on real hardware (qvin-cli doctor).");
     m.def("read_log", &ReadLog, py::arg("path"), "A data log's runs, each with its date, loop delay and columns.");
     m.def("_time_reads_in_cpp", &TimeReadsInCpp, py::arg("board"), py::arg("register"), py::arg("n"));
 }

@@ -115,6 +115,11 @@ std::vector<std::uint8_t> Path(libusb_device* d) {
 
 }  // namespace
 
+std::string LibusbVersion() {
+    const libusb_version* v = libusb_get_version();
+    return std::to_string(v->major) + "." + std::to_string(v->minor) + "." + std::to_string(v->micro) + "." + std::to_string(v->nano);
+}
+
 LibusbDriver::~LibusbDriver() {
     if (ctx_) libusb_exit(ctx_);
 }

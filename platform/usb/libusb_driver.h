@@ -13,6 +13,9 @@ struct libusb_context;
 
 namespace qvin {
 
+// The version of libusb the program runs with ("1.0.26.11724").
+std::string LibusbVersion();
+
 class LibusbDriver final : public UsbDriver {
 public:
     explicit LibusbDriver(unsigned timeoutMs = 1000) : timeoutMs_(timeoutMs) {}

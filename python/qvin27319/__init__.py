@@ -23,6 +23,7 @@ from ._core import (  # noqa: F401
     ReplayStoppedError,
     Watch,
     adapters,
+    doctor,
     allan,
     describe,
     psd,

@@ -331,6 +331,15 @@ def test_the_module_names_its_version_and_its_objects(board, tmp_path):
     assert isinstance(e.value, q.FileError) and e.value.code == 3
 
 
+def test_the_doctor_tells_what_stands_between_the_machine_and_a_read(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    d = q.Board.sim(virtual_clock=True, faults="no-permission@1+").doctor()
+    usb = [f for f in d["findings"] if f["topic"] == "USB" and not f["ok"]]
+    assert not d["reachable"] and "no permission" in usb[0]["text"] and "udev rule" in usb[0]["fix"]
+    assert q.Board.sim(virtual_clock=True).doctor()["reachable"]
+    assert {f["topic"] for f in q.doctor()["findings"]} >= {"USB", "udev rule", "groups", "ppdev", "settings"}
+
+
 def test_a_board_stays_with_the_process_that_opened_it(tmp_path):
     r = cli("--sim", "read", "Product", "Product", "Product", env={"QVIN_TRACE": str(tmp_path / "f.trace")}, cwd=tmp_path)
     assert r.returncode == 0, r.stderr

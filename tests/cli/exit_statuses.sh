@@ -78,6 +78,8 @@ check 0 QVIN_BOARD=bogus "$cli" --sim info -- ""
 check 2 - "$cli" info -- "no interface selected"
 check 2 QVIN_SIM_FAULTS=no-permission@1+ "$cli" --sim info -- "no usable USB adapter: Ezusb-0: no permission to open it (install the udev rule 60-qvin27319.rules, add your user to the plugdev group and log in again)"
 check 2 QVIN_SIM_FAULTS=busy@1+ "$cli" --sim adapters -- "no usable USB adapter: Ezusb-0: busy (another program has it open)"
+check 2 QVIN_SIM_FAULTS=busy@1+ "$cli" --sim doctor -- "no board can be reached yet"
+check 0 - "$cli" --sim doctor -- ""
 printf 'read Supply_Out\nread Supply_Out\n' > twice.txt
 stdin=twice.txt
 check 2 - "$cli" --replay good.trace - -- "has come to the end of the recording good.trace"
