@@ -163,6 +163,8 @@ void PlaceGaps(Series& s, const std::vector<double>& times, const std::vector<do
         if (spacing[i - 1] <= meanFactor * median) span += times[i] - times[i - 1], made += 1.0 + counted[i];
     s.tau0 = made > 0 ? span / made : median;
     std::vector<double> missing(counted);
+    // Samples missed before the first row came before the record: no gap inside it.
+    missing[0] = 0;
     for (std::size_t i = 1; i < n; ++i)
         if (spacing[i - 1] > factor * s.tau0) missing[i] = std::max(1.0, std::round((times[i] - times[i - 1]) / s.tau0) - 1.0);
     if (!(s.tau0 > 0)) return;

@@ -94,6 +94,14 @@ TEST(Gaps, AHoleIsCountedFromTheTimeStampsAndTheRestAgreesWithTheWhole) {
     EXPECT_NEAR(counted.tau0, 0.0011, 1e-9);
     EXPECT_EQ(counted.columns[0].size(), 6u);  // one NaN a missing sample
     EXPECT_TRUE(std::isnan(counted.columns[0][2]) && std::isnan(counted.columns[0][3]));
+    // Samples the part made before the first row are before the record, not a gap in it
+    // (a file whose first row counts some once read before its own start: found by fuzzing).
+    Series late;
+    late.columns = {{1, 2, 3}};
+    PlaceGaps(late, {0.0, 0.0011, 0.0022}, {8, 0, 0});
+    EXPECT_EQ(late.gaps, 0u);
+    EXPECT_EQ(late.missing, 0u);
+    EXPECT_EQ(late.columns[0], (std::vector<double>{1, 2, 3}));
 }
 
 TEST(ReadSeries, RefusesTimeThatRepeatsOrRunsBackAtItsLine) {
