@@ -4,6 +4,7 @@
 #include "core/number_text.h"
 #include "device/lpt_transport.h"
 #include "device/port_access.h"
+#include "platform/port/ppdev_port.h"
 #include "ui/app.h"
 
 namespace qvin::ui {
@@ -31,6 +32,17 @@ void frmPort::cmdOK_Click() {
     if (txtUser.text().empty()) return;
     Program& p = app_.p;
     const std::int16_t previous = p.settings.PortAddress;
+    // A port may be named by its device (/dev/parport1): the address the kernel lists for
+    // it is what is kept, as an address typed in would be.
+    if (txtUser.text().find('/') != std::string::npos) {
+        std::string why;
+        const auto address = PpdevAddressOf(txtUser.text(), why);
+        if (!address) {
+            app_.tk.Message(why);
+            return;
+        }
+        txtUser.SetText(FormatHex(*address));
+    }
     p.settings.PortAddress = HexToShort(txtUser.text());
     txtUser.SetText(FormatHex(static_cast<std::uint16_t>(p.settings.PortAddress)));
     p.settings.InterfaceType = 1;
