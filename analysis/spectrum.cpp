@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 #include <numbers>
+#include <utility>
+#include <vector>
 
 namespace qvin::analysis {
 
@@ -27,6 +29,26 @@ struct FftwFree {
 
 bool PowerOfTwo(std::size_t n) { return n != 0 && (n & (n - 1)) == 0; }
 
+// The stretches of readings without a missing one: [begin, end) each.
+std::vector<std::pair<std::size_t, std::size_t>> Runs(std::span<const double> y) {
+    std::vector<std::pair<std::size_t, std::size_t>> runs;
+    for (std::size_t i = 0; i < y.size();) {
+        while (i < y.size() && std::isnan(y[i])) ++i;
+        const std::size_t begin = i;
+        while (i < y.size() && !std::isnan(y[i])) ++i;
+        if (i > begin) runs.emplace_back(begin, i);
+    }
+    return runs;
+}
+
+// Segments of `length` overlapping by half that fit inside the stretches.
+std::size_t SegmentsIn(const std::vector<std::pair<std::size_t, std::size_t>>& runs, std::size_t length) {
+    std::size_t n = 0;
+    for (const auto& [begin, end] : runs)
+        if (end - begin >= length) n += (end - begin - length) / (length / 2) + 1;
+    return n;
+}
+
 }  // namespace
 
 std::optional<Spectrum> WelchSpectrum(std::span<const double> y, double tau0, std::size_t length, std::string* why) {
@@ -36,9 +58,22 @@ std::optional<Spectrum> WelchSpectrum(std::span<const double> y, double tau0, st
     };
     if (!(tau0 > 0) || !std::isfinite(tau0)) return refuse("no time between samples");
     const std::size_t n = y.size();
+    const auto runs = Runs(y);
     if (length == 0) {
+        // The longest that gives eight segments between the gaps; where none does, the
+        // longest that gives any.
         length = 16;
-        while (length * 2 <= 65536 && (n >= length * 2 ? (n - length * 2) / (length) + 1 : 0) >= 8) length *= 2;
+        for (std::size_t l = 65536; l >= 16; l /= 2)
+            if (SegmentsIn(runs, l) >= 8) {
+                length = l;
+                break;
+            }
+        if (SegmentsIn(runs, length) < 8)
+            for (std::size_t l = 65536; l > 16; l /= 2)
+                if (SegmentsIn(runs, l) >= 1) {
+                    length = l;
+                    break;
+                }
     }
     if (!PowerOfTwo(length) || length < 16) return refuse("a segment is a power of two readings, 16 at least");
     if (n < length) return refuse("too few samples for a spectrum (" + std::to_string(length) + " at least)");
@@ -64,19 +99,15 @@ std::optional<Spectrum> WelchSpectrum(std::span<const double> y, double tau0, st
     Spectrum s;
     s.segmentLength = length;
     s.density.assign(bins, 0.0);
+    // Segments laid from the start of each stretch between gaps: none spans a gap.
     const std::size_t step = length / 2;
-    for (std::size_t start = 0; start + length <= n; start += step) {
+    std::vector<std::size_t> starts;
+    for (const auto& [begin, end] : runs)
+        for (std::size_t start = begin; start + length <= end; start += step) starts.push_back(start);
+    for (const std::size_t start : starts) {
         const std::span<const double> seg = y.subspan(start, length);
         double mean = 0;
-        bool gap = false;
-        for (const double v : seg) {
-            if (std::isnan(v)) {
-                gap = true;
-                break;
-            }
-            mean += v;
-        }
-        if (gap) continue;
+        for (const double v : seg) mean += v;
         mean /= static_cast<double>(length);
         for (std::size_t i = 0; i < length; ++i) in.get()[i] = (seg[i] - mean) * window[i];
         fftw_execute(plan.get());

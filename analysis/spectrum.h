@@ -1,7 +1,7 @@
 #pragma once
 // The one-sided power spectral density of a series of readings by Welch's method: Hann
 // windowed segments overlapping by half, each less its mean, their periodograms averaged.
-// A segment that holds a missing reading (NaN) is left out, never bridged.
+// No segment holds a missing reading (NaN): the gaps are never bridged.
 
 #include <cstddef>
 #include <optional>
@@ -22,9 +22,10 @@ struct Spectrum {
     double whiteFloor = 0;
 };
 
-// Segments of `segmentLength` readings (a power of two, at least 16), or, with 0, the
-// longest power of two that gives at least eight segments, at most 65536. Nothing, with
-// `why`, when no whole segment of readings without a gap fits.
+// Segments of `segmentLength` readings (a power of two, at least 16), laid from the start of
+// each stretch between missing readings; or, with 0, the longest power of two, at most 65536,
+// that gives at least eight segments between the gaps (where none does, the longest that
+// gives any). Nothing, with `why`, when no whole segment without a gap fits.
 std::optional<Spectrum> WelchSpectrum(std::span<const double> y, double tau0, std::size_t segmentLength = 0, std::string* why = nullptr);
 
 }  // namespace qvin::analysis

@@ -73,7 +73,7 @@ TEST(Spectrum, SumsToTheVarianceAndPutsASineAtItsFrequency) {
     EXPECT_EQ(std::max_element(s->density.begin(), s->density.end()) - s->density.begin(), 100);
 }
 
-TEST(Spectrum, ASegmentWithAGapIsLeftOutAndTooLittleIsRefused) {
+TEST(Spectrum, NoSegmentSpansAGapAndTooLittleIsRefused) {
     std::vector<double> y = WhiteNoise(16 * 64, 1.0, 5);
     const auto whole = WelchSpectrum(y, 1.0, 64);
     ASSERT_TRUE(whole);
@@ -83,6 +83,15 @@ TEST(Spectrum, ASegmentWithAGapIsLeftOutAndTooLittleIsRefused) {
     ASSERT_TRUE(gapped);
     EXPECT_EQ(gapped->segments, 29u);
     for (const double d : gapped->density) EXPECT_TRUE(std::isfinite(d));
+    // A capture with a gap every thousand samples: the segments fit between the gaps (eight
+    // at least: 512 long, two between each pair), none across one.
+    std::vector<double> gapped1000 = WhiteNoise(20 * 1001, 1.0, 6);
+    for (std::size_t i = 1000; i < gapped1000.size(); i += 1001) gapped1000[i] = NAN;
+    const auto between = WelchSpectrum(gapped1000, 1.0);
+    ASSERT_TRUE(between);
+    EXPECT_EQ(between->segmentLength, 512u);
+    EXPECT_EQ(between->segments, 40u);
+    EXPECT_NEAR(between->whiteFloor, std::sqrt(2.0), 0.05 * std::sqrt(2.0));
     std::string why;
     EXPECT_FALSE(WelchSpectrum(std::vector<double>(15, 1.0), 1.0, 0, &why));
     EXPECT_EQ(why, "too few samples for a spectrum (16 at least)");
