@@ -340,6 +340,18 @@ def test_the_doctor_tells_what_stands_between_the_machine_and_a_read(tmp_path, m
     assert {f["topic"] for f in q.doctor()["findings"]} >= {"USB", "udev rule", "groups", "ppdev", "settings"}
 
 
+def test_the_readmes_python_runs_as_written(tmp_path):
+    readme = (pathlib.Path(__file__).resolve().parents[2] / "README.md").read_text()
+    block = readme[readme.index("## Python"):]
+    code = block[block.index("```python\n") + 10:]
+    code = code[:code.index("```")]
+    r = cli("--sim", "watch", "--count", "5", "--delay", "10", "--log", "Datalog_1.txt", cwd=tmp_path)
+    assert r.returncode == 0, r.stderr
+    run = subprocess.run([sys.executable, "-c", code + "\nassert log['runs'] and len(c['incl_360']) > 1000 and len(a['tau']) > 3 and len(s['f']) > 16\n"],
+                         capture_output=True, text=True, timeout=120, cwd=tmp_path)
+    assert run.returncode == 0, run.stderr
+
+
 def test_a_board_stays_with_the_process_that_opened_it(tmp_path):
     r = cli("--sim", "read", "Product", "Product", "Product", env={"QVIN_TRACE": str(tmp_path / "f.trace")}, cwd=tmp_path)
     assert r.returncode == 0, r.stderr
