@@ -286,7 +286,15 @@ public:
         py::dict d;
         d["name"] = i.name;
         d["revision"] = AsThePartMeansIt(i.revision);
-        d["date"] = py::make_tuple(i.year, i.month, i.day);
+        // A datetime.date; a part whose date registers hold no date (unprogrammed) gives None,
+        // and its fields stay in date_fields as read.
+        d["date_fields"] = py::make_tuple(i.year, i.month, i.day);
+        try {
+            d["date"] = py::module_::import("datetime").attr("date")(i.year, i.month, i.day);
+        } catch (const py::error_already_set& e) {
+            if (!e.matches(PyExc_ValueError)) throw;
+            d["date"] = py::none();
+        }
         d["flash_cycles"] = i.flashCycles;
         d["rotation"] = i.reverseRotation ? "Reverse" : "Normal";
         return d;

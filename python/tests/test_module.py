@@ -324,6 +324,11 @@ def test_the_module_names_its_version_and_its_objects(board, tmp_path):
     assert r["name"] == "Product" and r["count"] == 27319 and r["new_data"] is None
     p = next(iter(board.watch(count=1))).to_dict()
     assert p["index"] == 1 and p["incl_360"] == 30.0 and set(p) >= {"time", "status", "alarm", "new_data"}
+    import datetime
+    info = board.info()
+    assert isinstance(info["date"], datetime.date) and info["date_fields"] == (info["date"].year, info["date"].month, info["date"].day)
+    board.write("Mon_Year", 0)  # a month 0: no date, the fields as read
+    assert board.info()["date"] is None and board.info()["date_fields"][1] == 0
     board.close()
     assert repr(board) == "<Board sim, closed>"
     with pytest.raises(OSError, match="No such file or directory") as e:
