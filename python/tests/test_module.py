@@ -318,6 +318,8 @@ def test_what_is_there_is_listed_and_a_board_not_there_says_why_at_once(tmp_path
 def test_the_module_names_its_version_and_its_objects(board, tmp_path):
     cmake = (pathlib.Path(__file__).resolve().parents[2] / "CMakeLists.txt").read_text()
     assert f"project(qvin27319 VERSION {q.__version__} " in cmake
+    import importlib.metadata
+    assert importlib.metadata.version("qvin27319") == q.__version__  # the package's metadata too
     board.read("Product")
     assert repr(board) == "<Board sim on Ezusb-0>"
     r = board.read_raw("Product").to_dict()
