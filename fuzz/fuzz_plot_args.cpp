@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string error;
     const auto p = qvin::cli::ParsePlotArgs(args, error);
     if (p) {
-        if (p->log.empty() || p->png.empty() || p->width < 320 || p->height < 240 || p->width > 10000 || p->height > 10000)
+        if (p->log.empty() || p->png.empty() || p->width < 1 || p->height < 1 || p->width > 10000 || p->height > 10000)
             __builtin_trap();
     } else {
         if (error.empty() || error.size() > 300) __builtin_trap();
