@@ -19,7 +19,7 @@
 
 #include "analysis/deviations.h"
 #include "analysis/series.h"
-#include "analysis/spectrum.h"
+#include "analysis/power_density.h"
 #include "board/replay_board.h"
 #include "board/vcd_export.h"
 #include "device/data_log.h"

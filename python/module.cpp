@@ -23,7 +23,7 @@
 #include "core/clock.h"
 #include "analysis/deviations.h"
 #include "analysis/stability.h"
-#include "analysis/spectrum.h"
+#include "analysis/power_density.h"
 #include "core/hex_text.h"
 #include "session/doctor.h"
 #include "platform/port/ppdev_port.h"

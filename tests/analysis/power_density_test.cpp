@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "analysis/deviations.h"
-#include "analysis/spectrum.h"
+#include "analysis/power_density.h"
 
 namespace qvin::analysis {
 namespace {
