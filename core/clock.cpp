@@ -103,7 +103,13 @@ void RealClock::SpinUntil(std::int64_t deadlineNs) {
     }
 }
 
+thread_local int BusyWaiting::depth_ = 0;
+
 void RealClock::SleepUntil(std::int64_t deadlineNs) {
+    if (BusyWaiting::Active()) {
+        SpinUntil(deadlineNs);
+        return;
+    }
     // The default slack lets the kernel wake a sleeper up to 50 us late to batch timers.
     thread_local const bool noSlack = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
     (void)noSlack;

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "analysis/sample_count.h"
+#include "core/clock.h"
 #include "core/number_text.h"
 #include "device/part_info.h"
 #include "device/register_map.h"
@@ -81,6 +82,9 @@ CaptureSummary Capture(Session& s, const CaptureRequest& request, const std::fun
 
     CaptureSummary sum;
     sum.periodMs = SmplPrdToMs(code);
+    // A late wake-up between two passes loses the samples that went by: the thread keeps
+    // its processor while the adapter works and through the pauses.
+    const BusyWaiting busy;
     analysis::SampleCount counter(sum.periodMs / 1000.0);
     Clock& clock = s.program().clock;
     const std::int64_t start = clock.NowNs();

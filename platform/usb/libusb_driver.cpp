@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/clock.h"
+
 namespace qvin {
 
 namespace {
@@ -18,8 +20,8 @@ struct Endpoint {
 
 class LibusbDevice final : public UsbDevice {
 public:
-    LibusbDevice(libusb_device_handle* h, libusb_device_descriptor d, std::vector<Endpoint> endpoints, unsigned timeoutMs)
-        : h_(h), descriptor_(d), endpoints_(std::move(endpoints)), timeoutMs_(timeoutMs) {}
+    LibusbDevice(libusb_context* ctx, libusb_device_handle* h, libusb_device_descriptor d, std::vector<Endpoint> endpoints, unsigned timeoutMs)
+        : ctx_(ctx), h_(h), descriptor_(d), endpoints_(std::move(endpoints)), timeoutMs_(timeoutMs) {}
     ~LibusbDevice() override {
         libusb_release_interface(h_, 0);
         libusb_close(h_);
@@ -69,7 +71,8 @@ public:
             return false;
         const std::uint8_t ep = endpoints_[static_cast<std::size_t>(pipe)].address;
         int transferred = 0;
-        const int r = libusb_bulk_transfer(h_, ep, b.data(), asked, &transferred, timeoutMs_);
+        const int r = BusyWaiting::Active() ? PolledTransfer(ep, b.data(), asked, transferred)
+                                            : libusb_bulk_transfer(h_, ep, b.data(), asked, &transferred, timeoutMs_);
         count = transferred;
         // A stalled endpoint is cleared so the next operation starts clean.
         if (r == LIBUSB_ERROR_PIPE) libusb_clear_halt(h_, ep);
@@ -82,6 +85,47 @@ public:
     }
 
 private:
+    // The same bulk transfer as libusb_bulk_transfer, the thread polling for its end
+    // instead of sleeping in the kernel until it comes (see BusyWaiting). Same timeout,
+    // same results.
+    int PolledTransfer(std::uint8_t ep, unsigned char* data, int length, int& transferred) {
+        transferred = 0;
+        libusb_transfer* t = libusb_alloc_transfer(0);
+        if (!t) return LIBUSB_ERROR_NO_MEM;
+        int completed = 0;
+        libusb_fill_bulk_transfer(
+            t, h_, ep, data, length, [](libusb_transfer* done) { *static_cast<int*>(done->user_data) = 1; }, &completed, timeoutMs_);
+        int r = libusb_submit_transfer(t);
+        if (r != 0) {
+            libusb_free_transfer(t);
+            return r;
+        }
+        timeval now{0, 0};
+        while (!completed) {
+            r = libusb_handle_events_timeout_completed(ctx_, &now, &completed);
+            if (r != 0 && r != LIBUSB_ERROR_INTERRUPTED) {
+                // Events cannot be handled: the transfer is called off and waited for, as
+                // libusb_bulk_transfer does.
+                libusb_cancel_transfer(t);
+                while (!completed)
+                    if (libusb_handle_events_completed(ctx_, &completed) < 0) break;
+                break;
+            }
+        }
+        transferred = t->actual_length;
+        switch (completed ? t->status : LIBUSB_TRANSFER_ERROR) {
+            case LIBUSB_TRANSFER_COMPLETED: r = 0; break;
+            case LIBUSB_TRANSFER_TIMED_OUT: r = LIBUSB_ERROR_TIMEOUT; break;
+            case LIBUSB_TRANSFER_STALL: r = LIBUSB_ERROR_PIPE; break;
+            case LIBUSB_TRANSFER_OVERFLOW: r = LIBUSB_ERROR_OVERFLOW; break;
+            case LIBUSB_TRANSFER_NO_DEVICE: r = LIBUSB_ERROR_NO_DEVICE; break;
+            default: r = LIBUSB_ERROR_IO; break;
+        }
+        // Not freed when it could not be waited for: the library still holds it.
+        if (completed) libusb_free_transfer(t);
+        return r;
+    }
+
     static std::uint8_t Lo(std::uint16_t v) { return static_cast<std::uint8_t>(v & 0xFF); }
     static std::uint8_t Hi(std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); }
 
@@ -97,6 +141,7 @@ private:
         return language_;
     }
 
+    libusb_context* ctx_;
     libusb_device_handle* h_;
     libusb_device_descriptor descriptor_;
     std::vector<Endpoint> endpoints_;
@@ -193,7 +238,7 @@ std::unique_ptr<UsbDevice> LibusbDriver::Open(const std::string& name) {
                 h = nullptr;
             }
         }
-        if (r == 0) result = std::make_unique<LibusbDevice>(h, d, std::move(endpoints), timeoutMs_);
+        if (r == 0) result = std::make_unique<LibusbDevice>(ctx_, h, d, std::move(endpoints), timeoutMs_);
         else
             lastError_ = openFailure_ = r == LIBUSB_ERROR_ACCESS ? UsbNoPermission(name)
                                         : r == LIBUSB_ERROR_BUSY ? UsbBusy(name)

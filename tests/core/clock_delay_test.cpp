@@ -311,5 +311,63 @@ TEST(RealClock, TheWaitingThreadIsRaisedOnlyWhileItWaitsAndOnlyWhereAllowed) {
     });
 }
 
+
+// The times this thread gave its processor away of its own accord (blocked or slept).
+long VoluntarySwitches() {
+    rusage u{};
+    getrusage(RUSAGE_THREAD, &u);
+    return u.ru_nvcsw;
+}
+
+// Under BusyWaiting a thread's waits on the real clock keep the processor (a capture
+// cannot afford a late wake-up): the pauses, the simulated adapter's time and the plain
+// sleeps alike, each still to its deadline. Only that thread: another sleeps as before,
+// and so does this one once the last scope ends.
+TEST(RealClock, BusyWaitingKeepsTheProcessorThroughEveryWaitOfItsThreadAlone) {
+    OnOwnThread([] {
+        RealClock clock;
+        DelayTimer timer(clock);
+        timer.FinalTrialMs = 20.0f;
+        timer.CalibrateDelay();
+        auto waits = [&] {
+            const long before = VoluntarySwitches();
+            for (int i = 0; i < 50; ++i) {
+                std::int64_t start = clock.NowNs();
+                clock.SleepUntil(start + 200'000);
+                EXPECT_GE(clock.NowNs() - start, 200'000);
+                start = clock.NowNs();
+                clock.Elapse(300'000);
+                EXPECT_GE(clock.NowNs() - start, 300'000);
+                start = clock.NowNs();
+                timer.Delay(0.5f);
+                EXPECT_GE(clock.NowNs() - start, 500'000);
+            }
+            return VoluntarySwitches() - before;
+        };
+        EXPECT_GE(waits(), 100);
+        long elsewhere = 0;
+        {
+            const BusyWaiting outer;
+            {
+                const BusyWaiting inner;
+                EXPECT_TRUE(BusyWaiting::Active());
+            }
+            EXPECT_TRUE(BusyWaiting::Active());
+            std::thread other([&] {
+                const long before = VoluntarySwitches();
+                for (int i = 0; i < 50; ++i) clock.SleepUntil(clock.NowNs() + 200'000);
+                elsewhere = VoluntarySwitches() - before;
+            });
+            // A few switches come from elsewhere (a page fault, the scheduler's own); a
+            // sleeping thread makes at least one a wait, 150 here.
+            EXPECT_LE(waits(), 10);
+            other.join();
+        }
+        EXPECT_GE(elsewhere, 40);
+        EXPECT_FALSE(BusyWaiting::Active());
+        EXPECT_GE(waits(), 100);
+    });
+}
+
 }  // namespace
 }  // namespace qvin
