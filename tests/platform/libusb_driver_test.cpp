@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "board/replay_board.h"
+#include "core/clock.h"
 #include "device/register_access.h"
 #include "device/usb_spi.h"
 #include "device/usb_adapter.h"
@@ -268,6 +269,33 @@ protected:
             if (l.rfind("usb-in ", 0) == 0 || l.rfind("usb-out ", 0) == 0) out.push_back(l);
         return out;
     }
+    // Each fault of the adapter's in turn fails one read with one message, leaves the
+    // adapter unusable and the interface released; unplugged last, it is gone for good.
+    void ExpectEachFaultFailsTheRead(EmulatedAdapter& a) {
+        auto failingRead = [&](const char* what, auto setUp) {
+            {
+                std::lock_guard lock(a.mutex);
+                setUp();
+            }
+            p().SetUsbReady(true);
+            ReadReg(p(), reg::Product);
+            EXPECT_EQ(messages_.Take(), std::vector<std::string>{"Error Reading SPI"}) << what;
+            EXPECT_FALSE(p().UsbReady()) << what;
+            ExpectBalancedClaims();
+        };
+        failingRead("stall", [&] { a.stallNextIn = true; });
+        EXPECT_EQ(a.clearHalts, 1);
+        failingRead("short reply", [&] { a.shortReply = true; });
+        failingRead("timeout", [&] {
+            a.shortReply = false;
+            a.silent = true;
+        });
+        failingRead("unplug", [&] {
+            a.silent = false;
+            a.unplugAfterOut = true;
+        });
+        EXPECT_EQ(OpenUsbDriver(p(), "Ezusb-1"), nullptr);
+    }
     void ExpectBalancedClaims() {
         std::lock_guard lock(adapter_->mutex);
         EXPECT_GT(adapter_->claims, 0);
@@ -378,31 +406,26 @@ TEST_F(LibusbOnEmulatedAdapter, StallShortReplyTimeoutAndUnplugAreFailedRequests
     FindUsbBoards(p());
     ASSERT_TRUE(p().UsbReady());
     messages_.Take();
+    ExpectEachFaultFailsTheRead(a);
+}
 
-    auto failingRead = [&](const char* what, auto setUp) {
-        {
-            std::lock_guard lock(a.mutex);
-            setUp();
-        }
-        p().SetUsbReady(true);
-        ReadReg(p(), reg::Product);
-        EXPECT_EQ(messages_.Take(), std::vector<std::string>{"Error Reading SPI"}) << what;
-        EXPECT_FALSE(p().UsbReady()) << what;
-        ExpectBalancedClaims();
-    };
-    failingRead("stall", [&] { a.stallNextIn = true; });
-    EXPECT_EQ(a.clearHalts, 1);
-    failingRead("short reply", [&] { a.shortReply = true; });
-    failingRead("timeout", [&] {
-        a.shortReply = false;
-        a.silent = true;
-    });
-    failingRead("unplug", [&] {
-        a.silent = false;
-        a.unplugAfterOut = true;
-    });
-    // Gone for good: the device can no longer be opened.
-    EXPECT_EQ(OpenUsbDriver(p(), "Ezusb-1"), nullptr);
+// A capture polls for each transfer's end instead of sleeping until it comes: the same
+// answers, and each fault the same single failure, the timeout included (not a hang).
+TEST_F(LibusbOnEmulatedAdapter, PolledTransfersAnswerAndFailAsWaitedOnesDo) {
+    EmulatedAdapter& a = Build(kHighSpeed);
+    const BusyWaiting busy;
+    FindUsbBoards(p());
+    ASSERT_TRUE(p().UsbReady());
+    EXPECT_TRUE(messages_.Take().empty());
+    for (std::int32_t v : {0x0123, 0x0102}) {
+        WriteReg(p(), reg::Msc_Ctrl, v);
+        ReadReg(p(), reg::Msc_Ctrl);
+        EXPECT_EQ(p().reg.RegData, v);
+    }
+    ReadReg(p(), reg::Product);
+    EXPECT_EQ(p().reg.RegData, 27319);
+    EXPECT_TRUE(messages_.Take().empty());
+    ExpectEachFaultFailsTheRead(a);
 }
 
 // An adapter that is there but cannot be had is not a missing adapter: the search says
