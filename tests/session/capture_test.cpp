@@ -115,7 +115,13 @@ TEST(Capture, TheAskedSamplePeriodHoldsMeanwhileAndThePartsOwnComesBackEvenOnFai
     r.seconds = 1.0;
     r.samplePeriodMs = 20.0;  // 5 periods of the slow time base: 18.92 ms
     double during = 0;
-    const auto sum = session::Capture(b.s, r, [&](const session::CaptureRow&) { during = b.chip.SamplePeriodNs(); }, {});
+    bool busy = false;  // the capture keeps its processor (no late wake-up between passes), and only meanwhile
+    const auto sum = session::Capture(b.s, r, [&](const session::CaptureRow&) {
+        during = b.chip.SamplePeriodNs();
+        busy = BusyWaiting::Active();
+    }, {});
+    EXPECT_TRUE(busy);
+    EXPECT_FALSE(BusyWaiting::Active());
     EXPECT_NEAR(during, 18.92e6, 1e3);
     EXPECT_NEAR(sum.periodMs, 18.92, 1e-3);
     EXPECT_NEAR(static_cast<double>(sum.kept), 1000.0 / 18.92, 1.5);
@@ -127,6 +133,7 @@ TEST(Capture, TheAskedSamplePeriodHoldsMeanwhileAndThePartsOwnComesBackEvenOnFai
     EXPECT_THROW(session::Capture(b.s, r, [&](const session::CaptureRow& row) { if (row.seconds > 0.1) throw session::Error(3, "disk full"); }, {}),
                  session::Error);
     EXPECT_EQ(b.chip.SamplePeriodNs(), own);
+    EXPECT_FALSE(BusyWaiting::Active());
 }
 
 TEST(Capture, OutputsAndSamplePeriodsAreReadStrictly) {
