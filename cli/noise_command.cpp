@@ -19,6 +19,7 @@
 
 #include "analysis/deviations.h"
 #include "analysis/series.h"
+#include "analysis/noise_terms.h"
 #include "analysis/power_density.h"
 #include "board/replay_board.h"
 #include "board/vcd_export.h"
@@ -137,6 +138,33 @@ std::string Number(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.9g", v);
     return buf;
+}
+
+// The fitted noise terms, one a line, each with its uncertainty and unit or "not resolved".
+std::string NoiseTermsText(const analysis::NoiseTerms& t, const std::string& unit) {
+    static const char* const kWhat[5] = {"quantization", "white noise", "bias instability", "rate random walk",
+                                         "rate ramp"};
+    std::ostringstream o;
+    o << "  noise terms (the IEEE 952 model fitted to the octave Allan variance, " << t.points << " points, reduced chi-square "
+      << FormatFixed(t.reducedChiSquare, 2) << (t.reducedChiSquare > 3 ? ": the model fits the curve poorly" : "") << "; +- about 95 %):\n";
+    for (std::size_t k = 0; k < 5; ++k) {
+        char head[80];
+        std::snprintf(head, sizeof head, "    %s %-42s ", analysis::kTermNames[k], kWhat[k]);
+        o << head;
+        if (const auto& term = t.terms[k]) {
+            // The value to the digits its uncertainty leaves (two of the uncertainty's).
+            const double v = term->value, du = term->uncertainty;
+            const int digits = du > 0 ? std::clamp(static_cast<int>(std::floor(std::log10(v)) - std::floor(std::log10(du))) + 2, 2, 9) : 9;
+            char text[64];
+            std::snprintf(text, sizeof text, "%.*g +- %.2g", digits, v, du);
+            o << text << " " << analysis::TermUnit(k, unit);
+            if (k == 1) o << " (the deviation at 1 s; one-sided spectral density sqrt(2) N = " << Number(std::sqrt(2.0) * term->value) << ")";
+            o << '\n';
+        } else {
+            o << "not resolved\n";
+        }
+    }
+    return o.str();
 }
 
 }  // namespace
@@ -369,7 +397,6 @@ Action Noise(Command& c) {
             std::string why;
             const auto curve = analysis::DeviationCurve(y, s.tau0, deviation, allan, &why);
             if (!why.empty()) throw Error(kBadInput, file + ": " + why);
-            const analysis::NoiseFigures f = analysis::ReadNoise(curve);
             c.out << '\n' << s.names[k] << '\n'
                   << "  count " << st.count << ", mean " << Number(st.mean) << ", std dev " << Number(st.stdDev) << ", min " << Number(st.min)
                   << ", max " << Number(st.max) << ", peak-to-peak " << Number(st.peakToPeak) << '\n';
@@ -408,14 +435,10 @@ Action Noise(Command& c) {
                   << (carried ? ", * carried from a shorter tau (too few points here), + from the B1 and R(n) ratios" : "") << ";\n"
                   << "  low and high: the " << FormatFixed(allan.confidence * 100, 1) << " % interval from "
                   << (deviation == analysis::Deviation::Totdev ? "the total deviation's" : "Greenhall's") << " degrees of freedom for that noise)\n";
-            if (deviation != analysis::Deviation::Oadev && deviation != analysis::Deviation::Adev) continue;  // read from the Allan curve
-            if (f.whiteDensity)
-                c.out << "  white noise density " << Number(*f.whiteDensity) << " " << unit << "/sqrt(Hz) (from " << f.whitePoints
-                      << " points of slope -1/2)\n";
-            else
-                c.out << "  white noise density: no region of slope -1/2\n";
-            c.out << "  bias instability " << Number(f.biasInstability) << " " << unit << " (minimum ADEV / 0.664, at tau " << Number(f.biasTau)
-                  << " s)\n";
+            // The terms come from the octave Allan variance whatever curve is shown.
+            const bool octaveAllan = deviation == analysis::Deviation::Oadev && allan.taus == analysis::TauSet::Octave && !allan.alpha;
+            const analysis::NoiseTerms terms = analysis::FitNoiseTerms(octaveAllan ? curve : analysis::OctaveAdev(y, s.tau0));
+            c.out << NoiseTermsText(terms, unit);
             curves.push_back({s.names[k], curve});
         }
         // Data with nothing to draw is the data's fault, not the picture file's; said before

@@ -103,7 +103,7 @@ grep -q 'run 1: .*loop delay 10 ms, 40 passes  <- analysed' two.out || fail "run
 grep -q 'run 2: .*loop delay 50 ms, 20 passes$' two.out || fail "run 2 listed"
 # Each output's unit as its column names it; the table's interval around each deviation.
 "$cli" noise two.log --column incl_360 --csv two.table > two-unit.out || fail "noise --csv"
-grep -q 'bias instability [0-9.e+-]* dgr (minimum ADEV' two-unit.out || fail "the unit of INCL_360"
+grep -q 'spectral floor [0-9.e+-]* dgr/sqrt(Hz)' two-unit.out || fail "the unit of INCL_360"
 test "$(wc -l < two.table)" -gt 3 || fail "the table's rows"
 awk -F, 'NR > 1 && !($8 + 0 < $7 + 0 && $7 + 0 < $9 + 0) { bad = 1 } END { exit bad }' two.table || fail "oadev_lo < oadev < oadev_hi"
 # Another deviation by name: its table and columns under its name; a name no deviation has,
