@@ -27,11 +27,16 @@ struct NoiseTerm {
     double value = 0;
     double uncertainty = 0;  // expanded to about 95 % (Student's t over the fit's spare points)
 };
+// "0.00502 +- 3.6e-05": the value to the digits its uncertainty leaves, two of the uncertainty's.
+std::string TermText(const NoiseTerm& t);
 
 struct NoiseTerms {
     // Q, N, B, K, R in that order; empty where not resolved.
     std::optional<NoiseTerm> terms[5];
     std::size_t points = 0;  // Allan points the fit used
+    bool fitted = false;     // false: fewer than kMinTermPoints, nothing could be told
+    bool averaged = false;   // the readings are averages (a hump at the curve's start): no quantization term
+    double fromTau = 0;      // the fit began here, past what averaged readings make of the curve; 0: at the first point
     double reducedChiSquare = 0;
     const std::optional<NoiseTerm>& Q() const { return terms[0]; }
     const std::optional<NoiseTerm>& N() const { return terms[1]; }
@@ -44,8 +49,14 @@ inline constexpr const char* kTermNames[5] = {"Q", "N", "B", "K", "R"};
 // A term's unit for readings in `unit`: "dgr s", "dgr/sqrt(Hz)", "dgr", "dgr sqrt(Hz)", "dgr/s".
 std::string TermUnit(std::size_t term, const std::string& unit);
 
-// Fits the model to an overlapping Allan curve (points with edf; other points ignored).
-// Fewer than two usable points: nothing resolved.
+// Below this many octave points (a record of 128 readings), five terms cannot be told apart
+// and whatever shape the first few points take (the part's own averaging, say) would be
+// read as a term.
+inline constexpr std::size_t kMinTermPoints = 6;
+
+// Fits the model to an octave overlapping Allan curve (points above zero; others ignored),
+// from the first averaging time where the model follows the points (readings averaged
+// over longer than tau0 make the curve's start follow no noise of the model).
 NoiseTerms FitNoiseTerms(std::span<const AllanPoint> curve);
 
 // The model's Allan deviation at tau from the resolved terms.

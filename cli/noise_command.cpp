@@ -145,19 +145,24 @@ std::string NoiseTermsText(const analysis::NoiseTerms& t, const std::string& uni
     static const char* const kWhat[5] = {"quantization", "white noise", "bias instability", "rate random walk",
                                          "rate ramp"};
     std::ostringstream o;
+    if (t.fromTau > 0)
+        o << "  (below tau " << Number(t.fromTau) << " s the curve follows none of the model's noises, as where the readings are averages "
+          << "over that long: the terms are fitted from there)\n";
+    if (!t.fitted) {
+        o << "  noise terms: " << t.points << " octave averaging times, too few to fit them (" << analysis::kMinTermPoints << " at least: "
+          << (std::size_t{1} << (analysis::kMinTermPoints + 1)) << " samples)\n";
+        return o.str();
+    }
     o << "  noise terms (the IEEE 952 model fitted to the octave Allan variance, " << t.points << " points, reduced chi-square "
       << FormatFixed(t.reducedChiSquare, 2) << (t.reducedChiSquare > 3 ? ": the model fits the curve poorly" : "") << "; +- about 95 %):\n";
     for (std::size_t k = 0; k < 5; ++k) {
         char head[80];
         std::snprintf(head, sizeof head, "    %s %-42s ", analysis::kTermNames[k], kWhat[k]);
         o << head;
-        if (const auto& term = t.terms[k]) {
-            // The value to the digits its uncertainty leaves (two of the uncertainty's).
-            const double v = term->value, du = term->uncertainty;
-            const int digits = du > 0 ? std::clamp(static_cast<int>(std::floor(std::log10(v)) - std::floor(std::log10(du))) + 2, 2, 9) : 9;
-            char text[64];
-            std::snprintf(text, sizeof text, "%.*g +- %.2g", digits, v, du);
-            o << text << " " << analysis::TermUnit(k, unit);
+        if (k == 0 && t.averaged) {
+            o << "not fitted (the readings are averaged: the 1/tau^2 term is the averaging's)\n";
+        } else if (const auto& term = t.terms[k]) {
+            o << analysis::TermText(*term) << " " << analysis::TermUnit(k, unit);
             if (k == 1) o << " (the deviation at 1 s; one-sided spectral density sqrt(2) N = " << Number(std::sqrt(2.0) * term->value) << ")";
             o << '\n';
         } else {
