@@ -163,7 +163,9 @@ std::string NoiseTermsText(const analysis::NoiseTerms& t, const std::string& uni
             o << "not fitted (the readings are averaged: the 1/tau^2 term is the averaging's)\n";
         } else if (const auto& term = t.terms[k]) {
             o << analysis::TermText(*term) << " " << analysis::TermUnit(k, unit);
-            if (k == 1) o << " (the deviation at 1 s; one-sided spectral density sqrt(2) N = " << Number(std::sqrt(2.0) * term->value) << ")";
+            if (k == 1)
+                o << " (the deviation at 1 s; one-sided spectral density sqrt(2) N = "
+                  << analysis::TermText({std::sqrt(2.0) * term->value, std::sqrt(2.0) * term->uncertainty}) << ")";
             o << '\n';
         } else {
             o << "not resolved\n";

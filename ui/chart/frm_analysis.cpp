@@ -43,11 +43,20 @@ std::string Thousands(std::size_t n) {
 
 }  // namespace
 
-std::string StatsText(const analysis::Stats& s, const analysis::NoiseFigures& f, const std::string& unit) {
+std::string StatsText(const analysis::Stats& s, const analysis::NoiseTerms& f, const std::string& unit) {
     std::string t = "Samples\t" + std::to_string(s.count) + "\r\nMean\t" + G(s.mean) + " " + unit + "\r\nStd dev\t" + G(s.stdDev) + " " +
                     unit + "\r\nMin\t" + G(s.min) + "\r\nMax\t" + G(s.max) + "\r\nPeak-to-peak\t" + G(s.peakToPeak) + "\r\n";
-    t += "White noise\t" + (f.whiteDensity ? G(*f.whiteDensity, 4) + " " + unit + "/sqrt(Hz)" : std::string("no region of slope -1/2")) + "\r\n";
-    t += "Bias instability\t" + G(f.biasInstability, 4) + " " + unit + " at " + G(f.biasTau, 4) + " s\r\n";
+    if (!f.fitted)
+        return t + "Noise terms\ttoo few averaging times (" + std::to_string(f.points) + ", " + std::to_string(analysis::kMinTermPoints) + " at least)\r\n";
+    if (f.fromTau > 0) t += "Terms fitted from\t" + G(f.fromTau, 4) + " s (averaged readings below)\r\n";
+    static const char* const kWhat[5] = {"Q quantization", "N white noise", "B bias instability", "K rate random walk", "R rate ramp"};
+    for (std::size_t k = 0; k < 5; ++k) {
+        t += std::string(kWhat[k]) + "\t";
+        if (k == 0 && f.averaged) t += "not fitted (averaged readings)";
+        else if (const auto& term = f.terms[k]) t += analysis::TermText(*term) + " " + analysis::TermUnit(k, unit);
+        else t += "not resolved";
+        t += "\r\n";
+    }
     return t;
 }
 
@@ -63,7 +72,7 @@ frmAnalysis::frmAnalysis(App& app) : Window(app.tk, "frmAnalysis", "Noise Analys
     cmboOutput.SetListIndex(3);
     cmboOutput.SetToolTip("The output to analyse");
     lblSource.SetCaption("Nothing analysed yet");
-    txtStats.SetToolTip("Statistics, white-noise density and bias instability");
+    txtStats.SetToolTip("Statistics and the noise terms (about 95 % uncertainties)");
     txtTable.SetToolTip("Overlapping Allan deviation at octave averaging times");
     picAllan.SetToolTip("Allan deviation against averaging time, log-log: a line each decade, bars for the 68 % intervals");
     lblTauAxis.SetCaption("averaging time tau (s)");
@@ -170,7 +179,7 @@ void frmAnalysis::Analyse() {
     const std::vector<double>& y = series_.columns[static_cast<std::size_t>(k)];
     std::string why;
     if (series_.tau0 > 0) curve_ = analysis::DeviationCurve(y, series_.tau0, analysis::Deviation::Oadev, {}, &why);
-    txtStats.SetText(StatsText(analysis::Describe(y), analysis::ReadNoise(curve_), UnitOf(series_.names[static_cast<std::size_t>(k)])));
+    txtStats.SetText(StatsText(analysis::Describe(y), analysis::FitNoiseTerms(curve_), UnitOf(series_.names[static_cast<std::size_t>(k)])));
     txtTable.SetText(!why.empty() ? "No Allan deviation: " + why
                      : curve_.empty() ? "Too few readings for an Allan deviation (4 at least)"
                                       : AllanTableText(curve_));

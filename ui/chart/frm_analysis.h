@@ -2,12 +2,13 @@
 // "Noise Analysis": how noisy and how stable an output is, over the strip chart's readings
 // (the span it shows), a data log or a capture opened here: the statistics, the
 // overlapping Allan deviation at octave averaging times with its 68 % intervals, the
-// white-noise density and the bias instability, and the Allan curve on log-log axes
+// noise terms fitted to it, and the Allan curve on log-log axes
 // (decades as grid lines, error bars at each point). A window beside the others.
 
 #include <string>
 #include <vector>
 
+#include "analysis/noise_terms.h"
 #include "analysis/series.h"
 #include "analysis/stability.h"
 #include "ui/controls.h"
@@ -49,7 +50,7 @@ private:
 };
 
 // The figures of one output as the window shows them, for a text box.
-std::string StatsText(const analysis::Stats& s, const analysis::NoiseFigures& f, const std::string& unit);
+std::string StatsText(const analysis::Stats& s, const analysis::NoiseTerms& f, const std::string& unit);
 std::string AllanTableText(const std::vector<analysis::AllanPoint>& curve);
 
 }  // namespace qvin::ui
