@@ -23,6 +23,7 @@
 #include "core/clock.h"
 #include "analysis/deviations.h"
 #include "analysis/stability.h"
+#include "analysis/noise_terms.h"
 #include "analysis/power_density.h"
 #include "core/hex_text.h"
 #include "session/doctor.h"
@@ -787,6 +788,33 @@ PYBIND11_MODULE(_core, m) {
                 d["adev_hi"] = Column(hi);
             }
             d["edf"] = Column(edf);
+            // The noise terms from the octave overlapping Allan variance, whatever was asked for.
+            const bool octaveAllan = *kind == analysis::Deviation::Oadev && options.taus == analysis::TauSet::Octave;
+            analysis::NoiseTerms terms;
+            {
+                py::gil_scoped_release release;
+                terms = analysis::FitNoiseTerms(octaveAllan ? curve : analysis::OctaveAdev(values, tau0));
+            }
+            py::dict t;
+            for (std::size_t k = 0; k < 5; ++k) {
+                py::object entry = py::none();
+                if (const auto& term = terms.terms[k]; term && !(k == 0 && terms.averaged)) {
+                    py::dict e;
+                    e["value"] = term->value;
+                    e["uncertainty"] = term->uncertainty;
+                    entry = e;
+                }
+                t[analysis::kTermNames[k]] = entry;
+            }
+            d["terms"] = t;
+            py::dict fit;
+            fit["fitted"] = terms.fitted;
+            fit["points"] = terms.points;
+            fit["from_tau"] = terms.fromTau;
+            fit["averaged"] = terms.averaged;
+            fit["reduced_chi_square"] = terms.reducedChiSquare;
+            d["terms_fit"] = fit;
+            // The older readings of the curve, kept for the programs that use them.
             d["white_density"] = f.whiteDensity ? py::cast(*f.whiteDensity) : py::none();
             d["bias_instability"] = f.biasInstability;
             d["bias_tau"] = f.biasTau;
@@ -797,7 +825,11 @@ PYBIND11_MODULE(_core, m) {
         "A deviation (oadev, the overlapping Allan, unless adev, mdev, tdev, hdev, ohdev or totdev is named; its values\n"
         "under its name, and oadev's also as adev) at octave (or decade, or all) averaging times from tau0 to a quarter of the\n"
         "record: m, n (differences), alpha (the noise type there), edf and the interval at `confidence` (one sigma by\n"
-        "default); the white-noise density (units/sqrt(Hz), from the slope -1/2) and the bias instability (minimum / 0.664).");
+        "default); terms: the IEEE 952 noise terms Q, N, B, K, R fitted to the octave overlapping Allan variance, each\n"
+        "{'value', 'uncertainty' (about 95 %)} or None where not resolved (N is the deviation at 1 s, in units/sqrt(Hz));\n"
+        "terms_fit: points, from_tau (where averaged readings let the fit begin), averaged, reduced_chi_square, fitted\n"
+        "(False below 6 octave points). white_density and bias_instability are the older readings of the slope -1/2 and of\n"
+        "the minimum / 0.664.");
     m.def(
         "psd",
         [](const std::vector<double>& values, double tau0, std::size_t segment) {

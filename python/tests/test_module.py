@@ -513,6 +513,13 @@ def test_allan_and_describe_give_the_published_values():
     assert all(lo < v < hi for lo, v, hi in zip(a["adev_lo"], a["adev"], a["adev_hi"]))
     assert list(a["alpha"]) == [0] * 8  # uniform random numbers: white
     assert list(a["n"])[:2] == [999, 997] and list(a["m"])[:3] == [1, 2, 4]
+    # Uniform numbers are white noise of 1/sqrt(12) a reading: N = sigma sqrt(tau0), held
+    # within its stated uncertainty, and no other term.
+    n_term = a["terms"]["N"]
+    assert abs(n_term["value"] - 12 ** -0.5) <= n_term["uncertainty"] < 0.05
+    assert [k for k, v in a["terms"].items() if v is not None] == ["N"]
+    assert a["terms_fit"]["points"] == 8 and a["terms_fit"]["fitted"] and not a["terms_fit"]["averaged"]
+    assert q.allan(y[:100], 1.0)["terms_fit"]["fitted"] is False  # 5 octave points
     d = q.allan(y, 1.0, taus="decade", confidence=0.95)
     assert list(d["tau"]) == [1, 2, 4, 10, 20, 40, 100, 200]
     wide = dict(zip(list(d["tau"]), list(d["adev_hi"])))
