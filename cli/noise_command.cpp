@@ -15,6 +15,7 @@
 #include <fstream>
 #include <ostream>
 #include <sstream>
+#include <string_view>
 #include <unistd.h>
 
 #include "analysis/deviations.h"
@@ -138,6 +139,32 @@ std::string Number(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.9g", v);
     return buf;
+}
+
+// JSON's pieces: a number (null where not finite), a string with its escapes.
+std::string JsonNumber(double v) {
+    if (!std::isfinite(v)) return "null";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.17g", v);
+    return buf;
+}
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (const char ch : text) {
+        const auto u = static_cast<unsigned char>(ch);
+        if (ch == '"' || ch == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (u < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", u);
+            out += buf;
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
 }
 
 // The fitted noise terms, one a line, each with its uncertainty and unit or "not resolved".
@@ -303,14 +330,14 @@ Action Capture(Command& c) {
 }
 
 Action Noise(Command& c) {
-    std::string file, column, png, csv, psd;
+    std::string file, column, png, csv, psd, json;
     analysis::SeriesOptions options;
     analysis::AllanOptions allan;
     analysis::Deviation deviation = analysis::Deviation::Oadev;
     for (std::size_t i = 1; i < c.words.size(); ++i) {
         const std::string& w = c.words[i];
-        if (w == "--column" || w == "--tau0" || w == "--png" || w == "--csv" || w == "--psd" || w == "--run" || w == "--taus" || w == "--confidence" ||
-            w == "--deviation") {
+        if (w == "--column" || w == "--tau0" || w == "--png" || w == "--csv" || w == "--psd" || w == "--json" || w == "--run" || w == "--taus" ||
+            w == "--confidence" || w == "--deviation") {
             if (i + 1 >= c.words.size() || c.words[i + 1].empty()) throw Error(kBadInput, "noise: " + w + " needs a value");
             const std::string& v = c.words[++i];
             if (w == "--column") column = v;
@@ -333,6 +360,7 @@ Action Noise(Command& c) {
             else if (w == "--png") png = v;
             else if (w == "--csv") csv = v;
             else if (w == "--psd") psd = v;
+            else if (w == "--json") json = v;
             else {
                 const NumberScan s = ScanLeadingNumber(v);
                 if (s.length != v.size() || !(s.value > 0 && s.value <= 1e6)) throw Error(kBadInput, "bad --tau0 '" + Excerpt(v) + "' (seconds)");
@@ -348,13 +376,13 @@ Action Noise(Command& c) {
     }
     if (file.empty()) throw Error(kBadInput, "noise needs a capture, a data log or a file of values");
     // Each output a file of its own.
-    const std::pair<const char*, const std::string*> outputs[] = {{"--png", &png}, {"--csv", &csv}, {"--psd", &psd}};
+    const std::pair<const char*, const std::string*> outputs[] = {{"--png", &png}, {"--csv", &csv}, {"--psd", &psd}, {"--json", &json}};
     for (std::size_t a = 0; a < std::size(outputs); ++a)
         for (std::size_t b = a + 1; b < std::size(outputs); ++b)
             if (!outputs[a].second->empty() && !outputs[b].second->empty() && SameFile(*outputs[a].second, *outputs[b].second))
                 throw Error(kBadInput, std::string(outputs[a].first) + " and " + outputs[b].first + " name one file, " + *outputs[b].second +
                                            "; give each its own");
-    for (const std::string& o : {png, csv, psd}) {
+    for (const std::string& o : {png, csv, psd, json}) {
         if (o.empty()) continue;
         if (const std::string why = SameFileRefusal(o, file); !why.empty()) throw Error(kBadInput, why);
         if (const std::string why = c.s.OutputRefusal(o); !why.empty()) throw Error(kBadInput, why);
@@ -362,7 +390,7 @@ Action Noise(Command& c) {
     }
     if (!png.empty() && !c.allanPng) throw Error(kBadInput, "--png is not available: this qvin-cli was built without Qt");
     if (!png.empty() && deviation != analysis::Deviation::Oadev) throw Error(kBadInput, "--png draws the overlapping Allan deviation; leave out --deviation");
-    return [&c, file, column, png, csv, psd, options, allan, deviation] {
+    return [&c, file, column, png, csv, psd, json, options, allan, deviation] {
         const std::string name = analysis::DeviationName(deviation);
         std::string upper = name;
         for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
@@ -388,6 +416,9 @@ Action Noise(Command& c) {
         std::vector<AllanCurve> curves;
         std::string table = "column,tau_s,m,n,alpha,edf," + name + "," + name + "_lo," + name + "_hi\n";
         std::string spectra = "column,f_hz,psd,asd\n";
+        // Everything the report says, for programs: the file's gaps, then each output's
+        // statistics, table and noise terms.
+        std::string outputsJson;
         c.out << file << ": tau0 " << Number(s.tau0) << " s (" << s.note << ")\n";
         if (s.runs.size() > 1) {
             for (std::size_t r = 0; r < s.runs.size(); ++r) c.out << "  run " << s.runs[r] << (r == s.run ? "  <- analysed" : "") << '\n';
@@ -447,6 +478,32 @@ Action Noise(Command& c) {
             const analysis::NoiseTerms terms = analysis::FitNoiseTerms(octaveAllan ? curve : analysis::OctaveAdev(y, s.tau0));
             c.out << NoiseTermsText(terms, unit);
             curves.push_back({s.names[k], curve});
+            if (!json.empty()) {
+                std::string o = "{\"column\": " + JsonString(s.names[k]) + ", \"statistics\": {\"count\": " + std::to_string(st.count) +
+                                ", \"mean\": " + JsonNumber(st.mean) + ", \"std_dev\": " + JsonNumber(st.stdDev) + ", \"min\": " + JsonNumber(st.min) +
+                                ", \"max\": " + JsonNumber(st.max) + ", \"peak_to_peak\": " + JsonNumber(st.peakToPeak) + "}, \"table\": [";
+                for (std::size_t i = 0; i < curve.size(); ++i) {
+                    const analysis::AllanPoint& p = curve[i];
+                    o += std::string(i ? ", " : "") + "{\"tau_s\": " + JsonNumber(p.tau) + ", \"m\": " + std::to_string(p.m) + ", \"n\": " +
+                         std::to_string(p.terms) + ", \"alpha\": " + std::to_string(p.alpha) + ", \"edf\": " + JsonNumber(p.edf) + ", " +
+                         JsonString(name) + ": " + JsonNumber(p.adev) + ", " + JsonString(name + "_lo") + ": " + JsonNumber(p.lo) + ", " +
+                         JsonString(name + "_hi") + ": " + JsonNumber(p.hi) + "}";
+                }
+                o += "], \"terms\": {";
+                for (std::size_t t = 0; t < 5; ++t) {
+                    o += std::string(t ? ", " : "") + JsonString(analysis::kTermNames[t]) + ": ";
+                    const auto& term = terms.terms[t];
+                    if (term && !(t == 0 && terms.averaged))
+                        o += "{\"value\": " + JsonNumber(term->value) + ", \"uncertainty\": " + JsonNumber(term->uncertainty) + ", \"unit\": " +
+                             JsonString(analysis::TermUnit(t, unit)) + "}";
+                    else
+                        o += "null";
+                }
+                o += "}, \"terms_fit\": {\"fitted\": " + std::string(terms.fitted ? "true" : "false") + ", \"points\": " + std::to_string(terms.points) +
+                     ", \"from_tau_s\": " + JsonNumber(terms.fromTau) + ", \"averaged\": " + (terms.averaged ? "true" : "false") +
+                     ", \"reduced_chi_square\": " + JsonNumber(terms.reducedChiSquare) + "}}";
+                outputsJson += (outputsJson.empty() ? "" : ", ") + o;
+            }
         }
         // Data with nothing to draw is the data's fault, not the picture file's; said before
         // either file is written.
@@ -459,6 +516,14 @@ Action Noise(Command& c) {
             if (const std::string why = WriteWholeFile(csv, table); !why.empty()) throw Error(kFileError, why);
         if (!psd.empty())
             if (const std::string why = WriteWholeFile(psd, spectra); !why.empty()) throw Error(kFileError, why);
+        if (!json.empty()) {
+            const std::string text = "{\"file\": " + JsonString(file) + ", \"tau0_s\": " + JsonNumber(s.tau0) + ", \"tau0_from\": " + JsonString(s.note) +
+                                     ", \"samples\": " + std::to_string(s.samples) + ", \"deviation\": " + JsonString(name) + ", \"confidence\": " +
+                                     JsonNumber(allan.confidence) + ", \"gaps\": {\"count\": " + std::to_string(s.gaps) + ", \"missing\": " +
+                                     std::to_string(s.missing) + ", \"longest\": " + std::to_string(s.longestGap) + ", \"longest_at_s\": " +
+                                     JsonNumber(s.longestGapAt) + "}, \"outputs\": [" + outputsJson + "]}\n";
+            if (const std::string why = WriteWholeFile(json, text); !why.empty()) throw Error(kFileError, why);
+        }
         if (!png.empty())
             if (const std::string why = c.allanPng(curves, png); !why.empty()) throw Error(kFileError, why);
     };

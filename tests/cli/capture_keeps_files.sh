@@ -106,6 +106,22 @@ grep -q 'run 2: .*loop delay 50 ms, 20 passes$' two.out || fail "run 2 listed"
 grep -q 'spectral floor [0-9.e+-]* dgr/sqrt(Hz)' two-unit.out || fail "the unit of INCL_360"
 test "$(wc -l < two.table)" -gt 3 || fail "the table's rows"
 awk -F, 'NR > 1 && !($8 + 0 < $7 + 0 && $7 + 0 < $9 + 0) { bad = 1 } END { exit bad }' two.table || fail "oadev_lo < oadev < oadev_hi"
+# The same report as JSON, the file named with a quote and a tab to escape: the table's rows
+# are the CSV's, the count the printed one, and 40 passes are too few to fit the noise terms
+# (every one null).
+"$cli" noise two.log --column incl_360 --json 'two "log"	.json' > two-json.out || fail "noise --json"
+python3 - 'two "log"	.json' two.table two-json.out <<'PY' || fail "the JSON report"
+import csv, json, sys
+d = json.load(open(sys.argv[1]))
+rows = list(csv.DictReader(open(sys.argv[2])))
+o = d["outputs"][0]
+assert d["file"] == "two.log" and d["deviation"] == "oadev" and len(d["outputs"]) == 1, d
+assert o["column"] == "INCL_360 (dgr)" and len(o["table"]) == len(rows) > 3
+for j, c in zip(o["table"], rows):
+    assert abs(j["oadev"] - float(c["oadev"])) <= 1e-8 * abs(j["oadev"]) and j["m"] == int(c["m"]) and j["n"] == int(c["n"]), (j, c)
+assert f"count {o['statistics']['count']}," in open(sys.argv[3]).read()
+assert all(v is None for v in o["terms"].values()) and o["terms_fit"]["fitted"] is False and set(o["terms"]) == set("QNBKR")
+PY
 # Another deviation by name: its table and columns under its name; a name no deviation has,
 # or a picture of another deviation, is bad input.
 "$cli" noise two.log --column incl_360 --deviation totdev --taus all --csv tot.table > tot.out || fail "noise --deviation totdev"
