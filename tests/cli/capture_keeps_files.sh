@@ -106,16 +106,17 @@ grep -q 'run 2: .*loop delay 50 ms, 20 passes$' two.out || fail "run 2 listed"
 grep -q 'spectral floor [0-9.e+-]* dgr/sqrt(Hz)' two-unit.out || fail "the unit of INCL_360"
 test "$(wc -l < two.table)" -gt 3 || fail "the table's rows"
 awk -F, 'NR > 1 && !($8 + 0 < $7 + 0 && $7 + 0 < $9 + 0) { bad = 1 } END { exit bad }' two.table || fail "oadev_lo < oadev < oadev_hi"
-# The same report as JSON, the file named with a quote and a tab to escape: the table's rows
+# The same report as JSON, of a file named with a quote and a tab to escape: the table's rows
 # are the CSV's, the count the printed one, and 40 passes are too few to fit the noise terms
 # (every one null).
-"$cli" noise two.log --column incl_360 --json 'two "log"	.json' > two-json.out || fail "noise --json"
-python3 - 'two "log"	.json' two.table two-json.out <<'PY' || fail "the JSON report"
+cp two.log 'two "log"	.log'
+"$cli" noise 'two "log"	.log' --column incl_360 --json two.json > two-json.out || fail "noise --json"
+python3 - two.json two.table two-json.out <<'PY' || fail "the JSON report"
 import csv, json, sys
 d = json.load(open(sys.argv[1]))
 rows = list(csv.DictReader(open(sys.argv[2])))
 o = d["outputs"][0]
-assert d["file"] == "two.log" and d["deviation"] == "oadev" and len(d["outputs"]) == 1, d
+assert d["file"] == 'two "log"\t.log' and d["deviation"] == "oadev" and len(d["outputs"]) == 1, d
 assert o["column"] == "INCL_360 (dgr)" and len(o["table"]) == len(rows) > 3
 for j, c in zip(o["table"], rows):
     assert abs(j["oadev"] - float(c["oadev"])) <= 1e-8 * abs(j["oadev"]) and j["m"] == int(c["m"]) and j["n"] == int(c["n"]), (j, c)
