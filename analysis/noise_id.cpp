@@ -2,20 +2,40 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <vector>
 
 namespace qvin::analysis {
 
 namespace {
 
-double Lag1(const std::vector<double>& x) {
+// The lag-1 autocorrelation of z_j, the d-th difference of x[0], x[m], x[2m] ... (each
+// difference taken as the one before it less its own, in the order a difference in place
+// would take them, so the sums are those of the differenced copy to the last bit).
+double Lag1OfDifferences(std::span<const double> x, std::size_t m, int d) {
+    const std::size_t every = (x.size() - 1) / m + 1;
+    const auto levels = static_cast<std::size_t>(d);
+    if (every <= levels) return 0;
+    const std::size_t count = every - levels;
+    auto z = [&](std::size_t j) {
+        double w[16];
+        for (std::size_t k = 0; k <= levels; ++k) w[k] = x[(j + k) * m];
+        for (std::size_t level = 1; level <= levels; ++level)
+            for (std::size_t k = 0; k + level <= levels; ++k) w[k] = w[k + 1] - w[k];
+        return w[0];
+    };
     double mean = 0;
-    for (double v : x) mean += v;
-    mean /= static_cast<double>(x.size());
+    for (std::size_t j = 0; j < count; ++j) mean += z(j);
+    mean /= static_cast<double>(count);
     double num = 0, den = 0;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        den += (x[i] - mean) * (x[i] - mean);
-        if (i + 1 < x.size()) num += (x[i] - mean) * (x[i + 1] - mean);
+    double here = z(0) - mean;
+    for (std::size_t j = 0; j < count; ++j) {
+        den += here * here;
+        if (j + 1 < count) {
+            const double after = z(j + 1) - mean;
+            num += here * after;
+            here = after;
+        }
     }
     return den > 0 ? num / den : 0;
 }
@@ -69,22 +89,20 @@ std::optional<NoiseType> IdentifyNoiseInPhase(std::span<const double> x, std::si
     if (n / m < 4) return std::nullopt;
     const int lowest = 2 - 2 * dmax;  // where the variance still converges
     NoiseType out;
-    std::vector<double> every;
-    every.reserve(n / m + 1);
-    for (std::size_t i = 0; i < x.size(); i += m) every.push_back(x[i]);
-    if (every.size() >= kLeastForAutocorrelation) {
+    // The phase every m readings, differenced d times, is read off x as it is needed rather
+    // than copied: at m = 1 a copy would be as large as the record.
+    const std::size_t every = (x.size() - 1) / m + 1;
+    if (every >= kLeastForAutocorrelation) {
         // Not detrended (the reference tools' tables are not): a drift of the readings counts
         // as the random walk it is at these averaging times; the mean goes in the correlation.
         for (int d = 0;; ++d) {
-            const double r1 = Lag1(every);
+            const double r1 = Lag1OfDifferences(x, m, d);
             const double rho = r1 / (1 + r1);
             if (rho < 0.25 || d >= dmax) {
                 out.estimate = -2 * (rho + d) + 2;
                 out.alpha = std::clamp(static_cast<int>(-std::nearbyint(2 * rho) - 2 * d) + 2, lowest, 2);
                 return out;
             }
-            for (std::size_t i = 0; i + 1 < every.size(); ++i) every[i] = every[i + 1] - every[i];
-            every.pop_back();
         }
     }
     // Few averages: B1 picks the bias exponent mu, R(n) tells the two phase noises apart.

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <string_view>
 
 #include "core/excerpt.h"
 #include "core/file_safety.h"
@@ -25,22 +26,43 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // every span across them anyway: a log's averaging spans are a fraction of its passes).
 constexpr std::size_t kMaxNaN = 1'000'000;
 
-// One line, at most kMaxLine characters kept; false at the end.
-bool Line(std::istream& in, std::string& line, bool& tooLong) {
-    line.clear();
-    tooLong = false;
-    std::streambuf* buf = in.rdbuf();
-    int c = buf->sbumpc();
-    if (c == std::char_traits<char>::eof()) return false;
-    for (; c != std::char_traits<char>::eof() && c != '\n'; c = buf->sbumpc()) {
-        if (line.size() < kMaxLine) line += static_cast<char>(c);
-        else tooLong = true;
+// Lines from a stream, read a block at a time: at most kMaxLine characters of each kept.
+class Lines {
+public:
+    explicit Lines(std::istream& in) : in_(in), block_(1 << 16) {}
+    // The next line into `line`; false at the end.
+    bool Next(std::string& line, bool& tooLong) {
+        line.clear();
+        tooLong = false;
+        bool any = false;
+        for (;;) {
+            if (at_ == end_) {
+                in_.read(block_.data(), static_cast<std::streamsize>(block_.size()));
+                end_ = static_cast<std::size_t>(in_.gcount());
+                at_ = 0;
+                if (end_ == 0) break;
+            }
+            any = true;
+            const char* from = block_.data() + at_;
+            const auto* nl = static_cast<const char*>(std::memchr(from, '\n', end_ - at_));
+            const std::size_t len = nl ? static_cast<std::size_t>(nl - from) : end_ - at_;
+            const std::size_t room = kMaxLine - std::min(kMaxLine, line.size());
+            line.append(from, std::min(len, room));
+            if (len > room) tooLong = true;
+            at_ += len + (nl ? 1 : 0);
+            if (nl) break;
+        }
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return any;
     }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return true;
-}
 
-bool Number(const std::string& f, double& v) {
+private:
+    std::istream& in_;
+    std::vector<char> block_;
+    std::size_t at_ = 0, end_ = 0;
+};
+
+bool Number(std::string_view f, double& v) {
     const NumberScan n = ScanLeadingNumber(f);
     if (f.empty() || n.length != f.size() || f[0] == ' ' || !std::isfinite(n.value)) return false;
     v = n.value;
@@ -139,52 +161,104 @@ std::string FromLog(Series& s, const std::filesystem::path& file, const SeriesOp
 
 }  // namespace
 
-void PlaceGaps(Series& s, const std::vector<double>& times, const std::vector<double>& missedBefore) {
+namespace {
+
+// The samples a capture counted as missed before each row: none, or a few rows' counts.
+struct Counted {
+    bool counts = false;                                       // the capture counted its misses
+    std::vector<std::pair<std::size_t, double>> nonzero;       // (row, count), rows in order
+};
+
+// PlaceGaps over times in memory that grows by nothing but the one output column: the
+// intervals' median from one copy of them, everything else read off the times again, and the
+// column stretched in place for its gaps.
+void PlaceGapsLean(Series& s, const std::vector<double>& times, const Counted& counted) {
     const std::size_t n = times.size();
     s.samples = n;
     if (n < 2) return;
+    // counted(i), walking forwards.
+    std::size_t next = 0;
+    auto countedAt = [&](std::size_t i) {
+        while (next < counted.nonzero.size() && counted.nonzero[next].first < i) ++next;
+        return next < counted.nonzero.size() && counted.nonzero[next].first == i ? counted.nonzero[next].second : 0.0;
+    };
+    auto spacingAt = [&](std::size_t i) { return (times[i] - times[i - 1]) / (1.0 + countedAt(i)); };
     // Each interval shared among the samples made in it (one, unless the capture counted
     // some missed); one over kGapFactor times the median is a gap of as many samples as fit.
     // The median only finds the gaps roughly: reads in step with the interface, not the
     // part, bunch the intervals, so the time between samples is the mean of the rest, and
     // that tells the gaps.
-    std::vector<double> counted(n, 0.0), spacing(n - 1);
-    if (!missedBefore.empty()) counted = missedBefore;
-    for (std::size_t i = 1; i < n; ++i) spacing[i - 1] = (times[i] - times[i - 1]) / (1.0 + counted[i]);
-    const double median = Median(spacing);
+    double median = 0;
+    {
+        std::vector<double> spacing(n - 1);
+        next = 0;
+        for (std::size_t i = 1; i < n; ++i) spacing[i - 1] = spacingAt(i);
+        median = Median(std::move(spacing));
+    }
     // A capture's time stamp is when a sample was read, up to a period after it appeared:
     // where the capture counted its misses, only a share over two periods is one it did not.
     // The median may sit a read short of the period when reads bunch: a counted capture's
     // mean leaves out only what is plainly a hole.
-    const double factor = missedBefore.empty() ? kGapFactor : 2.0;
-    const double meanFactor = missedBefore.empty() ? kGapFactor : 3.0;
+    const double factor = counted.counts ? 2.0 : kGapFactor;
+    const double meanFactor = counted.counts ? 3.0 : kGapFactor;
     double span = 0, made = 0;
+    next = 0;
     for (std::size_t i = 1; i < n; ++i)
-        if (spacing[i - 1] <= meanFactor * median) span += times[i] - times[i - 1], made += 1.0 + counted[i];
+        if (spacingAt(i) <= meanFactor * median) span += times[i] - times[i - 1], made += 1.0 + countedAt(i);
     s.tau0 = made > 0 ? span / made : median;
-    std::vector<double> missing(counted);
-    // Samples missed before the first row came before the record: no gap inside it.
-    missing[0] = 0;
-    for (std::size_t i = 1; i < n; ++i)
-        if (spacing[i - 1] > factor * s.tau0) missing[i] = std::max(1.0, std::round((times[i] - times[i - 1]) / s.tau0) - 1.0);
     if (!(s.tau0 > 0)) return;
-    std::vector<std::vector<double>> columns(s.columns.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        if (missing[i] > 0) {
+    // Samples missed before the first row came before the record: no gap inside it.
+    auto missingAt = [&](std::size_t i) {
+        if (i == 0) return 0.0;
+        double m = countedAt(i);
+        if (spacingAt(i) > factor * s.tau0) m = std::max(1.0, std::round((times[i] - times[i - 1]) / s.tau0) - 1.0);
+        return m;
+    };
+    // One NaN a missing sample, so that time keeps its place; a gap longer than the record
+    // blocks every span that reaches across it however long it is.
+    std::size_t nans = 0;
+    next = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        if (const double m = missingAt(i); m > 0) {
             ++s.gaps;
-            const auto count = static_cast<std::size_t>(std::min(missing[i], 1e15));
+            const auto count = static_cast<std::size_t>(std::min(m, 1e15));
             s.missing += count;
             if (count > s.longestGap) {
                 s.longestGap = count;
                 s.longestGapAt = times[i - 1] - times[0];
             }
-            // One NaN a missing sample, so that time keeps its place; a gap longer than the
-            // record blocks every span that reaches across it however long it is.
-            for (std::vector<double>& c : columns) c.insert(c.end(), std::min<std::size_t>(count, n), kNaN);
+            nans += std::min<std::size_t>(count, n);
         }
-        for (std::size_t k = 0; k < columns.size(); ++k) columns[k].push_back(s.columns[k][i]);
+    if (nans == 0) return;
+    // From the back, each sample to its place and the NaN before it.
+    std::vector<std::size_t> places;  // rows with a gap before them, and the NaN each takes
+    std::vector<std::size_t> widths;
+    next = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        if (const double m = missingAt(i); m > 0) {
+            places.push_back(i);
+            widths.push_back(std::min<std::size_t>(static_cast<std::size_t>(std::min(m, 1e15)), n));
+        }
+    for (std::vector<double>& c : s.columns) {
+        c.resize(n + nans);
+        std::size_t to = n + nans, from = n, gap = places.size();
+        while (gap > 0) {
+            --gap;
+            const std::size_t row = places[gap];
+            while (from > row) c[--to] = c[--from];
+            for (std::size_t k = 0; k < widths[gap]; ++k) c[--to] = kNaN;
+        }
     }
-    s.columns = std::move(columns);
+}
+
+}  // namespace
+
+void PlaceGaps(Series& s, const std::vector<double>& times, const std::vector<double>& missedBefore) {
+    Counted counted;
+    counted.counts = !missedBefore.empty();
+    for (std::size_t i = 0; i < missedBefore.size(); ++i)
+        if (missedBefore[i] != 0) counted.nonzero.emplace_back(i, missedBefore[i]);
+    PlaceGapsLean(s, times, counted);
 }
 
 std::string GapSummary(const Series& s) {
@@ -213,7 +287,8 @@ std::optional<Series> ReadSeries(const std::filesystem::path& file, const Series
         error = name + ": line " + std::to_string(number) + ": " + why;
         return std::nullopt;
     };
-    const bool any = Line(in, line, tooLong);
+    Lines lines(in);
+    const bool any = lines.Next(line, tooLong);
     if (any && line.rfind("QVIN 27319 Datalog File", 0) == 0) {
         if (error = FromLog(s, file, options); !error.empty()) return std::nullopt;
     } else if (any && line.rfind(kCaptureHead, 0) == 0) {
@@ -244,34 +319,40 @@ std::optional<Series> ReadSeries(const std::filesystem::path& file, const Series
         if (outputs.empty() && !options.column) return bad(1, "no capture's header: it names no output");
         if (outputs.empty()) return s;  // the caller says that no column has that name
         s.columns.resize(outputs.size());
-        std::vector<double> times, missed;
+        std::vector<double> times;
+        Counted counted;
+        counted.counts = missedColumn.has_value();
         std::vector<double> values(fields.size() + 1);
-        for (std::size_t number = 2; Line(in, line, tooLong); ++number) {
+        for (std::size_t number = 2; lines.Next(line, tooLong); ++number) {
             if (tooLong) return bad(number, "longer than " + std::to_string(kMaxLine) + " characters");
             if (line.empty()) continue;
-            std::stringstream row(line);
-            std::string time;
-            for (double& v : values) {
-                if (!std::getline(row, field, ',')) return bad(number, "too few fields");
-                if (!Number(field, v)) return bad(number, "'" + Excerpt(field, 20) + "' is no number");
-                if (time.empty()) time = field;
+            std::string_view rest(line);
+            std::string_view time;
+            for (std::size_t f = 0; f < values.size(); ++f) {
+                if (rest.data() == nullptr) return bad(number, "too few fields");
+                const std::size_t comma = rest.find(',');
+                const std::string_view fieldText = rest.substr(0, comma);
+                if (!Number(fieldText, values[f])) return bad(number, "'" + Excerpt(std::string(fieldText), 20) + "' is no number");
+                if (f == 0) time = fieldText;
+                // As getline reads fields: a comma that ends the line starts none.
+                rest = comma == std::string_view::npos || comma + 1 == rest.size() ? std::string_view() : rest.substr(comma + 1);
             }
-            if (std::getline(row, field, ',')) return bad(number, "too many fields");
+            if (rest.data() != nullptr) return bad(number, "too many fields");
             // Time runs forwards: a repeat or a step back is a file put together wrongly.
             if (!times.empty() && !(values[0] > times.back()))
-                return bad(number, "the time " + Excerpt(time, 20) +
+                return bad(number, "the time " + Excerpt(std::string(time), 20) +
                                        (values[0] == times.back() ? " repeats the time before it" : " goes back before the time before it"));
             // An old capture's row without a new sample is no sample (they were never written).
             if (newColumn && values[*newColumn + 1] == 0) continue;
-            times.push_back(values[0]);
             if (missedColumn) {
                 const double m = values[*missedColumn + 1];
                 if (m < 0 || m != std::floor(m)) return bad(number, "the missed count is no whole number");
-                missed.push_back(m);
+                if (m != 0) counted.nonzero.emplace_back(times.size(), m);
             }
+            times.push_back(values[0]);
             for (std::size_t k = 0; k < outputs.size(); ++k) s.columns[k].push_back(values[outputs[k] + 1]);
         }
-        PlaceGaps(s, times, missed);
+        PlaceGapsLean(s, times, counted);
         s.note = "the mean interval of the capture's time stamps over the samples made in it, gaps left out";
     } else {
         if (!options.tau0) {
@@ -294,7 +375,7 @@ std::optional<Series> ReadSeries(const std::filesystem::path& file, const Series
                 s.columns[0].push_back(v);
                 ++s.samples;
             }
-            if (!Line(in, line, tooLong)) break;
+            if (!lines.Next(line, tooLong)) break;
         }
         s.note = "time between samples as given";
     }

@@ -64,13 +64,15 @@ namespace {
 // Running sums of the samples (less their mean) and of how many are present, with NaN
 // (a gap) counting as absent: an average over any span is then two subtractions.
 struct Sums {
-    std::vector<double> x;            // x[i] = sum of present y[0..i-1] less the mean
-    std::vector<std::uint32_t> count;  // present samples among y[0..i-1]
+    std::vector<double> x;             // x[i] = sum of present y[0..i-1] less the mean
+    std::vector<std::uint32_t> counts;  // present samples among y[0..i-1]; empty when all are
+    std::uint32_t count(std::size_t i) const { return counts.empty() ? static_cast<std::uint32_t>(i) : counts[i]; }
 };
 
 Sums Cumulative(std::span<const double> y) {
     const double mean = Describe(y).mean;
-    Sums s{std::vector<double>(y.size() + 1, 0.0), std::vector<std::uint32_t>(y.size() + 1, 0)};
+    const bool gaps = std::any_of(y.begin(), y.end(), [](double v) { return std::isnan(v); });
+    Sums s{std::vector<double>(y.size() + 1, 0.0), std::vector<std::uint32_t>(gaps ? y.size() + 1 : 0, 0)};
     // Kahan's compensation, so that ten million samples keep the digits of their differences.
     double sum = 0, carry = 0;
     for (std::size_t i = 0; i < y.size(); ++i) {
@@ -82,7 +84,7 @@ Sums Cumulative(std::span<const double> y) {
             sum = next;
         }
         s.x[i + 1] = sum;
-        s.count[i + 1] = s.count[i] + (present ? 1 : 0);
+        if (gaps) s.counts[i + 1] = s.counts[i] + (present ? 1 : 0);
     }
     return s;
 }
@@ -98,7 +100,7 @@ std::optional<AllanPoint> FromSums(const Sums& s, double tau0, std::size_t m) {
     double sum = 0;
     std::size_t terms = 0;
     for (std::size_t i = 0; i + 2 * m <= n; ++i) {
-        const std::uint32_t ca = s.count[i + m] - s.count[i], cb = s.count[i + 2 * m] - s.count[i + m];
+        const std::uint32_t ca = s.count(i + m) - s.count(i), cb = s.count(i + 2 * m) - s.count(i + m);
         if (ca < least || cb < least) continue;
         const double d = (s.x[i + 2 * m] - s.x[i + m]) / cb - (s.x[i + m] - s.x[i]) / ca;
         sum += d * d;
@@ -113,7 +115,7 @@ std::optional<AllanPoint> FromSums(const Sums& s, double tau0, std::size_t m) {
     p.terms = terms;
     // The white-noise degrees of freedom of the samples present, as if in one record; the
     // curve replaces them with the noise it finds there.
-    p.edf = std::max(WhiteNoiseEdf(static_cast<double>(s.count[n]), static_cast<double>(m)), 1.0);
+    p.edf = std::max(WhiteNoiseEdf(static_cast<double>(s.count(n)), static_cast<double>(m)), 1.0);
     const Interval i = DeviationInterval(p.adev, p.edf, kOneSigma);
     p.lo = i.lo;
     p.hi = i.hi;

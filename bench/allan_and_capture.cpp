@@ -1,5 +1,6 @@
-// How fast the noise analysis is: the octave Allan table of 10 million samples, with the
-// noise type and Greenhall's degrees of freedom at each averaging time (target: under 2 s).
+// How fast the noise analysis is: the octave table of each deviation for 10 million
+// samples, with the noise type and the degrees of freedom at each averaging time (target:
+// under 2 s each), and the noise terms fitted to the Allan one.
 // The capture's own pace is bench_burst_capture's.
 // Usage: bench_allan_and_capture [ROUNDS]
 
@@ -9,6 +10,8 @@
 #include <random>
 #include <vector>
 
+#include "analysis/deviations.h"
+#include "analysis/noise_terms.h"
 #include "analysis/stability.h"
 
 namespace {
@@ -36,6 +39,25 @@ int main(int argc, char** argv) {
     std::printf("octave Allan table of %zu samples (%d rounds): ", y.size(), rounds);
     for (double s : allan) std::printf("%.3f ", s);
     std::printf("s\n");
+    const auto curve = qvin::analysis::OctaveAdev(y, 0.001);
+    std::printf("noise terms fitted to it: ");
+    for (int r = 0; r < rounds; ++r) {
+        const auto t = std::chrono::steady_clock::now();
+        const auto terms = qvin::analysis::FitNoiseTerms(curve);
+        std::printf("%.4f ", Seconds(t));
+        if (!terms.fitted) return 1;
+    }
+    std::printf("s\n");
+    for (const qvin::analysis::Deviation d : qvin::analysis::kDeviations) {
+        std::printf("%-6s octave table (%d rounds): ", qvin::analysis::DeviationName(d).c_str(), rounds);
+        for (int r = 0; r < rounds; ++r) {
+            const auto t = std::chrono::steady_clock::now();
+            const auto c = qvin::analysis::DeviationCurve(y, 0.001, d, {});
+            std::printf("%.3f ", Seconds(t));
+            if (c.empty()) return 1;
+        }
+        std::printf("s\n");
+    }
 
     return 0;
 }
