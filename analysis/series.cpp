@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -61,6 +62,18 @@ private:
     std::vector<char> block_;
     std::size_t at_ = 0, end_ = 0;
 };
+
+// Whether a field Number would take, without converting it: [+-] digits [. digits], some
+// digit, nothing else. Anything else (an exponent, a tab, hundreds of digits, which might
+// not be finite) is left to Number itself.
+bool PlainNumber(std::string_view f) {
+    if (f.empty() || f.size() > 300) return false;
+    std::size_t i = f[0] == '+' || f[0] == '-' ? 1 : 0, digits = 0;
+    while (i < f.size() && f[i] >= '0' && f[i] <= '9') ++i, ++digits;
+    if (i < f.size() && f[i] == '.')
+        for (++i; i < f.size() && f[i] >= '0' && f[i] <= '9'; ++i) ++digits;
+    return digits > 0 && i == f.size();
+}
 
 bool Number(std::string_view f, double& v) {
     const NumberScan n = ScanLeadingNumber(f);
@@ -323,16 +336,37 @@ std::optional<Series> ReadSeries(const std::filesystem::path& file, const Series
         Counted counted;
         counted.counts = missedColumn.has_value();
         std::vector<double> values(fields.size() + 1);
+        // Every field must be a number; only the time, the outputs kept and the flags read are
+        // converted.
+        std::vector<bool> wanted(fields.size() + 1, false);
+        wanted[0] = true;
+        for (std::size_t k : outputs) wanted[k + 1] = true;
+        if (newColumn) wanted[*newColumn + 1] = true;
+        if (missedColumn) wanted[*missedColumn + 1] = true;
         for (std::size_t number = 2; lines.Next(line, tooLong); ++number) {
             if (tooLong) return bad(number, "longer than " + std::to_string(kMaxLine) + " characters");
             if (line.empty()) continue;
+            if (times.empty()) {
+                // Room for as many rows as the file would hold of this one's length and a
+                // fifth more: pages never written take no memory, and the vectors need not
+                // grow by copying themselves over and over.
+                std::error_code ec;
+                const auto size = std::filesystem::file_size(file, ec);
+                const std::size_t rows = ec ? 0 : static_cast<std::size_t>(size / (line.size() + 1) * 6 / 5 + 16);
+                // Not beyond 64 million rows (half a gigabyte of addresses a vector): a short
+                // first line in a huge file must not ask for more than a machine would give.
+                const std::size_t room = std::min<std::size_t>(rows, std::size_t{1} << 26);
+                times.reserve(room);
+                for (auto& c : s.columns) c.reserve(room);
+            }
             std::string_view rest(line);
             std::string_view time;
             for (std::size_t f = 0; f < values.size(); ++f) {
                 if (rest.data() == nullptr) return bad(number, "too few fields");
                 const std::size_t comma = rest.find(',');
                 const std::string_view fieldText = rest.substr(0, comma);
-                if (!Number(fieldText, values[f])) return bad(number, "'" + Excerpt(std::string(fieldText), 20) + "' is no number");
+                if (!(wanted[f] ? Number(fieldText, values[f]) : PlainNumber(fieldText) || Number(fieldText, values[f])))
+                    return bad(number, "'" + Excerpt(std::string(fieldText), 20) + "' is no number");
                 if (f == 0) time = fieldText;
                 // As getline reads fields: a comma that ends the line starts none.
                 rest = comma == std::string_view::npos || comma + 1 == rest.size() ? std::string_view() : rest.substr(comma + 1);

@@ -118,6 +118,24 @@ TEST(ReadSeries, RefusesTimeThatRepeatsOrRunsBackAtItsLine) {
     // A line past the limit is refused, even when what fits in the limit reads as a row.
     EXPECT_FALSE(ReadSeries(Write("long.csv", head + "0.001,30,0,0\n0.002,30,0," + std::string(5000, '0') + "\n"), {}, error));
     EXPECT_NE(error.find("long.csv: line 3: longer than 4096 characters"), std::string::npos) << error;
+    // Every field is a number, also those of the outputs and flags not asked for: each
+    // refused at its line as the kept ones are, the unusual forms of a number taken alike.
+    SeriesOptions one;
+    one.column = "incl_360";
+    const std::string five = "seconds since x,SUPPLY_OUT (V),INCL_360 (dgr),Alarm,Status,Missed\n0.001,3.3,30,0,0,0\n";
+    for (const auto& [row, why] : std::vector<std::pair<std::string, std::string>>{
+             {"0.002,3.3,30,x,0,0", "line 3: 'x' is no number"},
+             {"0.002,3.3,30,0,1e999,0", "line 3: '1e999' is no number"},
+             {"0.002, 3.3,30,0,0,0", "line 3: ' 3.3' is no number"},
+             {"0.002,3.3,30,0,.,0", "line 3: '.' is no number"},
+             {"0.002,3.3,30,0,0,0,7", "line 3: too many fields"},
+             {"0.002,3.3,30,0,0,", "line 3: too few fields"}}) {
+        EXPECT_FALSE(ReadSeries(Write("field.csv", five + row + "\n"), one, error)) << row;
+        EXPECT_NE(error.find(why), std::string::npos) << row << ": " << error;
+    }
+    const auto forms = ReadSeries(Write("forms.csv", five + "0.002,+3.3,30.5,-0,1e3,0\n0.003,.5,31,0,7.,0,\n"), one, error);
+    ASSERT_TRUE(forms) << error;
+    EXPECT_EQ(forms->columns[0], (std::vector<double>{30, 30.5, 31}));
     // No sample: read, and said so by its count.
     const auto empty = ReadSeries(Write("empty.csv", head), {}, error);
     ASSERT_TRUE(empty);
