@@ -343,9 +343,9 @@ NoiseTerms FitNoiseTerms(std::span<const AllanPoint> curve) {
     // Readings that are averages over several readings' time (a rolling average, a filter)
     // are correlated: the curve rises from tau0, or falls more slowly than white noise,
     // up to about the averaging time, which none of the model's noises does. A clear hump
-    // (its top at least 1.5 times the first and the last point's deviation) is left out to
-    // an octave past its top, where the averaging has let go: its falling side has too few
-    // averages to refuse a walk fitted to its rising one. Then the fit starts at the first
+    // (its top at least 1.5 times the first and the last point's deviation, falling after)
+    // is left out to an octave past its top, where the averaging has let go: its falling
+    // side has too few averages to refuse a walk fitted to its rising one. Then the fit starts at the first
     // averaging time from which the model follows the points at all (a reduced chi-square
     // below kGrossMisfit), keeping kMinTermPoints at least; where it never does, from the
     // first point, said to fit poorly. Where the averaging has not quite let go at that point it
@@ -353,7 +353,10 @@ NoiseTerms FitNoiseTerms(std::span<const AllanPoint> curve) {
     // below the white noise's by a term in 1/tau^2, which no noise of the model has.
     std::size_t start = 0;
     const auto top = std::max_element(pts.begin(), pts.end(), [](const Point& a, const Point& b) { return a.avar < b.avar; });
-    if (top != pts.begin() && top != pts.end() - 1 && top->avar >= 2.25 * pts.front().avar && top->avar >= 2.25 * pts.back().avar)
+    // Falling after the top means two points at least, each lower than the one before: a
+    // walk's last point alone, read from a few averages, often lies low.
+    const bool falls = pts.end() - top >= 3 && (top + 1)->avar < top->avar && (top + 2)->avar < (top + 1)->avar;
+    if (top != pts.begin() && falls && top->avar >= 2.25 * pts.front().avar && top->avar >= 2.25 * pts.back().avar)
         start = static_cast<std::size_t>(top - pts.begin()) + 1;
     if (pts.size() - start < kMinTermPoints) {
         NoiseTerms none;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/noise_terms.h"
 #include "analysis/stability.h"
 #include "core/clock.h"
 
@@ -14,13 +15,21 @@ namespace qvin::cli {
 
 enum ExitCode { kOk = 0, kBadInput = 1, kNoInterface = 2, kFileError = 3 };
 
-// One output's Allan curve, for the noise command's picture.
+// One output's Allan curve, for the noise command's picture, with the noise terms fitted
+// to it.
 struct AllanCurve {
     std::string name;  // "INCL_360 (dgr)"
+    std::string unit;  // "dgr"
     std::vector<analysis::AllanPoint> points;
+    analysis::NoiseTerms terms;
+};
+// The picture: its title (the file, its samples and the time between them) and the curves.
+struct AllanPicture {
+    std::string title;
+    std::vector<AllanCurve> curves;
 };
 // Draws the curves into a PNG file (Qt); why it could not, or nothing.
-using AllanPng = std::function<std::string(const std::vector<AllanCurve>&, const std::string& file)>;
+using AllanPng = std::function<std::string(const AllanPicture&, const std::string& file)>;
 
 struct CliContext {
     Clock& clock;

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <sstream>
@@ -477,7 +478,7 @@ Action Noise(Command& c) {
             const bool octaveAllan = deviation == analysis::Deviation::Oadev && allan.taus == analysis::TauSet::Octave && !allan.alpha;
             const analysis::NoiseTerms terms = analysis::FitNoiseTerms(octaveAllan ? curve : analysis::OctaveAdev(y, s.tau0));
             c.out << NoiseTermsText(terms, unit);
-            curves.push_back({s.names[k], curve});
+            curves.push_back({s.names[k], unit, curve, terms});
             if (!json.empty()) {
                 std::string o = "{\"column\": " + JsonString(s.names[k]) + ", \"statistics\": {\"count\": " + std::to_string(st.count) +
                                 ", \"mean\": " + JsonNumber(st.mean) + ", \"std_dev\": " + JsonNumber(st.stdDev) + ", \"min\": " + JsonNumber(st.min) +
@@ -525,7 +526,15 @@ Action Noise(Command& c) {
             if (const std::string why = WriteWholeFile(json, text); !why.empty()) throw Error(kFileError, why);
         }
         if (!png.empty())
-            if (const std::string why = c.allanPng(curves, png); !why.empty()) throw Error(kFileError, why);
+            if (const std::string why = c.allanPng(
+                    {"Overlapping Allan deviation, " + FormatFixed(allan.confidence * 100, 1) + " % intervals\n" +
+                         std::filesystem::path(file).filename().string() + ": " + std::to_string(s.samples) + " samples" +
+                         (s.missing ? ", " + std::to_string(s.missing) + " missing in " + std::to_string(s.gaps) + (s.gaps == 1 ? " gap" : " gaps") : ", no gap") +
+                         ", tau0 " + FormatGeneral(static_cast<float>(s.tau0 * 1000)) + " ms",
+                     curves},
+                    png);
+                !why.empty())
+                throw Error(kFileError, why);
     };
 }
 

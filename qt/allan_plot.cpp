@@ -26,8 +26,9 @@ QString Power(int e) { return QString("1e%1").arg(e); }
 
 }  // namespace
 
-std::string DrawAllanPng(const std::vector<cli::AllanCurve>& curves, const std::string& file) {
+std::string DrawAllanPng(const cli::AllanPicture& picture, const std::string& file) {
     const auto app = OffscreenApplication();
+    const std::vector<cli::AllanCurve>& curves = picture.curves;
     double tauLo = 1e300, tauHi = 0, yLo = 1e300, yHi = 0;
     for (const cli::AllanCurve& c : curves)
         for (const analysis::AllanPoint& p : c.points) {
@@ -36,84 +37,107 @@ std::string DrawAllanPng(const std::vector<cli::AllanCurve>& curves, const std::
             yLo = std::min(yLo, std::max(p.lo, p.adev / 10)), yHi = std::max(yHi, p.hi);
         }
     if (tauHi == 0) return file + ": nothing to draw (no Allan deviation above zero)";
-    // Whole decades around the data.
-    // (log10 of the ends, not of the ends scaled: 1.0001 times 1e308 is no number.)
-    const int xd0 = static_cast<int>(std::floor(std::log10(tauLo))), xd1 = static_cast<int>(std::ceil(std::log10(tauHi) + 4e-5));
-    const int yd0 = static_cast<int>(std::floor(std::log10(yLo))), yd1 = static_cast<int>(std::ceil(std::log10(yHi) + 4e-5));
-    const int xdn = std::max(1, xd1 - xd0), ydn = std::max(1, yd1 - yd0);
+    // The axes reach a little past the data, not to the next whole decade: an empty decade
+    // only squeezes the curve. (log10 of the ends, not of the ends scaled: 1.0001 times 1e308
+    // is no number.)
+    const double x0 = std::log10(tauLo) - 0.12, x1 = std::log10(tauHi) + 0.12;
+    const double y0 = std::log10(yLo) - 0.08, y1 = std::log10(yHi) + 0.08;
 
-    QImage image(960, 680, QImage::Format_RGB32);
+    QImage image(1140, 700, QImage::Format_RGB32);
     image.fill(Qt::white);
     QPainter g(&image);
     g.setRenderHint(QPainter::Antialiasing);
-    const QRectF area(90, 50, 640, 560);
-    auto X = [&](double tau) { return area.left() + (std::log10(tau) - xd0) / xdn * area.width(); };
-    auto Y = [&](double v) { return area.bottom() - (std::log10(v) - yd0) / ydn * area.height(); };
+    const QRectF area(90, 70, 640, 560);
+    auto X = [&](double tau) { return area.left() + (std::log10(tau) - x0) / (x1 - x0) * area.width(); };
+    auto Y = [&](double v) { return area.bottom() - (std::log10(v) - y0) / (y1 - y0) * area.height(); };
 
-    // Grid: decades, and their 2 to 9 more faintly.
-    for (int d = 0; d <= xdn; ++d)
-        for (int k = 1; k <= (d < xdn ? 9 : 1); ++k) {
-            const double x = X(k * std::pow(10.0, xd0 + d));
-            g.setPen(QPen(k == 1 ? QColor(190, 190, 190) : QColor(232, 232, 232), 1));
-            g.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
-            if (k == 1) {
-                g.setPen(Qt::black);
-                g.drawText(QRectF(x - 40, area.bottom() + 6, 80, 18), Qt::AlignCenter, Power(xd0 + d));
+    // Grid: decades, and their 2 to 9 more faintly; labels at the decades, and at 2 and 5
+    // as well where the axis spans less than two decades.
+    auto grid = [&](double lo, double hi, bool vertical) {
+        const bool more = hi - lo < 2;
+        for (int d = static_cast<int>(std::floor(lo)); d <= static_cast<int>(std::ceil(hi)); ++d)
+            for (int k = 1; k <= 9; ++k) {
+                const double v = k * std::pow(10.0, d);
+                if (std::log10(v) < lo || std::log10(v) > hi) continue;
+                g.setPen(QPen(k == 1 ? QColor(200, 200, 200) : QColor(236, 236, 236), 1));
+                const QString label = k == 1 ? Power(d) : QString("%1e%2").arg(k).arg(d);
+                const bool labelled = k == 1 || (more && (k == 2 || k == 5));
+                if (vertical) {
+                    const double x = X(v);
+                    g.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+                    if (labelled) {
+                        g.setPen(Qt::black);
+                        g.drawText(QRectF(x - 40, area.bottom() + 6, 80, 18), Qt::AlignCenter, label);
+                    }
+                } else {
+                    const double y = Y(v);
+                    g.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
+                    if (labelled) {
+                        g.setPen(Qt::black);
+                        g.drawText(QRectF(area.left() - 70, y - 9, 62, 18), Qt::AlignRight | Qt::AlignVCenter, label);
+                    }
+                }
             }
-        }
-    for (int d = 0; d <= ydn; ++d)
-        for (int k = 1; k <= (d < ydn ? 9 : 1); ++k) {
-            const double y = Y(k * std::pow(10.0, yd0 + d));
-            g.setPen(QPen(k == 1 ? QColor(190, 190, 190) : QColor(232, 232, 232), 1));
-            g.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
-            if (k == 1) {
-                g.setPen(Qt::black);
-                g.drawText(QRectF(area.left() - 70, y - 9, 62, 18), Qt::AlignRight | Qt::AlignVCenter, Power(yd0 + d));
-            }
-        }
+    };
+    grid(x0, x1, true);
+    grid(y0, y1, false);
     g.setPen(QPen(Qt::black, 1));
     g.drawRect(area);
-    QFont title = g.font();
-    title.setBold(true);
-    title.setPointSizeF(title.pointSizeF() * 1.2);
-    g.setFont(title);
-    g.drawText(QRectF(area.left(), 12, area.width(), 28), Qt::AlignCenter, "Overlapping Allan deviation, 68 % intervals");
+    const QStringList title = QString::fromStdString(picture.title).split('\n');
+    QFont bold = g.font();
+    bold.setBold(true);
+    bold.setPointSizeF(bold.pointSizeF() * 1.2);
+    g.setFont(bold);
+    g.drawText(QRectF(area.left(), 10, area.width(), 26), Qt::AlignCenter, title.value(0));
     g.setFont(QFont());
+    g.drawText(QRectF(area.left() - 80, 36, area.width() + 160, 22), Qt::AlignCenter, title.value(1));
     g.drawText(QRectF(area.left(), area.bottom() + 28, area.width(), 20), Qt::AlignCenter, "averaging time tau (s)");
+    // The outputs' unit on the axis when they share one.
+    std::string unit = curves.front().unit;
+    for (const cli::AllanCurve& c : curves)
+        if (c.unit != unit) unit.clear();
     g.save();
     g.translate(22, area.center().y());
     g.rotate(-90);
-    g.drawText(QRectF(-200, -10, 400, 20), Qt::AlignCenter, "Allan deviation (units of the output)");
+    g.drawText(QRectF(-200, -10, 400, 20), Qt::AlignCenter,
+               QString::fromStdString(unit.empty() ? "Allan deviation (each output in its units)" : "Allan deviation (" + unit + ")"));
     g.restore();
 
-    // Slope guides through the first curve: -1/2 from its first point, +1/2 to its last.
+    // Where no model could be fitted, guides of slope -1/2 and +1/2 through the first curve's
+    // first and last points, named at the plot's lower corners, clear of the curve.
+    const bool anyModel = std::any_of(curves.begin(), curves.end(), [](const cli::AllanCurve& c) {
+        return c.terms.fitted && std::any_of(std::begin(c.terms.terms), std::end(c.terms.terms), [](const auto& t) { return t.has_value(); });
+    });
     const auto& first = curves.front().points;
-    auto guide = [&](double tau, double v, double slope, const QString& label) {
-        const double t0 = std::pow(10.0, xd0), t1 = std::pow(10.0, xd0 + xdn);
-        const QPointF a(X(t0), Y(v * std::pow(t0 / tau, slope))), b(X(t1), Y(v * std::pow(t1 / tau, slope)));
-        g.setPen(QPen(QColor(120, 120, 120), 1, Qt::DashLine));
-        g.setClipRect(area);
-        g.drawLine(a, b);
-        g.setClipping(false);
-        const QPointF at = slope < 0 ? QPointF(X(tau) + 8, Y(v) - 4) : QPointF(X(tau) - 110, Y(v) - 8);
-        g.drawText(at, label);
-    };
-    if (!first.empty()) {
-        guide(first.front().tau, first.front().adev, -0.5, "slope -1/2: white noise");
-        guide(first.back().tau, first.back().adev, 0.5, "slope +1/2: random walk");
+    if (!anyModel && !first.empty()) {
+        auto guide = [&](double tau, double v, double slope) {
+            const double t0 = std::pow(10.0, x0), t1 = std::pow(10.0, x1);
+            g.setPen(QPen(QColor(140, 140, 140), 1, Qt::DashLine));
+            g.setClipRect(area);
+            g.drawLine(QPointF(X(t0), Y(v * std::pow(t0 / tau, slope))), QPointF(X(t1), Y(v * std::pow(t1 / tau, slope))));
+            g.setClipping(false);
+        };
+        guide(first.front().tau, first.front().adev, -0.5);
+        guide(first.back().tau, first.back().adev, 0.5);
+        g.setPen(QColor(110, 110, 110));
+        g.drawText(QRectF(area.left() + 8, area.bottom() - 22, 300, 18), Qt::AlignLeft, "dashed: slope -1/2, white noise");
+        g.drawText(QRectF(area.right() - 308, area.bottom() - 22, 300, 18), Qt::AlignRight, "dashed: slope +1/2, random walk");
     }
 
+    // Right of the plot: each output's legend, then its noise terms.
+    double ly = area.top() + 10;
     for (std::size_t i = 0; i < curves.size(); ++i) {
         const QColor colour = kColours[i % 5];
+        const cli::AllanCurve& c = curves[i];
         QPainterPath path;
         bool started = false;
-        for (const analysis::AllanPoint& p : curves[i].points) {
+        for (const analysis::AllanPoint& p : c.points) {
             if (!(p.adev > 0) || !std::isfinite(p.hi) || !(p.tau > 0) || !std::isfinite(p.tau)) continue;
             const QPointF at(X(p.tau), Y(p.adev));
             started ? path.lineTo(at) : path.moveTo(at);
             started = true;
             g.setPen(QPen(colour, 1));
-            const double lo = Y(std::max(p.lo, std::pow(10.0, yd0))), hi = Y(p.hi);
+            const double lo = Y(std::max(p.lo, std::pow(10.0, y0))), hi = Y(p.hi);
             g.drawLine(QPointF(at.x(), lo), QPointF(at.x(), hi));
             g.drawLine(QPointF(at.x() - 3, lo), QPointF(at.x() + 3, lo));
             g.drawLine(QPointF(at.x() - 3, hi), QPointF(at.x() + 3, hi));
@@ -123,11 +147,54 @@ std::string DrawAllanPng(const std::vector<cli::AllanCurve>& curves, const std::
         }
         g.setPen(QPen(colour, 1.5));
         g.drawPath(path);
-        // The legend, right of the plot.
-        const double ly = area.top() + 10 + 24 * static_cast<double>(i);
+        // The fitted model, dashed in the curve's colour, over the averaging times it was
+        // fitted to.
+        const bool model = c.terms.fitted && std::any_of(std::begin(c.terms.terms), std::end(c.terms.terms), [](const auto& t) { return t.has_value(); });
+        if (model && started) {
+            double from = std::max(c.terms.fromTau, tauLo), to = 0;
+            for (const analysis::AllanPoint& p : c.points)
+                if (p.adev > 0) to = std::max(to, p.tau);
+            QPainterPath fitted;
+            for (int k = 0; k <= 120; ++k) {
+                const double tau = from * std::pow(to / from, k / 120.0);
+                const QPointF at(X(tau), Y(analysis::ModelAdev(c.terms, tau)));
+                k ? fitted.lineTo(at) : fitted.moveTo(at);
+            }
+            g.setPen(QPen(colour.darker(130), 1.5, Qt::DashLine));
+            g.setClipRect(area);
+            g.drawPath(fitted);
+            g.setClipping(false);
+        }
+        g.setPen(QPen(colour, 1.5));
         g.drawLine(QPointF(area.right() + 16, ly), QPointF(area.right() + 40, ly));
         g.setPen(Qt::black);
-        g.drawText(QPointF(area.right() + 46, ly + 5), QString::fromStdString(curves[i].name));
+        g.drawText(QPointF(area.right() + 46, ly + 5), QString::fromStdString(c.name));
+        ly += 20;
+        static const char* const kWhat[5] = {"quantization", "white noise", "bias instability", "rate random walk", "rate ramp"};
+        QStringList lines;
+        if (!c.terms.fitted) {
+            lines << (c.terms.points == 0 ? QString("noise terms: no deviation above zero")
+                                          : QString("noise terms: too few averaging times (%1)").arg(c.terms.points));
+        } else {
+            if (model) lines << "dashed: the noise model fitted";
+            for (std::size_t k = 0; k < 5; ++k)
+                if (const auto& t = c.terms.terms[k]; t && !(k == 0 && c.terms.averaged))
+                    lines << QString::fromStdString(std::string(analysis::kTermNames[k]) + " " + kWhat[k] + ": " + analysis::TermText(*t) + " " +
+                                                    analysis::TermUnit(k, c.unit))
+                                 .replace("+-", QChar(0x00B1));
+            if (!model) lines << "no noise term resolved";
+            if (c.terms.fromTau > 0) lines << QString("fitted from tau %1 s (averaged below)").arg(c.terms.fromTau, 0, 'g', 3);
+        }
+        QFont small = QFont();
+        small.setPointSizeF(small.pointSizeF() * 0.9);
+        g.setFont(small);
+        g.setPen(QColor(60, 60, 60));
+        for (const QString& l : lines) {
+            g.drawText(QRectF(area.right() + 46, ly - 8, image.width() - area.right() - 50, 16), Qt::AlignLeft | Qt::AlignVCenter, l);
+            ly += 16;
+        }
+        g.setFont(QFont());
+        ly += 14;
     }
     g.end();
 
