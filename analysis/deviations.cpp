@@ -148,27 +148,26 @@ std::vector<AllanPoint> CurveOf(std::span<const double> y, double tau0, Deviatio
 
 }  // namespace
 
-std::vector<AllanPoint> DeviationCurve(std::span<const double> y, double tau0, Deviation d, const AllanOptions& options, std::string* why) {
+namespace {
+
+// Every deviation is in proportion to the readings: readings near either end of a double's
+// range are first brought near 1 by a power of two (exactly, and back after), so that their
+// sums, differences and squares stay in range. The power, or false for an infinite reading.
+bool ScaleOf(std::span<const double> y, int& exponent, std::string* why) {
     double largest = 0;
     for (const double v : y) {
         if (std::isinf(v)) {
             if (why) *why = "an infinite reading cannot be analysed";
-            return {};
+            return false;
         }
         if (!std::isnan(v)) largest = std::max(largest, std::fabs(v));
     }
-    // Every deviation is in proportion to the readings: readings near either end of a
-    // double's range are first brought near 1 by a power of two (exactly, and back after),
-    // so that their sums, differences and squares stay in range.
-    int exponent = 0;
+    exponent = 0;
     if (largest > 1e100 || (largest > 0 && largest < 1e-100)) std::frexp(largest, &exponent);
-    std::vector<double> scaled;
-    if (exponent != 0) {
-        scaled.assign(y.begin(), y.end());
-        for (double& v : scaled) v = std::ldexp(v, -exponent);
-        y = scaled;
-    }
-    std::vector<AllanPoint> curve = CurveOf(y, tau0, d, options, why);
+    return true;
+}
+
+std::vector<AllanPoint> Unscaled(std::vector<AllanPoint> curve, int exponent, Deviation d, std::string* why) {
     for (AllanPoint& p : curve) {
         p.adev = std::ldexp(p.adev, exponent);
         p.lo = std::ldexp(p.lo, exponent);
@@ -179,6 +178,29 @@ std::vector<AllanPoint> DeviationCurve(std::span<const double> y, double tau0, D
         }
     }
     return curve;
+}
+
+}  // namespace
+
+std::vector<AllanPoint> DeviationCurve(std::span<const double> y, double tau0, Deviation d, const AllanOptions& options, std::string* why) {
+    int exponent = 0;
+    if (!ScaleOf(y, exponent, why)) return {};
+    std::vector<double> scaled;
+    if (exponent != 0) {
+        scaled.assign(y.begin(), y.end());
+        for (double& v : scaled) v = std::ldexp(v, -exponent);
+        y = scaled;
+    }
+    return Unscaled(CurveOf(y, tau0, d, options, why), exponent, d, why);
+}
+
+std::vector<AllanPoint> DeviationCurve(std::vector<double>&& y, double tau0, Deviation d, const AllanOptions& options, std::string* why) {
+    if (d != Deviation::Oadev) return DeviationCurve(std::span<const double>(y), tau0, d, options, why);
+    int exponent = 0;
+    if (!ScaleOf(y, exponent, why)) return {};
+    if (exponent != 0)
+        for (double& v : y) v = std::ldexp(v, -exponent);
+    return Unscaled(AdevCurve(std::move(y), tau0, options), exponent, d, why);
 }
 
 }  // namespace qvin::analysis

@@ -28,5 +28,8 @@ std::string DeviationName(Deviation d);
 // readings (NaN) out as AdevCurve does; the others need a record without them, and say so
 // in `why` with an empty curve.
 std::vector<AllanPoint> DeviationCurve(std::span<const double> y, double tau0, Deviation d, const AllanOptions& options, std::string* why = nullptr);
+// The same taking the readings' memory: the overlapping Allan deviation works in it (a
+// record of ten million needs no second copy); the others read it as the one above does.
+std::vector<AllanPoint> DeviationCurve(std::vector<double>&& y, double tau0, Deviation d, const AllanOptions& options, std::string* why = nullptr);
 
 }  // namespace qvin::analysis

@@ -12,7 +12,7 @@ namespace {
 // The lag-1 autocorrelation of z_j, the d-th difference of x[0], x[m], x[2m] ... (each
 // difference taken as the one before it less its own, in the order a difference in place
 // would take them, so the sums are those of the differenced copy to the last bit).
-double Lag1OfDifferences(std::span<const double> x, std::size_t m, int d) {
+double Lag1OfDifferences(const Phase& x, std::size_t m, int d) {
     const std::size_t every = (x.size() - 1) / m + 1;
     const auto levels = static_cast<std::size_t>(d);
     if (every <= levels) return 0;
@@ -53,13 +53,13 @@ double B1Theory(double k, int mu) {
 }
 
 // The Allan and modified Allan variances at factor m of the phase x (tau0 taken as 1).
-double AllanVariance(std::span<const double> x, std::size_t m) {
+double AllanVariance(const Phase& x, std::size_t m) {
     double sum = 0;
     std::size_t terms = 0;
     for (std::size_t i = 0; i + 2 * m < x.size(); i += m, ++terms) sum += std::pow(x[i + 2 * m] - 2 * x[i + m] + x[i], 2);
     return terms ? sum / (2.0 * static_cast<double>(terms) * static_cast<double>(m * m)) : 0;
 }
-double ModifiedAllanVariance(std::span<const double> x, std::size_t m) {
+double ModifiedAllanVariance(const Phase& x, std::size_t m) {
     if (x.size() < 3 * m + 1) return 0;
     const std::size_t terms = x.size() - 3 * m + 1;
     double inner = 0, sum = 0;
@@ -81,9 +81,12 @@ std::vector<double> PhaseOf(std::span<const double> y) {
     return x;
 }
 
-std::optional<NoiseType> IdentifyNoise(std::span<const double> y, std::size_t m, int dmax) { return IdentifyNoiseInPhase(PhaseOf(y), m, dmax); }
+std::optional<NoiseType> IdentifyNoise(std::span<const double> y, std::size_t m, int dmax) {
+    const std::vector<double> phase = PhaseOf(y);
+    return IdentifyNoiseInPhase(Phase(phase), m, dmax);
+}
 
-std::optional<NoiseType> IdentifyNoiseInPhase(std::span<const double> x, std::size_t m, int dmax) {
+std::optional<NoiseType> IdentifyNoiseInPhase(const Phase& x, std::size_t m, int dmax) {
     if (m == 0 || x.empty()) return std::nullopt;
     const std::size_t n = x.size() - 1;  // readings
     if (n / m < 4) return std::nullopt;

@@ -26,11 +26,28 @@ struct NoiseType {
     double estimate = 0;   // the lag-1 method's unrounded value (the ratio methods: alpha)
     bool byRatio = false;  // from B1 and R(n), too few points for the autocorrelation
 };
+// The phase, held as points or read off the running sums of the readings less their mean
+// (phase[i] = sums[i] + i mean), where no reading is missing: a record of ten million then
+// needs no second copy of itself.
+class Phase {
+public:
+    Phase(std::span<const double> points) : points_(points) {}
+    Phase(std::span<const double> sumsLessMean, double mean) : points_(sumsLessMean), mean_(mean), derived_(true) {}
+    double operator[](std::size_t i) const { return derived_ ? points_[i] + static_cast<double>(i) * mean_ : points_[i]; }
+    std::size_t size() const { return points_.size(); }
+    bool empty() const { return points_.empty(); }
+
+private:
+    std::span<const double> points_;
+    double mean_ = 0;
+    bool derived_ = false;
+};
+
 // `dmax`: the differences the variance takes (2 Allan, 3 Hadamard). Nothing for fewer than
 // 4 averages of m readings. NaN readings (missing) are left out.
 std::optional<NoiseType> IdentifyNoise(std::span<const double> y, std::size_t m, int dmax = 2);
 // The same from the phase: x[0] = 0, x[i + 1] = x[i] + the i-th reading present.
 std::vector<double> PhaseOf(std::span<const double> y);
-std::optional<NoiseType> IdentifyNoiseInPhase(std::span<const double> x, std::size_t m, int dmax = 2);
+std::optional<NoiseType> IdentifyNoiseInPhase(const Phase& x, std::size_t m, int dmax = 2);
 
 }  // namespace qvin::analysis

@@ -88,13 +88,6 @@ std::string FormatMs(double ms) {
     return o.str();
 }
 
-double Median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
-    std::nth_element(v.begin(), mid, v.end());
-    return *mid;
-}
-
 // Appends a gap of `missing` samples that begins `at` seconds after the first.
 void NoteGap(Series& s, std::size_t missing, double at) {
     ++s.gaps;
@@ -201,12 +194,16 @@ void PlaceGapsLean(Series& s, const std::vector<double>& times, const Counted& c
     // The median only finds the gaps roughly: reads in step with the interface, not the
     // part, bunch the intervals, so the time between samples is the mean of the rest, and
     // that tells the gaps.
+    // The median from a single-precision copy: it only sets the thresholds, and a copy at
+    // double precision would be the largest thing a long capture's reading holds.
     double median = 0;
     {
-        std::vector<double> spacing(n - 1);
+        std::vector<float> spacing(n - 1);
         next = 0;
-        for (std::size_t i = 1; i < n; ++i) spacing[i - 1] = spacingAt(i);
-        median = Median(std::move(spacing));
+        for (std::size_t i = 1; i < n; ++i) spacing[i - 1] = static_cast<float>(spacingAt(i));
+        const auto mid = spacing.begin() + static_cast<std::ptrdiff_t>(spacing.size() / 2);
+        std::nth_element(spacing.begin(), mid, spacing.end());
+        median = *mid;
     }
     // A capture's time stamp is when a sample was read, up to a period after it appeared:
     // where the capture counted its misses, only a share over two periods is one it did not.

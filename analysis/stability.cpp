@@ -64,6 +64,7 @@ namespace {
 // Running sums of the samples (less their mean) and of how many are present, with NaN
 // (a gap) counting as absent: an average over any span is then two subtractions.
 struct Sums {
+    double mean = 0;
     std::vector<double> x;             // x[i] = sum of present y[0..i-1] less the mean
     std::vector<std::uint32_t> counts;  // present samples among y[0..i-1]; empty when all are
     std::uint32_t count(std::size_t i) const { return counts.empty() ? static_cast<std::uint32_t>(i) : counts[i]; }
@@ -72,7 +73,7 @@ struct Sums {
 Sums Cumulative(std::span<const double> y) {
     const double mean = Describe(y).mean;
     const bool gaps = std::any_of(y.begin(), y.end(), [](double v) { return std::isnan(v); });
-    Sums s{std::vector<double>(y.size() + 1, 0.0), std::vector<std::uint32_t>(gaps ? y.size() + 1 : 0, 0)};
+    Sums s{mean, std::vector<double>(y.size() + 1, 0.0), std::vector<std::uint32_t>(gaps ? y.size() + 1 : 0, 0)};
     // Kahan's compensation, so that ten million samples keep the digits of their differences.
     double sum = 0, carry = 0;
     for (std::size_t i = 0; i < y.size(); ++i) {
@@ -168,13 +169,13 @@ bool NoiseAlongCurve::Identify(AllanPoint& p) {
     return true;
 }
 
-std::vector<AllanPoint> AdevCurve(std::span<const double> y, double tau0, const AllanOptions& options) {
+namespace {
+
+// The curve from the running sums of n samples present; `held`, the phase where samples
+// are missing (otherwise read off the sums).
+std::vector<AllanPoint> CurveFromSums(const Sums& sums, const std::vector<double>& held, std::size_t n, double tau0, const AllanOptions& options) {
     std::vector<AllanPoint> curve;
-    const std::size_t n = Describe(y).count;
-    if (n < 4) return curve;
-    const Sums sums = Cumulative(y);
-    const std::vector<double> phase = PhaseOf(y);
-    NoiseAlongCurve noise(phase, 2, options.alpha);
+    NoiseAlongCurve noise(sums.counts.empty() ? Phase(sums.x, sums.mean) : Phase(held), 2, options.alpha);
     for (const std::size_t m : AveragingFactors(n, options.taus)) {
         auto p = FromSums(sums, tau0, m);
         if (!p) continue;
@@ -186,6 +187,51 @@ std::vector<AllanPoint> AdevCurve(std::span<const double> y, double tau0, const 
         curve.push_back(*p);
     }
     return curve;
+}
+
+// Cumulative, in the samples' own memory: x[i] where y[i] was, x[n] after.
+Sums CumulativeInPlace(std::vector<double>&& y) {
+    const double mean = Describe(y).mean;
+    const bool gaps = std::any_of(y.begin(), y.end(), [](double v) { return std::isnan(v); });
+    Sums s{mean, {}, std::vector<std::uint32_t>(gaps ? y.size() + 1 : 0, 0)};
+    double sum = 0, carry = 0;
+    for (std::size_t i = 0; i < y.size(); ++i) {
+        const double v = y[i];
+        y[i] = sum;
+        const bool present = !std::isnan(v);
+        if (present) {
+            const double term = (v - mean) - carry;
+            const double next = sum + term;
+            carry = (next - sum) - term;
+            sum = next;
+        }
+        if (gaps) s.counts[i + 1] = s.counts[i] + (present ? 1 : 0);
+    }
+    y.push_back(sum);
+    s.x = std::move(y);
+    return s;
+}
+
+}  // namespace
+
+std::vector<AllanPoint> AdevCurve(std::span<const double> y, double tau0, const AllanOptions& options) {
+    const std::size_t n = Describe(y).count;
+    if (n < 4) return {};
+    const Sums sums = Cumulative(y);
+    // The phase read off the sums where no sample is missing; otherwise the samples present
+    // run together, and that needs a copy.
+    std::vector<double> held;
+    if (!sums.counts.empty()) held = PhaseOf(y);
+    return CurveFromSums(sums, held, n, tau0, options);
+}
+
+std::vector<AllanPoint> AdevCurve(std::vector<double>&& y, double tau0, const AllanOptions& options) {
+    const std::size_t n = Describe(y).count;
+    if (n < 4) return {};
+    std::vector<double> held;
+    if (n < y.size()) held = PhaseOf(y);
+    const Sums sums = CumulativeInPlace(std::move(y));
+    return CurveFromSums(sums, held, n, tau0, options);
 }
 
 std::vector<double> Slopes(std::span<const AllanPoint> curve) {

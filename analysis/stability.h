@@ -10,6 +10,8 @@
 #include <span>
 #include <vector>
 
+#include "analysis/noise_id.h"
+
 namespace qvin::analysis {
 
 struct Stats {
@@ -62,13 +64,14 @@ std::optional<AllanPoint> OverlappingAdev(std::span<const double> y, double tau0
 // taken as given at every factor.
 class NoiseAlongCurve {
 public:
+    NoiseAlongCurve(Phase phase, int differences, std::optional<int> known) : phase_(phase), differences_(differences), known_(known) {}
     NoiseAlongCurve(std::span<const double> phase, int differences, std::optional<int> known)
-        : phase_(phase), differences_(differences), known_(known) {}
+        : NoiseAlongCurve(Phase(phase), differences, known) {}
     // Sets p.alpha and p.alphaBy at p.m; false when nothing could be told (too few averages).
     bool Identify(AllanPoint& p);
 
 private:
-    std::span<const double> phase_;
+    Phase phase_;
     int differences_;
     std::optional<int> known_, lastByAutocorrelation_;
 };
@@ -76,6 +79,9 @@ private:
 // The overlapping Allan deviation at the averaging factors asked for, each with the noise
 // identified there and the interval from Greenhall's degrees of freedom for that noise.
 std::vector<AllanPoint> AdevCurve(std::span<const double> y, double tau0, const AllanOptions& options = {});
+// The same in the samples' own memory, which it takes (ten million samples need no second
+// record's worth).
+std::vector<AllanPoint> AdevCurve(std::vector<double>&& y, double tau0, const AllanOptions& options = {});
 // Octave averaging times from tau0 up to a quarter of the samples: m = 1, 2, 4, ...
 inline std::vector<AllanPoint> OctaveAdev(std::span<const double> y, double tau0) { return AdevCurve(y, tau0); }
 

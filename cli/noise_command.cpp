@@ -398,11 +398,11 @@ Action Noise(Command& c) {
         std::string why;
         analysis::SeriesOptions only = options;
         if (!column.empty()) only.column = column;
-        const auto read = analysis::ReadSeries(file, only, why);
+        auto read = analysis::ReadSeries(file, only, why);
         if (!read && !options.tau0 && why.ends_with("neither a capture nor a data log"))
             throw Error(kBadInput, why + ": give --tau0 SECONDS for its values");
         if (!read) throw Error(kFileError, why);
-        const analysis::Series& s = *read;
+        analysis::Series& s = *read;
         if (s.names.empty()) throw Error(kBadInput, "no column '" + Excerpt(column) + "' in " + file);
         if (options.run && *options.run > s.runs.size())
             throw Error(kBadInput, file + " holds " + std::to_string(s.runs.size()) + (s.runs.size() == 1 ? " run" : " runs") + ", no run " +
@@ -433,8 +433,14 @@ Action Noise(Command& c) {
             const analysis::Stats st = analysis::Describe(y);
             if (!std::isfinite(st.stdDev) || !std::isfinite(st.peakToPeak))
                 throw Error(kBadInput, file + ": " + s.names[k] + ": the values spread wider than the largest number a double holds (1.8e308)");
+            // The spectrum first: the octave Allan table, which the noise terms are read from
+            // too, works in the readings' own memory and takes them.
+            std::string unheard;
+            const auto sp = analysis::WelchSpectrum(y, s.tau0, 0, &unheard);
+            const bool octaveAllan = deviation == analysis::Deviation::Oadev && allan.taus == analysis::TauSet::Octave && !allan.alpha;
             std::string why;
-            const auto curve = analysis::DeviationCurve(y, s.tau0, deviation, allan, &why);
+            const auto curve = octaveAllan ? analysis::DeviationCurve(std::move(s.columns[k]), s.tau0, deviation, allan, &why)
+                                           : analysis::DeviationCurve(y, s.tau0, deviation, allan, &why);
             if (!why.empty()) throw Error(kBadInput, file + ": " + why);
             c.out << '\n' << s.names[k] << '\n'
                   << "  count " << st.count << ", mean " << Number(st.mean) << ", std dev " << Number(st.stdDev) << ", min " << Number(st.min)
@@ -442,8 +448,7 @@ Action Noise(Command& c) {
             const std::string unit = s.names[k].find('(') != std::string::npos
                                          ? s.names[k].substr(s.names[k].find('(') + 1, s.names[k].find(')') - s.names[k].find('(') - 1)
                                          : "units";
-            std::string unheard;
-            if (const auto sp = analysis::WelchSpectrum(y, s.tau0, 0, &unheard)) {
+            if (sp) {
                 c.out << "  spectral floor " << Number(sp->whiteFloor) << " " << unit << "/sqrt(Hz) (one-sided, the upper half of the band; Welch: "
                       << sp->segments << " segments of " << sp->segmentLength << " samples, Hann, half overlapping)\n";
                 for (std::size_t b = 0; b < sp->frequency.size(); ++b)
@@ -475,7 +480,6 @@ Action Noise(Command& c) {
                   << "  low and high: the " << FormatFixed(allan.confidence * 100, 1) << " % interval from "
                   << (deviation == analysis::Deviation::Totdev ? "the total deviation's" : "Greenhall's") << " degrees of freedom for that noise)\n";
             // The terms come from the octave Allan variance whatever curve is shown.
-            const bool octaveAllan = deviation == analysis::Deviation::Oadev && allan.taus == analysis::TauSet::Octave && !allan.alpha;
             const analysis::NoiseTerms terms = analysis::FitNoiseTerms(octaveAllan ? curve : analysis::OctaveAdev(y, s.tau0));
             c.out << NoiseTermsText(terms, unit);
             curves.push_back({s.names[k], unit, curve, terms});
