@@ -16,6 +16,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <cstring>
 #include <variant>
 #include <vector>
 
@@ -582,7 +584,28 @@ PYBIND11_MODULE(_core, m) {
             if (p) std::rethrow_exception(p);
         } catch (const session::Error& e) {
             PyObject* cls = e.code == 1 ? gBadInput : e.code == 2 ? gNoInterface : e.code == 3 ? gFileError : gQvinError;
-            PyErr_SetString(cls, e.what());
+            if (cls != gFileError) {
+                PyErr_SetString(cls, e.what());
+                return;
+            }
+            // A file error is also an OSError, with its errno where the system gave one: the
+            // file layers name a system error "FILE: its text", so the errno is the one whose
+            // text ends the message. Only errno is set: with strerror or filename too, Python
+            // would print "[Errno 2] ..." instead of the program's message.
+            PyObject* error = PyObject_CallFunction(cls, "s", e.what());
+            if (!error) return;
+            const std::string_view what = e.what();
+            for (int code = 1; code < 134; ++code) {
+                const std::string tail = std::string(": ") + std::strerror(code);
+                if (what.size() > tail.size() && what.substr(what.size() - tail.size()) == tail) {
+                    PyObject* number = PyLong_FromLong(code);
+                    if (number) PyObject_SetAttrString(error, "errno", number);
+                    Py_XDECREF(number);
+                    break;
+                }
+            }
+            PyErr_SetObject(cls, error);
+            Py_DECREF(error);
         } catch (const ReplayStopped& e) {
             PyErr_SetString(gReplayStopped, e.message.c_str());
         }

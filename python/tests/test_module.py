@@ -1,6 +1,7 @@
 """The qvin27319 module on the simulated board: each call, its errors, Ctrl-C, and that it
 gives what qvin-cli gives on the same board and seed."""
 
+import errno
 import os
 import pathlib
 import signal
@@ -336,6 +337,12 @@ def test_the_module_names_its_version_and_its_objects(board, tmp_path):
     with pytest.raises(OSError, match="No such file or directory") as e:
         q.read_log(str(tmp_path / "missing.log"))
     assert isinstance(e.value, q.FileError) and e.value.code == 3
+    # With the system's errno where there is one, the message still the program's own; none
+    # where the file was read but is not what it should be.
+    assert e.value.errno == errno.ENOENT and str(e.value).endswith("missing.log: No such file or directory")
+    with pytest.raises(q.FileError, match="not a data log") as e:
+        q.read_log(str(tmp_path))  # a folder: the program's own refusal, no system error
+    assert e.value.errno is None
 
 
 def test_the_doctor_tells_what_stands_between_the_machine_and_a_read(tmp_path, monkeypatch):
