@@ -50,6 +50,14 @@ AnalysisView::AnalysisView(ui::frmAnalysis& m, QWidget* parent) : QWidget(parent
     Bind(m.cmboOutput, list);
     top->addWidget(output);
     top->addWidget(list);
+    QLabel* deviation = NewLabel(m.lblDeviation, this);
+    auto* deviations = new QComboBox(this);
+    deviations->setAccessibleName("Deviation");
+    deviation->setBuddy(deviations);
+    Bind(m.cmboDeviation, deviations);
+    top->addSpacing(12);
+    top->addWidget(deviation);
+    top->addWidget(deviations);
     top->addSpacing(12);
     top->addWidget(NewButton(m.cmdChart, this));
     top->addWidget(NewButton(m.cmdOpen, this));

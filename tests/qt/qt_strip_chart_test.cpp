@@ -4,6 +4,7 @@
 
 #include <QChart>
 #include <QChartView>
+#include <QComboBox>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QCheckBox>
@@ -268,6 +269,39 @@ TEST_F(StripChart, AnalysisTakesTheWholeLogAndItsGaps) {
     EXPECT_EQ(gui_->app->analysis.lblSource.caption(),
               "The strip chart's data log: 7,197 readings over 1 h 59 min, 1 gap, 3 samples missing, the longest 3 after 2998 s");
     EXPECT_EQ(gui_->app->analysis.txtStats.text().rfind("Samples\t7197\r\n", 0), 0u) << gui_->app->analysis.txtStats.text();
+    // Another deviation in the table and the plot, named with its unit (the time deviation's
+    // is the readings' times seconds); the noise terms stay those of the Allan deviation.
+    ui::frmAnalysis& a = gui_->app->analysis;
+    const std::string stats = a.txtStats.text();
+    ASSERT_EQ(a.cmboDeviation.items().size(), 7u);
+    QComboBox* shown = Named<QComboBox>(gui_->analysisView, "Deviation");
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->count(), 7);
+    a.cmboDeviation.UserSelect(3);
+    // The log's gap: only the Allan deviation leaves missing samples out.
+    EXPECT_EQ(a.txtTable.text(), "No tdev: tdev needs a record without missing samples (oadev leaves them out)");
+    EXPECT_EQ(a.txtStats.text(), stats);
+    // A capture without a gap: 64 readings a tenth of a second apart.
+    std::string capture = "seconds since 2026-06-01T08:00:00.000Z,INCL_360 (dgr),Alarm,Missed\n";
+    for (int i = 0; i < 64; ++i) capture += std::to_string(i / 10.0) + "," + std::to_string(30 + (i * 7 % 5) * 0.01) + ",0,0\n";
+    const auto capFile = folder_ / "still.csv";
+    std::ofstream(capFile, std::ios::binary) << capture;
+    gui_->tk.chooseFile = [&](bool, const std::string&) { return capFile.string(); };
+    a.cmdOpen_Click();
+    ASSERT_EQ(a.lblSource.caption(), "still.csv: 64 samples, no gap");
+    // The deviation chosen stays chosen for the file opened.
+    EXPECT_EQ(a.txtTable.text().rfind("tau (s)\tTDEV\t68 % interval\r\n", 0), 0u) << a.txtTable.text();
+    const std::string captureStats = a.txtStats.text();
+    EXPECT_EQ(a.lblAdevAxis.caption().rfind("Time deviation: ", 0), 0u) << a.lblAdevAxis.caption();
+    EXPECT_TRUE(a.lblAdevAxis.caption().ends_with(" dgr s")) << a.lblAdevAxis.caption();
+    EXPECT_EQ(a.txtStats.text(), captureStats);
+    // The time deviation at tau0 is tau0 times the modified Allan deviation over sqrt(3),
+    // and that is the Allan deviation there.
+    const double tdev1 = a.curve().front().adev;
+    a.cmboDeviation.UserSelect(0);
+    EXPECT_EQ(a.txtTable.text().rfind("tau (s)\tOADEV\t68 % interval\r\n", 0), 0u) << a.txtTable.text();
+    EXPECT_EQ(a.txtStats.text(), captureStats);
+    EXPECT_NEAR(tdev1, 0.1 * a.curve().front().adev / std::sqrt(3.0), 1e-9 * tdev1);
 }
 
 // Ten minutes of the turning inclination at 100 ms a pass, with an alarm above 90

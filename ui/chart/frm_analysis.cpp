@@ -43,6 +43,31 @@ std::string Thousands(std::size_t n) {
 
 }  // namespace
 
+std::string DeviationLabel(analysis::Deviation d) {
+    switch (d) {
+        case analysis::Deviation::Oadev: return "oadev (overlapping Allan)";
+        case analysis::Deviation::Adev: return "adev (Allan)";
+        case analysis::Deviation::Mdev: return "mdev (modified Allan)";
+        case analysis::Deviation::Tdev: return "tdev (time)";
+        case analysis::Deviation::Hdev: return "hdev (Hadamard)";
+        case analysis::Deviation::Ohdev: return "ohdev (overlapping Hadamard)";
+        default: return "totdev (total)";
+    }
+}
+
+namespace {
+std::string AxisName(analysis::Deviation d) {
+    switch (d) {
+        case analysis::Deviation::Mdev: return "Modified Allan deviation";
+        case analysis::Deviation::Tdev: return "Time deviation";
+        case analysis::Deviation::Hdev:
+        case analysis::Deviation::Ohdev: return "Hadamard deviation";
+        case analysis::Deviation::Totdev: return "Total deviation";
+        default: return "Allan deviation";
+    }
+}
+}  // namespace
+
 std::string StatsText(const analysis::Stats& s, const analysis::NoiseTerms& f, const std::string& unit) {
     std::string t = "Samples\t" + std::to_string(s.count) + "\r\nMean\t" + G(s.mean) + " " + unit + "\r\nStd dev\t" + G(s.stdDev) + " " +
                     unit + "\r\nMin\t" + G(s.min) + "\r\nMax\t" + G(s.max) + "\r\nPeak-to-peak\t" + G(s.peakToPeak) + "\r\n";
@@ -60,8 +85,10 @@ std::string StatsText(const analysis::Stats& s, const analysis::NoiseTerms& f, c
     return t;
 }
 
-std::string AllanTableText(const std::vector<analysis::AllanPoint>& curve) {
-    std::string t = "tau (s)\tADEV\t68 % interval\r\n";
+std::string AllanTableText(const std::vector<analysis::AllanPoint>& curve, analysis::Deviation d) {
+    std::string name = analysis::DeviationName(d);
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::string t = "tau (s)\t" + name + "\t68 % interval\r\n";
     for (const analysis::AllanPoint& p : curve) t += G(p.tau, 4) + "\t" + G(p.adev, 4) + "\t" + G(p.lo, 3) + " to " + G(p.hi, 3) + "\r\n";
     return t;
 }
@@ -71,6 +98,10 @@ frmAnalysis::frmAnalysis(App& app) : Window(app.tk, "frmAnalysis", "Noise Analys
     for (const char* n : kChartSeriesNames) cmboOutput.AddItem(n);
     cmboOutput.SetListIndex(3);
     cmboOutput.SetToolTip("The output to analyse");
+    lblDeviation.SetCaption("Deviation");
+    for (const analysis::Deviation d : kDeviationOrder) cmboDeviation.AddItem(DeviationLabel(d));
+    cmboDeviation.SetListIndex(0);
+    cmboDeviation.SetToolTip("The deviation the table and the plot show; the noise terms are fitted to the overlapping Allan one");
     lblSource.SetCaption("Nothing analysed yet");
     txtStats.SetToolTip("Statistics and the noise terms (about 95 % uncertainties)");
     txtTable.SetToolTip("Overlapping Allan deviation at octave averaging times");
@@ -83,10 +114,11 @@ frmAnalysis::frmAnalysis(App& app) : Window(app.tk, "frmAnalysis", "Noise Analys
     cmdOpen.SetToolTip("Analyse a capture (qvin-cli capture) or a data log");
     cmdClose.SetCaption("Close");
     cmboOutput.onClick = [this] { cmboOutput_Click(); };
+    cmboDeviation.onClick = [this] { cmboDeviation_Click(); };
     cmdChart.onClick = [this] { cmdChart_Click(); };
     cmdOpen.onClick = [this] { cmdOpen_Click(); };
     cmdClose.onClick = [this] { cmdClose_Click(); };
-    Register({&lblSource, &lblOutput, &cmboOutput, &txtStats, &txtTable, &picAllan, &lblTauAxis, &lblAdevAxis, &cmdChart, &cmdOpen, &cmdClose});
+    Register({&lblSource, &lblOutput, &cmboOutput, &lblDeviation, &cmboDeviation, &txtStats, &txtTable, &picAllan, &lblTauAxis, &lblAdevAxis, &cmdChart, &cmdOpen, &cmdClose});
 }
 
 void frmAnalysis::ShowChart() {
@@ -177,12 +209,16 @@ void frmAnalysis::Analyse() {
         return;
     }
     const std::vector<double>& y = series_.columns[static_cast<std::size_t>(k)];
+    const analysis::Deviation d = kDeviationOrder[static_cast<std::size_t>(std::clamp(cmboDeviation.listIndex(), 0, 6))];
     std::string why;
-    if (series_.tau0 > 0) curve_ = analysis::DeviationCurve(y, series_.tau0, analysis::Deviation::Oadev, {}, &why);
-    txtStats.SetText(StatsText(analysis::Describe(y), analysis::FitNoiseTerms(curve_), UnitOf(series_.names[static_cast<std::size_t>(k)])));
-    txtTable.SetText(!why.empty() ? "No Allan deviation: " + why
-                     : curve_.empty() ? "Too few readings for an Allan deviation (4 at least)"
-                                      : AllanTableText(curve_));
+    if (series_.tau0 > 0) curve_ = analysis::DeviationCurve(y, series_.tau0, d, {}, &why);
+    // The noise terms come from the overlapping Allan deviation whichever is shown.
+    const analysis::NoiseTerms terms =
+        analysis::FitNoiseTerms(d == analysis::Deviation::Oadev || series_.tau0 <= 0 ? curve_ : analysis::OctaveAdev(y, series_.tau0));
+    txtStats.SetText(StatsText(analysis::Describe(y), terms, UnitOf(series_.names[static_cast<std::size_t>(k)])));
+    txtTable.SetText(!why.empty() ? "No " + analysis::DeviationName(d) + ": " + why
+                     : curve_.empty() ? "Too few readings for a deviation (4 at least)"
+                                      : AllanTableText(curve_, d));
     Draw();
 }
 
@@ -218,8 +254,10 @@ void frmAnalysis::Draw() {
     picAllan.SetDrawWidth(2);
     for (std::size_t i = 1; i < pts.size(); ++i) picAllan.Line(X(pts[i - 1]->tau), Y(pts[i - 1]->adev), X(pts[i]->tau), Y(pts[i]->adev));
     lblTauAxis.SetCaption("averaging time tau: 1e" + std::to_string(x0) + " to 1e" + std::to_string(x1) + " s, a line each decade");
-    lblAdevAxis.SetCaption("Allan deviation: 1e" + std::to_string(y0) + " to 1e" + std::to_string(y1) + " " +
-                           UnitOf(series_.names[static_cast<std::size_t>(std::max(0, cmboOutput.listIndex()))]));
+    const analysis::Deviation d = kDeviationOrder[static_cast<std::size_t>(std::clamp(cmboDeviation.listIndex(), 0, 6))];
+    const std::string unit = UnitOf(series_.names[static_cast<std::size_t>(std::max(0, cmboOutput.listIndex()))]);
+    lblAdevAxis.SetCaption(AxisName(d) + ": 1e" + std::to_string(y0) + " to 1e" + std::to_string(y1) + " " +
+                           (d == analysis::Deviation::Tdev ? unit + " s" : unit));
 }
 
 }  // namespace qvin::ui

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/deviations.h"
 #include "analysis/noise_terms.h"
 #include "analysis/series.h"
 #include "analysis/stability.h"
@@ -25,12 +26,15 @@ public:
     // Analyses what the strip chart shows now and shows the window.
     void ShowChart();
     void cmboOutput_Click();
+    void cmboDeviation_Click() { Analyse(); }
     void cmdChart_Click() { ShowChart(); }
     void cmdOpen_Click();
     void cmdClose_Click() { Hide(); }
 
-    Label lblSource{"lblSource"}, lblOutput{"lblOutput"};
+    Label lblSource{"lblSource"}, lblOutput{"lblOutput"}, lblDeviation{"lblDeviation"};
     ComboBox cmboOutput{"cmboOutput", false};
+    // The deviation the table and the plot show: oadev first, then as kDeviations lists them.
+    ComboBox cmboDeviation{"cmboDeviation", false};
     TextBox txtStats{"txtStats"}, txtTable{"txtTable"};
     PictureBox picAllan{"picAllan", 480, 320};
     Label lblTauAxis{"lblTauAxis"}, lblAdevAxis{"lblAdevAxis"};
@@ -51,6 +55,11 @@ private:
 
 // The figures of one output as the window shows them, for a text box.
 std::string StatsText(const analysis::Stats& s, const analysis::NoiseTerms& f, const std::string& unit);
-std::string AllanTableText(const std::vector<analysis::AllanPoint>& curve);
+// The deviations the window offers, in its list's order, and how the list names them.
+inline constexpr analysis::Deviation kDeviationOrder[] = {analysis::Deviation::Oadev, analysis::Deviation::Adev, analysis::Deviation::Mdev,
+                                                           analysis::Deviation::Tdev, analysis::Deviation::Hdev, analysis::Deviation::Ohdev,
+                                                           analysis::Deviation::Totdev};
+std::string DeviationLabel(analysis::Deviation d);
+std::string AllanTableText(const std::vector<analysis::AllanPoint>& curve, analysis::Deviation d);
 
 }  // namespace qvin::ui
