@@ -93,7 +93,7 @@ enum Line { Cs = 0, Clk = 1, Mosi = 2, Miso = 3 };
 
 }  // namespace
 
-std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out, VcdSummary& summary) {
+std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out, VcdSummary& summary, const std::string& writer) {
     const std::string name = recording.string();
     if (const std::string why = NotRegularRefusal(recording); !why.empty()) return why;
     std::ifstream in(recording, std::ios::binary);
@@ -156,7 +156,7 @@ std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out,
         out << ". RECONSTRUCTED TIMING: each transfer's words drawn from the adapter's set-up at a 1 MHz clock from the"
                " transfer's recorded time; chip select rises for the delay between words";
     out << ". cs is active low; data changes as clk rises and is taken as it falls. $end\n"
-        << "$version qvin-cli export-vcd $end\n$timescale 1 ns $end\n$scope module spi $end\n"
+        << "$version " << writer << " $end\n$timescale 1 ns $end\n$scope module spi $end\n"
         << "$var wire 1 ! cs $end\n$var wire 1 \" clk $end\n$var wire 1 # mosi $end\n$var wire 1 $ miso $end\n"
         << "$upscope $end\n$enddefinitions $end\n";
     Bus bus(out);

@@ -27,6 +27,8 @@ struct VcdSummary {
 };
 
 // Writes the recording's bus to `out`; why it could not, naming the line, or nothing.
-std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out, VcdSummary& summary);
+// `writer` names the program that wrote it, in the file's $version.
+std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out, VcdSummary& summary,
+                      const std::string& writer = "qvin-cli export-vcd");
 
 }  // namespace qvin

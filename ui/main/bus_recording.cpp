@@ -7,6 +7,7 @@
 #include <string>
 
 #include "board/vcd_export.h"
+#include "ui/setup/frm_about.h"
 #include "core/file_safety.h"
 #include "ui/app.h"
 #include "ui/main/frm_qvin27319.h"
@@ -65,7 +66,7 @@ void frmQvin27319::ExportVcdOf(const std::string& recording) {
             std::string recordingFault;  // said as it is: it names the recording and its line
             why = ReplaceFile(file, [&](const std::filesystem::path& temp) -> std::string {
                 std::ofstream out(temp, std::ios::binary);
-                const std::string fault = out ? ExportVcd(recording, out, summary) : std::string();
+                const std::string fault = out ? ExportVcd(recording, out, summary, "qvin-eval " + ProgramVersion() + ", Export Recording as VCD") : std::string();
                 if (!out) return "cannot be written";
                 recordingFault = fault;
                 return fault;
