@@ -44,8 +44,9 @@ bool HeadlessToolkit::Question(std::string_view text, std::string_view title) {
     return yes;
 }
 
-void HeadlessToolkit::AskFile(Window&, bool, const std::string& title, const std::string&, const std::string&,
+void HeadlessToolkit::AskFile(Window&, bool, const std::string& title, const std::string&, const std::string& suggested,
                               std::function<void(const std::string& file)> then) {
+    lastSuggested = suggested;
     if (files_.empty()) {
         failures.push_back("unanswered file dialog: " + title);
         return then({});

@@ -67,6 +67,8 @@ public:
     }
     // The next file dialog is answered with this name ("" cancels).
     void AnswerFile(std::string name) { files_.push_back({std::move(name), serial_++}); }
+    // What the last file dialog offered as the file's name (and so its folder).
+    std::string lastSuggested;
     // Answered at once, from the queue.
     void AskFile(Window& w, bool save, const std::string& title, const std::string& filter, const std::string& suggested,
                  std::function<void(const std::string& file)> then) override;

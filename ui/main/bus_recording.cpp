@@ -54,7 +54,8 @@ void frmQvin27319::mnuExportVcd_Click() {
 }
 
 void frmQvin27319::ExportVcdOf(const std::string& recording) {
-    const std::filesystem::path suggested = std::filesystem::path(recording).stem().string() + ".vcd";
+    // Beside the recording, under its name: the dialog opens in the recording's folder.
+    const std::filesystem::path suggested = std::filesystem::path(recording).replace_extension(".vcd");
     app_.tk.AskFile(*this, true, "Export the recording as a waveform", "Value Change Dumps (*.vcd)", suggested.string(),
                     [this, recording](const std::string& file) {
         if (file.empty()) return;

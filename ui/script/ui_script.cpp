@@ -421,6 +421,11 @@ private:
             if (!holds) throw ScriptError{"the file holds:\n" + text};
             return;
         }
+        if (w[1] == "suggested") {
+            if (w.size() != 3) throw ScriptError{"expect suggested needs the name the file dialog offered"};
+            if (s.tk.lastSuggested != w[2]) throw ScriptError{"the file dialog offered \"" + s.tk.lastSuggested + "\""};
+            return;
+        }
         if (w[1] == "no-file") {
             if (std::filesystem::exists(folder_ / Arg(w, 2))) throw ScriptError{w[2] + " exists"};
             return;
