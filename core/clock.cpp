@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <cstdio>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -104,10 +105,32 @@ void RealClock::SpinUntil(std::int64_t deadlineNs) {
 }
 
 thread_local int BusyWaiting::depth_ = 0;
+thread_local std::int64_t BusyWaiting::sleepUntilNs_ = 0;
+thread_local std::int64_t BusyWaiting::windowStartNs_ = 0;
+thread_local int BusyWaiting::putAside_ = 0;
+
+void BusyWaiting::Saw(std::int64_t nowNs, std::int64_t gapNs) {
+    if (gapNs < kPutAsideNs) return;
+    if (nowNs - windowStartNs_ > kWindowNs) {
+        windowStartNs_ = nowNs;
+        putAside_ = 0;
+    }
+    if (++putAside_ >= kPutAsideLimit) {
+        sleepUntilNs_ = nowNs + kSleepForNs;
+        putAside_ = 0;
+    }
+}
 
 void RealClock::SleepUntil(std::int64_t deadlineNs) {
-    if (BusyWaiting::Active()) {
-        SpinUntil(deadlineNs);
+    if (BusyWaiting::SpinNow(NowNs())) {
+        // Spins, watching for being put aside.
+        for (std::int64_t last = NowNs(), now = last; now < deadlineNs; last = now) {
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+            now = NowNs();
+            BusyWaiting::Saw(now, now - last);
+        }
         return;
     }
     // The default slack lets the kernel wake a sleeper up to 50 us late to batch timers.

@@ -3,6 +3,7 @@
 #include <libusb-1.0/libusb.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -71,8 +72,8 @@ public:
             return false;
         const std::uint8_t ep = endpoints_[static_cast<std::size_t>(pipe)].address;
         int transferred = 0;
-        const int r = BusyWaiting::Active() ? PolledTransfer(ep, b.data(), asked, transferred)
-                                            : libusb_bulk_transfer(h_, ep, b.data(), asked, &transferred, timeoutMs_);
+        const int r = BusyWaiting::SpinNow(SteadyNs()) ? PolledTransfer(ep, b.data(), asked, transferred)
+                                                       : libusb_bulk_transfer(h_, ep, b.data(), asked, &transferred, timeoutMs_);
         count = transferred;
         // A stalled endpoint is cleared so the next operation starts clean.
         if (r == LIBUSB_ERROR_PIPE) libusb_clear_halt(h_, ep);
@@ -101,8 +102,12 @@ private:
             return r;
         }
         timeval now{0, 0};
-        while (!completed) {
+        for (std::int64_t last = SteadyNs(); !completed;) {
             r = libusb_handle_events_timeout_completed(ctx_, &now, &completed);
+            // Put aside between two polls: a busy machine, where sleeping serves better.
+            const std::int64_t at = SteadyNs();
+            BusyWaiting::Saw(at, at - last);
+            last = at;
             if (r != 0 && r != LIBUSB_ERROR_INTERRUPTED) {
                 // Events cannot be handled: the transfer is called off and waited for, as
                 // libusb_bulk_transfer does.
@@ -126,6 +131,9 @@ private:
         return r;
     }
 
+    static std::int64_t SteadyNs() {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    }
     static std::uint8_t Lo(std::uint16_t v) { return static_cast<std::uint8_t>(v & 0xFF); }
     static std::uint8_t Hi(std::uint16_t v) { return static_cast<std::uint8_t>(v >> 8); }
 

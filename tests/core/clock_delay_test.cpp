@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -366,6 +367,30 @@ TEST(RealClock, BusyWaitingKeepsTheProcessorThroughEveryWaitOfItsThreadAlone) {
         EXPECT_GE(elsewhere, 40);
         EXPECT_FALSE(BusyWaiting::Active());
         EXPECT_GE(waits(), 100);
+    });
+}
+
+// Where every processor is busy a spinning thread is put aside for whole slices: the
+// waits under BusyWaiting see it and sleep instead (giving the processor away of their own
+// accord), as a thread does that the scheduler lets in first when it wakes.
+TEST(RealClock, BusyWaitingSleepsWhereEveryProcessorIsBusy) {
+    OnOwnThread([] {
+        std::atomic<bool> stop{false};
+        std::vector<std::thread> busy;
+        for (unsigned i = 0; i < std::max(1u, std::thread::hardware_concurrency()); ++i)
+            busy.emplace_back([&stop] {
+                while (!stop.load(std::memory_order_relaxed)) {
+                }
+            });
+        RealClock clock;
+        const BusyWaiting hold;
+        const long before = VoluntarySwitches();
+        const std::int64_t until = clock.NowNs() + 1'500'000'000;
+        while (clock.NowNs() < until && VoluntarySwitches() - before < 50) clock.SleepUntil(clock.NowNs() + 200'000);
+        const long switches = VoluntarySwitches() - before;
+        stop = true;
+        for (std::thread& t : busy) t.join();
+        EXPECT_GE(switches, 50);
     });
 }
 
