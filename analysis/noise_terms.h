@@ -35,7 +35,7 @@ struct NoiseTerms {
     std::optional<NoiseTerm> terms[5];
     std::size_t points = 0;  // Allan points the fit used
     bool fitted = false;     // false: fewer than kMinTermPoints, nothing could be told
-    bool averaged = false;   // the readings are averages (a hump at the curve's start): no quantization term
+    bool averaged = false;   // the readings are averages (a hump at the curve's start): Q is then always empty
     double fromTau = 0;      // the fit began here, past what averaged readings make of the curve; 0: at the first point
     double reducedChiSquare = 0;
     const std::optional<NoiseTerm>& Q() const { return terms[0]; }
@@ -46,6 +46,7 @@ struct NoiseTerms {
 };
 
 inline constexpr const char* kTermNames[5] = {"Q", "N", "B", "K", "R"};
+inline constexpr const char* kTermWhat[5] = {"quantization", "white noise", "bias instability", "rate random walk", "rate ramp"};
 // A term's unit for readings in `unit`: "dgr s", "dgr/sqrt(Hz)", "dgr", "dgr sqrt(Hz)", "dgr/s".
 std::string TermUnit(std::size_t term, const std::string& unit);
 

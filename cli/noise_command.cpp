@@ -170,8 +170,6 @@ std::string JsonString(std::string_view text) {
 
 // The fitted noise terms, one a line, each with its uncertainty and unit or "not resolved".
 std::string NoiseTermsText(const analysis::NoiseTerms& t, const std::string& unit) {
-    static const char* const kWhat[5] = {"quantization", "white noise", "bias instability", "rate random walk",
-                                         "rate ramp"};
     std::ostringstream o;
     if (t.fromTau > 0)
         o << "  (below tau " << Number(t.fromTau) << " s the curve follows none of the model's noises, as where the readings are averages "
@@ -185,7 +183,7 @@ std::string NoiseTermsText(const analysis::NoiseTerms& t, const std::string& uni
       << FormatFixed(t.reducedChiSquare, 2) << (t.reducedChiSquare > 3 ? ": the model fits the curve poorly" : "") << "; +- about 95 %):\n";
     for (std::size_t k = 0; k < 5; ++k) {
         char head[80];
-        std::snprintf(head, sizeof head, "    %s %-42s ", analysis::kTermNames[k], kWhat[k]);
+        std::snprintf(head, sizeof head, "    %s %-42s ", analysis::kTermNames[k], analysis::kTermWhat[k]);
         o << head;
         if (k == 0 && t.averaged) {
             o << "not fitted (the readings are averaged: the 1/tau^2 term is the averaging's)\n";
@@ -498,7 +496,7 @@ Action Noise(Command& c) {
                 for (std::size_t t = 0; t < 5; ++t) {
                     o += std::string(t ? ", " : "") + JsonString(analysis::kTermNames[t]) + ": ";
                     const auto& term = terms.terms[t];
-                    if (term && !(t == 0 && terms.averaged))
+                    if (term)
                         o += "{\"value\": " + JsonNumber(term->value) + ", \"uncertainty\": " + JsonNumber(term->uncertainty) + ", \"unit\": " +
                              JsonString(analysis::TermUnit(t, unit)) + "}";
                     else

@@ -821,7 +821,7 @@ PYBIND11_MODULE(_core, m) {
             py::dict t;
             for (std::size_t k = 0; k < 5; ++k) {
                 py::object entry = py::none();
-                if (const auto& term = terms.terms[k]; term && !(k == 0 && terms.averaged)) {
+                if (const auto& term = terms.terms[k]) {
                     py::dict e;
                     e["value"] = term->value;
                     e["uncertainty"] = term->uncertainty;

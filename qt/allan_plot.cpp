@@ -170,7 +170,6 @@ std::string DrawAllanPng(const cli::AllanPicture& picture, const std::string& fi
         g.setPen(Qt::black);
         g.drawText(QPointF(area.right() + 46, ly + 5), QString::fromStdString(c.name));
         ly += 20;
-        static const char* const kWhat[5] = {"quantization", "white noise", "bias instability", "rate random walk", "rate ramp"};
         QStringList lines;
         if (!c.terms.fitted) {
             lines << (c.terms.points == 0 ? QString("noise terms: no deviation above zero")
@@ -178,8 +177,8 @@ std::string DrawAllanPng(const cli::AllanPicture& picture, const std::string& fi
         } else {
             if (model) lines << "dashed: the noise model fitted";
             for (std::size_t k = 0; k < 5; ++k)
-                if (const auto& t = c.terms.terms[k]; t && !(k == 0 && c.terms.averaged))
-                    lines << QString::fromStdString(std::string(analysis::kTermNames[k]) + " " + kWhat[k] + ": " + analysis::TermText(*t) + " " +
+                if (const auto& t = c.terms.terms[k])
+                    lines << QString::fromStdString(std::string(analysis::kTermNames[k]) + " " + analysis::kTermWhat[k] + ": " + analysis::TermText(*t) + " " +
                                                     analysis::TermUnit(k, c.unit))
                                  .replace("+-", QChar(0x00B1));
             if (!model) lines << "no noise term resolved";

@@ -74,9 +74,8 @@ std::string StatsText(const analysis::Stats& s, const analysis::NoiseTerms& f, c
     if (!f.fitted)
         return t + "Noise terms\ttoo few averaging times (" + std::to_string(f.points) + ", " + std::to_string(analysis::kMinTermPoints) + " at least)\r\n";
     if (f.fromTau > 0) t += "Terms fitted from\t" + G(f.fromTau, 4) + " s (averaged readings below)\r\n";
-    static const char* const kWhat[5] = {"Q quantization", "N white noise", "B bias instability", "K rate random walk", "R rate ramp"};
     for (std::size_t k = 0; k < 5; ++k) {
-        t += std::string(kWhat[k]) + "\t";
+        t += std::string(analysis::kTermNames[k]) + " " + analysis::kTermWhat[k] + "\t";
         if (k == 0 && f.averaged) t += "not fitted (averaged readings)";
         else if (const auto& term = f.terms[k]) t += analysis::TermText(*term) + " " + analysis::TermUnit(k, unit);
         else t += "not resolved";
