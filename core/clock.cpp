@@ -108,6 +108,7 @@ thread_local int BusyWaiting::depth_ = 0;
 thread_local std::int64_t BusyWaiting::sleepUntilNs_ = 0;
 thread_local std::int64_t BusyWaiting::windowStartNs_ = 0;
 thread_local int BusyWaiting::putAside_ = 0;
+thread_local int BusyWaiting::gaveUp_ = 0;
 
 void BusyWaiting::Saw(std::int64_t nowNs, std::int64_t gapNs) {
     if (gapNs < kPutAsideNs) return;
@@ -118,6 +119,7 @@ void BusyWaiting::Saw(std::int64_t nowNs, std::int64_t gapNs) {
     if (++putAside_ >= kPutAsideLimit) {
         sleepUntilNs_ = nowNs + kSleepForNs;
         putAside_ = 0;
+        ++gaveUp_;
     }
 }
 

@@ -64,7 +64,10 @@ public:
 // too few: another thread of the program waking now and then set it off.)
 class BusyWaiting {
 public:
-    BusyWaiting() { ++depth_; }
+    // A fresh outermost scope spins again, whatever an earlier one saw.
+    BusyWaiting() {
+        if (depth_++ == 0) sleepUntilNs_ = 0, putAside_ = 0;
+    }
     ~BusyWaiting() { --depth_; }
     BusyWaiting(const BusyWaiting&) = delete;
     BusyWaiting& operator=(const BusyWaiting&) = delete;
@@ -75,6 +78,8 @@ public:
     static bool SpinNow(std::int64_t nowNs) { return depth_ > 0 && nowNs >= sleepUntilNs_; }
     // A spin saw the clock jump by `gapNs` between two looks.
     static void Saw(std::int64_t nowNs, std::int64_t gapNs);
+    // How often this thread's spins were put aside so often that it went to sleep instead.
+    static int TimesGaveUp() { return gaveUp_; }
 
     static constexpr std::int64_t kPutAsideNs = 1'000'000;
     static constexpr int kPutAsideLimit = 3;
@@ -84,7 +89,7 @@ public:
 private:
     static thread_local int depth_;
     static thread_local std::int64_t sleepUntilNs_, windowStartNs_;
-    static thread_local int putAside_;
+    static thread_local int putAside_, gaveUp_;
 };
 
 // Simulated time: every loop iteration costs a fixed number of nanoseconds and time

@@ -330,24 +330,38 @@ TEST(RealClock, BusyWaitingKeepsTheProcessorThroughEveryWaitOfItsThreadAlone) {
         DelayTimer timer(clock);
         timer.FinalTrialMs = 20.0f;
         timer.CalibrateDelay();
-        auto waits = [&] {
-            const long before = VoluntarySwitches();
-            for (int i = 0; i < 50; ++i) {
-                std::int64_t start = clock.NowNs();
-                clock.SleepUntil(start + 200'000);
-                EXPECT_GE(clock.NowNs() - start, 200'000);
-                start = clock.NowNs();
-                clock.Elapse(300'000);
-                EXPECT_GE(clock.NowNs() - start, 300'000);
-                start = clock.NowNs();
-                timer.Delay(0.5f);
-                EXPECT_GE(clock.NowNs() - start, 500'000);
-            }
-            return VoluntarySwitches() - before;
+        // Counts the waits made while the thread meant to spin (and did not give up on
+        // it: a machine busy with other work may put it aside until it sleeps instead, the
+        // next test) and the switches those waits made, apart from all switches.
+        struct Waits {
+            long switches = 0, spinning = 0, spinningSwitches = 0;
         };
-        EXPECT_GE(waits(), 100);
-        long elsewhere = 0;
-        {
+        auto waits = [&] {
+            Waits w;
+            auto wait = [&](std::int64_t ns, auto&& how) {
+                const bool spin = BusyWaiting::SpinNow(clock.NowNs());
+                const int gaveUp = BusyWaiting::TimesGaveUp();
+                const long before = VoluntarySwitches();
+                const std::int64_t start = clock.NowNs();
+                how();
+                EXPECT_GE(clock.NowNs() - start, ns);
+                const long made = VoluntarySwitches() - before;
+                w.switches += made;
+                if (spin && BusyWaiting::TimesGaveUp() == gaveUp) ++w.spinning, w.spinningSwitches += made;
+            };
+            for (int i = 0; i < 50; ++i) {
+                wait(200'000, [&] { clock.SleepUntil(clock.NowNs() + 200'000); });
+                wait(300'000, [&] { clock.Elapse(300'000); });
+                wait(500'000, [&] { timer.Delay(0.5f); });
+            }
+            return w;
+        };
+        const Waits before = waits();
+        EXPECT_GE(before.switches, 100);
+        EXPECT_EQ(before.spinning, 0);
+        Waits held;
+        for (int attempt = 0; attempt < 10 && held.spinning < 100; ++attempt) {
+            long elsewhere = 0;
             const BusyWaiting outer;
             {
                 const BusyWaiting inner;
@@ -355,18 +369,64 @@ TEST(RealClock, BusyWaitingKeepsTheProcessorThroughEveryWaitOfItsThreadAlone) {
             }
             EXPECT_TRUE(BusyWaiting::Active());
             std::thread other([&] {
-                const long before = VoluntarySwitches();
+                const long start = VoluntarySwitches();
                 for (int i = 0; i < 50; ++i) clock.SleepUntil(clock.NowNs() + 200'000);
-                elsewhere = VoluntarySwitches() - before;
+                elsewhere = VoluntarySwitches() - start;
             });
-            // A few switches come from elsewhere (a page fault, the scheduler's own); a
-            // sleeping thread makes at least one a wait, 150 here.
-            EXPECT_LE(waits(), 10);
+            const Waits w = waits();
             other.join();
+            EXPECT_GE(elsewhere, 40);
+            held.spinning += w.spinning;
+            held.spinningSwitches += w.spinningSwitches;
         }
-        EXPECT_GE(elsewhere, 40);
+        ASSERT_GE(held.spinning, 100) << "every try was put aside: the machine is too busy to tell";
+        // A few switches come from elsewhere (a page fault, the scheduler's own); a sleeping
+        // thread makes at least one a wait.
+        EXPECT_LE(held.spinningSwitches, 10);
         EXPECT_FALSE(BusyWaiting::Active());
-        EXPECT_GE(waits(), 100);
+        const Waits after = waits();
+        EXPECT_GE(after.switches, 100);
+        EXPECT_EQ(after.spinning, 0);
+    });
+}
+
+// Three gaps of a millisecond within 0.2 s mean the spinner is being put aside: it sleeps
+// for a while instead; two, or gaps spread wider, or shorter ones, are not enough. A new
+// outermost scope (the next capture) spins again.
+TEST(BusyWaiting, GivesUpAfterThreeLongGapsInAWindowAndAFreshScopeSpinsAgain) {
+    OnOwnThread([] {
+        constexpr std::int64_t ms = 1'000'000;
+        std::int64_t t = 1'000'000 * ms;
+        const int gaveUp = BusyWaiting::TimesGaveUp();
+        {
+            const BusyWaiting hold;
+            BusyWaiting::Saw(t, ms);
+            BusyWaiting::Saw(t += 10 * ms, ms);
+            BusyWaiting::Saw(t += 10 * ms, ms - 1);
+            for (int i = 0; i < 100; ++i) BusyWaiting::Saw(t += 1, 999'999);
+            EXPECT_TRUE(BusyWaiting::SpinNow(t));
+            BusyWaiting::Saw(t += 300 * ms, ms);  // the window started over
+            BusyWaiting::Saw(t += 10 * ms, ms);
+            EXPECT_TRUE(BusyWaiting::SpinNow(t));
+            EXPECT_EQ(BusyWaiting::TimesGaveUp(), gaveUp);
+            BusyWaiting::Saw(t += 10 * ms, 5 * ms);
+            EXPECT_EQ(BusyWaiting::TimesGaveUp(), gaveUp + 1);
+            EXPECT_FALSE(BusyWaiting::SpinNow(t));
+            EXPECT_FALSE(BusyWaiting::SpinNow(t + 4'999 * ms));
+            EXPECT_TRUE(BusyWaiting::SpinNow(t + 5'000 * ms));
+            {
+                const BusyWaiting inner;  // not a fresh start
+                EXPECT_FALSE(BusyWaiting::SpinNow(t));
+            }
+            BusyWaiting::Saw(t += ms, ms);
+            BusyWaiting::Saw(t += ms, ms);
+        }
+        EXPECT_FALSE(BusyWaiting::SpinNow(t + 5'000 * ms));  // none held
+        const BusyWaiting again;
+        EXPECT_TRUE(BusyWaiting::SpinNow(t));
+        BusyWaiting::Saw(t += ms, ms);
+        EXPECT_TRUE(BusyWaiting::SpinNow(t));  // the earlier scope's gaps were forgotten
+        EXPECT_EQ(BusyWaiting::TimesGaveUp(), gaveUp + 1);
     });
 }
 
@@ -388,9 +448,11 @@ TEST(RealClock, BusyWaitingSleepsWhereEveryProcessorIsBusy) {
         const std::int64_t until = clock.NowNs() + 1'500'000'000;
         while (clock.NowNs() < until && VoluntarySwitches() - before < 50) clock.SleepUntil(clock.NowNs() + 200'000);
         const long switches = VoluntarySwitches() - before;
+        const int gaveUp = BusyWaiting::TimesGaveUp();
         stop = true;
         for (std::thread& t : busy) t.join();
         EXPECT_GE(switches, 50);
+        EXPECT_GE(gaveUp, 1);
     });
 }
 
