@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -175,10 +176,79 @@ struct Counted {
     std::vector<std::pair<std::size_t, double>> nonzero;       // (row, count), rows in order
 };
 
+// A record's time stamps as the steps between them, each in single precision: 4 bytes a
+// row where the stamps would take 8, the largest thing a long capture's reading would hold
+// beside its column. A step's rounding (under 1e-7 of it) is far below a period for the
+// steps under a second; longer ones, the gaps, are kept exactly beside. Every 1024th stamp
+// is kept exactly too, so that the roundings do not add up along a record.
+class TimeSteps {
+public:
+    static constexpr std::size_t kMark = 1024;
+    void Reserve(std::size_t rows) { steps_.reserve(rows); }
+    void Push(double t) {
+        if (n_ % kMark == 0) marks_.push_back(t);
+        if (n_ == 0) first_ = t;
+        else {
+            const double step = t - last_;
+            steps_.push_back(static_cast<float>(step));
+            if (step >= 1.0) exact_.emplace_back(n_, step);
+        }
+        last_ = t;
+        ++n_;
+    }
+    std::size_t size() const { return n_; }
+    bool empty() const { return n_ == 0; }
+    double back() const { return last_; }
+    double Span() const { return last_ - first_; }
+    // times[i] - times[i - 1], i from 1.
+    double Step(std::size_t i) const {
+        const float step = steps_[i - 1];
+        if (step < 1.0f) return step;
+        const auto it = std::lower_bound(exact_.begin(), exact_.end(), i, [](const auto& e, std::size_t k) { return e.first < k; });
+        return it != exact_.end() && it->first == i ? it->second : step;
+    }
+    // times[i] - times[0], from `before`, times[i - 1] - times[0] (walking forwards).
+    double Since(std::size_t i, double before) const { return i % kMark == 0 ? marks_[i / kMark] - first_ : before + Step(i); }
+
+private:
+    std::vector<float> steps_;
+    std::vector<double> marks_;
+    std::vector<std::pair<std::size_t, double>> exact_;
+    std::size_t n_ = 0;
+    double first_ = 0, last_ = 0;
+};
+
+// The median of n positive values got through `at(i)` in single precision, without a copy
+// of them: positive floats sort as their bits do, so two passes of counting, over the high
+// and then the low half of the bits, find the middle one.
+template <class At>
+float MedianOfPositive(std::size_t n, At at) {
+    std::vector<std::size_t> count(1 << 16);
+    auto bits = [&](std::size_t i) {
+        const float v = at(i);
+        std::uint32_t b = 0;
+        std::memcpy(&b, &v, sizeof b);
+        return b;
+    };
+    std::size_t rank = n / 2;
+    for (std::size_t i = 0; i < n; ++i) ++count[bits(i) >> 16];
+    std::uint32_t high = 0;
+    while (rank >= count[high]) rank -= count[high++];
+    std::fill(count.begin(), count.end(), 0);
+    for (std::size_t i = 0; i < n; ++i)
+        if (const std::uint32_t b = bits(i); b >> 16 == high) ++count[b & 0xFFFF];
+    std::uint32_t low = 0;
+    while (rank >= count[low]) rank -= count[low++];
+    const std::uint32_t b = high << 16 | low;
+    float median = 0;
+    std::memcpy(&median, &b, sizeof median);
+    return median;
+}
+
 // PlaceGaps over times in memory that grows by nothing but the one output column: the
-// intervals' median from one copy of them, everything else read off the times again, and the
+// intervals' median counted off them, everything else read off the steps again, and the
 // column stretched in place for its gaps.
-void PlaceGapsLean(Series& s, const std::vector<double>& times, const Counted& counted) {
+void PlaceGapsLean(Series& s, const TimeSteps& times, const Counted& counted) {
     const std::size_t n = times.size();
     s.samples = n;
     if (n < 2) return;
@@ -188,57 +258,56 @@ void PlaceGapsLean(Series& s, const std::vector<double>& times, const Counted& c
         while (next < counted.nonzero.size() && counted.nonzero[next].first < i) ++next;
         return next < counted.nonzero.size() && counted.nonzero[next].first == i ? counted.nonzero[next].second : 0.0;
     };
-    auto spacingAt = [&](std::size_t i) { return (times[i] - times[i - 1]) / (1.0 + countedAt(i)); };
+    auto spacingAt = [&](std::size_t i) { return times.Step(i) / (1.0 + countedAt(i)); };
     // Each interval shared among the samples made in it (one, unless the capture counted
     // some missed); one over kGapFactor times the median is a gap of as many samples as fit.
     // The median only finds the gaps roughly: reads in step with the interface, not the
     // part, bunch the intervals, so the time between samples is the mean of the rest, and
-    // that tells the gaps.
-    // The median from a single-precision copy: it only sets the thresholds, and a copy at
-    // double precision would be the largest thing a long capture's reading holds.
-    double median = 0;
-    {
-        std::vector<float> spacing(n - 1);
-        next = 0;
-        for (std::size_t i = 1; i < n; ++i) spacing[i - 1] = static_cast<float>(spacingAt(i));
-        const auto mid = spacing.begin() + static_cast<std::ptrdiff_t>(spacing.size() / 2);
-        std::nth_element(spacing.begin(), mid, spacing.end());
-        median = *mid;
-    }
+    // that tells the gaps. Single precision is plenty for the median: it only sets the
+    // thresholds.
+    const double median = MedianOfPositive(n - 1, [&](std::size_t k) {
+        if (k == 0) next = 0;
+        return static_cast<float>(spacingAt(k + 1));
+    });
     // A capture's time stamp is when a sample was read, up to a period after it appeared:
     // where the capture counted its misses, only a share over two periods is one it did not.
     // The median may sit a read short of the period when reads bunch: a counted capture's
-    // mean leaves out only what is plainly a hole.
+    // mean leaves out only what is plainly a hole. The span is the whole record's less the
+    // holes, so that the steps' rounding does not add up.
     const double factor = counted.counts ? 2.0 : kGapFactor;
     const double meanFactor = counted.counts ? 3.0 : kGapFactor;
-    double span = 0, made = 0;
+    double span = times.Span(), made = 0;
     next = 0;
     for (std::size_t i = 1; i < n; ++i)
-        if (spacingAt(i) <= meanFactor * median) span += times[i] - times[i - 1], made += 1.0 + countedAt(i);
+        if (spacingAt(i) <= meanFactor * median) made += 1.0 + countedAt(i);
+        else span -= times.Step(i);
     s.tau0 = made > 0 ? span / made : median;
     if (!(s.tau0 > 0)) return;
     // Samples missed before the first row came before the record: no gap inside it.
     auto missingAt = [&](std::size_t i) {
         if (i == 0) return 0.0;
         double m = countedAt(i);
-        if (spacingAt(i) > factor * s.tau0) m = std::max(1.0, std::round((times[i] - times[i - 1]) / s.tau0) - 1.0);
+        if (spacingAt(i) > factor * s.tau0) m = std::max(1.0, std::round(times.Step(i) / s.tau0) - 1.0);
         return m;
     };
     // One NaN a missing sample, so that time keeps its place; a gap longer than the record
     // blocks every span that reaches across it however long it is.
     std::size_t nans = 0;
+    double at = 0;  // times[i - 1] - times[0]
     next = 0;
-    for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i >= 2) at = times.Since(i - 1, at);
         if (const double m = missingAt(i); m > 0) {
             ++s.gaps;
             const auto count = static_cast<std::size_t>(std::min(m, 1e15));
             s.missing += count;
             if (count > s.longestGap) {
                 s.longestGap = count;
-                s.longestGapAt = times[i - 1] - times[0];
+                s.longestGapAt = at;
             }
             nans += std::min<std::size_t>(count, n);
         }
+    }
     if (nans == 0) return;
     // From the back, each sample to its place and the NaN before it.
     std::vector<std::size_t> places;  // rows with a gap before them, and the NaN each takes
@@ -268,7 +337,10 @@ void PlaceGaps(Series& s, const std::vector<double>& times, const std::vector<do
     counted.counts = !missedBefore.empty();
     for (std::size_t i = 0; i < missedBefore.size(); ++i)
         if (missedBefore[i] != 0) counted.nonzero.emplace_back(i, missedBefore[i]);
-    PlaceGapsLean(s, times, counted);
+    TimeSteps steps;
+    steps.Reserve(times.size());
+    for (double t : times) steps.Push(t);
+    PlaceGapsLean(s, steps, counted);
 }
 
 std::string GapSummary(const Series& s) {
@@ -329,7 +401,7 @@ std::optional<Series> ReadSeries(const std::filesystem::path& file, const Series
         if (outputs.empty() && !options.column) return bad(1, "no capture's header: it names no output");
         if (outputs.empty()) return s;  // the caller says that no column has that name
         s.columns.resize(outputs.size());
-        std::vector<double> times;
+        TimeSteps times;
         Counted counted;
         counted.counts = missedColumn.has_value();
         std::vector<double> values(fields.size() + 1);
@@ -353,7 +425,7 @@ std::optional<Series> ReadSeries(const std::filesystem::path& file, const Series
                 // Not beyond 64 million rows (half a gigabyte of addresses a vector): a short
                 // first line in a huge file must not ask for more than a machine would give.
                 const std::size_t room = std::min<std::size_t>(rows, std::size_t{1} << 26);
-                times.reserve(room);
+                times.Reserve(room);
                 for (auto& c : s.columns) c.reserve(room);
             }
             std::string_view rest(line);
@@ -380,7 +452,7 @@ std::optional<Series> ReadSeries(const std::filesystem::path& file, const Series
                 if (m < 0 || m != std::floor(m)) return bad(number, "the missed count is no whole number");
                 if (m != 0) counted.nonzero.emplace_back(times.size(), m);
             }
-            times.push_back(values[0]);
+            times.Push(values[0]);
             for (std::size_t k = 0; k < outputs.size(); ++k) s.columns[k].push_back(values[outputs[k] + 1]);
         }
         PlaceGapsLean(s, times, counted);

@@ -104,6 +104,31 @@ TEST(Gaps, AHoleIsCountedFromTheTimeStampsAndTheRestAgreesWithTheWhole) {
     EXPECT_EQ(late.columns[0], (std::vector<double>{1, 2, 3}));
 }
 
+// A long record's time stamps are held compactly, yet a hole of eleven days is counted to
+// the sample, and the time between samples comes out to its digits.
+TEST(Gaps, AHoleOfDaysIsCountedToTheSample) {
+    const double period = 1.0986e-3;
+    const std::size_t before = 10000, after = 10000, lost = 900'000'001;
+    Series s;
+    s.columns.resize(1);
+    std::vector<double> times;
+    for (std::size_t i = 0; i < before + after; ++i) {
+        times.push_back(static_cast<double>(i < before ? i : i + lost) * period);
+        s.columns[0].push_back(static_cast<double>(i));
+    }
+    PlaceGaps(s, times);
+    EXPECT_NEAR(s.tau0, period, period * 1e-9);
+    EXPECT_EQ(s.gaps, 1u);
+    EXPECT_EQ(s.missing, lost);
+    EXPECT_NEAR(s.longestGapAt, static_cast<double>(before - 1) * period, period * 1e-4);
+    // The column holds at most as many NaN as the record has samples: a longer hole blocks
+    // every span across it all the same.
+    ASSERT_EQ(s.columns[0].size(), 2 * (before + after));
+    EXPECT_EQ(s.columns[0][before - 1], static_cast<double>(before - 1));
+    EXPECT_TRUE(std::isnan(s.columns[0][before]));
+    EXPECT_EQ(s.columns[0][before + before + after], static_cast<double>(before));
+}
+
 TEST(ReadSeries, RefusesTimeThatRepeatsOrRunsBackAtItsLine) {
     const std::string head = "seconds since 2026-12-07T09:00:00.000Z,INCL_360 (dgr),Alarm,Missed\n";
     std::string error;
