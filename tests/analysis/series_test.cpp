@@ -85,6 +85,19 @@ TEST(Gaps, AHoleIsCountedFromTheTimeStampsAndTheRestAgreesWithTheWhole) {
         EXPECT_NEAR(b[i].tau, a[i].tau, a[i].tau * 1e-3);
         EXPECT_TRUE(b[i].adev > a[i].lo && b[i].adev < a[i].hi) << "tau " << b[i].tau;
     }
+    // The median interval sets what is a hole: of steps of 0.5, 1 and 3 ms (3, 4 and 3 in
+    // ten), the 3 ms ones are holes, tau0 is the mean of the rest, and each hole is as many
+    // samples as fit.
+    Series spread;
+    spread.columns.resize(1);
+    std::vector<double> tSpread{0.0};
+    const double steps[] = {0.5e-3, 1e-3, 3e-3, 0.5e-3, 1e-3, 3e-3, 0.5e-3, 1e-3, 3e-3, 1e-3};
+    for (int i = 0; i < 1000; ++i) tSpread.push_back(tSpread.back() + steps[i % 10]);
+    spread.columns[0].assign(tSpread.size(), 1.0);
+    PlaceGaps(spread, tSpread);
+    EXPECT_NEAR(spread.tau0, 5.5e-3 / 7, 1e-9);
+    EXPECT_EQ(spread.gaps, 300u);
+    EXPECT_EQ(spread.missing, 900u);  // round(3 / 0.786) - 1 each
     // A capture that counted its own misses: those are the gaps, and tau0 counts them in.
     Series counted;
     counted.columns = {{1, 2, 3, 4}};
