@@ -172,7 +172,10 @@ void Session::Connect() {
 // Register traffic over USB silently stops when the adapter fails; say so.
 void Session::CheckAdapter() {
     const Program& p = *program_;
-    if (p.settings.InterfaceType == 2 && !p.UsbReady()) throw Error(kNoInterface, "the USB adapter stopped answering");
+    if (p.settings.InterfaceType == 2 && !p.UsbReady()) {
+        const std::string& name = p.usb.CurrentBoard.DeviceName;
+        throw Error(kNoInterface, "the USB adapter stopped answering" + (p.usbDriver.Unplugged(name) ? " (" + UsbUnplugged(name) + ")" : std::string()));
+    }
 }
 
 std::int16_t Session::RegisterIndex(const std::string& text) const {

@@ -98,6 +98,7 @@ public:
     std::unique_ptr<UsbDevice> Open(const std::string& name) override;
     std::string OpenFailure() const override { return failure_; }
     bool unplugged() const { return unplugged_; }
+    bool Unplugged(const std::string& name) const override { return unplugged_ || adapters_.Unplugged(name); }
 
     // One adapter request: counts it for unplug and replug; false while unplugged.
     bool Request();

@@ -124,6 +124,12 @@ void SimUsbDriver::SetUnplugged(int device, bool unplugged) {
     if (device >= 0 && device <= 3) slots_[static_cast<std::size_t>(device)].unplugged = unplugged;
 }
 
+bool SimUsbDriver::Unplugged(const std::string& name) const {
+    if (name.size() != 7 || name.rfind("Ezusb-", 0) != 0 || name[6] < '0' || name[6] > '3') return false;
+    const Slot& s = slots_[static_cast<std::size_t>(name[6] - '0')];
+    return s.model && s.unplugged;
+}
+
 AdapterFirmware* SimUsbDriver::firmware(int device) {
     if (device < 0 || device > 3) return nullptr;
     return slots_[static_cast<std::size_t>(device)].firmware.get();

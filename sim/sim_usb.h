@@ -61,6 +61,7 @@ public:
     void Place(int device, std::optional<SimUsbDevice> model);
     // Unplugs (or plugs back) a device; open handles to it fail from then on.
     void SetUnplugged(int device, bool unplugged);
+    bool Unplugged(const std::string& name) const override;
     // Requests for which this returns true fail.
     std::function<bool(const UsbRequest&)> failWhen;
 

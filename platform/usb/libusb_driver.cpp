@@ -12,21 +12,37 @@
 
 namespace qvin {
 
-namespace {
-
-struct Endpoint {
+struct LibusbEndpoint {
     std::uint8_t address;
     std::uint16_t maxPacket;
 };
 
+// One adapter as the driver holds it: bound to its name by where it is plugged in (bus,
+// ports and address), opened with its interface claimed on first use, and kept so until the
+// driver ends or the adapter goes.
+struct LibusbHeld {
+    std::vector<std::uint8_t> path;
+    libusb_device_descriptor descriptor{};
+    std::vector<LibusbEndpoint> endpoints;
+    libusb_device_handle* h = nullptr;
+    bool gone = false;  // a request found it unplugged
+    LibusbHeld() = default;
+    LibusbHeld(const LibusbHeld&) = delete;
+    LibusbHeld& operator=(const LibusbHeld&) = delete;
+    ~LibusbHeld() {
+        if (!h) return;
+        libusb_release_interface(h, 0);
+        libusb_close(h);
+    }
+};
+
+namespace {
+
+// What Open hands out: the held adapter, which stays open when this ends.
 class LibusbDevice final : public UsbDevice {
 public:
-    LibusbDevice(libusb_context* ctx, libusb_device_handle* h, libusb_device_descriptor d, std::vector<Endpoint> endpoints, unsigned timeoutMs)
-        : ctx_(ctx), h_(h), descriptor_(d), endpoints_(std::move(endpoints)), timeoutMs_(timeoutMs) {}
-    ~LibusbDevice() override {
-        libusb_release_interface(h_, 0);
-        libusb_close(h_);
-    }
+    LibusbDevice(libusb_context* ctx, std::shared_ptr<LibusbHeld> held, unsigned timeoutMs)
+        : ctx_(ctx), held_(std::move(held)), h_(held_->h), descriptor_(held_->descriptor), endpoints_(held_->endpoints), timeoutMs_(timeoutMs) {}
     LibusbDevice(const LibusbDevice&) = delete;
     LibusbDevice& operator=(const LibusbDevice&) = delete;
 
@@ -49,6 +65,7 @@ public:
                                               static_cast<std::uint16_t>(LIBUSB_DT_STRING << 8 | index), language,
                                               b.data(), static_cast<std::uint16_t>(std::min<std::size_t>(b.size(), 255)),
                                               timeoutMs_);
+        Note(r);
         if (r < 0) return false;
         received = static_cast<std::size_t>(r);
         return true;
@@ -75,6 +92,7 @@ public:
         const int r = BusyWaiting::SpinNow(SteadyNs()) ? PolledTransfer(ep, b.data(), asked, transferred)
                                                        : libusb_bulk_transfer(h_, ep, b.data(), asked, &transferred, timeoutMs_);
         count = transferred;
+        Note(r);
         // A stalled endpoint is cleared so the next operation starts clean.
         if (r == LIBUSB_ERROR_PIPE) libusb_clear_halt(h_, ep);
         return r == 0;
@@ -86,6 +104,10 @@ public:
     }
 
 private:
+    void Note(int r) {
+        if (r == LIBUSB_ERROR_NO_DEVICE) held_->gone = true;
+    }
+
     // The same bulk transfer as libusb_bulk_transfer, the thread polling for its end
     // instead of sleeping in the kernel until it comes (see BusyWaiting). Same timeout,
     // same results.
@@ -150,9 +172,10 @@ private:
     }
 
     libusb_context* ctx_;
+    std::shared_ptr<LibusbHeld> held_;
     libusb_device_handle* h_;
-    libusb_device_descriptor descriptor_;
-    std::vector<Endpoint> endpoints_;
+    const libusb_device_descriptor& descriptor_;
+    const std::vector<LibusbEndpoint>& endpoints_;
     unsigned timeoutMs_;
     std::uint16_t language_ = 0;
 };
@@ -174,6 +197,7 @@ std::string LibusbVersion() {
 }
 
 LibusbDriver::~LibusbDriver() {
+    for (auto& held : slots_) held.reset();  // closed before the library ends
     if (ctx_) libusb_exit(ctx_);
 }
 
@@ -189,6 +213,12 @@ bool LibusbDriver::Init() {
     lastError_ = initError_;
     openFailure_ = initError_;
     return false;
+}
+
+bool LibusbDriver::Unplugged(const std::string& name) const {
+    if (name.size() != 7 || name.rfind("Ezusb-", 0) != 0 || name[6] < '0' || name[6] > '3') return false;
+    const auto k = static_cast<std::size_t>(name[6] - '0');
+    return unplugged_[k] || (slots_[k] && slots_[k]->gone);
 }
 
 std::unique_ptr<UsbDevice> LibusbDriver::Open(const std::string& name) {
@@ -207,10 +237,12 @@ std::unique_ptr<UsbDevice> LibusbDriver::Open(const std::string& name) {
         lastError_ = openFailure_ = std::string("cannot list USB devices: ") + libusb_strerror(static_cast<int>(n));
         return nullptr;
     }
+    // The adapters there now (only the adapter's own products), in bus and port order.
     std::vector<std::pair<std::vector<std::uint8_t>, libusb_device*>> adapters;
     for (ssize_t i = 0; i < n; ++i) {
         libusb_device_descriptor d{};
-        if (libusb_get_device_descriptor(list[i], &d) == 0 && d.idVendor == kAdapterVendorId)
+        if (libusb_get_device_descriptor(list[i], &d) == 0 && d.idVendor == kAdapterVendorId &&
+            (d.idProduct == kKappaProductId || d.idProduct == kRhoProductId))
             adapters.emplace_back(Path(list[i]), list[i]);
     }
     std::sort(adapters.begin(), adapters.end(), [](const auto& a, const auto& b) {
@@ -218,40 +250,67 @@ std::unique_ptr<UsbDevice> LibusbDriver::Open(const std::string& name) {
         // the three-way comparison that operator< is made of.
         return std::lexicographical_compare(a.first.begin(), a.first.end(), b.first.begin(), b.first.end());
     });
-
+    auto there = [&](const std::vector<std::uint8_t>& path) {
+        return std::find_if(adapters.begin(), adapters.end(), [&](const auto& a) { return a.first == path; }) != adapters.end();
+    };
+    // A name keeps its adapter while it is plugged in. One that went (a request found it
+    // gone, or it is no longer listed) leaves its name unplugged until that name is asked
+    // for and says so: an adapter plugged in meanwhile never answers in its place.
+    for (std::size_t k = 0; k < slots_.size(); ++k)
+        if (slots_[k] && (slots_[k]->gone || !there(slots_[k]->path))) {
+            unplugged_[k] = slots_[k]->h != nullptr;
+            slots_[k].reset();
+        }
     std::unique_ptr<UsbDevice> result;
-    if (wanted >= adapters.size()) {
-        lastError_ = "no such device " + name;
-    } else {
-        libusb_device* dev = adapters[wanted].second;
-        libusb_device_descriptor d{};
-        libusb_get_device_descriptor(dev, &d);
-        std::vector<Endpoint> endpoints;
+    if (unplugged_[wanted]) {
+        unplugged_[wanted] = false;
+        lastError_ = openFailure_ = UsbUnplugged(name);
+        libusb_free_device_list(list, 1);
+        return nullptr;
+    }
+    // Adapters new to the driver take the free names in bus and port order.
+    for (const auto& [path, dev] : adapters) {
+        if (std::any_of(slots_.begin(), slots_.end(), [&](const auto& h) { return h && h->path == path; })) continue;
+        std::size_t k = 0;
+        while (k < slots_.size() && (slots_[k] || unplugged_[k])) ++k;
+        if (k == slots_.size()) break;
+        auto held = std::make_shared<LibusbHeld>();
+        held->path = path;
+        libusb_get_device_descriptor(dev, &held->descriptor);
         libusb_config_descriptor* config = nullptr;
         if (libusb_get_active_config_descriptor(dev, &config) == 0 && config) {
             if (config->bNumInterfaces > 0 && config->interface[0].num_altsetting > 0) {
                 const libusb_interface_descriptor& alt = config->interface[0].altsetting[0];
                 for (int e = 0; e < alt.bNumEndpoints; ++e)
-                    endpoints.push_back({alt.endpoint[e].bEndpointAddress, alt.endpoint[e].wMaxPacketSize});
+                    held->endpoints.push_back({alt.endpoint[e].bEndpointAddress, alt.endpoint[e].wMaxPacketSize});
             }
             libusb_free_config_descriptor(config);
         }
+        slots_[k] = std::move(held);
+    }
+    const std::shared_ptr<LibusbHeld>& held = slots_[wanted];
+    if (!held) {
+        lastError_ = "no such device " + name;
+    } else if (!held->h) {
+        // Opened once, on first use, and its interface claimed for as long as it is held.
+        libusb_device* dev = nullptr;
+        for (const auto& [path, d] : adapters)
+            if (path == held->path) dev = d;
         libusb_device_handle* h = nullptr;
         int r = libusb_open(dev, &h);
         if (r == 0) {
             libusb_set_auto_detach_kernel_driver(h, 1);
             r = libusb_claim_interface(h, 0);
-            if (r != 0) {
-                libusb_close(h);
-                h = nullptr;
-            }
+            if (r != 0) libusb_close(h);
         }
-        if (r == 0) result = std::make_unique<LibusbDevice>(ctx_, h, d, std::move(endpoints), timeoutMs_);
+        if (r == 0) held->h = h;
         else
-            lastError_ = openFailure_ = r == LIBUSB_ERROR_ACCESS ? UsbNoPermission(name)
-                                        : r == LIBUSB_ERROR_BUSY ? UsbBusy(name)
-                                                                 : name + ": " + libusb_strerror(r);
+            lastError_ = openFailure_ = r == LIBUSB_ERROR_ACCESS    ? UsbNoPermission(name)
+                                        : r == LIBUSB_ERROR_BUSY    ? UsbBusy(name)
+                                        : r == LIBUSB_ERROR_NO_DEVICE ? UsbUnplugged(name)
+                                                                      : name + ": " + libusb_strerror(r);
     }
+    if (held && held->h) result = std::make_unique<LibusbDevice>(ctx_, held, timeoutMs_);
     libusb_free_device_list(list, 1);
     return result;
 }

@@ -1,9 +1,13 @@
 #pragma once
-// The adapter driver on libusb-1.0. Device number n ("Ezusb-n") is the n-th USB device
-// with the adapter's vendor id, in bus and port order; pipe n is the n-th endpoint of
-// interface 0. Each opened device claims interface 0 and releases it when closed. Bulk
-// transfers and descriptor requests have a bounded timeout.
+// The adapter driver on libusb-1.0. The adapters (the adapter's own vendor and product ids)
+// take the names "Ezusb-0" to "Ezusb-3" in bus and port order as they are first seen, and
+// keep them while they stay plugged in: one plugged in later takes a free name, never one in
+// use. An adapter is opened, and its interface 0 claimed, the first time its name is, and
+// held so until the driver ends or the adapter goes; each Open hands out the held adapter.
+// Pipe n is the n-th endpoint of interface 0. Bulk transfers and descriptor requests have a
+// bounded timeout.
 
+#include <array>
 #include <memory>
 #include <string>
 
@@ -12,6 +16,8 @@
 struct libusb_context;
 
 namespace qvin {
+
+struct LibusbHeld;
 
 // The version of libusb the program runs with ("1.0.26.11724").
 std::string LibusbVersion();
@@ -28,6 +34,7 @@ public:
     // Why the last Open failed, for diagnostics ("no permission", "no such device", ...).
     const std::string& lastError() const { return lastError_; }
     std::string OpenFailure() const override { return openFailure_; }
+    bool Unplugged(const std::string& name) const override;
 
 private:
     bool Init();
@@ -38,6 +45,8 @@ private:
     std::string initError_;
     std::string lastError_;
     std::string openFailure_;
+    std::array<std::shared_ptr<LibusbHeld>, 4> slots_;
+    std::array<bool, 4> unplugged_{};  // went while held; said at the next Open of its name
 };
 
 }  // namespace qvin

@@ -48,6 +48,11 @@ public:
     // Why the last Open failed when an adapter was there (no permission, busy) or USB
     // cannot be used at all; empty when there was no such adapter, or it opened.
     virtual std::string OpenFailure() const { return {}; }
+    // Whether the named adapter was there and has gone (so its failed requests were an unplug).
+    virtual bool Unplugged(const std::string& name) const {
+        (void)name;
+        return false;
+    }
 };
 
 // The causes every driver names in the same words, with what fixes them.
@@ -56,6 +61,7 @@ inline std::string UsbNoPermission(const std::string& name) {
                   "and log in again)";
 }
 inline std::string UsbBusy(const std::string& name) { return name + ": busy (another program has it open)"; }
+inline std::string UsbUnplugged(const std::string& name) { return name + ": unplugged"; }
 
 }  // namespace qvin
 

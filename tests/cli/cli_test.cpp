@@ -240,6 +240,11 @@ TEST(Cli, AFailingAdapterEndsWatchWithTheRequestNamedAndWholeLogLines) {
     EXPECT_GE(passes, 1u);
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n') - 1, static_cast<long>(passes));  // same passes shown
     std::remove(log.c_str());
+    // An adapter pulled out mid-watch is said to be gone, not merely silent.
+    const WithFaults pulled("unplug@30");
+    const CliRun u = RunCliCapture({"watch", "--count", "100"});
+    EXPECT_EQ(u.code, cli::kNoInterface);
+    EXPECT_NE(u.err.find("qvin-cli: the USB adapter stopped answering (Ezusb-0: unplugged)\n"), std::string::npos) << u.err;
 }
 
 TEST(Cli, ABadFaultRuleIsRefusedByName) {

@@ -14,6 +14,7 @@
 #include <umockdev.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -235,6 +236,10 @@ protected:
     void TearDown() override {
         program_.reset();
         driver_.reset();  // libusb_exit before the testbed goes
+        if (adapter_) {
+            std::lock_guard lock(adapter_->mutex);
+            EXPECT_EQ(adapter_->claims, adapter_->releases) << "every claim is released when the driver ends";
+        }
         for (auto& h : handlers_) g_object_unref(h);
         if (testbed_) g_object_unref(testbed_);
     }
@@ -253,13 +258,19 @@ protected:
         EXPECT_TRUE(umockdev_testbed_attach_ioctl(testbed_, "/dev/bus/usb/001/003", handler, &error))
             << (error ? error->message : "");
         handlers_.push_back(handler);
+        Start();
+        trace_.Attach(memory_.stream());
+        return *adapter_;
+    }
+    // The program (again), as a fresh run of it: its own driver.
+    void Start() {
+        program_.reset();
+        driver_.reset();
         driver_.emplace(50);
         program_.emplace(clock_, port_, *driver_, trace_, messages_);
-        trace_.Attach(memory_.stream());
         InitRegisterTable(program_->map);
         program_->timer.CalibrateDelay();
         program_->settings.InterfaceType = 2;
-        return *adapter_;
     }
 
     Program& p() { return *program_; }
@@ -281,7 +292,6 @@ protected:
             ReadReg(p(), reg::Product);
             EXPECT_EQ(messages_.Take(), std::vector<std::string>{"Error Reading SPI"}) << what;
             EXPECT_FALSE(p().UsbReady()) << what;
-            ExpectBalancedClaims();
         };
         failingRead("stall", [&] { a.stallNextIn = true; });
         EXPECT_EQ(a.clearHalts, 1);
@@ -290,16 +300,22 @@ protected:
             a.shortReply = false;
             a.silent = true;
         });
+        ExpectBalancedClaims();  // the same claim throughout
+        EXPECT_FALSE(driver_->Unplugged("Ezusb-0"));
         failingRead("unplug", [&] {
             a.silent = false;
             a.unplugAfterOut = true;
         });
-        EXPECT_EQ(OpenUsbDriver(p(), "Ezusb-1"), nullptr);
+        EXPECT_TRUE(driver_->Unplugged("Ezusb-0"));
+        EXPECT_EQ(OpenUsbDriver(p(), "Ezusb-0"), nullptr);
+        EXPECT_EQ(driver_->OpenFailure(), "Ezusb-0: unplugged");
     }
+    // The adapter is claimed once, on first use, and held (released only when the driver
+    // ends, which TearDown checks).
     void ExpectBalancedClaims() {
         std::lock_guard lock(adapter_->mutex);
-        EXPECT_GT(adapter_->claims, 0);
-        EXPECT_EQ(adapter_->claims, adapter_->releases);
+        EXPECT_EQ(adapter_->claims, 1);
+        EXPECT_EQ(adapter_->releases, 0);
     }
 
     VirtualClock clock_;
@@ -453,6 +469,8 @@ TEST_F(LibusbOnEmulatedAdapter, ABusyOrForbiddenAdapterIsNamedWithItsCause) {
     EXPECT_TRUE(messages_.Take().empty());
     // No permission on the device node, as for a user the udev rule does not yet admit: root
     // is admitted anyway, so the right to pass over permissions is given up on this thread.
+    // A program started afresh (this one holds the adapter now).
+    Start();
     const std::string node = std::string(umockdev_testbed_get_root_dir(testbed_)) + "/dev/bus/usb/001/003";
     ASSERT_EQ(::chmod(node.c_str(), 0), 0);
     std::thread([&] {
@@ -469,6 +487,70 @@ TEST_F(LibusbOnEmulatedAdapter, ABusyOrForbiddenAdapterIsNamedWithItsCause) {
     ASSERT_EQ(said.size(), 2u);
     EXPECT_EQ(said[1], "Ezusb-0: no permission to open it (install the udev rule 60-qvin27319.rules, add your user to the plugdev group "
                        "and log in again)");
+}
+
+// An adapter, once found, keeps its name while it stays plugged in: a second one plugged in
+// later, on a port that comes first in bus and port order, takes a free name and never
+// answers in its place; a device of the adapter's vendor that is no adapter takes no name;
+// and when the first goes, its failure is said to be an unplug.
+TEST_F(LibusbOnEmulatedAdapter, AnAdapterKeepsItsNameAndOnePluggedInLaterNeverAnswersInItsPlace) {
+    EmulatedAdapter& first = Build(kHighSpeed);
+    FindUsbBoards(p());
+    ASSERT_TRUE(p().UsbReady());
+    WriteReg(p(), reg::Msc_Ctrl, 0x0123);
+
+    sim::QvinChip otherChip{clock_};
+    EmulatedAdapter second(otherChip, kHighSpeed);
+    GError* error = nullptr;
+    ASSERT_TRUE(umockdev_testbed_add_from_string(testbed_,
+                                                 (Record("1-1.3", 4, kAdapterVendorId, kRhoProductId, kHighSpeed) +
+                                                  Record("1-1.2", 5, kAdapterVendorId, 0x1234, kHighSpeed)).c_str(),
+                                                 &error));
+    UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
+    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(EmulatedAdapter::OnIoctl), &second);
+    ASSERT_TRUE(umockdev_testbed_attach_ioctl(testbed_, "/dev/bus/usb/001/004", handler, &error));
+    handlers_.push_back(handler);
+    for (const char* device : {"/sys/devices/pci0000:00/usb1/1-1.3", "/sys/devices/pci0000:00/usb1/1-1.2"})
+        umockdev_testbed_uevent(testbed_, device, "add");
+    // libusb learns of new devices on its own thread.
+    for (int tries = 0; tries < 200 && p().usb.UsbBoardCount < 2; ++tries) {
+        ReadReg(p(), reg::Msc_Ctrl);
+        EXPECT_EQ(p().reg.RegData, 0x0123) << "the current adapter answers, not the one plugged in";
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const UsbBoardInfo current = p().usb.CurrentBoard;
+        ScanUsbBoards(p());
+        p().usb.CurrentBoard = current;
+    }
+    ASSERT_EQ(p().usb.UsbBoardCount, 2);
+    EXPECT_EQ(p().usb.UsbBoards[0].BoardType, "KAPPA");
+    EXPECT_EQ(p().usb.UsbBoards[1].BoardType, "RHO");
+    EXPECT_FALSE(p().usb.UsbBoards[2].Present);  // the vendor's other device
+    ReadReg(p(), reg::Msc_Ctrl);
+    EXPECT_EQ(p().reg.RegData, 0x0123);
+    EXPECT_TRUE(messages_.Take().empty());
+
+    {
+        std::lock_guard lock(first.mutex);
+        first.unplugged = true;
+    }
+    ReadReg(p(), reg::Msc_Ctrl);
+    EXPECT_EQ(messages_.Take(), std::vector<std::string>{"Error Writing SPI"});
+    EXPECT_TRUE(driver_->Unplugged("Ezusb-0"));
+    EXPECT_FALSE(driver_->Unplugged("Ezusb-1"));
+    // A new search finds the other one under its own name, and says nothing of the one gone
+    // as long as another answers.
+    FindUsbBoards(p());
+    ASSERT_TRUE(p().UsbReady());
+    EXPECT_EQ(p().usb.CurrentBoard.DeviceName, "Ezusb-1");
+    EXPECT_EQ(p().usb.OpenFailures, std::vector<std::string>{"Ezusb-0: unplugged"});
+    ReadReg(p(), reg::Msc_Ctrl);
+    EXPECT_NE(p().reg.RegData, 0x0123);
+    EXPECT_TRUE(messages_.Take().empty());
+    program_.reset();
+    driver_.reset();
+    std::lock_guard lock(second.mutex);
+    EXPECT_EQ(second.claims, 1);
+    EXPECT_EQ(second.releases, 1);
 }
 
 }  // namespace
