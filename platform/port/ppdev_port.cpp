@@ -8,6 +8,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -68,6 +72,50 @@ std::optional<std::uint16_t> PpdevAddressOf(const std::string& device, std::stri
     return std::nullopt;
 }
 
+namespace {
+
+// The kernel's claim waits for as long as another program holds the port. It is made on a
+// thread of its own and waited for kClaimWait: one not had by then is a busy port, and the
+// thread, left to itself, gives the port back and closes it if the claim comes later.
+int Claim(int fd) {
+    struct State {
+        std::mutex m;
+        std::condition_variable cv;
+        bool done = false, abandoned = false;
+        int err = 0;
+    };
+    auto state = std::make_shared<State>();
+    try {
+        std::thread([state, fd] {
+            const int r = ::ioctl(fd, PPCLAIM);
+            const int err = r == 0 ? 0 : errno;
+            std::lock_guard lock(state->m);
+            if (state->abandoned) {
+                if (r == 0) ::ioctl(fd, PPRELEASE);
+                ::close(fd);
+                return;
+            }
+            state->done = true;
+            state->err = err;
+            state->cv.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: the claim is made here, as the kernel makes it.
+        const int err = ::ioctl(fd, PPCLAIM) == 0 ? 0 : errno;
+        if (err != 0) ::close(fd);
+        return err;
+    }
+    std::unique_lock lock(state->m);
+    if (!state->cv.wait_for(lock, PpdevPort::kClaimWait, [&] { return state->done; })) {
+        state->abandoned = true;
+        return EBUSY;
+    }
+    if (state->err != 0) ::close(fd);
+    return state->err;
+}
+
+}  // namespace
+
 PpdevPort::PpdevPort(std::filesystem::path procDir, std::filesystem::path devDir)
     : procDir_(std::move(procDir)), devDir_(std::move(devDir)) {}
 
@@ -122,11 +170,7 @@ PortAccessError PpdevPort::Prepare(std::uint16_t base) {
     }
     const int fd = ::open(dev.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return PpdevErrorFor(errno, dev.string(), "cannot open");
-    if (::ioctl(fd, PPCLAIM) != 0) {
-        const int err = errno;
-        ::close(fd);
-        return PpdevErrorFor(err, dev.string(), "cannot claim");
-    }
+    if (const int err = Claim(fd); err != 0) return PpdevErrorFor(err, dev.string(), "cannot claim");
     fd_ = fd;
     base_ = base;
     lastError_.clear();

@@ -2,6 +2,7 @@
 // Parallel port through the Linux ppdev driver (/dev/parportN). The port is claimed
 // for this process while the object lives, which also keeps the printer driver off it.
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -29,6 +30,9 @@ public:
     ~PpdevPort() override;
     PpdevPort(const PpdevPort&) = delete;
     PpdevPort& operator=(const PpdevPort&) = delete;
+
+    // A port another program holds is reported busy after this long, not waited on for ever.
+    static constexpr std::chrono::milliseconds kClaimWait{1000};
 
     PortAccessError Prepare(std::uint16_t base) override;
     bool Prepared() const override { return fd_ >= 0; }

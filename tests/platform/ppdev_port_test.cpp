@@ -3,6 +3,8 @@
 // simulated board's bit-level SPI slave. Run under LD_PRELOAD=libumockdev-preload.so.0.
 
 #include <gtest/gtest.h>
+#include <thread>
+#include <chrono>
 #include <unistd.h>
 #include <fstream>
 #include <filesystem>
@@ -50,6 +52,10 @@ struct EmulatedParport {
                     umockdev_ioctl_client_complete(client, -1, EBUSY);
                     return TRUE;
                 }
+                if (otherHolds) {  // the kernel keeps the claim waiting until the port is free
+                    waitingClaim = UMOCKDEV_IOCTL_CLIENT(g_object_ref(client));
+                    return TRUE;
+                }
                 claimed = true;
                 break;
             case PPRELEASE:
@@ -87,6 +93,18 @@ struct EmulatedParport {
     sim::LptSpiSlave slave;
     bool claimed = false;
     bool refuseClaim = false;
+    bool otherHolds = false;  // another program has the port
+    UMockdevIoctlClient* waitingClaim = nullptr;
+    // The other program gives the port back: a waiting claim is had.
+    void OtherReleases() {
+        std::lock_guard lock(mutex);
+        otherHolds = false;
+        if (!waitingClaim) return;
+        claimed = true;
+        umockdev_ioctl_client_complete(waitingClaim, 0, 0);
+        g_object_unref(waitingClaim);
+        waitingClaim = nullptr;
+    }
     bool failStatusReads = false;
     int releases = 0;
     std::atomic<int> requests{0};
@@ -153,6 +171,37 @@ TEST_F(PpdevOnEmulatedPort, RegistersReadAndWriteThroughTheRealBackEnd) {
     // The claim ends with the back end.
     EXPECT_FALSE(port.claimed);
     EXPECT_EQ(port.releases, 1);
+}
+
+// Where another program holds the port the kernel's claim waits until it is free: after a
+// second the port is reported busy instead of waited on for ever. The claim, had later, is
+// given back; then the port can be had.
+TEST_F(PpdevOnEmulatedPort, AClaimNotHadWithinASecondIsBusyAndGivenBackWhenHadLater) {
+    port.otherHolds = true;
+    PpdevPort ppdev(kNoProc);
+    const auto start = std::chrono::steady_clock::now();
+    const PortAccessError e = ppdev.Prepare(0x378);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(e.kind, PortAccessError::Kind::Busy);
+    EXPECT_EQ(e.reason, "/dev/parport0 is in use by another program");
+    EXPECT_FALSE(ppdev.Prepared());
+    EXPECT_GE(waited, std::chrono::milliseconds(950));
+    EXPECT_LT(waited, std::chrono::seconds(5));
+    port.OtherReleases();
+    for (int i = 0; i < 500; ++i) {
+        {
+            std::lock_guard lock(port.mutex);
+            if (port.releases == 1) break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    {
+        std::lock_guard lock(port.mutex);
+        EXPECT_EQ(port.releases, 1) << "the late claim is given back";
+        EXPECT_FALSE(port.claimed);
+    }
+    EXPECT_FALSE(ppdev.Prepare(0x378));
+    EXPECT_TRUE(ppdev.Prepared());
 }
 
 TEST_F(PpdevOnEmulatedPort, ClaimRefusedIsReportedAndNothingIsSent) {
