@@ -246,11 +246,7 @@ Action Doctor(Command& c) {
     if (c.words.size() > 1) throw Error(kBadInput, "doctor takes no arguments");
     return [&c] {
         const session::Diagnosis d = session::Diagnose(c.s, c.settingsFile);
-        for (const session::Finding& f : d.findings) {
-            c.out << (f.ok ? "ok    " : "FIX   ") << f.topic << ": " << f.text << '\n';
-            if (!f.fix.empty()) c.out << "      -> " << f.fix << '\n';
-        }
-        c.out << (d.boardReachable ? "A board can be reached.\n" : "No board can be reached yet: see FIX above.\n") << std::flush;
+        c.out << session::DiagnosisText(d) << std::flush;
         StandardOutputWritten(c.out);
         if (!d.boardReachable) throw Error(kNoInterface, "no board can be reached yet");
     };

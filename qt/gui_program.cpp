@@ -15,6 +15,7 @@ GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig
     std::string why;
     board = MakeBoard(boardName, clock, trace, &why);
     if (!board) throw BoardError{why};
+    config.simulatedBoard = board->simulated() != nullptr;
     if (ReplayBoard* replay = board->replay()) {
         // A replay writes nothing but the data log: no trace over the recording it reads,
         // no settings. When the recording runs out or differs, the session is over: say

@@ -45,6 +45,8 @@ MainWindowView::MainWindowView(ui::frmQvin27319& m, QWidget* parent) : QMainWind
     addAction(debug, m.mnuStopRecording, false);
     debug->addSeparator();
     addAction(debug, m.mnuExportVcd, false);
+    debug->addSeparator();
+    addAction(debug, m.mnuCheckSetup, false);
     for (ui::MenuItem* item : {&m.MnuAlarms, &m.MnuCal, &m.MnuGpioMsc, &m.mnuRegister, &m.MnuAbout, &m.mnuHelp, &m.MnuExit})
         addAction(nullptr, *item, false);
     // The button that shows the menu entries a narrow window cannot fit.

@@ -64,11 +64,24 @@ void Group(Diagnosis& d, const char* group, const std::string& forWhat) {
 }  // namespace
 
 Diagnosis Diagnose(Session& s, const std::string& settingsFile, const DoctorPlaces& places) {
+    return Diagnose(s.board().simulated() != nullptr, [&s] { return s.Adapters(); }, settingsFile, places);
+}
+
+std::string DiagnosisText(const Diagnosis& d) {
+    std::string text;
+    for (const Finding& f : d.findings) {
+        text += (f.ok ? "ok    " : "FIX   ") + f.topic + ": " + f.text + '\n';
+        if (!f.fix.empty()) text += "      -> " + f.fix + '\n';
+    }
+    return text + (d.boardReachable ? "A board can be reached.\n" : "No board can be reached yet: see FIX above.\n");
+}
+
+Diagnosis Diagnose(bool simulated, const std::function<std::vector<AdapterRow>()>& adapters, const std::string& settingsFile,
+                   const DoctorPlaces& places) {
     Diagnosis d;
-    const bool simulated = s.board().simulated() != nullptr;
     d.findings.push_back({"USB", true, simulated ? "the simulated board's adapters" : "libusb " + LibusbVersion(), ""});
     try {
-        const std::vector<AdapterRow> rows = s.Adapters();
+        const std::vector<AdapterRow> rows = adapters();
         for (const AdapterRow& a : rows)
             d.findings.push_back({"USB", true, a.device + ": " + a.kind + ", " + a.descriptor1 + ", firmware " + FormatFixed(a.revision, 1), ""});
         d.boardReachable = !rows.empty();

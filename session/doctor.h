@@ -4,6 +4,7 @@
 // driver, the parallel ports with their addresses and access, the settings file in use.
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,5 +34,13 @@ struct Diagnosis {
 };
 
 Diagnosis Diagnose(Session& s, const std::string& settingsFile, const DoctorPlaces& places = {});
+// The same for a program that searches its adapters its own way: `adapters` lists those
+// that answer, or throws Error saying why none does.
+Diagnosis Diagnose(bool simulated, const std::function<std::vector<AdapterRow>()>& adapters, const std::string& settingsFile,
+                   const DoctorPlaces& places = {});
+
+// The report, a finding a line ("ok    USB: ...", "FIX   ppdev: ...") with each fix under
+// it, and whether a board can be reached.
+std::string DiagnosisText(const Diagnosis& d);
 
 }  // namespace qvin::session

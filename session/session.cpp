@@ -269,6 +269,10 @@ std::vector<AdapterRow> Session::Adapters() {
     relay_->muted = false;
     // The search replaced the current adapter: the next command connects again.
     if (p.settings.InterfaceType == 2) connected_ = false;
+    return AdaptersFound(p);
+}
+
+std::vector<AdapterRow> AdaptersFound(const Program& p) {
     if (std::none_of(p.usb.UsbBoards.begin(), p.usb.UsbBoards.end(), [](const UsbBoardInfo& b) { return b.Present; }))
         throw Error(kNoInterface, !p.usb.OpenFailures.empty() ? NoUsableAdapter(p)
                                   : p.usb.UsbBoardCount == 0 ? "no USB adapter found (looked at Ezusb-0 to Ezusb-3)"

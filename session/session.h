@@ -79,6 +79,10 @@ struct AdapterRow {
     float speed;
 };
 
+// The adapters the last search of `p` found answering; throws Error saying why there is
+// none (each adapter that could not be had, with its cause).
+std::vector<AdapterRow> AdaptersFound(const Program& p);
+
 // The five outputs and the status, as one pass of the read loop takes them.
 struct Pass {
     std::array<float, 5> values{};  // Supply_Out, Aux_ADC, Temp_Out, Incl_Out, Incl_180_Out

@@ -51,6 +51,8 @@ struct AppConfig {
     bool saveSettings = true;
     // False for a replay too: its requests are answered from a recording, not by a bus.
     bool recordable = true;
+    // The simulated board: its adapters are the simulation's, not libusb's.
+    bool simulatedBoard = false;
 };
 
 // The help file: beside the program, as in a build folder, or where an installation puts

@@ -16,8 +16,10 @@ void HeadlessToolkit::Queue(std::function<void()> action, std::int64_t atNs) {
 }
 
 void HeadlessToolkit::ExpectMessage(std::string text, std::string title) {
-    expected_.push_back({std::move(text), std::move(title), serial_++});
+    expected_.push_back({std::move(text), std::move(title), serial_++, {}});
 }
+
+void HeadlessToolkit::ExpectMessageWith(std::vector<std::string> parts) { expected_.push_back({"", "", serial_++, std::move(parts)}); }
 
 void HeadlessToolkit::Message(std::string_view text, std::string_view title) {
     shown.push_back(Shown(text, title));
@@ -25,8 +27,14 @@ void HeadlessToolkit::Message(std::string_view text, std::string_view title) {
         failures.push_back("unexpected message box: " + std::string(text));
         return;
     }
-    const auto [want, wantTitle, serial] = expected_.front();
+    const auto [want, wantTitle, serial, parts] = expected_.front();
     expected_.pop_front();
+    if (!parts.empty()) {
+        for (const std::string& part : parts)
+            if (text.find(part) == std::string_view::npos)
+                failures.push_back("message box showed \"" + Shown(text, title) + "\", without \"" + part + "\"");
+        return;
+    }
     if (want != text || (!wantTitle.empty() && wantTitle != (title.empty() ? kAppTitle : title)))
         failures.push_back("message box showed \"" + Shown(text, title) + "\", expected \"" + want + "\"");
 }
@@ -108,7 +116,7 @@ std::vector<std::string> HeadlessToolkit::Unmet(std::uint64_t from, std::uint64_
             ++it;
             continue;
         }
-        unmet.push_back("message box never shown: " + it->text);
+        unmet.push_back("message box never shown: " + (it->parts.empty() ? it->text : "one with \"" + it->parts.front() + "\""));
         it = expected_.erase(it);
     }
     for (auto it = answers_.begin(); it != answers_.end();) {

@@ -26,6 +26,9 @@ public:
     void Queue(std::function<void()> action, std::int64_t atNs = 0);
     // The next message box must show `text` (and `title`, when given); it is answered OK.
     void ExpectMessage(std::string text, std::string title = {});
+    // The next message box must hold each of `parts` (a report whose other lines depend on
+    // the machine).
+    void ExpectMessageWith(std::vector<std::string> parts);
     // The next question is answered Yes (true) or No; when `text` is given, the question
     // must ask exactly that.
     void AnswerNext(bool yes, std::string text = {}) { answers_.push_back({yes, std::move(text), serial_++}); }
@@ -106,6 +109,7 @@ private:
     struct Expected {
         std::string text, title;
         std::uint64_t serial;
+        std::vector<std::string> parts;  // when given, the text must hold each of them instead
     };
     struct Answer {
         bool yes;

@@ -25,6 +25,7 @@ void SimSession::Start(SystemFacts system) {
     config.dataFolder = folder;
     config.settingsFile = folder / kSettingsFileName;
     config.system = system;
+    config.simulatedBoard = true;
     // A fixed day plus the simulated time: the same session writes the same files.
     config.wallClock = WallClockFrom(clock, kSimEpochSeconds);
     app = std::make_unique<App>(p, tk, config);

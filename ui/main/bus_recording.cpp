@@ -11,6 +11,8 @@
 #include "core/file_safety.h"
 #include "ui/app.h"
 #include "ui/main/frm_qvin27319.h"
+#include "device/usb_adapter.h"
+#include "session/doctor.h"
 
 namespace qvin::ui {
 
@@ -81,6 +83,23 @@ void frmQvin27319::ExportVcdOf(const std::string& recording) {
         }
         app_.tk.ShowStatus(*this, "Exported " + std::to_string(summary.frames) + " words (" + summary.interface + ") to " + file);
     });
+}
+
+// What a user needs to know before the first read (the CLI's doctor): the adapters as a
+// search finds them now (the one in use stays in use), the udev rule, the groups, the
+// parallel ports and the settings file, each problem with its fix.
+void frmQvin27319::mnuCheckSetup_Click() {
+    Program& p = app_.p;
+    const session::Diagnosis d = session::Diagnose(
+        app_.config.simulatedBoard,
+        [&p] {
+            ScanUsbBoards(p);
+            return session::AdaptersFound(p);
+        },
+        app_.config.settingsFile.string());
+    std::string text;
+    for (const char c : session::DiagnosisText(d)) text += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    app_.tk.Message(text, "Check Setup");
 }
 
 }  // namespace qvin::ui

@@ -148,6 +148,7 @@ void frmQvin27319::BuildControls() {
     mnuRecord.SetCaption("Record Bus...");
     mnuStopRecording.SetCaption("Stop Recording");
     mnuExportVcd.SetCaption("Export Recording as VCD...");
+    mnuCheckSetup.SetCaption("Check Setup...");
 
     cmdResetFactory.onClick = [this] { cmdResetFactory_Click(); };
     cmdNewPart.onClick = [this] { cmdNewPart_Click(); };
@@ -183,6 +184,7 @@ void frmQvin27319::BuildControls() {
     mnuRecord.onClick = [this] { mnuRecord_Click(); };
     mnuStopRecording.onClick = [this] { mnuStopRecording_Click(); };
     mnuExportVcd.onClick = [this] { mnuExportVcd_Click(); };
+    mnuCheckSetup.onClick = [this] { mnuCheckSetup_Click(); };
 
     Register({&cmdResetFactory, &Picture1, &cmdNewPart, &FrmStatus, &CmdUpdateStatus, &cmdResetAlarm, &lblLowSupply,
               &lblLowSupplyFlag, &lblHighSupply, &lblHighSupplyFlag, &lblWriteFail, &lblWriteFailFlag, &Label20,
@@ -195,7 +197,8 @@ void frmQvin27319::BuildControls() {
               &lblNewDataFlag, &lblErrorAlarm, &lblErrorAlarmFlag, &frameLoopRun, &CmdRdLoop, &cmdStop, &txtLoopDelay,
               &Label23, &chkDatalog, &chkResetBeforeRead, &Label2, &txtDlogFile, &txtFileIndex, &Label3, &lblLoopCount,
               &mnuInterface, &mnuPort, &mnuUSB, &MnuAlarms, &MnuCal, &MnuGpioMsc, &mnuRegister, &MnuAbout, &mnuHelp,
-              &MnuExit, &mnuView, &mnuStripChart, &mnuDebug, &mnuRecord, &mnuStopRecording, &mnuExportVcd});
+              &MnuExit, &mnuView, &mnuStripChart, &mnuDebug, &mnuRecord, &mnuStopRecording, &mnuExportVcd,
+              &mnuCheckSetup});
     ShowRecordingState();
     Register(lblReadReg);
     Register(txtReadReg);

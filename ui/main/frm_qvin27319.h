@@ -59,6 +59,7 @@ public:
     void mnuRecord_Click();
     void mnuStopRecording_Click();
     void mnuExportVcd_Click();
+    void mnuCheckSetup_Click();
     void ExportVcdOf(const std::string& recording);
     void picLogo_KeyDown(int keyCode, int shift);
     void UserClose() override { MnuExit_Click(); }
@@ -132,7 +133,7 @@ public:
     MenuItem mnuView{"mnuView"}, mnuStripChart{"mnuStripChart"};
     // ... and the bus: record the session's requests to a file, export one as a waveform.
     MenuItem mnuDebug{"mnuDebug"}, mnuRecord{"mnuRecord"}, mnuStopRecording{"mnuStopRecording"};
-    MenuItem mnuExportVcd{"mnuExportVcd"};
+    MenuItem mnuExportVcd{"mnuExportVcd"}, mnuCheckSetup{"mnuCheckSetup"};
 
     // The status flag labels in the order they are updated, with their bits.
     struct StatusRow {

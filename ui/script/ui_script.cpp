@@ -356,6 +356,9 @@ private:
         } else if (cmd == "message") {
             if (w.size() < 2 || w.size() > 3) throw ScriptError{"message needs its text (and optionally a title)"};
             s.tk.ExpectMessage(w[1], w.size() == 3 ? w[2] : "");
+        } else if (cmd == "message-with") {
+            if (w.size() < 2) throw ScriptError{"message-with needs the texts the message must hold"};
+            s.tk.ExpectMessageWith({w.begin() + 1, w.end()});
         } else if (cmd == "answer") {
             if (w.size() < 2 || w.size() > 3 || (w[1] != "yes" && w[1] != "no"))
                 throw ScriptError{"answer needs yes or no (and optionally the question's text)"};
