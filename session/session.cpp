@@ -74,7 +74,13 @@ private:
 
 namespace {
 // "no usable USB adapter", with what kept each one found from being used.
+// Why the last search left no adapter to use: each one that could not be had with its
+// cause, or none there at all, or some there that did not answer.
 std::string NoUsableAdapter(const Program& p) {
+    if (p.usb.OpenFailures.empty())
+        return p.usb.UsbBoardCount == 0 ? "no USB adapter found (looked at Ezusb-0 to Ezusb-3)"
+                                        : "no usable USB adapter: " + std::to_string(p.usb.UsbBoardCount) +
+                                              " found, none answered (is it plugged in firmly, and is its udev rule installed?)";
     std::string text = "no usable USB adapter";
     for (std::size_t i = 0; i < p.usb.OpenFailures.size(); ++i) text += (i == 0 ? ": " : "; ") + p.usb.OpenFailures[i];
     return text;
@@ -274,10 +280,7 @@ std::vector<AdapterRow> Session::Adapters() {
 
 std::vector<AdapterRow> AdaptersFound(const Program& p) {
     if (std::none_of(p.usb.UsbBoards.begin(), p.usb.UsbBoards.end(), [](const UsbBoardInfo& b) { return b.Present; }))
-        throw Error(kNoInterface, !p.usb.OpenFailures.empty() ? NoUsableAdapter(p)
-                                  : p.usb.UsbBoardCount == 0 ? "no USB adapter found (looked at Ezusb-0 to Ezusb-3)"
-                                                           : "no usable USB adapter: " + std::to_string(p.usb.UsbBoardCount) +
-                                                                 " found, none answered (is it plugged in firmly, and is its udev rule installed?)");
+        throw Error(kNoInterface, NoUsableAdapter(p));
     std::vector<AdapterRow> rows;
     for (const UsbBoardInfo& b : p.usb.UsbBoards)
         if (b.Present)

@@ -140,6 +140,10 @@ TEST(Cli, NoAdapterIsSaidInAFewWordsWithANonZeroExit) {
     EXPECT_EQ(r.code, cli::kNoInterface);
     EXPECT_EQ(r.err, "qvin-cli: no USB adapter found (looked at Ezusb-0 to Ezusb-3)\n");
     EXPECT_EQ(r.out, "");
+    // The same words when a command needs the adapter, after the program's own.
+    const CliRun read = RunCliCapture({"read", "Product"});
+    EXPECT_EQ(read.code, cli::kNoInterface);
+    EXPECT_EQ(read.err, "qvin-cli: No USB Buffers Found, Please Verify Setup and Restart\nqvin-cli: no USB adapter found (looked at Ezusb-0 to Ezusb-3)\n");
 }
 
 TEST(Cli, RegistersListTheWholeMapAndNamesMatchInAnyCase) {
