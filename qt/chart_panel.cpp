@@ -11,7 +11,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QDateTime>
-#include <QDateTimeAxis>
+#include <QCategoryAxis>
 #include <QElapsedTimer>
 #include <QFontMetricsF>
 #include <QLineSeries>
@@ -50,11 +50,22 @@ QDateTime ToDateTime(ui::ChartClock::time_point t) {
     return QDateTime::fromMSecsSinceEpoch(std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
 }
 
-// Seconds for a few minutes of readings, the day as well for a log of several days.
-QString TimeFormat(ui::ChartClock::duration span) {
-    if (span > std::chrono::hours(20)) return "dd.MM. hh:mm";
-    if (span > std::chrono::minutes(30)) return "hh:mm";
-    return "hh:mm:ss";
+// Marks `axis` at `at` with `labels` over [min, max]; laid out again only when they changed.
+void SetTicks(QCategoryAxis* axis, const QList<qreal>& at, const QStringList& labels, qreal min, qreal max) {
+    bool same = axis->categoriesLabels() == labels;
+    for (qsizetype i = 0; same && i < labels.size(); ++i) same = axis->endValue(labels[i]) == at[i];
+    if (!same) {
+        for (const QString& l : axis->categoriesLabels()) axis->remove(l);
+        axis->setStartValue(min);
+        for (qsizetype i = 0; i < labels.size(); ++i) axis->append(labels[i], at[i]);
+    }
+    if (axis->min() != min || axis->max() != max) axis->setRange(min, max);
+}
+
+QCategoryAxis* NewTimeAxis() {
+    auto* axis = new QCategoryAxis();
+    axis->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    return axis;
 }
 
 // The smallest round step (1, 2, 2.5 or 5 times a power of ten) that cuts `range` into
@@ -106,9 +117,7 @@ ChartPanel::ChartPanel(QWidget* parent) : QWidget(parent) {
     alarm_->setPen(QPen(QColor(220, 0, 0), 2));
     flags_.chart->addSeries(newData_);
     flags_.chart->addSeries(alarm_);
-    flags_.time = new QDateTimeAxis();
-    flags_.time->setFormat("hh:mm:ss");
-    flags_.time->setTickCount(6);
+    flags_.time = NewTimeAxis();
     // Two rows of marks, named by the legend beside them.
     auto* rows = new QValueAxis();
     rows->setRange(0, 2);
@@ -136,6 +145,7 @@ ChartPanel::ChartPanel(QWidget* parent) : QWidget(parent) {
     hover_ = new QLabel(this);
     hover_->setAccessibleName("Reading under the mouse");
     hover_->setMinimumHeight(hover_->fontMetrics().height() + 4);
+    hover_->setIndent(2 * kMargin);  // in line with the charts' frames, off the window's edge
     layout->addWidget(hover_);
 }
 
@@ -185,8 +195,7 @@ ChartPanel::Plot ChartPanel::NewPlot(const QString& title) {
     // The times are written once, under the flags at the bottom. The charts above count
     // milliseconds from the left edge instead, so that their axis stays put while the
     // time goes on: a moving axis makes the chart lay out the whole line again.
-    p.offset = new QValueAxis();
-    p.offset->setTickCount(6);
+    p.offset = NewTimeAxis();
     p.offset->setLabelsVisible(false);
     p.value = new QValueAxis();
     p.value->setLabelFormat("%.6g");
@@ -230,8 +239,15 @@ void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
     timer.start();
     shown_ = shown;
     if (!shown.data) return;
-    const QDateTime from = ToDateTime(shown.from), to = ToDateTime(shown.to);
-    const QString format = TimeFormat(shown.to - shown.from);
+    // Round times, a label every 90 pixels at most.
+    const ui::TimeTicks ticks = ui::RoundTimeTicks(shown.from, shown.to, std::max(2, width() / 90));
+    QList<qreal> tickMs;
+    QStringList tickLabels, tickIndexes;
+    for (const ui::ChartClock::time_point t : ticks.at) {
+        tickMs.append(Ms(t));
+        tickLabels.append(ToDateTime(t).toString(QString::fromStdString(ticks.format)));
+        tickIndexes.append(QString::number(tickIndexes.size()));
+    }
 
     // As many columns as the plots are wide: each gets the extremes of its readings.
     int columns = 0;
@@ -289,7 +305,9 @@ void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
         if (!shown.visible[i]) continue;
         const QString title = QString::fromStdString(ui::LegendText(static_cast<int>(i), stats[i]));
         if (p.chart->title() != title) p.chart->setTitle(title);
-        if (p.offset->min() != 0 || p.offset->max() != spanMs) p.offset->setRange(0, spanMs);
+        QList<qreal> offsets;
+        for (const qreal at : tickMs) offsets.append(at - left);
+        SetTicks(p.offset, offsets, tickIndexes, 0, spanMs);
         std::vector<QList<QPointF>> stretches;
         float lo = std::numeric_limits<float>::max(), hi = std::numeric_limits<float>::lowest();
         for (std::size_t k = 0; k < cols.size(); ++k) {
@@ -347,8 +365,7 @@ void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
     };
     DrawStretches(flags_.chart, newData_, moreNewData_, trace(&ui::ChartColumn::newData, 1.15, 1.85));
     DrawStretches(flags_.chart, alarm_, moreAlarm_, trace(&ui::ChartColumn::alarm, 0.15, 0.85));
-    flags_.time->setFormat(format);
-    flags_.time->setRange(from, to);
+    SetTicks(flags_.time, tickMs, tickLabels, Ms(shown.from), Ms(shown.to));
     // Once the charts have laid out their new labels, line them up (not from inside their
     // own layout, which does not expect its margins to change under it).
     QTimer::singleShot(0, this, [this] { AlignCharts(); });

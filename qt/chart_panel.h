@@ -15,7 +15,7 @@
 
 class QChart;
 class QChartView;
-class QDateTimeAxis;
+class QCategoryAxis;
 class QLineSeries;
 class QValueAxis;
 
@@ -54,8 +54,8 @@ private:
         QChartView* view = nullptr;
         QChart* chart = nullptr;
         QLineSeries* line = nullptr;
-        QDateTimeAxis* time = nullptr;   // the flags chart's
-        QValueAxis* offset = nullptr;    // the charts above: milliseconds from the left edge
+        QCategoryAxis* time = nullptr;   // the flags chart's: labels at round times
+        QCategoryAxis* offset = nullptr;  // the charts above: milliseconds from the left edge, lines at the same times
         QValueAxis* value = nullptr;
         std::vector<QLineSeries*> more;  // the line's stretches after a gap in the readings
     };

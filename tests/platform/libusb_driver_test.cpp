@@ -513,7 +513,7 @@ TEST_F(LibusbOnEmulatedAdapter, AnAdapterKeepsItsNameAndOnePluggedInLaterNeverAn
     for (const char* device : {"/sys/devices/pci0000:00/usb1/1-1.3", "/sys/devices/pci0000:00/usb1/1-1.2"})
         umockdev_testbed_uevent(testbed_, device, "add");
     // libusb learns of new devices on its own thread.
-    for (int tries = 0; tries < 200 && p().usb.UsbBoardCount < 2; ++tries) {
+    for (int tries = 0; tries < 500 && p().usb.UsbBoardCount < 2; ++tries) {
         ReadReg(p(), reg::Msc_Ctrl);
         EXPECT_EQ(p().reg.RegData, 0x0123) << "the current adapter answers, not the one plugged in";
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

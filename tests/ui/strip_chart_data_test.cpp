@@ -285,5 +285,62 @@ TEST(StripChartData, TheLegendGivesMeanDeviationAndPeakToPeakOverTheSpan) {
     EXPECT_EQ(LegendText(3, SpanStats{}), "INCL_360 (dgr)");
 }
 
+// The time axis is marked at round times of the local clock: the smallest step from the
+// list that gives no more marks than fit, every mark a whole multiple of it, inside the
+// span, labelled as finely as the step needs.
+TEST(TimeTicks, RoundTimesOfTheLocalClockAsManyAsFit) {
+    const char* was = std::getenv("TZ");
+    const std::string before = was ? was : "";
+    auto zone = [](const char* tz) {
+        setenv("TZ", tz, 1);
+        tzset();
+    };
+    using namespace std::chrono;
+    auto at = [](std::int64_t ms) { return ChartClock::time_point(duration_cast<ChartClock::duration>(milliseconds(ms))); };
+    auto ms = [](ChartClock::time_point t) { return duration_cast<milliseconds>(t.time_since_epoch()).count(); };
+    struct Case {
+        const char* tz;
+        std::int64_t offsetMs;  // the zone's, east of UTC
+        std::int64_t fromMs, spanMs;
+        int most;
+        std::int64_t step;
+        const char* format;
+    };
+    const std::int64_t day0 = 20'429LL * 86'400'000;  // a midnight, UTC
+    const Case cases[] = {
+        {"UTC0", 0, day0 + 36'133'400, 300'000, 6, 60'000, "hh:mm"},               // 10:02:13.4 + 5 min
+        {"UTC0", 0, day0 + 36'133'400, 7'200, 8, 1'000, "hh:mm:ss"},               // 7.2 s, 8 marks
+        {"UTC0", 0, day0 + 36'133'400, 7'200, 7, 2'000, "hh:mm:ss"},               // one fewer: 2 s
+        {"UTC0", 0, day0 + 1'000, 900, 10, 100, "hh:mm:ss.zzz"},                   // under a second
+        {"UTC0", 0, day0 + 3'600'000, 3 * 86'400'000LL, 6, 86'400'000, "dd.MM. hh:mm"},
+        {"IST-5:30", 19'800'000, day0 + 1'000, 6 * 3'600'000LL, 8, 3'600'000, "hh:mm"},  // whole hours there
+    };
+    for (const Case& c : cases) {
+        zone(c.tz);
+        const TimeTicks t = RoundTimeTicks(at(c.fromMs), at(c.fromMs + c.spanMs), c.most);
+        const std::string what = std::string(c.tz) + " span " + std::to_string(c.spanMs);
+        EXPECT_EQ(t.step, milliseconds(c.step)) << what;
+        EXPECT_EQ(t.format, c.format) << what;
+        ASSERT_GE(t.at.size(), 2u) << what;
+        EXPECT_LE(t.at.size(), static_cast<std::size_t>(c.most)) << what;
+        // The first mark is the first multiple in the span; no multiple is left out.
+        EXPECT_GT(ms(t.at.front()) - c.fromMs + c.step, 0) << what;
+        EXPECT_LE(ms(t.at.front()) - c.fromMs, c.step) << what;
+        EXPECT_GT(c.fromMs + c.spanMs - ms(t.at.back()), -1) << what;
+        EXPECT_LT(c.fromMs + c.spanMs - ms(t.at.back()), c.step) << what;
+        for (std::size_t i = 0; i < t.at.size(); ++i) {
+            EXPECT_EQ((ms(t.at[i]) + c.offsetMs) % c.step, 0) << what << " mark " << i;
+            if (i > 0) {
+                EXPECT_EQ(ms(t.at[i]) - ms(t.at[i - 1]), c.step) << what;
+            }
+        }
+    }
+    // Nothing to mark in an empty span.
+    EXPECT_TRUE(RoundTimeTicks(at(day0), at(day0), 5).at.empty());
+    if (was) setenv("TZ", before.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+}
+
 }  // namespace
 }  // namespace qvin::ui

@@ -374,6 +374,40 @@ std::array<SpanStats, kChartSeries> StripChartData::Stats(ChartClock::time_point
     return out;
 }
 
+TimeTicks RoundTimeTicks(ChartClock::time_point from, ChartClock::time_point to, int most) {
+    using std::chrono::milliseconds;
+    TimeTicks t;
+    const auto span = to - from;
+    t.format = span > std::chrono::hours(20) ? "dd.MM. hh:mm" : "hh:mm";
+    if (!(to > from)) return t;
+    most = std::max(most, 1);
+    static constexpr std::int64_t kSteps[] = {100,       200,       500,       1'000,     2'000,      5'000,      10'000,    15'000,
+                                              30'000,    60'000,    120'000,   300'000,   600'000,    900'000,    1'800'000, 3'600'000,
+                                              7'200'000, 10'800'000, 21'600'000, 43'200'000, 86'400'000};
+    const std::int64_t spanMs = std::chrono::duration_cast<milliseconds>(span).count();
+    std::int64_t step = 0;
+    for (std::int64_t s : kSteps)
+        if (spanMs / s + 1 <= most) {
+            step = s;
+            break;
+        }
+    if (step == 0) step = ((spanMs / most) / 86'400'000 + 1) * 86'400'000;  // whole days
+    t.step = milliseconds(step);
+    if (step < 1'000) t.format = "hh:mm:ss.zzz";
+    else if (step < 60'000) t.format = "hh:mm:ss";
+    // Multiples on the local clock: 10:00 where the clock says 10:00, whatever its zone.
+    const std::time_t seconds = ChartClock::to_time_t(from);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    const std::int64_t offsetMs = static_cast<std::int64_t>(local.tm_gmtoff) * 1000;
+    const std::int64_t fromMs = std::chrono::duration_cast<milliseconds>(from.time_since_epoch()).count() + offsetMs;
+    const std::int64_t toMs = fromMs + spanMs;
+    std::int64_t at = fromMs / step * step;
+    if (at < fromMs) at += step;
+    for (; at <= toMs; at += step) t.at.push_back(ChartClock::time_point(std::chrono::duration_cast<ChartClock::duration>(milliseconds(at - offsetMs))));
+    return t;
+}
+
 std::string LegendText(int series, const SpanStats& s) {
     std::string text = kChartSeriesNames[series];
     if (s.count == 0) return text;

@@ -73,6 +73,17 @@ struct SpanStats {
 // "INCL_360 (dgr)   mean 30.0003   sd 0.0251   p-p 0.15" (the name alone without readings).
 std::string LegendText(int series, const SpanStats& s);
 
+// The time axis's marks over [from, to]: each whole multiple, on the local clock, of the
+// smallest round step (0.1, 0.2, 0.5, 1, 2, 5, 10, 15, 30 s; 1, 2, 5, 10, 15, 30 min; 1, 2,
+// 3, 6, 12 h; days) that gives at most `most` of them; and the form of their labels (Qt's:
+// "hh:mm:ss.zzz", "hh:mm:ss", "hh:mm", or "dd.MM. hh:mm" over more than 20 hours).
+struct TimeTicks {
+    std::vector<ChartClock::time_point> at;
+    std::chrono::milliseconds step{0};
+    std::string format;
+};
+TimeTicks RoundTimeTicks(ChartClock::time_point from, ChartClock::time_point to, int most);
+
 // The readings, kept two ways. Each reading of the last `history` before the newest, as it
 // came: what the spans up to ten minutes draw, exactly. And summaries of every reading
 // since the first, in buckets of 1 s, 4 s, 16 s ... 4^7 s (4.5 h) aligned on the clock,
