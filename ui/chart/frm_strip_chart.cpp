@@ -101,6 +101,7 @@ void frmStripChart::cmdPause_Click() {
     paused_ = !paused_;
     if (paused_) pausedAt_ = live.newest().value_or(ChartClock::now());
     cmdPause.SetCaption(paused_ ? "Resume" : "Pause");
+    lblSource.SetCaption(paused_ ? "Live readings, paused" : "Live readings");
     Changed();
 }
 
@@ -182,7 +183,7 @@ void frmStripChart::cmdLive_Click() {
     cmdLive.SetVisible(false);
     cmdPause.SetEnabled(true);
     for (int i = 0; i < kSpanCount; ++i) optSpan(i).SetEnabled(true);
-    lblSource.SetCaption("Live readings");
+    lblSource.SetCaption(paused_ ? "Live readings, paused" : "Live readings");
     lblSource.SetToolTip("");
     Changed();
 }
