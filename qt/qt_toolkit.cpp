@@ -190,7 +190,7 @@ void QtToolkit::AskFile(ui::Window& w, bool save, const std::string& title, cons
     dialog->open();
 }
 
-std::string QtToolkit::SaveImage(ui::Window& w, const std::string& file) {
+std::string QtToolkit::SaveImage(ui::Window& w, const std::string& file, const std::string& heading) {
     QWidget* view = View(w);
     if (!view) return "the window is not shown";
     QWidget* chart = view->findChild<QWidget*>("chartPanel");
@@ -201,7 +201,25 @@ std::string QtToolkit::SaveImage(ui::Window& w, const std::string& file) {
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "png");
     if (PaintPacer* pacer = PaintPacer::Of(view)) pacer->SyncNow();
-    if (!writer.write((chart ? chart : view)->grab().toImage())) return file + ": " + writer.errorString().toStdString();
+    QImage image = (chart ? chart : view)->grab().toImage();
+    if (!heading.empty()) {
+        // A line above the picture says what it shows and when, so that it stands alone.
+        const QFont font = view->font();
+        const int line = QFontMetrics(font).height(), pad = line / 2;
+        QImage headed(image.width(), image.height() + line + 2 * pad, QImage::Format_ARGB32_Premultiplied);
+        headed.setDevicePixelRatio(image.devicePixelRatio());
+        headed.fill(view->palette().color(QPalette::Window));
+        QPainter painter(&headed);
+        painter.setFont(font);
+        painter.setPen(view->palette().color(QPalette::WindowText));
+        const qreal ratio = image.devicePixelRatio();
+        painter.drawText(QRectF(pad, pad, image.width() / ratio - 2 * pad, line), Qt::AlignLeft | Qt::AlignVCenter,
+                         QString::fromStdString(heading));
+        painter.drawImage(QPointF(0, line + 2 * pad), image);
+        painter.end();
+        image = headed;
+    }
+    if (!writer.write(image)) return file + ": " + writer.errorString().toStdString();
     return WriteWholeFile(file, bytes.toStdString());
 }
 

@@ -46,8 +46,9 @@ public:
     // goes on reading while the dialog is open. `filter` as "PNG pictures (*.png)".
     virtual void AskFile(Window& w, bool save, const std::string& title, const std::string& filter, const std::string& suggested,
                          std::function<void(const std::string& file)> then) = 0;
-    // Saves the window's picture (its chart) as a PNG file; why it could not, or nothing.
-    virtual std::string SaveImage(Window& w, const std::string& file) = 0;
+    // Saves the window's picture (its chart) as a PNG file, under `heading` when one is
+    // given (what it shows, and when); why it could not, or nothing.
+    virtual std::string SaveImage(Window& w, const std::string& file, const std::string& heading) = 0;
     // A long task over the window: `text` and how far it is (0 to 100), with a Cancel
     // button, letting the user's actions run meanwhile; false once the user cancelled.
     // EndProgress closes it.

@@ -427,8 +427,18 @@ TEST_F(MainWindowOnSimulatedBoard, NewTextsWaitForThePaintUnlessTypedInUnseenOrS
 
     box.SetText("7.250");
     const std::string picture = (folder_ / "window.png").string();
-    EXPECT_EQ(gui_->tk.SaveImage(gui_->app->main, picture), "");
+    EXPECT_EQ(gui_->tk.SaveImage(gui_->app->main, picture, ""), "");
     EXPECT_EQ(incl->text(), "7.250") << "a saved picture shows the last reading";
+    // Under a heading the picture gains a line of text above it, the window's picture unchanged below.
+    const std::string headed = (folder_ / "headed.png").string();
+    EXPECT_EQ(gui_->tk.SaveImage(gui_->app->main, headed, "QVIN27319 main window, 2026-06-01T08:00:00Z"), "");
+    const QImage plain(QString::fromStdString(picture)), withHeading(QString::fromStdString(headed));
+    ASSERT_FALSE(plain.isNull());
+    ASSERT_FALSE(withHeading.isNull());
+    EXPECT_EQ(withHeading.width(), plain.width());
+    EXPECT_GT(withHeading.height(), plain.height());
+    EXPECT_EQ(withHeading.copy(0, withHeading.height() - plain.height(), plain.width(), plain.height()).convertToFormat(QImage::Format_RGB32),
+              plain.convertToFormat(QImage::Format_RGB32));
 
     view.activateWindow();
     incl->setFocus();

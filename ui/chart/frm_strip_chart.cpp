@@ -108,7 +108,9 @@ void frmStripChart::cmdPause_Click() {
 void frmStripChart::cmdExportPng_Click() {
     app_.tk.AskFile(*this, true, "Export the chart", "PNG pictures (*.png)", "strip-chart.png", [this](const std::string& file) {
         if (file.empty()) return;
-        if (const std::string why = app_.tk.SaveImage(*this, file); !why.empty())
+        const Shown v = shown();
+        const std::string heading = "QVIN27319 strip chart: " + lblSource.caption() + ", " + IsoTime(v.from) + " to " + IsoTime(v.to);
+        if (const std::string why = app_.tk.SaveImage(*this, file, heading); !why.empty())
             app_.tk.Message("The chart could not be saved.\r\n" + why);
     });
 }

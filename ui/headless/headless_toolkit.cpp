@@ -74,8 +74,9 @@ bool HeadlessToolkit::Progress(Window& w, const std::string& text, int percent) 
     return true;
 }
 
-std::string HeadlessToolkit::SaveImage(Window& w, const std::string& file) {
+std::string HeadlessToolkit::SaveImage(Window& w, const std::string& file, const std::string& heading) {
     images.push_back(w.name() + ": " + file);
+    imageHeadings.push_back(heading);
     return {};
 }
 

@@ -75,13 +75,14 @@ public:
     // Answered at once, from the queue.
     void AskFile(Window& w, bool save, const std::string& title, const std::string& filter, const std::string& suggested,
                  std::function<void(const std::string& file)> then) override;
-    std::string SaveImage(Window& w, const std::string& file) override;
+    std::string SaveImage(Window& w, const std::string& file, const std::string& heading) override;
     // Each report: "W: TEXT PERCENT"; a scenario may cancel the task at a given percent.
     bool Progress(Window& w, const std::string& text, int percent) override;
     void EndProgress(Window& w) override { progress.push_back(w.name() + ": done"); }
     std::vector<std::string> progress;
     std::optional<int> cancelAt;  // the next task is cancelled at its first report at or past this
     std::vector<std::string> images;  // "window: file" for every picture saved
+    std::vector<std::string> imageHeadings;  // each one's heading, in the same order
 
     bool pendingActions() const { return !queue_.empty(); }
 

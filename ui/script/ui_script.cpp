@@ -442,10 +442,13 @@ private:
             return;
         }
         if (w[1] == "image") {
-            if (w.size() != 4) throw ScriptError{"expect image needs a window and a file name"};
+            if (w.size() != 4 && w.size() != 5) throw ScriptError{"expect image needs a window and a file name (and the heading)"};
             auto& images = s.tk.images;
             const auto it = std::find(images.begin(), images.end(), w[2] + ": " + (folder_ / w[3]).string());
             if (it == images.end()) throw ScriptError{"no picture of " + w[2] + " was saved as " + w[3]};
+            const auto heading = s.tk.imageHeadings.begin() + (it - images.begin());
+            if (w.size() == 5 && *heading != w[4]) throw ScriptError{"the picture's heading is \"" + *heading + "\""};
+            s.tk.imageHeadings.erase(heading);
             images.erase(it);
             return;
         }
