@@ -49,6 +49,7 @@ StripChartView::StripChartView(ui::frmStripChart& m, QWidget* parent) : QWidget(
     row->addSpacing(12);
     row->addWidget(NewButton(m.cmdPause, this));
     row->addWidget(NewButton(m.cmdLive, this));
+    row->addWidget(NewButton(m.cmdClear, this));
     row->addStretch();
     row->addWidget(NewButton(m.cmdOpenLog, this));
     row->addWidget(NewButton(m.cmdExportPng, this));

@@ -40,6 +40,8 @@ frmStripChart::frmStripChart(App& app) : Window(app.tk, "frmStripChart", "Strip 
     cmdExportCsv.SetToolTip("Save the readings shown as CSV, with ISO 8601 times (live: those of the last ten minutes)");
     cmdOpenLog.SetCaption("Open Data Log...");
     cmdOpenLog.SetToolTip("Show a data log written by this program");
+    cmdClear.SetCaption("Clear");
+    cmdClear.SetToolTip("Forget the live readings so far (taken while no board answered, say); the data log keeps its own");
     cmdLive.SetCaption("Live");
     cmdLive.SetToolTip("Back to the live readings");
     cmdLive.SetVisible(false);
@@ -53,14 +55,21 @@ frmStripChart::frmStripChart(App& app) : Window(app.tk, "frmStripChart", "Strip 
     cmdExportCsv.onClick = [this] { cmdExportCsv_Click(); };
     cmdOpenLog.onClick = [this] { cmdOpenLog_Click(); };
     cmdLive.onClick = [this] { cmdLive_Click(); };
+    cmdClear.onClick = [this] { cmdClear_Click(); };
     cmdClose.onClick = [this] { cmdClose_Click(); };
     cmdAnalysis.onClick = [this] { cmdAnalysis_Click(); };
-    Register({&cmdPause, &cmdExportPng, &cmdExportCsv, &cmdOpenLog, &cmdLive, &cmdClose, &cmdAnalysis, &lblSource});
+    Register({&cmdPause, &cmdExportPng, &cmdExportCsv, &cmdOpenLog, &cmdLive, &cmdClose, &cmdAnalysis, &lblSource, &cmdClear});
     Register(chkSeries);
     Register(optSpan);
 }
 
 void frmStripChart::cmdAnalysis_Click() { app_.analysis.ShowChart(); }
+
+// The live readings start afresh: their statistics, the spans and All count from the next.
+void frmStripChart::cmdClear_Click() {
+    live.Clear();
+    Changed();
+}
 
 void frmStripChart::AddReading(const ChartSample& s) {
     live.Add(s);
@@ -172,6 +181,7 @@ void frmStripChart::cmdOpenLog_Click() {
         logFile_ = file;
         cmdLive.SetVisible(true);
         cmdPause.SetEnabled(false);
+        cmdClear.SetEnabled(false);
         for (int i = 0; i < kSpanCount; ++i) optSpan(i).SetEnabled(false);
         lblSource.SetCaption(DataLogSummary(name, passes, parser.contents));
         lblSource.SetToolTip(file);
@@ -184,6 +194,7 @@ void frmStripChart::cmdLive_Click() {
     logFile_.clear();
     cmdLive.SetVisible(false);
     cmdPause.SetEnabled(true);
+    cmdClear.SetEnabled(true);
     for (int i = 0; i < kSpanCount; ++i) optSpan(i).SetEnabled(true);
     lblSource.SetCaption(paused_ ? "Live readings, paused" : "Live readings");
     lblSource.SetToolTip("");

@@ -29,6 +29,7 @@ public:
     void chkSeries_Click(int index);
     void optSpan_Click(int index);
     void cmdPause_Click();
+    void cmdClear_Click();
     void cmdExportPng_Click();
     void cmdExportCsv_Click();
     void cmdOpenLog_Click();
@@ -54,7 +55,7 @@ public:
 
     ControlArray<CheckBox> chkSeries;     // 0 to 4, the outputs
     ControlArray<OptionButton> optSpan;   // 0: 10 s, 1: 1 min, 2: 10 min, 3: 1 h, 4: all
-    Button cmdPause{"cmdPause"}, cmdExportPng{"cmdExportPng"}, cmdExportCsv{"cmdExportCsv"};
+    Button cmdPause{"cmdPause"}, cmdExportPng{"cmdExportPng"}, cmdExportCsv{"cmdExportCsv"}, cmdClear{"cmdClear"};
     Button cmdOpenLog{"cmdOpenLog"}, cmdLive{"cmdLive"}, cmdClose{"cmdClose"}, cmdAnalysis{"cmdAnalysis"};
     Label lblSource{"lblSource"};
 
