@@ -269,8 +269,10 @@ std::unique_ptr<UsbDevice> LibusbDriver::Open(const std::string& name) {
         return nullptr;
     }
     // Adapters new to the driver take the free names in bus and port order.
-    for (const auto& [path, dev] : adapters) {
-        if (std::any_of(slots_.begin(), slots_.end(), [&](const auto& h) { return h && h->path == path; })) continue;
+    for (const auto& adapter : adapters) {
+        const std::vector<std::uint8_t>& path = adapter.first;
+        libusb_device* dev = adapter.second;
+        if (std::any_of(slots_.begin(), slots_.end(), [&path](const auto& h) { return h && h->path == path; })) continue;
         std::size_t k = 0;
         while (k < slots_.size() && (slots_[k] || unplugged_[k])) ++k;
         if (k == slots_.size()) break;
