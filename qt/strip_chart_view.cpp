@@ -37,16 +37,17 @@ StripChartView::StripChartView(ui::frmStripChart& m, QWidget* parent) : QWidget(
         Bind(m.chkSeries(i), box);
         controls->addWidget(box);
     }
+    // The outputs and the spans on one row, the buttons on the next: the window's least
+    // width is that of the wider row, not of all in one, and stays so when Live shows.
     controls->addStretch();
-    outer->addLayout(controls);
-
-    auto* row = new QHBoxLayout();
     for (int i = 0; i < ui::frmStripChart::kSpanCount; ++i) {
         auto* option = new QRadioButton(this);
         Bind(m.optSpan(i), option);
-        row->addWidget(option);
+        controls->addWidget(option);
     }
-    row->addSpacing(12);
+    outer->addLayout(controls);
+
+    auto* row = new QHBoxLayout();
     row->addWidget(NewButton(m.cmdPause, this));
     row->addWidget(NewButton(m.cmdLive, this));
     row->addWidget(NewButton(m.cmdClear, this));
@@ -60,6 +61,10 @@ StripChartView::StripChartView(ui::frmStripChart& m, QWidget* parent) : QWidget(
 
     QLabel* source = NewLabel(m.lblSource, this);
     source->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long log name wraps (or, without a space, is cut) instead of widening the window
+    // for good: a window that grew does not shrink back.
+    source->setWordWrap(true);
+    source->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     outer->addWidget(source);
 
     panel_ = new ChartPanel(this);

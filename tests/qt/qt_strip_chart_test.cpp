@@ -144,11 +144,18 @@ TEST_F(StripChart, ExportsThePictureAndReadsTheLoopsDataLogBack) {
     EXPECT_GT(picture.height(), panel.height());
     EXPECT_LT(picture.height(), panel.height() + 3 * gui_->chartView->fontMetrics().height());
 
+    const int width = gui_->chartView->width();
     QTest::mouseClick(Named<QPushButton>(gui_->chartView, "Open Data Log..."), Qt::LeftButton);
     EXPECT_EQ(gui_->app->chart.lblSource.caption(), "Datalog_1.txt: " + std::to_string(passes) + " passes in 1 run");
     gui_->chartView->Refresh();
     EXPECT_GT(Line("INCL_360 (dgr)").size(), 0);
     EXPECT_TRUE(Named<QPushButton>(gui_->chartView, "Live")->isVisible());
+    // A log's long caption wraps; the window keeps its width.
+    gui_->app->chart.lblSource.SetCaption("Datalog_1.txt: " + std::string(300, 'x') + " passes in 1 run, 2 malformed lines skipped " +
+                                          std::string(40, 'y'));
+    QCoreApplication::processEvents();
+    EXPECT_LE(gui_->chartView->minimumSizeHint().width(), width);
+    EXPECT_EQ(gui_->chartView->width(), width);
 }
 
 // A file dialog is a window of its own, not a loop of its own: while it stays open the read
