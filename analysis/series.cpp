@@ -15,6 +15,7 @@
 #include "core/file_safety.h"
 #include "core/number_text.h"
 #include "device/data_log_reader.h"
+#include "device/outputs.h"
 
 namespace qvin::analysis {
 
@@ -22,7 +23,6 @@ namespace {
 
 constexpr std::size_t kMaxLine = 4096;
 constexpr std::size_t kMaxColumns = 16;
-const char* const kOutputNames[] = {"SUPPLY_OUT (V)", "AUX_ADC (V)", "TEMP_OUT (dgrC)", "INCL_360 (dgr)", "INCL_180 (dgr)"};
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // A data log's gap stands for at most this many samples in the columns (longer ones block
 // every span across them anyway: a log's averaging spans are a fraction of its passes).
@@ -118,10 +118,10 @@ bool Kept(const SeriesOptions& o, const std::string& name) {
 // any length costs only those.
 std::string FromLog(Series& s, const std::filesystem::path& file, const SeriesOptions& options) {
     std::vector<std::size_t> kept;
-    for (std::size_t k = 0; k < std::size(kOutputNames); ++k)
-        if (Kept(options, kOutputNames[k])) {
+    for (std::size_t k = 0; k < kPartOutputs.size(); ++k)
+        if (Kept(options, kPartOutputs[k].column)) {
             kept.push_back(k);
-            s.names.emplace_back(kOutputNames[k]);
+            s.names.emplace_back(kPartOutputs[k].column);
         }
     s.columns.resize(kept.size());
     if (kept.empty()) return {};  // the caller says that no column has that name

@@ -20,13 +20,7 @@
 
 namespace qvin::session {
 
-const std::array<OutputName, 5> kOutputs = {{{"SUPPLY_OUT", "V", reg::Supply_Out},
-                                             {"AUX_ADC", "V", reg::Aux_ADC},
-                                             {"TEMP_OUT", "dgrC", reg::Temp_Out},
-                                             {"INCL_360", "dgr", reg::Incl_Out},
-                                             {"INCL_180", "dgr", reg::Incl_180_Out}}};
-
-std::string OutputColumn(const OutputName& o) { return std::string(o.name) + " (" + o.unit + ")"; }
+std::string OutputColumn(const OutputName& o) { return o.column; }
 
 namespace {
 

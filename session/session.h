@@ -17,6 +17,7 @@
 #include "core/clock.h"
 #include "core/messages.h"
 #include "core/trace.h"
+#include "device/outputs.h"
 #include "device/data_log.h"
 #include "device/program.h"
 
@@ -91,12 +92,8 @@ struct Pass {
 };
 
 // The outputs by the names the main window gives them ("SUPPLY_OUT" ... "INCL_180").
-struct OutputName {
-    const char* name;
-    const char* unit;
-    std::int16_t index;
-};
-extern const std::array<OutputName, 5> kOutputs;
+using OutputName = qvin::Output;
+inline constexpr const std::array<OutputName, 5>& kOutputs = kPartOutputs;
 // "INCL_360 (dgr)": how the programs head an output's column.
 std::string OutputColumn(const OutputName& o);
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include "device/outputs.h"
 #include "ui/chart/ring.h"
 #include <deque>
 #include <filesystem>
@@ -29,8 +30,8 @@ using ChartClock = std::chrono::system_clock;
 
 inline constexpr int kChartSeries = 5;
 // The outputs, as the main window names them.
-inline constexpr const char* kChartSeriesNames[kChartSeries] = {"SUPPLY_OUT (V)", "AUX_ADC (V)", "TEMP_OUT (dgrC)",
-                                                                "INCL_360 (dgr)", "INCL_180 (dgr)"};
+inline constexpr const char* kChartSeriesNames[kChartSeries] = {kPartOutputs[0].column, kPartOutputs[1].column, kPartOutputs[2].column,
+                                                                kPartOutputs[3].column, kPartOutputs[4].column};
 
 struct ChartSample {
     ChartClock::time_point time;

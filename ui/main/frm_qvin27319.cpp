@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "core/number_text.h"
+#include "device/outputs.h"
 #include "device/lpt_transport.h"
 #include "device/part_info.h"
 #include "device/port_access.h"
@@ -101,8 +102,9 @@ void frmQvin27319::BuildControls() {
     box(txtAuxDacOut, frameAuxDac);
     label(Label1, "Output (Volts)", frameAuxDac);
     frame(frameDataReg, "Output  Registers");
-    const std::pair<int, const char*> outputs[] = {{1, "SUPPLY_OUT (V)"}, {4, "AUX_ADC (V)"}, {5, "TEMP_OUT (dgrC)"},
-                                                   {6, "INCL_360 (dgr)"}, {7, "INCL_180 (dgr)"}};
+    // The labels' indexes, as the window has always numbered them, for the outputs in order.
+    const std::pair<int, const char*> outputs[] = {{1, kPartOutputs[0].column}, {4, kPartOutputs[1].column}, {5, kPartOutputs[2].column},
+                                                   {6, kPartOutputs[3].column}, {7, kPartOutputs[4].column}};
     for (const auto& [index, caption] : outputs) {
         Label& l = lblReadReg.Add(index, "lblReadReg(" + Int(index) + ")");
         label(l, caption, frameDataReg);
