@@ -10,6 +10,7 @@
 #include <ostream>
 #include <vector>
 
+#include "device/adapter_commands.h"
 #include "board/replay_board.h"
 #include "core/excerpt.h"
 #include "core/file_safety.h"
@@ -185,8 +186,8 @@ std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out,
             }
         } else if (w[0] == "usb-out" && w.size() >= 3 && w[1] == "0") {
             const unsigned cmd = Byte(w[2]);
-            if (cmd == 11 && w.size() >= 4) delayUs = std::max(1u, Byte(w[3]));
-            if ((cmd == 13 || cmd == 14) && w.size() >= 5) {
+            if (cmd == adapter::kSetDelay && w.size() >= 4) delayUs = std::max(1u, Byte(w[3]));
+            if ((cmd == adapter::kTransferPos || cmd == adapter::kTransferNeg) && w.size() >= 5) {
                 const unsigned channel = Byte(w[3]), n = Byte(w[4]);
                 std::vector<unsigned> sent;
                 for (std::size_t i = 5; i + 1 < w.size(); i += 2) sent.push_back(Byte(w[i]) * 256 + Byte(w[i + 1]));

@@ -4,6 +4,8 @@
 #include <array>
 #include <vector>
 
+#include "device/adapter_commands.h"
+
 namespace qvin {
 
 namespace {
@@ -124,7 +126,7 @@ void GetBoardInfo(Program& p, UsbDevice* h, UsbBoardInfo& entry) {
     entry.Descriptor2 = GetStringDescriptor(p, h, 2);
     if (entry.Descriptor2 == "None") return fail();
 
-    std::array<std::uint8_t, 2> buffer{0, 0};
+    std::array<std::uint8_t, 2> buffer{adapter::kFirmwareVersion, 0};
     std::int32_t count = 1;
     if (UsbBulkTransfer(p, h, 0, buffer, count) != 1) return fail();
     count = 2;

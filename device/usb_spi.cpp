@@ -4,13 +4,14 @@
 #include <array>
 #include <memory>
 
+#include "device/adapter_commands.h"
 #include "device/usb_adapter.h"
 
 namespace qvin {
 
 namespace {
 
-constexpr std::uint8_t kReadSetup = 1, kSetDelay = 11, kSetBits = 12, kTransferPos = 13, kTransferNeg = 14;
+using adapter::kReadSetup, adapter::kSetDelay, adapter::kSetBits, adapter::kTransferPos, adapter::kTransferNeg;
 
 // A request that did not go through: one message, and the adapter is no longer usable.
 void Failed(Program& p, const char* message) {
