@@ -125,8 +125,9 @@ void SimUsbDriver::SetUnplugged(int device, bool unplugged) {
 }
 
 bool SimUsbDriver::Unplugged(const std::string& name) const {
-    if (name.size() != 7 || name.rfind("Ezusb-", 0) != 0 || name[6] < '0' || name[6] > '3') return false;
-    const Slot& s = slots_[static_cast<std::size_t>(name[6] - '0')];
+    const int device = UsbDeviceNumber(name);
+    if (device < 0) return false;
+    const Slot& s = slots_[static_cast<std::size_t>(device)];
     return s.model && s.unplugged;
 }
 
@@ -136,8 +137,8 @@ AdapterFirmware* SimUsbDriver::firmware(int device) {
 }
 
 std::unique_ptr<UsbDevice> SimUsbDriver::Open(const std::string& name) {
-    if (name.size() != 7 || name.rfind("Ezusb-", 0) != 0 || name[6] < '0' || name[6] > '3') return nullptr;
-    const int device = name[6] - '0';
+    const int device = UsbDeviceNumber(name);
+    if (device < 0) return nullptr;
     const Slot& s = slots_[static_cast<std::size_t>(device)];
     if (!s.model || s.unplugged || Fails({UsbRequestKind::Open, device})) return nullptr;
     return std::make_unique<SimUsbHandle>(*this, device);

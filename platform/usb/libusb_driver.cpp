@@ -216,19 +216,21 @@ bool LibusbDriver::Init() {
 }
 
 bool LibusbDriver::Unplugged(const std::string& name) const {
-    if (name.size() != 7 || name.rfind("Ezusb-", 0) != 0 || name[6] < '0' || name[6] > '3') return false;
-    const auto k = static_cast<std::size_t>(name[6] - '0');
+    const int n = UsbDeviceNumber(name);
+    if (n < 0) return false;
+    const auto k = static_cast<std::size_t>(n);
     return unplugged_[k] || (slots_[k] && slots_[k]->gone);
 }
 
 std::unique_ptr<UsbDevice> LibusbDriver::Open(const std::string& name) {
     lastError_.clear();
     openFailure_.clear();
-    if (name.size() != 7 || name.rfind("Ezusb-", 0) != 0 || name[6] < '0' || name[6] > '3') {
+    const int number = UsbDeviceNumber(name);
+    if (number < 0) {
         lastError_ = "no such device " + name;
         return nullptr;
     }
-    const std::size_t wanted = static_cast<std::size_t>(name[6] - '0');
+    const auto wanted = static_cast<std::size_t>(number);
     if (!Init()) return nullptr;
 
     libusb_device** list = nullptr;

@@ -55,6 +55,11 @@ public:
     }
 };
 
+// The device number of a name "Ezusb-0" to "Ezusb-3"; -1 for any other name.
+inline int UsbDeviceNumber(const std::string& name) {
+    return name.size() == 7 && name.rfind("Ezusb-", 0) == 0 && name[6] >= '0' && name[6] <= '3' ? name[6] - '0' : -1;
+}
+
 // The causes every driver names in the same words, with what fixes them.
 inline std::string UsbNoPermission(const std::string& name) {
     return name + ": no permission to open it (install the udev rule 60-qvin27319.rules, add your user to the plugdev group "
