@@ -183,9 +183,12 @@ private:
 std::vector<std::uint8_t> Path(libusb_device* d) {
     std::uint8_t ports[8] = {};
     const int n = libusb_get_port_numbers(d, ports, sizeof ports);
-    std::vector<std::uint8_t> path{libusb_get_bus_number(d)};
-    if (n > 0) path.insert(path.end(), ports, ports + n);
-    path.push_back(libusb_get_device_address(d));
+    // Built in one go: GCC 12 at -O3 misreads an insert into a one-element vector as out of bounds.
+    const std::size_t count = n > 0 ? static_cast<std::size_t>(n) : 0;
+    std::vector<std::uint8_t> path(count + 2);
+    path[0] = libusb_get_bus_number(d);
+    std::copy(ports, ports + count, path.begin() + 1);
+    path[count + 1] = libusb_get_device_address(d);
     return path;
 }
 
