@@ -10,6 +10,7 @@
 
 #include "board/replay_board.h"
 #include "cli/commands.h"
+#include "cli/plot_args.h"
 #include "core/excerpt.h"
 #include "core/hex_text.h"
 #include "platform/port/ppdev_port.h"
@@ -258,7 +259,13 @@ int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
         // Draws a log; no board is needed for it.
         if (command[0] == "plot") {
             if (!ctx.plot) throw Error(kBadInput, "plot is not available: this qvin-cli was built without Qt");
-            return ctx.plot(std::vector<std::string>(command.begin() + 1, command.end()), ctx.out, ctx.err);
+            std::string bad;
+            const auto parsed = ParsePlotArgs(std::vector<std::string>(command.begin() + 1, command.end()), bad);
+            if (!parsed) throw Error(kBadInput, bad);
+            const Outcome drawn = ctx.plot(parsed->log, parsed->png, parsed->width, parsed->height);
+            if (drawn.status != kOk) throw Error(drawn.status, drawn.text);
+            ctx.out << drawn.text << "\n";
+            return kOk;
         }
         if (command[0] != "-" && !Find(command[0])) throw Error(kBadInput, "unknown command '" + command[0] + "' (try --help)");
 

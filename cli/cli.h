@@ -7,29 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "analysis/noise_terms.h"
-#include "analysis/stability.h"
+#include "analysis/allan_picture.h"
 #include "core/clock.h"
+#include "core/exit_status.h"
 
 namespace qvin::cli {
 
-enum ExitCode { kOk = 0, kBadInput = 1, kNoInterface = 2, kFileError = 3 };
-
-// One output's Allan curve, for the noise command's picture, with the noise terms fitted
-// to it.
-struct AllanCurve {
-    std::string name;  // "INCL_360 (dgr)"
-    std::string unit;  // "dgr"
-    std::vector<analysis::AllanPoint> points;
-    analysis::NoiseTerms terms;
-};
-// The picture: its title (the file, its samples and the time between them) and the curves.
-struct AllanPicture {
-    std::string title;
-    std::vector<AllanCurve> curves;
-};
 // Draws the curves into a PNG file (Qt); why it could not, or nothing.
-using AllanPng = std::function<std::string(const AllanPicture&, const std::string& file)>;
+using AllanPng = std::function<std::string(const analysis::AllanPicture&, const std::string& file)>;
 
 struct CliContext {
     Clock& clock;
@@ -39,9 +24,9 @@ struct CliContext {
     std::string boardName;    // "sim" or "hardware" unless --sim says otherwise
     std::string settingsFile = "Qvin27319.cfg";
     float calibrationMs = 300.0f;  // final calibration trial; delays never end early anyway
-    // plot's drawing (Qt): the words after "plot", standard output and error, the exit
-    // status. Empty in a build without the Qt front end.
-    std::function<int(const std::vector<std::string>&, std::ostream&, std::ostream&)> plot{};
+    // plot's drawing (Qt): the data log, the PNG file, its width and height. Empty in a
+    // build without the Qt front end.
+    std::function<Outcome(const std::string&, const std::string&, int, int)> plot{};
     // noise --png's drawing (Qt); empty without the Qt front end.
     AllanPng allanPng{};
     std::string boardError{};  // why QVIN_BOARD names no board; refused unless --sim or --replay

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     ctx.boardError = boardError;
     ctx.version = QVIN_VERSION;
 #ifdef QVIN_WITH_PLOT
-    ctx.plot = qvin::qt::PlotCommand;
+    ctx.plot = qvin::qt::DrawPlotPng;
     ctx.allanPng = qvin::qt::DrawAllanPng;
 #endif
     return qvin::cli::RunCli(args, ctx);

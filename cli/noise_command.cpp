@@ -412,7 +412,7 @@ Action Noise(Command& c) {
         // Only the asked column was read.
         std::vector<std::size_t> picked(s.names.size());
         for (std::size_t k = 0; k < picked.size(); ++k) picked[k] = k;
-        std::vector<AllanCurve> curves;
+        std::vector<analysis::AllanCurve> curves;
         std::string table = "column,tau_s,m,n,alpha,edf," + name + "," + name + "_lo," + name + "_hi\n";
         std::string spectra = "column,f_hz,psd,asd\n";
         // Everything the report says, for programs: the file's gaps, then each output's
@@ -510,7 +510,7 @@ Action Noise(Command& c) {
         }
         // Data with nothing to draw is the data's fault, not the picture file's; said before
         // either file is written.
-        const bool drawable = std::any_of(curves.begin(), curves.end(), [](const AllanCurve& a) {
+        const bool drawable = std::any_of(curves.begin(), curves.end(), [](const analysis::AllanCurve& a) {
             return std::any_of(a.points.begin(), a.points.end(), [](const analysis::AllanPoint& p) { return p.adev > 0; });
         });
         if (!png.empty() && !drawable)

@@ -109,10 +109,10 @@ public:
         // Each argument given wins over its QVIN_SIM_* variable, which is then not read.
         if (angle) {
             if (!std::isfinite(*angle) || *angle < -360 || *angle > 360)
-                throw session::Error(session::kBadInput, "angle " + std::to_string(*angle) + " is out of range (-360 to 360)");
+                throw session::Error(qvin::kBadInput, "angle " + std::to_string(*angle) + " is out of range (-360 to 360)");
             o.sim.angle = FormatGeneralDouble(*angle);
         }
-        if (seed == 0) throw session::Error(session::kBadInput, "seed must be a whole number from 1 to 4294967295");
+        if (seed == 0) throw session::Error(qvin::kBadInput, "seed must be a whole number from 1 to 4294967295");
         if (seed) o.sim.seed = std::to_string(*seed);
         if (faults) o.sim.faults = *faults;
         if (noise) o.sim.noise = *noise;
@@ -147,7 +147,7 @@ public:
     // recording's read position and its adapter, and would take them from the parent.
     std::unique_lock<std::timed_mutex> Hold() {
         if (::getpid() != pid_)
-            throw session::Error(session::kNoInterface, "this board was opened in process " + std::to_string(pid_) +
+            throw session::Error(qvin::kNoInterface, "this board was opened in process " + std::to_string(pid_) +
                                                             "; after fork() open another one in this process");
         std::unique_lock lock(busy_, std::defer_lock);
         for (;;) {
@@ -157,7 +157,7 @@ public:
             }
             if (PyErr_CheckSignals() != 0) throw py::error_already_set();
         }
-        if (!session_) throw session::Error(session::kNoInterface, "the board is closed");
+        if (!session_) throw session::Error(qvin::kNoInterface, "the board is closed");
         return lock;
     }
 
@@ -211,16 +211,16 @@ public:
 
     // A register by name ("Incl_360", any case) or by index (13, or "13").
     std::int16_t IndexOf(const py::object& reg) const {
-        if (!session_) throw session::Error(session::kNoInterface, "the board is closed");
-        if (py::isinstance<py::bool_>(reg)) throw session::Error(session::kBadInput, "a register is a name or an index 1 to 65");
+        if (!session_) throw session::Error(qvin::kNoInterface, "the board is closed");
+        if (py::isinstance<py::bool_>(reg)) throw session::Error(qvin::kBadInput, "a register is a name or an index 1 to 65");
         if (py::isinstance<py::int_>(reg)) {
             int overflow = 0;
             const long long i = PyLong_AsLongLongAndOverflow(reg.ptr(), &overflow);
-            if (overflow != 0) throw session::Error(session::kBadInput, "no register with index " + py::str(reg).cast<std::string>() + " (indices run from 1 to 65)");
-            if (i < 1 || i > 65) throw session::Error(session::kBadInput, "no register with index " + std::to_string(i) + " (indices run from 1 to 65)");
+            if (overflow != 0) throw session::Error(qvin::kBadInput, "no register with index " + py::str(reg).cast<std::string>() + " (indices run from 1 to 65)");
+            if (i < 1 || i > 65) throw session::Error(qvin::kBadInput, "no register with index " + std::to_string(i) + " (indices run from 1 to 65)");
             return static_cast<std::int16_t>(i);
         }
-        if (!py::isinstance<py::str>(reg)) throw session::Error(session::kBadInput, "a register is a name or an index 1 to 65");
+        if (!py::isinstance<py::str>(reg)) throw session::Error(qvin::kBadInput, "a register is a name or an index 1 to 65");
         return session_->RegisterIndex(reg.cast<std::string>());
     }
 
@@ -231,7 +231,7 @@ public:
     double Read(const py::object& reg) { return AsThePartMeansIt(ReadRaw(reg).value); }
     // Several registers in one exchange: their values, or as read with `raw`.
     py::list ReadMany(const py::iterable& regs, bool raw) {
-        if (py::isinstance<py::str>(regs)) throw session::Error(session::kBadInput, "read_many takes a list of registers, not one name");
+        if (py::isinstance<py::str>(regs)) throw session::Error(qvin::kBadInput, "read_many takes a list of registers, not one name");
         std::vector<std::int16_t> indexes;
         for (const py::handle r : regs) indexes.push_back(IndexOf(py::reinterpret_borrow<py::object>(r)));
         if (indexes.empty()) return py::list();
@@ -245,7 +245,7 @@ public:
     }
     // What stands between this machine and a first read (qvin-cli doctor).
     py::dict Doctor() {
-        if (!session_) throw session::Error(session::kNoInterface, "the board is closed");
+        if (!session_) throw session::Error(qvin::kNoInterface, "the board is closed");
         const session::Diagnosis d = Unlocked([&] { return session::Diagnose(*session_, settingsFile_); });
         py::list findings;
         for (const session::Finding& f : d.findings) {
@@ -264,7 +264,7 @@ public:
 
     // Every readable register by its name, in one exchange.
     py::dict ReadAll() {
-        if (!session_) throw session::Error(session::kNoInterface, "the board is closed");
+        if (!session_) throw session::Error(qvin::kNoInterface, "the board is closed");
         std::vector<std::int16_t> indexes;
         for (const session::RegisterRow& r : session_->Registers())
             if (r.readable) indexes.push_back(static_cast<std::int16_t>(r.index));
@@ -305,7 +305,7 @@ public:
 
     py::list Registers() {
         py::list rows;
-        if (!session_) throw session::Error(session::kNoInterface, "the board is closed");
+        if (!session_) throw session::Error(qvin::kNoInterface, "the board is closed");
         for (const session::RegisterRow& r : session_->Registers()) {
             py::dict d;
             d["index"] = r.index;
@@ -344,10 +344,10 @@ public:
 
     std::vector<std::uint16_t> Spi(const std::vector<std::int32_t>& words, int channel, bool negative, std::optional<int> delayUs,
                                    std::optional<int> staticBits) {
-        if (delayUs && (*delayUs < 1 || *delayUs > 255)) throw session::Error(session::kBadInput, "delay_us must be 1 to 255");
-        if (staticBits && (*staticBits & ~0x78)) throw session::Error(session::kBadInput, "static_bits holds only bits 3 to 6 (0x78)");
+        if (delayUs && (*delayUs < 1 || *delayUs > 255)) throw session::Error(qvin::kBadInput, "delay_us must be 1 to 255");
+        if (staticBits && (*staticBits & ~0x78)) throw session::Error(qvin::kBadInput, "static_bits holds only bits 3 to 6 (0x78)");
         for (std::int32_t w : words)
-            if (w < 0 || w > 0xFFFF) throw session::Error(session::kBadInput, "an SPI word is 0 to 0xFFFF");
+            if (w < 0 || w > 0xFFFF) throw session::Error(qvin::kBadInput, "an SPI word is 0 to 0xFFFF");
         return Unlocked([&] {
             std::optional<std::uint8_t> d, b;
             if (delayUs) d = static_cast<std::uint8_t>(*delayUs);
@@ -368,7 +368,7 @@ public:
     // A pause in slices; Ctrl-C (or any Python signal handler raising) ends it.
     void Pause(double ms) {
         if (!(ms >= 0 && ms <= kLongestPauseMs))
-            throw session::Error(session::kBadInput, "ms must be a number from 0 to " + std::to_string(static_cast<long long>(kLongestPauseMs)) + " (a day)");
+            throw session::Error(qvin::kBadInput, "ms must be a number from 0 to " + std::to_string(static_cast<long long>(kLongestPauseMs)) + " (a day)");
         std::int64_t left = static_cast<std::int64_t>(std::ceil(ms * 1e6));
         while (left > 0) {
             const std::int64_t slice = std::min(left, kSliceNs);
@@ -397,8 +397,8 @@ private:
 class Watch {
 public:
     Watch(PyBoard& b, std::optional<std::int64_t> count, double delayMs) : b_(b), count_(count), delayMs_(delayMs), startNs_(b.NowNs()) {
-        if (count && *count < 0) throw session::Error(session::kBadInput, "count must be 0 or more");
-        if (!(delayMs >= 0 && delayMs <= 60000)) throw session::Error(session::kBadInput, "delay_ms must be 0 to 60000");
+        if (count && *count < 0) throw session::Error(qvin::kBadInput, "count must be 0 or more");
+        if (!(delayMs >= 0 && delayMs <= 60000)) throw session::Error(qvin::kBadInput, "delay_ms must be 0 to 60000");
     }
     WatchPass Next() {
         if (count_ && done_ >= *count_) throw py::stop_iteration();
@@ -448,9 +448,9 @@ py::object Flags(const std::vector<bool>& v) {
 py::dict Capture(PyBoard& b, std::optional<std::int64_t> count, std::optional<double> seconds, const py::object& outputs,
                  std::optional<double> samplePeriodMs) {
     session::CaptureRequest request;
-    if (count.has_value() == seconds.has_value()) throw session::Error(session::kBadInput, "give either count or seconds");
-    if (count && (*count < 1 || *count > 100'000'000)) throw session::Error(session::kBadInput, "count must be 1 to 100000000");
-    if (seconds && !(*seconds > 0 && *seconds <= 1e6)) throw session::Error(session::kBadInput, "seconds must be more than 0, at most 1000000");
+    if (count.has_value() == seconds.has_value()) throw session::Error(qvin::kBadInput, "give either count or seconds");
+    if (count && (*count < 1 || *count > 100'000'000)) throw session::Error(qvin::kBadInput, "count must be 1 to 100000000");
+    if (seconds && !(*seconds > 0 && *seconds <= 1e6)) throw session::Error(qvin::kBadInput, "seconds must be more than 0, at most 1000000");
     request.count = count;
     request.seconds = seconds;
     if (!outputs.is_none()) {
@@ -516,7 +516,7 @@ py::dict Capture(PyBoard& b, std::optional<std::int64_t> count, std::optional<do
 py::dict ReadLog(const std::string& path) {
     std::string why;
     const auto log = ReadDataLog(path, why);
-    if (!log) throw session::Error(session::kFileError, why);
+    if (!log) throw session::Error(qvin::kFileError, why);
     py::list runs;
     for (const LogRun& r : log->runs) {
         py::dict run;
@@ -583,7 +583,7 @@ PYBIND11_MODULE(_core, m) {
         try {
             if (p) std::rethrow_exception(p);
         } catch (const session::Error& e) {
-            PyObject* cls = e.code == 1 ? gBadInput : e.code == 2 ? gNoInterface : e.code == 3 ? gFileError : gQvinError;
+            PyObject* cls = e.code == kBadInput ? gBadInput : e.code == kNoInterface ? gNoInterface : e.code == kFileError ? gFileError : gQvinError;
             if (cls != gFileError) {
                 PyErr_SetString(cls, e.what());
                 return;
@@ -680,7 +680,7 @@ PYBIND11_MODULE(_core, m) {
                     "takes the variable's value, if set.")
         .def_static(
             "usb", [](int n, const std::string& settings) {
-                if (n < 0 || n > 3) throw session::Error(session::kBadInput, "there is no adapter at Ezusb-" + std::to_string(n) + " (adapters are Ezusb-0 to Ezusb-3)");
+                if (n < 0 || n > 3) throw session::Error(qvin::kBadInput, "there is no adapter at Ezusb-" + std::to_string(n) + " (adapters are Ezusb-0 to Ezusb-3)");
                 session::InterfaceChoice c;
                 c.usb = true;
                 c.usbDevice = n;
@@ -693,11 +693,11 @@ PYBIND11_MODULE(_core, m) {
                 if (const auto* device = std::get_if<std::string>(&port)) {
                     std::string why;
                     const auto address = PpdevAddressOf(*device, why);
-                    if (!address) throw session::Error(session::kBadInput, why);
+                    if (!address) throw session::Error(qvin::kBadInput, why);
                     c.lpt = *address;
                 } else {
                     const long long address = std::get<long long>(port);
-                    if (address <= 0 || address > 0xFFFF) throw session::Error(session::kBadInput, "a port address is 1 to 0xFFFF");
+                    if (address <= 0 || address > 0xFFFF) throw session::Error(qvin::kBadInput, "a port address is 1 to 0xFFFF");
                     c.lpt = static_cast<std::uint16_t>(address);
                 }
                 return PyBoard::Connected(PyBoard::Hardware(c, settings));
@@ -765,21 +765,21 @@ PYBIND11_MODULE(_core, m) {
         "allan",
         [](const std::vector<double>& values, double tau0, const std::string& deviation, const std::string& taus, double confidence) {
             const auto kind = analysis::DeviationNamed(deviation);
-            if (!kind) throw session::Error(session::kBadInput, "deviation is adev, oadev, mdev, tdev, hdev, ohdev or totdev");
-            if (!(tau0 > 0) || !std::isfinite(tau0)) throw session::Error(session::kBadInput, "tau0 must be a time in seconds above 0");
+            if (!kind) throw session::Error(qvin::kBadInput, "deviation is adev, oadev, mdev, tdev, hdev, ohdev or totdev");
+            if (!(tau0 > 0) || !std::isfinite(tau0)) throw session::Error(qvin::kBadInput, "tau0 must be a time in seconds above 0");
             analysis::AllanOptions options;
             if (taus == "octave") options.taus = analysis::TauSet::Octave;
             else if (taus == "decade") options.taus = analysis::TauSet::Decade;
             else if (taus == "all") options.taus = analysis::TauSet::All;
-            else throw session::Error(session::kBadInput, "taus is octave, decade or all");
-            if (!(confidence > 0 && confidence < 1)) throw session::Error(session::kBadInput, "confidence is a probability between 0 and 1");
+            else throw session::Error(qvin::kBadInput, "taus is octave, decade or all");
+            if (!(confidence > 0 && confidence < 1)) throw session::Error(qvin::kBadInput, "confidence is a probability between 0 and 1");
             options.confidence = confidence;
             std::vector<analysis::AllanPoint> curve;
             {
                 py::gil_scoped_release release;
                 std::string why;
                 curve = analysis::DeviationCurve(values, tau0, *kind, options, &why);
-                if (!why.empty()) throw session::Error(session::kBadInput, why);
+                if (!why.empty()) throw session::Error(qvin::kBadInput, why);
             }
             const analysis::NoiseFigures f = analysis::ReadNoise(curve);
             std::vector<double> tau, adev, lo, hi, edf;
@@ -856,13 +856,13 @@ PYBIND11_MODULE(_core, m) {
     m.def(
         "psd",
         [](const std::vector<double>& values, double tau0, std::size_t segment) {
-            if (!(tau0 > 0) || !std::isfinite(tau0)) throw session::Error(session::kBadInput, "tau0 must be a time in seconds above 0");
+            if (!(tau0 > 0) || !std::isfinite(tau0)) throw session::Error(qvin::kBadInput, "tau0 must be a time in seconds above 0");
             std::optional<analysis::Spectrum> sp;
             {
                 py::gil_scoped_release release;
                 std::string why;
                 sp = analysis::WelchSpectrum(values, tau0, segment, &why);
-                if (!sp) throw session::Error(session::kBadInput, why);
+                if (!sp) throw session::Error(qvin::kBadInput, why);
             }
             std::vector<double> asd(sp->density.size());
             for (std::size_t i = 0; i < asd.size(); ++i) asd[i] = std::sqrt(sp->density[i]);

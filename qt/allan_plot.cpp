@@ -26,11 +26,11 @@ QString Power(int e) { return QString("1e%1").arg(e); }
 
 }  // namespace
 
-std::string DrawAllanPng(const cli::AllanPicture& picture, const std::string& file) {
+std::string DrawAllanPng(const analysis::AllanPicture& picture, const std::string& file) {
     const auto app = OffscreenApplication();
-    const std::vector<cli::AllanCurve>& curves = picture.curves;
+    const std::vector<analysis::AllanCurve>& curves = picture.curves;
     double tauLo = 1e300, tauHi = 0, yLo = 1e300, yHi = 0;
-    for (const cli::AllanCurve& c : curves)
+    for (const analysis::AllanCurve& c : curves)
         for (const analysis::AllanPoint& p : c.points) {
             if (!(p.adev > 0) || !std::isfinite(p.hi) || !(p.tau > 0) || !std::isfinite(p.tau)) continue;
             tauLo = std::min(tauLo, p.tau), tauHi = std::max(tauHi, p.tau);
@@ -94,7 +94,7 @@ std::string DrawAllanPng(const cli::AllanPicture& picture, const std::string& fi
     g.drawText(QRectF(area.left(), area.bottom() + 28, area.width(), 20), Qt::AlignCenter, "averaging time tau (s)");
     // The outputs' unit on the axis when they share one.
     std::string unit = curves.front().unit;
-    for (const cli::AllanCurve& c : curves)
+    for (const analysis::AllanCurve& c : curves)
         if (c.unit != unit) unit.clear();
     g.save();
     g.translate(22, area.center().y());
@@ -105,7 +105,7 @@ std::string DrawAllanPng(const cli::AllanPicture& picture, const std::string& fi
 
     // Where no model could be fitted, guides of slope -1/2 and +1/2 through the first curve's
     // first and last points, named at the plot's lower corners, clear of the curve.
-    const bool anyModel = std::any_of(curves.begin(), curves.end(), [](const cli::AllanCurve& c) {
+    const bool anyModel = std::any_of(curves.begin(), curves.end(), [](const analysis::AllanCurve& c) {
         return c.terms.fitted && std::any_of(std::begin(c.terms.terms), std::end(c.terms.terms), [](const auto& t) { return t.has_value(); });
     });
     const auto& first = curves.front().points;
@@ -128,7 +128,7 @@ std::string DrawAllanPng(const cli::AllanPicture& picture, const std::string& fi
     double ly = area.top() + 10;
     for (std::size_t i = 0; i < curves.size(); ++i) {
         const QColor colour = kColours[i % 5];
-        const cli::AllanCurve& c = curves[i];
+        const analysis::AllanCurve& c = curves[i];
         QPainterPath path;
         bool started = false;
         for (const analysis::AllanPoint& p : c.points) {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli.h"
+#include "analysis/allan_picture.h"
 
 namespace qvin::qt {
 
 // Why the picture could not be written, or nothing.
-std::string DrawAllanPng(const cli::AllanPicture& picture, const std::string& file);
+std::string DrawAllanPng(const analysis::AllanPicture& picture, const std::string& file);
 
 }  // namespace qvin::qt

@@ -7,24 +7,16 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <ostream>
 
 #include <QApplication>
 #include <QBuffer>
 #include <QImageWriter>
 
-#include "cli/plot_args.h"
 #include "core/file_safety.h"
 #include "device/data_log_reader.h"
 #include "qt/chart_panel.h"
 
 namespace qvin::qt {
-
-namespace {
-
-constexpr int kBadInput = 1, kFileError = 3;
-
-}  // namespace
 
 std::unique_ptr<QApplication> OffscreenApplication() {
     // No display needed, nor wanted: the picture is the same on a server. What the
@@ -42,25 +34,13 @@ std::unique_ptr<QApplication> OffscreenApplication() {
     return app;
 }
 
-int PlotCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    std::string bad;
-    const auto parsed = cli::ParsePlotArgs(args, bad);
-    if (!parsed) {
-        err << "qvin-cli: " << bad << "\n";
-        return kBadInput;
-    }
-    const std::string& log = parsed->log;
-    const std::string& png = parsed->png;
-    int width = parsed->width, height = parsed->height;
-
+Outcome DrawPlotPng(const std::string& log, const std::string& png, int width, int height) {
     // The picture never replaces the log it is drawn from, nor goes where it must not.
     if (const std::string same = SameFileRefusal(png, log); !same.empty()) {
-        err << "qvin-cli: " << same << "\n";
-        return kBadInput;
+        return {kBadInput, same};
     }
     if (const std::string refused = WriteRefusal(png); !refused.empty()) {
-        err << "qvin-cli: " << refused << "\n";
-        return kFileError;
+        return {kFileError, refused};
     }
 
     // Streamed into the chart's summaries: a log of any size in bounded memory, one pass.
@@ -68,15 +48,13 @@ int PlotCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     DataLogParser parser;
     std::size_t passes = 0;
     if (const std::string why = ui::StreamLogInto(data, log, parser, passes); !why.empty()) {
-        err << "qvin-cli: " << why << "\n";
-        return kFileError;
+        return {kFileError, why};
     }
     const DataLogContents* contents = &parser.contents;
     if (passes == 0) {
-        err << "qvin-cli: " << log << " holds no passes";
-        if (contents->skipped) err << " (" << contents->skipped << " malformed line" << (contents->skipped == 1 ? "" : "s") << ")";
-        err << "\n";
-        return kBadInput;
+        std::string why = log + " holds no passes";
+        if (contents->skipped) why += " (" + std::to_string(contents->skipped) + " malformed line" + (contents->skipped == 1 ? "" : "s") + ")";
+        return {kBadInput, why};
     }
 
     const auto app = OffscreenApplication();
@@ -89,9 +67,8 @@ int PlotCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     // out larger than asked.
     const QSize smallest = panel.minimumSizeHint().expandedTo(panel.minimumSize());
     if (width < smallest.width() || height < smallest.height()) {
-        err << "qvin-cli: a " << width << "x" << height << " picture cannot hold the chart; the smallest is "
-            << std::max(width, smallest.width()) << "x" << std::max(height, smallest.height()) << "\n";
-        return kBadInput;
+        return {kBadInput, "a " + std::to_string(width) + "x" + std::to_string(height) + " picture cannot hold the chart; the smallest is " +
+                               std::to_string(std::max(width, smallest.width())) + "x" + std::to_string(std::max(height, smallest.height()))};
     }
     ui::frmStripChart::Shown shown;
     shown.data = &data;
@@ -118,18 +95,13 @@ int PlotCommand(const std::vector<std::string>& args, std::ostream& out, std::os
     buffer.open(QIODevice::WriteOnly);
     QImageWriter encoder(&buffer, "png");
     if (!encoder.write(image)) {
-        err << "qvin-cli: " << png << ": " << encoder.errorString().toStdString() << "\n";
-        return kFileError;
+        return {kFileError, png + ": " + encoder.errorString().toStdString()};
     }
     const std::string failed = WriteWholeFile(png, bytes.toStdString());
     if (!failed.empty()) {
-        err << "qvin-cli: " << failed << "\n";
-        return kFileError;
+        return {kFileError, failed};
     }
-    width = image.width();
-    height = image.height();
-    out << png << ": " << source << ", " << width << "x" << height << "\n";
-    return 0;
+    return {kOk, png + ": " + source + ", " + std::to_string(image.width()) + "x" + std::to_string(image.height())};
 }
 
 }  // namespace qvin::qt

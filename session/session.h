@@ -15,6 +15,7 @@
 
 #include "board/board.h"
 #include "core/clock.h"
+#include "core/exit_status.h"
 #include "core/messages.h"
 #include "core/trace.h"
 #include "device/outputs.h"
@@ -23,9 +24,7 @@
 
 namespace qvin::session {
 
-// What went wrong, with the status qvin-cli ends with: 1 bad input, 2 no usable interface
-// (or a replay that stopped), 3 a file that cannot be read or written.
-enum ErrorCode { kBadInput = 1, kNoInterface = 2, kFileError = 3 };
+// What went wrong, with the status qvin-cli ends with (core/exit_status.h).
 struct Error : std::runtime_error {
     Error(int code, const std::string& message) : std::runtime_error(message), code(code) {}
     int code;

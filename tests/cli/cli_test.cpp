@@ -78,7 +78,7 @@ TEST(Cli, BadInputIsReportedWithANonZeroExit) {
     };
     for (const Case& c : cases) {
         const CliRun r = RunCliCapture(c.args, c.input);
-        EXPECT_EQ(r.code, cli::kBadInput) << c.message;
+        EXPECT_EQ(r.code, qvin::kBadInput) << c.message;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     }
     // A batch stops at its first error: the third line never ran.
@@ -88,14 +88,14 @@ TEST(Cli, BadInputIsReportedWithANonZeroExit) {
 
 TEST(Cli, MissingPortIsAClearFailure) {
     const CliRun sim = RunCliCapture({"--lpt", "278", "dump"});
-    EXPECT_EQ(sim.code, cli::kNoInterface);
+    EXPECT_EQ(sim.code, qvin::kNoInterface);
     EXPECT_NE(sim.err.find("Error: The required I/O drivers could not be installed.\n"
                            "  no parallel port at address 278"),
               std::string::npos)
         << sim.err;
 
     const CliRun hw = RunCliCapture({"dump"}, "", "hardware");  // no settings file, no --lpt
-    EXPECT_EQ(hw.code, cli::kNoInterface);
+    EXPECT_EQ(hw.code, qvin::kNoInterface);
     EXPECT_NE(hw.err.find("no interface selected"), std::string::npos) << hw.err;
 }
 
@@ -137,12 +137,12 @@ TEST(Cli, NoAdapterIsSaidInAFewWordsWithANonZeroExit) {
         ~WithFaults() { unsetenv("QVIN_SIM_FAULTS"); }
     } unplugged;
     const CliRun r = RunCliCapture({"adapters"});
-    EXPECT_EQ(r.code, cli::kNoInterface);
+    EXPECT_EQ(r.code, qvin::kNoInterface);
     EXPECT_EQ(r.err, "qvin-cli: no USB adapter found (looked at Ezusb-0 to Ezusb-3)\n");
     EXPECT_EQ(r.out, "");
     // The same words when a command needs the adapter, after the program's own.
     const CliRun read = RunCliCapture({"read", "Product"});
-    EXPECT_EQ(read.code, cli::kNoInterface);
+    EXPECT_EQ(read.code, qvin::kNoInterface);
     EXPECT_EQ(read.err, "qvin-cli: No USB Buffers Found, Please Verify Setup and Restart\nqvin-cli: no USB adapter found (looked at Ezusb-0 to Ezusb-3)\n");
 }
 
@@ -163,7 +163,7 @@ TEST(Cli, RegistersListTheWholeMapAndNamesMatchInAnyCase) {
 
 TEST(Cli, AnyAdapterNumberAndAHexPrefixedPortAreUnderstood) {
     const CliRun far = RunCliCapture({"--usb", "7", "info"});
-    EXPECT_EQ(far.code, cli::kBadInput);
+    EXPECT_EQ(far.code, qvin::kBadInput);
     EXPECT_EQ(far.err, "qvin-cli: there is no adapter at Ezusb-7 (adapters are Ezusb-0 to Ezusb-3)\n");
     EXPECT_NE(RunCliCapture({"--usb", "12", "info"}).err.find("no adapter at Ezusb-12 "), std::string::npos);
     EXPECT_EQ(RunCliCapture({"--lpt", "0x378", "read", "Product"}).code, 0);
@@ -196,7 +196,7 @@ TEST(Cli, SpiSendsRawWordsOnTheChosenChannel) {
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "0000 6AB7\nFFFF\nFFFF 9548\n");  // negative polarity inverts every word
     const CliRun lpt = RunCliCapture({"--lpt", "378", "spi", "5600"});
-    EXPECT_EQ(lpt.code, cli::kBadInput);
+    EXPECT_EQ(lpt.code, qvin::kBadInput);
     const CliRun many = RunCliCapture({"spi", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16", "17"});
     EXPECT_NE(many.err.find("give 1 to 16 words"), std::string::npos);
     EXPECT_NE(RunCliCapture({"spi", "12345"}).err.find("bad word '12345'"), std::string::npos);
@@ -219,7 +219,7 @@ TEST(Cli, SpiSetsTheAdapterUpAsTheBenchDoes) {
     };
     for (const auto& [args, says] : bad) {
         const CliRun b = RunCliCapture(args);
-        EXPECT_EQ(b.code, cli::kBadInput) << says;
+        EXPECT_EQ(b.code, qvin::kBadInput) << says;
         EXPECT_NE(b.err.find(says), std::string::npos) << b.err;
     }
 }
@@ -235,7 +235,7 @@ TEST(Cli, AFailingAdapterEndsWatchWithTheRequestNamedAndWholeLogLines) {
     std::remove(log.c_str());
     const WithFaults faults("send-fail@30");
     const CliRun r = RunCliCapture({"watch", "--count", "100", "--log", log});
-    EXPECT_EQ(r.code, cli::kNoInterface);
+    EXPECT_EQ(r.code, qvin::kNoInterface);
     EXPECT_EQ(r.err, "qvin-cli: Error Writing SPI\nqvin-cli: the USB adapter stopped answering\n");
     std::ifstream in(log, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -247,14 +247,14 @@ TEST(Cli, AFailingAdapterEndsWatchWithTheRequestNamedAndWholeLogLines) {
     // An adapter pulled out mid-watch is said to be gone, not merely silent.
     const WithFaults pulled("unplug@30");
     const CliRun u = RunCliCapture({"watch", "--count", "100"});
-    EXPECT_EQ(u.code, cli::kNoInterface);
+    EXPECT_EQ(u.code, qvin::kNoInterface);
     EXPECT_NE(u.err.find("qvin-cli: the USB adapter stopped answering (Ezusb-0: unplugged)\n"), std::string::npos) << u.err;
 }
 
 TEST(Cli, ABadFaultRuleIsRefusedByName) {
     const WithFaults faults("unplug@200,replug@soon");
     const CliRun r = RunCliCapture({"read", "Product"});
-    EXPECT_EQ(r.code, cli::kBadInput);
+    EXPECT_EQ(r.code, qvin::kBadInput);
     EXPECT_NE(r.err.find("QVIN_SIM_FAULTS: fault rule \"replug@soon\""), std::string::npos) << r.err;
 }
 
@@ -275,7 +275,7 @@ TEST(Cli, WatchPrintsPassesAndAppendsTheDataLog) {
     EXPECT_NE(text.find("\tTrue\tFalse\t0\r\n"), std::string::npos);
 
     const CliRun bad = RunCliCapture({"watch", "--count", "1", "--log", "/nonexistent/dir/x.log"});
-    EXPECT_EQ(bad.code, cli::kFileError);
+    EXPECT_EQ(bad.code, qvin::kFileError);
     EXPECT_NE(bad.err.find("Error Trying to open file /nonexistent/dir/x.log"), std::string::npos);
     std::remove(log.c_str());
 }
@@ -299,7 +299,7 @@ TEST(Cli, WatchRefusesADelayOrLogItCannotTake) {
     };
     for (const auto& [args, says] : bad) {
         const CliRun r = RunCliCapture(args);
-        EXPECT_EQ(r.code, cli::kBadInput) << says;
+        EXPECT_EQ(r.code, qvin::kBadInput) << says;
         EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "") << "nothing was watched for " << says;
     }
@@ -309,7 +309,7 @@ TEST(Cli, WatchRefusesADelayOrLogItCannotTake) {
 TEST(Cli, UsbOptionPicksAnAdapterOrFailsClearly) {
     EXPECT_EQ(RunCliCapture({"--usb", "0", "read", "Product"}).code, 0);
     const CliRun absent = RunCliCapture({"--usb", "2", "read", "Product"});
-    EXPECT_EQ(absent.code, cli::kNoInterface);
+    EXPECT_EQ(absent.code, qvin::kNoInterface);
     EXPECT_NE(absent.err.find("no usable adapter at Ezusb-2"), std::string::npos);
     EXPECT_NE(RunCliCapture({"--usb", "--lpt", "378", "dump"}).err.find("either --lpt or --usb"), std::string::npos);
 }

@@ -379,9 +379,9 @@ TEST_F(QtTest, PlotDrawsWhatALogHoldsAndCountsWhatItSkipped) {
     const auto log = folder / "plot.txt";
     std::ofstream(log, std::ios::binary) << text;
     const auto png = folder / "plot.png";
-    std::ostringstream out, err;
-    ASSERT_EQ(PlotCommand({log.string(), "--png", png.string(), "--size", "800x600"}, out, err), 0) << err.str();
-    EXPECT_EQ(out.str(), png.string() + ": plot.txt: 200 passes in 1 run, 2 malformed lines skipped, 800x600\n");
+    const Outcome drawn = DrawPlotPng(log.string(), png.string(), 800, 600);
+    ASSERT_EQ(drawn.status, kOk) << drawn.text;
+    EXPECT_EQ(drawn.text, png.string() + ": plot.txt: 200 passes in 1 run, 2 malformed lines skipped, 800x600");
     QImage picture(QString::fromStdString(png.string()));
     ASSERT_EQ(picture.size(), QSize(800, 600));
     // The alarm trace rises for the last quarter: its red is in the picture.
@@ -391,9 +391,9 @@ TEST_F(QtTest, PlotDrawsWhatALogHoldsAndCountsWhatItSkipped) {
     EXPECT_GT(red, 100);
 
     std::ofstream(log, std::ios::binary | std::ios::trunc) << DataLogHeaderText(h) << "nothing\r\n";
-    std::ostringstream out2, err2;
-    EXPECT_EQ(PlotCommand({log.string(), "--png", png.string()}, out2, err2), 1);
-    EXPECT_EQ(err2.str(), "qvin-cli: " + log.string() + " holds no passes (1 malformed line)\n");
+    const Outcome refused = DrawPlotPng(log.string(), png.string(), 1000, 800);
+    EXPECT_EQ(refused.status, kBadInput);
+    EXPECT_EQ(refused.text, log.string() + " holds no passes (1 malformed line)");
     std::filesystem::remove_all(folder);
 }
 

@@ -78,7 +78,7 @@ TEST(Session, AnAdapterThatComesBackIsFoundAgain) {
             b.s.Read(reg::Product);
             if (failed > 0) break;
         } catch (const session::Error& e) {
-            EXPECT_EQ(e.code, session::kNoInterface) << e.what();
+            EXPECT_EQ(e.code, qvin::kNoInterface) << e.what();
             ++failed;
         }
     }
