@@ -7,6 +7,8 @@
 #include <ostream>
 #include <sstream>
 
+#include "cli/capture_command.h"
+#include "cli/export_vcd_command.h"
 #include "cli/noise_command.h"
 #include "core/hex_text.h"
 #include "core/number_text.h"

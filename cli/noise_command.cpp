@@ -1,32 +1,19 @@
 #include "cli/noise_command.h"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 #include <cctype>
 #include <chrono>
 #include <cmath>
-#include <csignal>
-#include <cstdio>
-#include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <sstream>
 #include <string_view>
-#include <unistd.h>
 
 #include "analysis/deviations.h"
 #include "analysis/series.h"
 #include "analysis/noise_terms.h"
 #include "analysis/power_density.h"
-#include "board/replay_board.h"
-#include "board/vcd_export.h"
-#include "device/data_log.h"
-#include "session/capture.h"
 #include "analysis/stability.h"
 #include "core/excerpt.h"
 #include "core/file_safety.h"
@@ -38,109 +25,8 @@ namespace {
 
 using session::Error;
 
-// Ctrl-C, SIGTERM and SIGHUP end a capture between two passes; the file is then complete.
-volatile std::sig_atomic_t gSignal = 0;
-extern "C" void OnSignal(int number) { gSignal = number; }
-
-// The signals that end a capture, caught while it runs and given back after.
-class StopSignals {
-public:
-    StopSignals() {
-        gSignal = 0;
-        struct sigaction sa {};
-        sa.sa_handler = OnSignal;
-        for (std::size_t i = 0; i < 3; ++i) sigaction(kSignals[i], &sa, &old_[i]);
-    }
-    ~StopSignals() {
-        for (std::size_t i = 0; i < 3; ++i) sigaction(kSignals[i], &old_[i], nullptr);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-    static std::string Name(int number) { return number == SIGINT ? "Ctrl-C" : number == SIGTERM ? "SIGTERM" : "SIGHUP"; }
-
-private:
-    static constexpr int kSignals[3] = {SIGINT, SIGTERM, SIGHUP};
-    struct sigaction old_[3];
-};
-
-std::string IsoNow() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                  tm.tm_sec, static_cast<int>(ms));
-    return buf;
-}
-
-using analysis::kCaptureHead;
-
-// Rows handed to `put` on a thread of their own, in chunks of whole rows: a disk that
-// stalls for a moment (a journal commit, write-back) must not stall the reads, or the part's
-// samples go by unread. At most kMaxPending bytes wait; beyond that the reads wait too.
-class RowWriter {
-public:
-    explicit RowWriter(std::function<bool(const std::string&)> put) : put_(std::move(put)), thread_([this] { Run(); }) {}
-    ~RowWriter() { Finish(); }
-    RowWriter(const RowWriter&) = delete;
-    RowWriter& operator=(const RowWriter&) = delete;
-
-    void Add(const std::string& row) {
-        std::unique_lock lock(mutex_);
-        room_.wait(lock, [this] { return pending_.size() < kMaxPending || failed_; });
-        pending_ += row;
-        ready_.notify_one();
-    }
-    bool failed() const { return failed_; }
-    // Writes what waits and ends the thread; false when a write failed.
-    bool Finish() {
-        {
-            std::lock_guard lock(mutex_);
-            if (done_) return !failed_;
-            done_ = true;
-        }
-        ready_.notify_one();
-        thread_.join();
-        return !failed_;
-    }
-
-private:
-    static constexpr std::size_t kMaxPending = 16 << 20;
-    void Run() {
-        std::string chunk;
-        for (;;) {
-            {
-                std::unique_lock lock(mutex_);
-                ready_.wait(lock, [this] { return !pending_.empty() || done_; });
-                if (pending_.empty() && done_) return;
-                chunk.swap(pending_);
-                pending_.clear();
-            }
-            room_.notify_all();
-            if (!failed_ && !put_(chunk)) {
-                std::lock_guard lock(mutex_);
-                failed_ = true;
-                room_.notify_all();
-            }
-            chunk.clear();
-        }
-    }
-    std::function<bool(const std::string&)> put_;
-    std::mutex mutex_;
-    std::condition_variable ready_, room_;
-    std::string pending_;
-    std::atomic<bool> failed_{false};
-    bool done_ = false;
-    std::thread thread_;
-};
-
-std::string Number(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.9g", v);
-    return buf;
-}
+// Nine significant digits: a double's figures as far as they mean anything here.
+std::string Precise(double v) { return FormatSignificant(v, 9); }
 
 // JSON's pieces: a number (null where not finite), a string with its escapes.
 std::string JsonNumber(double v) {
@@ -172,7 +58,7 @@ std::string JsonString(std::string_view text) {
 std::string NoiseTermsText(const analysis::NoiseTerms& t, const std::string& unit) {
     std::ostringstream o;
     if (t.fromTau > 0)
-        o << "  (below tau " << Number(t.fromTau) << " s the curve follows none of the model's noises, as where the readings are averages "
+        o << "  (below tau " << Precise(t.fromTau) << " s the curve follows none of the model's noises, as where the readings are averages "
           << "over that long: the terms are fitted from there)\n";
     if (!t.fitted) {
         o << "  noise terms: " << t.points << " octave averaging times, too few to fit them (" << analysis::kMinTermPoints << " at least: "
@@ -201,132 +87,6 @@ std::string NoiseTermsText(const analysis::NoiseTerms& t, const std::string& uni
 }
 
 }  // namespace
-
-Action Capture(Command& c) {
-    long long count = -1;
-    double seconds = -1;
-    std::string out;
-    session::CaptureRequest request;
-    for (std::size_t i = 1; i < c.words.size(); ++i) {
-        const std::string& w = c.words[i];
-        if (i + 1 >= c.words.size()) throw Error(kBadInput, "capture: " + Excerpt(w) + " needs a value");
-        const std::string& v = c.words[++i];
-        if (w == "--count") {
-            count = ParseInteger(v, 1, 100'000'000, "count");
-        } else if (w == "--seconds") {
-            const NumberScan s = ScanLeadingNumber(v);
-            if (s.length != v.size() || v.find_first_not_of("0123456789.") != std::string::npos || !(s.value > 0 && s.value <= 1e6))
-                throw Error(kBadInput, "bad duration '" + Excerpt(v) + "' (seconds, more than 0, at most 1000000)");
-            seconds = s.value;
-        } else if (w == "--out") {
-            if (v.empty()) throw Error(kBadInput, "capture: --out needs a file name");
-            out = v;
-        } else if (w == "--outputs") {
-            request.outputs = session::ParseOutputs(v);
-        } else if (w == "--sample-period") {
-            const NumberScan s = ScanLeadingNumber(v);
-            if (s.length != v.size() || v.find_first_not_of("0123456789.") != std::string::npos)
-                throw Error(kBadInput, "bad sample period '" + Excerpt(v) + "' (milliseconds, for example 2.197)");
-            session::SamplePeriodCode(s.value);  // refused here, before the board is touched
-            request.samplePeriodMs = s.value;
-        } else {
-            throw Error(kBadInput, "capture: unknown option '" + Excerpt(w) + "'");
-        }
-    }
-    if ((count > 0) == (seconds > 0)) throw Error(kBadInput, "capture: give either --count N or --seconds S");
-    if (count > 0) request.count = count;
-    if (seconds > 0) request.seconds = seconds;
-    if (!out.empty()) {
-        if (const std::string why = c.s.OutputRefusal(out); !why.empty()) throw Error(kBadInput, why);
-        if (const std::string why = WriteRefusal(out); !why.empty()) throw Error(kFileError, why);
-    }
-    return [&c, request, out] {
-        std::string head = kCaptureHead + IsoNow();
-        for (const std::size_t k : request.outputs) head += ',' + session::OutputColumn(session::kOutputs[k]);
-        head += ",Alarm,Status,Missed\n";
-        const bool progress = ::isatty(STDERR_FILENO) && !out.empty();
-        StopSignals signals;
-        session::CaptureSummary sum;
-        // Rows go out whole, in chunks of whole rows: a crash, a kill or a full disk leaves
-        // whole rows. A write that fails stops the capture at its next pass.
-        auto run = [&](const std::function<bool(const std::string&)>& put) {
-            if (!put(head)) return;
-            std::int64_t shownAt = 0, rows = 0;
-            std::string line;
-            RowWriter writer(put);
-            sum = session::Capture(
-                c.s, request,
-                [&](const session::CaptureRow& r) {
-                    line = Number(r.seconds);
-                    for (const float v : r.values) line.append(1, ',').append(FormatGeneral(v));
-                    line.append(r.alarm ? ",1," : ",0,").append(std::to_string(r.status)).append(1, ',').append(std::to_string(r.missed)).append(1, '\n');
-                    writer.Add(line);
-                    ++rows;
-                    const auto now = static_cast<std::int64_t>(r.seconds * 4);
-                    if (progress && now != shownAt) {
-                        shownAt = now;
-                        c.err << "\rcapture: " << rows << " samples" << std::flush;
-                    }
-                },
-                [&] { return writer.failed() || gSignal != 0; });
-            writer.Finish();
-            if (progress) c.err << '\r';
-        };
-        auto report = [&](const std::string& where) {
-            c.err << session::CaptureReport(sum, request.outputs.size()) << '\n';
-            if (gSignal != 0) c.err << "capture: stopped by " << StopSignals::Name(gSignal) << where << '\n';
-            else if (!where.empty()) c.err << "capture: written" << where << '\n';
-        };
-        if (out.empty()) {
-            std::string failure;
-            run([&](const std::string& text) {
-                c.out << text << std::flush;
-                if (!c.out) failure = std::strerror(errno);
-                return failure.empty();
-            });
-            if (!failure.empty()) throw Error(kFileError, "cannot write standard output: " + failure);
-            report("");
-            return;
-        }
-        // Into a new file beside the old one, renamed over it when the capture has ended: a
-        // capture that fails leaves the old file as it was and keeps its own rows apart.
-        KeepPartial keep;
-        long long rows = -1;  // the header is no row
-        int code = kFileError;
-        const std::string why = ReplaceFile(out, [&](const std::filesystem::path& temp) -> std::string {
-            DataLogFile file;
-            if (!file.Open(temp)) return file.error();
-            std::string failure;
-            try {
-                run([&](const std::string& text) {
-                    if (!file.Write(text)) {
-                        failure = file.error();
-                        return false;
-                    }
-                    rows += std::count(text.begin(), text.end(), '\n');
-                    keep.wanted = rows > 0;
-                    return true;
-                });
-            } catch (const Error& e) {
-                code = e.code;
-                return e.what();
-            } catch (const ReplayStopped& e) {
-                code = kNoInterface;
-                return e.message;
-            }
-            return failure;
-        }, &keep);
-        if (!why.empty()) {
-            // The session's own failures read as they always do; where the rows are follows.
-            std::string message = code == kFileError ? why : why.substr(std::min(why.size(), out.size() + 2));
-            if (!keep.where.empty())
-                message += "\ncapture: the " + std::to_string(rows) + (rows == 1 ? " row" : " rows") + " captured before it are in " +
-                           keep.where.string() + (keep.where == std::filesystem::path(out) ? "" : " (" + out + " is as it was)");
-            throw Error(code, message);
-        }
-        report(" into " + out);
-    };
-}
 
 Action Noise(Command& c) {
     std::string file, column, png, csv, psd, json;
@@ -418,7 +178,7 @@ Action Noise(Command& c) {
         // Everything the report says, for programs: the file's gaps, then each output's
         // statistics, table and noise terms.
         std::string outputsJson;
-        c.out << file << ": tau0 " << Number(s.tau0) << " s (" << s.note << ")\n";
+        c.out << file << ": tau0 " << Precise(s.tau0) << " s (" << s.note << ")\n";
         if (s.runs.size() > 1) {
             for (std::size_t r = 0; r < s.runs.size(); ++r) c.out << "  run " << s.runs[r] << (r == s.run ? "  <- analysed" : "") << '\n';
             if (!options.run) c.out << "  (the longest run; --run N picks another)\n";
@@ -441,16 +201,16 @@ Action Noise(Command& c) {
                                            : analysis::DeviationCurve(y, s.tau0, deviation, allan, &why);
             if (!why.empty()) throw Error(kBadInput, file + ": " + why);
             c.out << '\n' << s.names[k] << '\n'
-                  << "  count " << st.count << ", mean " << Number(st.mean) << ", std dev " << Number(st.stdDev) << ", min " << Number(st.min)
-                  << ", max " << Number(st.max) << ", peak-to-peak " << Number(st.peakToPeak) << '\n';
+                  << "  count " << st.count << ", mean " << Precise(st.mean) << ", std dev " << Precise(st.stdDev) << ", min " << Precise(st.min)
+                  << ", max " << Precise(st.max) << ", peak-to-peak " << Precise(st.peakToPeak) << '\n';
             const std::string unit = s.names[k].find('(') != std::string::npos
                                          ? s.names[k].substr(s.names[k].find('(') + 1, s.names[k].find(')') - s.names[k].find('(') - 1)
                                          : "units";
             if (sp) {
-                c.out << "  spectral floor " << Number(sp->whiteFloor) << " " << unit << "/sqrt(Hz) (one-sided, the upper half of the band; Welch: "
+                c.out << "  spectral floor " << Precise(sp->whiteFloor) << " " << unit << "/sqrt(Hz) (one-sided, the upper half of the band; Welch: "
                       << sp->segments << " segments of " << sp->segmentLength << " samples, Hann, half overlapping)\n";
                 for (std::size_t b = 0; b < sp->frequency.size(); ++b)
-                    spectra += s.names[k] + "," + Number(sp->frequency[b]) + "," + Number(sp->density[b]) + "," + Number(std::sqrt(sp->density[b])) + "\n";
+                    spectra += s.names[k] + "," + Precise(sp->frequency[b]) + "," + Precise(sp->density[b]) + "," + Precise(std::sqrt(sp->density[b])) + "\n";
             } else {
                 c.out << "  spectrum: " << unheard << '\n';
             }
@@ -469,8 +229,8 @@ Action Noise(Command& c) {
                 std::snprintf(line, sizeof line, "  %-12.6g %8zu %9zu %4d%c %9.1f  %-12.6g %-12.6g %-12.6g\n", p.tau, p.m, p.terms, p.alpha, mark, p.edf, p.lo,
                               p.adev, p.hi);
                 c.out << line;
-                table += s.names[k] + "," + Number(p.tau) + "," + std::to_string(p.m) + "," + std::to_string(p.terms) + "," + std::to_string(p.alpha) + "," +
-                         Number(p.edf) + "," + Number(p.adev) + "," + Number(p.lo) + "," + Number(p.hi) + "\n";
+                table += s.names[k] + "," + Precise(p.tau) + "," + std::to_string(p.m) + "," + std::to_string(p.terms) + "," + std::to_string(p.alpha) + "," +
+                         Precise(p.edf) + "," + Precise(p.adev) + "," + Precise(p.lo) + "," + Precise(p.hi) + "\n";
             }
             c.out << "  (alpha: the noise's exponent, S(f) ~ f^alpha: 0 white, -1 flicker, -2 random walk, 1 and 2 falling faster than\n"
                   << "  white with averaging (a differenced or quantized output); from the lag-1 autocorrelation"
@@ -537,49 +297,6 @@ Action Noise(Command& c) {
                     png);
                 !why.empty())
                 throw Error(kFileError, why);
-    };
-}
-
-Action ExportVcdCommand(Command& c) {
-    std::string recording, out;
-    for (std::size_t i = 1; i < c.words.size(); ++i) {
-        const std::string& w = c.words[i];
-        if (w == "--out") {
-            if (i + 1 >= c.words.size() || c.words[i + 1].empty()) throw Error(kBadInput, "export-vcd: --out needs a file name");
-            out = c.words[++i];
-        } else if (w.size() > 1 && w[0] == '-') {
-            throw Error(kBadInput, "export-vcd: unknown option '" + Excerpt(w) + "'");
-        } else if (recording.empty()) {
-            recording = w;
-        } else {
-            throw Error(kBadInput, "export-vcd takes one recording");
-        }
-    }
-    if (recording.empty() || out.empty()) throw Error(kBadInput, "export-vcd needs a recording and --out FILE.vcd");
-    if (const std::string why = SameFileRefusal(out, recording); !why.empty()) throw Error(kBadInput, why);
-    if (const std::string why = c.s.OutputRefusal(out); !why.empty()) throw Error(kBadInput, why);
-    if (const std::string why = WriteRefusal(out); !why.empty()) throw Error(kFileError, why);
-    return [&c, recording, out] {
-        // Written beside the file and renamed: a failed export leaves nothing half-done.
-        VcdSummary summary;
-        std::string failure;
-        const std::string why = ReplaceFile(out, [&](const std::filesystem::path& temp) -> std::string {
-            std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-            errno = 0;
-            const std::string why = ExportVcd(recording, file, summary);
-            // The waveform's own file failing is named with its reason (a full disk, the
-            // file-size limit); the recording's faults are said as they are.
-            if (!file) return std::string(std::strerror(errno ? errno : EIO));
-            failure = why;
-            if (!failure.empty()) return failure;
-            file.close();
-            return file ? std::string() : std::string(std::strerror(errno));
-        });
-        if (!failure.empty()) throw Error(kFileError, failure);
-        if (!why.empty()) throw Error(kFileError, why);
-        c.out << out << ": " << summary.frames << " words on the " << summary.interface
-              << (summary.failed ? ", " + std::to_string(summary.failed) + " transfers refused by the adapter" : std::string())
-              << (summary.timed ? "" : " (no times recorded: a microsecond a line)") << '\n';
     };
 }
 
