@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "core/excerpt.h"
+#include "core/line_reader.h"
 #include "core/file_safety.h"
 #include "core/number_text.h"
 #include "device/data_log_reader.h"
@@ -28,40 +29,18 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // every span across them anyway: a log's averaging spans are a fraction of its passes).
 constexpr std::size_t kMaxNaN = 1'000'000;
 
-// Lines from a stream, read a block at a time: at most kMaxLine characters of each kept.
+// Lines of at most kMaxLine characters kept; `tooLong` says one was longer.
 class Lines {
 public:
-    explicit Lines(std::istream& in) : in_(in), block_(1 << 16) {}
-    // The next line into `line`; false at the end.
+    explicit Lines(std::istream& in) : reader_(in, kMaxLine) {}
     bool Next(std::string& line, bool& tooLong) {
-        line.clear();
-        tooLong = false;
-        bool any = false;
-        for (;;) {
-            if (at_ == end_) {
-                in_.read(block_.data(), static_cast<std::streamsize>(block_.size()));
-                end_ = static_cast<std::size_t>(in_.gcount());
-                at_ = 0;
-                if (end_ == 0) break;
-            }
-            any = true;
-            const char* from = block_.data() + at_;
-            const auto* nl = static_cast<const char*>(std::memchr(from, '\n', end_ - at_));
-            const std::size_t len = nl ? static_cast<std::size_t>(nl - from) : end_ - at_;
-            const std::size_t room = kMaxLine - std::min(kMaxLine, line.size());
-            line.append(from, std::min(len, room));
-            if (len > room) tooLong = true;
-            at_ += len + (nl ? 1 : 0);
-            if (nl) break;
-        }
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        return any;
+        const LineReader::End end = reader_.Next(line);
+        tooLong = end == LineReader::End::TooLong;
+        return end != LineReader::End::None;
     }
 
 private:
-    std::istream& in_;
-    std::vector<char> block_;
-    std::size_t at_ = 0, end_ = 0;
+    LineReader reader_;
 };
 
 // Whether a field Number would take, without converting it: [+-] digits [. digits], some

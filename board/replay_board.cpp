@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/line_reader.h"
 #include "platform/port/port_error_text.h"
 
 namespace qvin {
@@ -199,9 +200,10 @@ public:
 private:
     void ReadNext() {
         std::string text;
-        for (LineEnd end; (end = ReadLine(text)) != LineEnd::None;) {
-            if (end == LineEnd::TooLong) Refuse(text, "it is longer than " + std::to_string(kMaxLine) + " characters");
-            if (end == LineEnd::Missing && text.find_first_not_of(" \t") != std::string::npos)
+        for (LineReader::End end; (end = lines_.Next(text)) != LineReader::End::None;) {
+            line_ = lines_.number();
+            if (end == LineReader::End::TooLong) Refuse(text, "it is longer than " + std::to_string(kMaxLine) + " characters");
+            if (end == LineReader::End::Unended && text.find_first_not_of(" \t") != std::string::npos)
                 Refuse(text, "it is cut short (the file ends before the line does)");
             std::string why;
             const auto parsed = ParseRecordingLine(text, why);
@@ -232,28 +234,9 @@ private:
         throw ReplayStopped{message_};
     }
 
-    enum class LineEnd { None, Found, Missing, TooLong };
-    // One line, without its CR LF or LF; what goes past kMaxLine is not kept, so that a file
-    // without line breaks cannot take the memory.
-    LineEnd ReadLine(std::string& text) {
-        text.clear();
-        std::streambuf* buf = in_.rdbuf();
-        int c = buf->sbumpc();
-        if (c == std::char_traits<char>::eof()) return LineEnd::None;
-        ++line_;
-        bool tooLong = false;
-        for (; c != std::char_traits<char>::eof() && c != '\n'; c = buf->sbumpc()) {
-            if (text.size() < kMaxLine) text += static_cast<char>(c);
-            else tooLong = true;
-        }
-        if (tooLong) return LineEnd::TooLong;
-        if (c == std::char_traits<char>::eof()) return LineEnd::Missing;
-        if (!text.empty() && text.back() == '\r') text.pop_back();
-        return LineEnd::Found;
-    }
-
     std::filesystem::path file_;
     std::ifstream in_;
+    LineReader lines_{in_, kMaxLine};  // what goes past kMaxLine is not kept
     std::size_t line_ = 0;
     std::optional<Event> next_;
     bool ended_ = false;

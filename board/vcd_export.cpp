@@ -13,6 +13,7 @@
 #include "device/adapter_commands.h"
 #include "board/replay_board.h"
 #include "core/excerpt.h"
+#include "core/line_reader.h"
 #include "core/file_safety.h"
 
 namespace qvin {
@@ -101,23 +102,16 @@ std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out,
     if (!in) return name + ": " + std::strerror(errno);
 
     // The recording, line by line, strictly; each line's time, or a made-up one.
-    std::size_t number = 0;
+    LineReader lines(in, kMaxLine);
     std::int64_t lastTime = 0;
     std::string text;
     auto next = [&](RecordingLine& line, std::string& why) -> bool {
         for (;;) {
-            text.clear();
-            std::streambuf* buf = in.rdbuf();
-            int c = buf->sbumpc();
-            if (c == std::char_traits<char>::eof()) return false;
-            ++number;
-            bool tooLong = false;
-            for (; c != std::char_traits<char>::eof() && c != '\n'; c = buf->sbumpc()) {
-                if (text.size() < kMaxLine) text += static_cast<char>(c);
-                else tooLong = true;
-            }
-            if (!text.empty() && text.back() == '\r') text.pop_back();
-            const bool cut = c == std::char_traits<char>::eof() && text.find_first_not_of(" \t") != std::string::npos;
+            const LineReader::End end = lines.Next(text);
+            if (end == LineReader::End::None) return false;
+            const std::size_t number = lines.number();
+            const bool tooLong = end == LineReader::End::TooLong;
+            const bool cut = end == LineReader::End::Unended && text.find_first_not_of(" \t") != std::string::npos;
             auto at = [&] { return name + ": line " + std::to_string(number) + ": \"" + Excerpt(text) + "\" "; };
             if (tooLong) return why = at() + "is longer than any recording line", false;
             if (cut) return why = at() + "is cut short (the file ends before the line does)", false;

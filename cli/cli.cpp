@@ -13,6 +13,7 @@
 #include "cli/plot_args.h"
 #include "core/excerpt.h"
 #include "core/hex_text.h"
+#include "core/line_reader.h"
 #include "platform/port/ppdev_port.h"
 
 namespace qvin::cli {
@@ -163,17 +164,6 @@ void Run(session::Session& s, const std::vector<std::string>& words, CliContext&
 // held whole.
 constexpr std::size_t kMaxCommandLine = 4096;
 
-// One line into `line`, keeping at most one character past kMaxCommandLine of it.
-bool ReadBoundedLine(std::istream& in, std::string& line) {
-    line.clear();
-    std::streambuf* buf = in.rdbuf();
-    int c = buf->sbumpc();
-    if (c == std::char_traits<char>::eof()) return false;
-    for (; c != std::char_traits<char>::eof() && c != '\n'; c = buf->sbumpc())
-        if (line.size() <= kMaxCommandLine) line += static_cast<char>(c);
-    return true;
-}
-
 // A trace cut short by a full disk is a failure of the run, said once at its end.
 int TraceClosed(session::Session& s, CliContext& ctx) {
     const std::string why = s.CloseTrace();
@@ -280,8 +270,10 @@ int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
         }
         if (command.size() != 1) throw Error(kBadInput, "'-' takes no arguments; the commands come on standard input");
         std::string line;
-        for (int number = 1; ReadBoundedLine(ctx.in, line); ++number) {
-            if (line.size() > kMaxCommandLine)
+        LineReader reader(ctx.in, kMaxCommandLine);
+        for (LineReader::End end; (end = reader.Next(line)) != LineReader::End::None;) {
+            const std::size_t number = reader.number();
+            if (end == LineReader::End::TooLong)
                 throw Error(kBadInput, "line " + std::to_string(number) + " is longer than " + std::to_string(kMaxCommandLine) +
                                            " characters: " + Excerpt(line));
             const std::vector<std::string> words = Words(line);
