@@ -143,7 +143,8 @@ void RemoveTemporariesOnSignal() {
     }
 }
 
-std::string ReplaceFile(const fs::path& file, const std::function<std::string(const fs::path&)>& write, KeepPartial* keep) {
+std::string ReplaceFile(const fs::path& file, const std::function<std::string(const fs::path&)>& write, KeepPartial* keep,
+                        WhenFolderLocked inPlace) {
     if (std::string why = WriteRefusal(file); !why.empty()) return why;
     std::error_code ec;
     fs::path target = file;
@@ -154,7 +155,8 @@ std::string ReplaceFile(const fs::path& file, const std::function<std::string(co
     // The file keeps its permissions; a new one gets the usual ones for this user.
     mode_t mode = 0666;
     struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) {
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists) {
         mode = st.st_mode & 07777;
     } else {
         const mode_t mask = ::umask(0);
@@ -165,7 +167,18 @@ std::string ReplaceFile(const fs::path& file, const std::function<std::string(co
     if (dir.empty()) dir = ".";
     std::string temp = (dir / (std::string(1, '.').append(target.filename().string()).append(".XXXXXX"))).string();
     const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return Why(target, errno);
+    if (fd < 0) {
+        const int error = errno;
+        if (inPlace == WhenFolderLocked::RewriteInPlace && exists && (error == EACCES || error == EPERM || error == EROFS)) {
+            std::string why = write(target);
+            if (!why.empty()) return file.string() + ": " + why;
+            const int sync = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
+            if (sync < 0 || ::fsync(sync) != 0) why = Why(target, errno);
+            if (sync >= 0) ::close(sync);
+            return why;
+        }
+        return Why(target, error);
+    }
     const PendingTemporary pending(temp);
     const bool moded = ::fchmod(fd, mode) == 0;
     ::close(fd);
@@ -190,7 +203,7 @@ std::string ReplaceFile(const fs::path& file, const std::function<std::string(co
     return why;
 }
 
-std::string WriteWholeFile(const fs::path& file, const std::string& contents) {
+std::string WriteWholeFile(const fs::path& file, const std::string& contents, WhenFolderLocked inPlace) {
     return ReplaceFile(file, [&contents](const fs::path& temp) -> std::string {
         const int fd = ::open(temp.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
         if (fd < 0) return std::strerror(errno);
@@ -206,7 +219,7 @@ std::string WriteWholeFile(const fs::path& file, const std::string& contents) {
             done += static_cast<std::size_t>(n);
         }
         return ::close(fd) == 0 ? std::string() : std::strerror(errno);
-    });
+    }, nullptr, inPlace);
 }
 
 }  // namespace qvin

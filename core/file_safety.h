@@ -33,12 +33,16 @@ std::string SameFileRefusal(const std::filesystem::path& output, const std::file
 // With `keep`, a write that fails after `keep->wanted` was set (rows worth keeping) leaves
 // what it wrote: as the file itself when there was none, else beside it as FILE.partial
 // when that name is free, else under its temporary name; `keep->where` says which.
+//
+// With `inPlace`, a file in a folder this user cannot write, but which this user may write,
+// is rewritten where it is (`write` given the file itself): the only way left to keep it.
 struct KeepPartial {
     bool wanted = false;
     std::filesystem::path where;
 };
+enum class WhenFolderLocked { Refuse, RewriteInPlace };
 std::string ReplaceFile(const std::filesystem::path& file, const std::function<std::string(const std::filesystem::path&)>& write,
-                        KeepPartial* keep = nullptr);
+                        KeepPartial* keep = nullptr, WhenFolderLocked inPlace = WhenFolderLocked::Refuse);
 
 // Ctrl-C, SIGTERM and SIGHUP remove the temporary files ReplaceFile is writing before they
 // end the program as they would have (a signal ignored stays ignored). For programs that
@@ -46,6 +50,7 @@ std::string ReplaceFile(const std::filesystem::path& file, const std::function<s
 void RemoveTemporariesOnSignal();
 
 // ReplaceFile with `contents`, every byte checked on its way to the disk.
-std::string WriteWholeFile(const std::filesystem::path& file, const std::string& contents);
+std::string WriteWholeFile(const std::filesystem::path& file, const std::string& contents,
+                           WhenFolderLocked inPlace = WhenFolderLocked::Refuse);
 
 }  // namespace qvin

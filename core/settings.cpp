@@ -73,17 +73,6 @@ std::string Why(const std::filesystem::path& where, int error) {
     return where.string() + ": " + std::strerror(error);
 }
 
-bool WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // The file's first kMaxSettingsBytes, or nothing when it is no regular file or cannot be
 // read. A folder, a FIFO or a device in its place must neither stop nor stall the start.
 std::optional<std::string> ReadSettingsText(const std::filesystem::path& file) {
@@ -134,62 +123,14 @@ std::string SaveConfig(const Settings& s, const std::filesystem::path& file) {
     const std::string text = Line("Interface = ", s.InterfaceType) +
                              Line("Port Address = ", s.PortAddress) +
                              Line("Factory = ", s.FactoryMode);
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    // Another user's link is not followed (a shared folder), one's own is.
+    // Another user's link is not followed (a shared folder), one's own is; what is no file
+    // (a folder of that name) is said as the system says it.
     if (std::string why = LinkRefusal(file); !why.empty()) return why;
-    // A link stays a link: the file it points to is replaced.
-    fs::path target = file;
-    if (fs::is_symlink(fs::symlink_status(file, ec))) {
-        target = fs::weakly_canonical(file, ec);
-        if (ec) return Why(file, ec.value());
-    }
-    // The file keeps its permissions; a new one gets the usual ones for this user.
-    mode_t mode = 0666;
     struct stat st {};
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    if (exists) {
-        if (!S_ISREG(st.st_mode)) return Why(target, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
-        mode = st.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode &= ~mask;
-    }
-
-    // A temporary of its own beside the file (two programs saving at once never share
-    // one), on disk before it replaces the file, so a reader sees the old or the new.
-    fs::path dir = target.parent_path();
-    if (dir.empty()) dir = ".";
-    std::string temp = (dir / (std::string(1, '.').append(target.filename().string()).append(".XXXXXX"))).string();
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        const int error = errno;
-        // A folder this user cannot write, holding a file this user may write: rewrite the
-        // file in place, which is the only way left to keep the settings.
-        if (exists && (error == EACCES || error == EPERM || error == EROFS)) {
-            const int in = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-            if (in < 0) return Why(target, errno);
-            const bool ok = WriteAll(in, text) && ::fsync(in) == 0;
-            const int writeError = errno;
-            ::close(in);
-            return ok ? std::string() : Why(target, writeError);
-        }
-        return Why(target, error);
-    }
-    const bool written = WriteAll(fd, text) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    const int writeError = errno;
-    ::close(fd);
-    if (!written) {
-        ::unlink(temp.c_str());
-        return Why(target, writeError);
-    }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temp.c_str());
-        return Why(target, error);
-    }
-    return {};
+    if (::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return Why(file, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+    // Saved beside and renamed over the old file, so a reader sees the old or the new; in a
+    // folder this user cannot write, rewritten in place, the only way left to keep them.
+    return WriteWholeFile(file, text, WhenFolderLocked::RewriteInPlace);
 }
 
 }  // namespace qvin
