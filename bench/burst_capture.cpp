@@ -34,8 +34,8 @@ Round Run(bool lpt, bool single, double seconds) {
     o.board = "sim";
     o.settingsFile = "/nonexistent/Qvin27319.cfg";
     o.calibrationMs = 20.0f;
-    if (lpt) o.interface.lpt = 0x378;
-    else o.interface.usb = true;
+    o.interface.interface = lpt ? qvin::Interface::ParallelPort : qvin::Interface::UsbAdapter;
+    if (lpt) o.interface.port = 0x378;
     qvin::session::Session s(clock, o, quiet);
     s.Connect();
     long long frames = 0;

@@ -248,7 +248,7 @@ int main(int argc, char** argv) {
     qvin::qt::KeepNumbersWithAPoint();
     const RunFolder run;
     const std::filesystem::path& folder = run.path;
-    if (!qvin::SaveConfig({2, 0, 0}, folder / qvin::kSettingsFileName).empty()) return 1;
+    if (!qvin::SaveConfig({qvin::Interface::UsbAdapter, 0, 0}, folder / qvin::kSettingsFileName).empty()) return 1;
     qvin::ui::AppConfig config;
     config.programFolder = folder;
     config.dataFolder = folder;

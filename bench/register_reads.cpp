@@ -35,7 +35,7 @@ struct BenchOn {
     explicit BenchOn(int interfaceType) : board(clock, nullptr, {}), p(clock, board.port, board.usbLink, trace, messages) {
         p.timer.FinalTrialMs = 300.0f;
         qvin::StartProgram(p, "/nonexistent/Qvin27319.cfg");
-        p.settings.InterfaceType = static_cast<std::int16_t>(interfaceType);
+        p.settings.InterfaceType = static_cast<qvin::Interface>(interfaceType);
         p.settings.PortAddress = 0x378;
         board.port.Prepare(0x378);
         if (interfaceType == 2) qvin::FindUsbBoards(p);

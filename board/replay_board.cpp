@@ -424,12 +424,12 @@ ReplayBoard::ReplayBoard(std::unique_ptr<Recording> recording)
     if (const Recording::Event* first = recording_->Peek(); first && !first->words.empty()) {
         const std::string_view kind = first->words[0];
         if (kind == "port-prepare" && first->words.size() >= 2) {
-            interface_.type = 1;
+            interface_.type = qvin::Interface::ParallelPort;
             interface_.port = static_cast<std::uint16_t>(ParseNumber(first->words[1], 16, 0xFFFF).value_or(0));
         } else if (kind.substr(0, 5) == "port-") {
-            interface_.type = 1;
+            interface_.type = qvin::Interface::ParallelPort;
         } else if (kind.substr(0, 4) == "usb-") {
-            interface_.type = 2;
+            interface_.type = qvin::Interface::UsbAdapter;
         }
     }
 }
@@ -438,7 +438,7 @@ ReplayBoard::~ReplayBoard() = default;
 
 void UseRecordedInterface(const ReplayBoard& board, Settings& settings) {
     const RecordedInterface i = board.Interface();
-    if (i.type == 0) return;
+    if (i.type == qvin::Interface::None) return;
     settings.InterfaceType = i.type;
     if (i.port != 0) settings.PortAddress = static_cast<std::int16_t>(i.port);
 }

@@ -37,10 +37,10 @@ struct RecordingLine {
 // Nothing, and `why`, when the line is none a recording holds.
 std::optional<RecordingLine> ParseRecordingLine(std::string_view text, std::string& why);
 
-// The interface the recording was made on, from its first request: 1 the parallel port
-// (at `port`, or 0 when the recording does not say), 2 the USB adapter, 0 unknown.
+// The interface the recording was made on, from its first request: the parallel port (at
+// `port`, or 0 when the recording does not say), the USB adapter, or none known.
 struct RecordedInterface {
-    std::int16_t type = 0;
+    qvin::Interface type = qvin::Interface::None;
     std::uint16_t port = 0;
 };
 

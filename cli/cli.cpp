@@ -183,6 +183,7 @@ int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
     options.settingsFile = ctx.settingsFile;
     options.calibrationMs = ctx.calibrationMs;
     session::InterfaceChoice& choice = options.interface;
+    bool lptGiven = false, usbGiven = false;
     std::size_t i = 0;
     bool simGiven = false, replayGiven = false;
     try {
@@ -213,20 +214,22 @@ int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
                     std::string why;
                     const auto address = PpdevAddressOf(text, why);
                     if (!address) throw Error(kBadInput, "--lpt " + why);
-                    choice.lpt = *address;
+                    lptGiven = true;
+                    choice.port = *address;
                     continue;
                 }
                 std::string digits = text;
                 if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits.erase(0, 2);
                 if (!AllOf(digits, isxdigit) || digits.size() > 4 || HexToInt(digits) == 0)
                     throw Error(kBadInput, "bad port address '" + text + "' (hexadecimal, for example 378 or 0x378)");
-                choice.lpt = static_cast<std::uint16_t>(HexToInt(digits));
+                lptGiven = true;
+                choice.port = static_cast<std::uint16_t>(HexToInt(digits));
             } else if (a == "--usb") {
-                choice.usb = true;
+                usbGiven = true;
                 if (i + 1 < args.size() && AllOf(args[i + 1], isdigit)) {
                     const std::string& n = args[++i];
                     if (n.size() > 1 || n[0] > '3') throw Error(kBadInput, "there is no adapter at Ezusb-" + n + " (adapters are Ezusb-0 to Ezusb-3)");
-                    choice.usbDevice = n[0] - '0';
+                    choice.unit = n[0] - '0';
                 }
             } else if (a.size() > 1 && a[0] == '-') {
                 throw Error(kBadInput, "unknown option '" + a + "' (try --help)");
@@ -234,7 +237,9 @@ int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
                 break;
             }
         }
-        if (choice.lpt && choice.usb) throw Error(kBadInput, "choose either --lpt or --usb");
+        if (lptGiven && usbGiven) throw Error(kBadInput, "choose either --lpt or --usb");
+        if (lptGiven) choice.interface = Interface::ParallelPort;
+        if (usbGiven) choice.interface = Interface::UsbAdapter;
         if (i >= args.size()) {
             ctx.err << kUsage;
             return kBadInput;

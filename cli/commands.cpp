@@ -148,7 +148,7 @@ Action Adapters(Command& c) {
 }
 
 Action Spi(Command& c) {
-    if (c.s.program().settings.InterfaceType != 2) throw Error(kBadInput, "spi needs the USB adapter (--usb)");
+    if (c.s.program().settings.InterfaceType != Interface::UsbAdapter) throw Error(kBadInput, "spi needs the USB adapter (--usb)");
     const auto& words = c.words;
     std::vector<std::int32_t> sent;
     int channel = 1;

@@ -18,6 +18,15 @@ namespace fs = std::filesystem;
 
 namespace {
 std::string Why(const fs::path& file, int error) { return file.string() + ": " + std::strerror(error); }
+
+// `file` flushed to the disk; why not, naming `named`, or nothing.
+std::string OnDisk(const fs::path& file, const fs::path& named) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string why;
+    if (fd < 0 || ::fsync(fd) != 0) why = Why(named, errno);
+    if (fd >= 0) ::close(fd);
+    return why;
+}
 }  // namespace
 
 std::string LinkRefusal(const fs::path& file) {
@@ -170,12 +179,8 @@ std::string ReplaceFile(const fs::path& file, const std::function<std::string(co
     if (fd < 0) {
         const int error = errno;
         if (inPlace == WhenFolderLocked::RewriteInPlace && exists && (error == EACCES || error == EPERM || error == EROFS)) {
-            std::string why = write(target);
-            if (!why.empty()) return file.string() + ": " + why;
-            const int sync = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
-            if (sync < 0 || ::fsync(sync) != 0) why = Why(target, errno);
-            if (sync >= 0) ::close(sync);
-            return why;
+            const std::string why = write(target);
+            return why.empty() ? OnDisk(target, target) : file.string() + ": " + why;
         }
         return Why(target, error);
     }
@@ -186,9 +191,7 @@ std::string ReplaceFile(const fs::path& file, const std::function<std::string(co
     if (moded && !why.empty()) why = file.string() + ": " + why;
     if (why.empty()) {
         // On disk before it replaces the file, so that a crash leaves the old or the new.
-        const int sync = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
-        if (sync < 0 || ::fsync(sync) != 0) why = Why(target, errno);
-        if (sync >= 0) ::close(sync);
+        why = OnDisk(temp, target);
     }
     if (why.empty() && ::rename(temp.c_str(), target.c_str()) != 0) why = Why(target, errno);
     if (!why.empty() && keep && keep->wanted) {

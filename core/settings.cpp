@@ -110,17 +110,19 @@ void ParseSettings(Settings& s, std::string_view text) {
         if (eq == std::string::npos || eq == 0) continue;
         const std::string key = field.substr(0, eq - 1);
         const std::string value = eq + 2 <= field.size() ? field.substr(eq + 2) : std::string();
+        std::int16_t interface = static_cast<std::int16_t>(s.InterfaceType);
         std::int16_t* target = nullptr;
-        if (key == "Interface") target = &s.InterfaceType;
+        if (key == "Interface") target = &interface;
         else if (key == "Port Address") target = &s.PortAddress;
         else if (key == "Factory") target = &s.FactoryMode;
         if (!target) continue;
         if (const auto v = ParseValue(value)) *target = *v;
+        s.InterfaceType = static_cast<Interface>(interface);
     }
 }
 
 std::string SaveConfig(const Settings& s, const std::filesystem::path& file) {
-    const std::string text = Line("Interface = ", s.InterfaceType) +
+    const std::string text = Line("Interface = ", static_cast<std::int16_t>(s.InterfaceType)) +
                              Line("Port Address = ", s.PortAddress) +
                              Line("Factory = ", s.FactoryMode);
     // Another user's link is not followed (a shared folder), one's own is; what is no file

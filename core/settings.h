@@ -11,8 +11,16 @@ namespace qvin {
 
 inline constexpr const char* kSettingsFileName = "Qvin27319.cfg";
 
+// The interface the program speaks to the part through; its number is what the settings
+// file keeps. A file may hold any other number: it stands for no interface the program has.
+enum class Interface : std::int16_t {
+    None = 0,
+    ParallelPort = 1,
+    UsbAdapter = 2,
+};
+
 struct Settings {
-    std::int16_t InterfaceType = 0;  // 0 none, 1 parallel port, 2 USB SPI adapter
+    Interface InterfaceType = Interface::None;
     std::int16_t PortAddress = 0;    // parallel port base address, 0 when none
     std::int16_t FactoryMode = 0;    // factory level 0 to 3
 };

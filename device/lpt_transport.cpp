@@ -45,7 +45,7 @@ std::uint8_t vbInp(Program& p, std::uint16_t port) {
 }
 
 void LptSpiWrite(Program& p, std::int32_t word) {
-    if (p.settings.InterfaceType == 0) return;
+    if (p.settings.InterfaceType == Interface::None) return;
     BeginFrame(p);
     for (int i = 15; i >= 0; --i) {
         const std::uint8_t d = (word >> i) & 1 ? 0 : kDataLow;
@@ -58,7 +58,7 @@ void LptSpiWrite(Program& p, std::int32_t word) {
 }
 
 std::int32_t LptSpiRead(Program& p, std::int16_t address) {
-    if (p.settings.InterfaceType == 0) return 0;
+    if (p.settings.InterfaceType == Interface::None) return 0;
     LptSpiWrite(p, (address & 0x7F) * 256);
     std::int32_t acc = 0;
     BeginFrame(p);
@@ -73,7 +73,7 @@ std::int32_t LptSpiRead(Program& p, std::int16_t address) {
 }
 
 std::int32_t LptSpiExchange(Program& p, std::int32_t word) {
-    if (p.settings.InterfaceType == 0) return 0;
+    if (p.settings.InterfaceType == Interface::None) return 0;
     std::int32_t acc = 0;
     BeginFrame(p);
     for (int i = 15; i >= 0; --i) {
@@ -89,7 +89,7 @@ std::int32_t LptSpiExchange(Program& p, std::int32_t word) {
 }
 
 void LptReset(Program& p) {
-    if (p.settings.InterfaceType == 0) return;
+    if (p.settings.InterfaceType == Interface::None) return;
     vbOut(p, StatusPort(p), 0x40);
     p.Delay(0.1f);
     vbOut(p, DataPort(p), 0);

@@ -11,7 +11,7 @@ void SetStartValues(Program& p) {
     p.spi.SpiStaticBits = 120;
     p.spi.SpiDelay = 25;
     p.settings.FactoryMode = 0;
-    p.settings.InterfaceType = 0;
+    p.settings.InterfaceType = Interface::None;
     p.ResetBeforeRead = false;
 }
 

@@ -209,4 +209,16 @@ void FindUsbBoards(Program& p) {
     p.messages.Message("No Valid USB Buffers Found, Please Verify Setup and Restart");
 }
 
+// Why the last search left no adapter to use: each one that could not be had with its
+// cause, or none there at all, or some there that did not answer.
+std::string NoUsableAdapter(const Program& p) {
+    if (p.usb.OpenFailures.empty())
+        return p.usb.UsbBoardCount == 0 ? "no USB adapter found (looked at Ezusb-0 to Ezusb-3)"
+                                        : "no usable USB adapter: " + std::to_string(p.usb.UsbBoardCount) +
+                                              " found, none answered (is it plugged in firmly, and is its udev rule installed?)";
+    std::string text = "no usable USB adapter";
+    for (std::size_t i = 0; i < p.usb.OpenFailures.size(); ++i) text += (i == 0 ? ": " : "; ") + p.usb.OpenFailures[i];
+    return text;
+}
+
 }  // namespace qvin

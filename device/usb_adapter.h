@@ -19,6 +19,10 @@ std::unique_ptr<UsbDevice> OpenUsbDriver(Program& p, const std::string& name);
 // The causes that kept adapters from being used, one a line, for a message or an error.
 std::string UsbFailuresText(const std::vector<std::string>& failures);
 
+// Why the last search left no adapter to use: each one that could not be had with its
+// cause, or none there at all, or some there that did not answer.
+std::string NoUsableAdapter(const Program& p);
+
 // Scans the four devices and makes the first usable adapter the current one.
 void FindUsbBoards(Program& p);
 void ScanUsbBoards(Program& p);

@@ -46,12 +46,12 @@ void Session(const std::string& file, bool usb) {
     qvin::UseRecordedInterface(*board, p.settings);
     try {
         if (usb) {
-            p.settings.InterfaceType = 2;
+            p.settings.InterfaceType = Interface::UsbAdapter;
             qvin::FindUsbBoards(p);
             std::uint8_t delay = 8;
             qvin::UsbSpiSetup(p, delay);
         } else {
-            p.settings.InterfaceType = 1;
+            p.settings.InterfaceType = Interface::ParallelPort;
             p.settings.PortAddress = 0x378;
             qvin::InstallGiveIO(p);
             qvin::LptReset(p);

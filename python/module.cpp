@@ -30,6 +30,7 @@
 #include "core/hex_text.h"
 #include "session/doctor.h"
 #include "platform/port/ppdev_port.h"
+#include "device/transports.h"
 #include "device/data_log_reader.h"
 #include "session/capture.h"
 #include "session/session.h"
@@ -204,8 +205,10 @@ public:
         if (!session_) return "<Board " + kind_ + ", closed>";
         const Program& p = session_->program();
         std::string on;
-        if (p.settings.InterfaceType == 1) on = " on the parallel port at " + FormatHex(static_cast<std::uint16_t>(p.settings.PortAddress));
-        else if (p.settings.InterfaceType == 2) on = p.UsbReady() ? " on " + p.usb.CurrentBoard.DeviceName : " on a USB adapter";
+        if (const Transport* t = FindTransport(p.settings.InterfaceType)) {
+            const std::string opened = t->opened(p);
+            on = " on " + (opened.empty() ? t->where(p.settings) : opened);
+        }
         return "<Board " + kind_ + on + ">";
     }
 
@@ -682,23 +685,24 @@ PYBIND11_MODULE(_core, m) {
             "usb", [](int n, const std::string& settings) {
                 if (n < 0 || n > 3) throw session::Error(qvin::kBadInput, "there is no adapter at Ezusb-" + std::to_string(n) + " (adapters are Ezusb-0 to Ezusb-3)");
                 session::InterfaceChoice c;
-                c.usb = true;
-                c.usbDevice = n;
+                c.interface = Interface::UsbAdapter;
+                c.unit = n;
                 return PyBoard::Connected(PyBoard::Hardware(c, settings));
             },
             py::arg("n") = 0, py::arg("settings") = "Qvin27319.cfg", "The board behind the USB adapter Ezusb-n.")
         .def_static(
             "lpt", [](const std::variant<long long, std::string>& port, const std::string& settings) {
                 session::InterfaceChoice c;
+                c.interface = Interface::ParallelPort;
                 if (const auto* device = std::get_if<std::string>(&port)) {
                     std::string why;
                     const auto address = PpdevAddressOf(*device, why);
                     if (!address) throw session::Error(qvin::kBadInput, why);
-                    c.lpt = *address;
+                    c.port = *address;
                 } else {
                     const long long address = std::get<long long>(port);
                     if (address <= 0 || address > 0xFFFF) throw session::Error(qvin::kBadInput, "a port address is 1 to 0xFFFF");
-                    c.lpt = static_cast<std::uint16_t>(address);
+                    c.port = static_cast<std::uint16_t>(address);
                 }
                 return PyBoard::Connected(PyBoard::Hardware(c, settings));
             },

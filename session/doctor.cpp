@@ -11,6 +11,7 @@
 #include "core/hex_text.h"
 #include "core/number_text.h"
 #include "core/settings.h"
+#include "device/transports.h"
 #include "platform/usb/libusb_driver.h"
 
 namespace qvin::session {
@@ -143,9 +144,8 @@ Diagnosis Diagnose(bool simulated, const std::function<std::vector<AdapterRow>()
     // As the file says, not as this run's options set it.
     Settings st;
     ReadConfig(st, settingsFile);
-    std::string named = st.InterfaceType == 1 ? "the parallel port at " + FormatHex(static_cast<std::uint16_t>(st.PortAddress))
-                        : st.InterfaceType == 2 ? "a USB adapter"
-                                                : "no interface yet";
+    const Transport* chosen = FindTransport(st.InterfaceType);
+    const std::string named = chosen ? chosen->where(st) : "no interface yet";
     d.findings.push_back({"settings", true,
                           fs::is_regular_file(settingsFile, ec) ? settingsFile + ": " + named : settingsFile + " is not there (" + named + ")", ""});
     return d;

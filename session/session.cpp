@@ -14,6 +14,7 @@
 #include "device/port_access.h"
 #include "device/register_access.h"
 #include "device/register_burst.h"
+#include "device/transports.h"
 #include "device/usb_adapter.h"
 #include "device/usb_spi.h"
 #include "device/user_register_table.h"
@@ -66,28 +67,13 @@ private:
     std::vector<std::pair<std::string, std::string>> held_;
 };
 
-namespace {
-// "no usable USB adapter", with what kept each one found from being used.
-// Why the last search left no adapter to use: each one that could not be had with its
-// cause, or none there at all, or some there that did not answer.
-std::string NoUsableAdapter(const Program& p) {
-    if (p.usb.OpenFailures.empty())
-        return p.usb.UsbBoardCount == 0 ? "no USB adapter found (looked at Ezusb-0 to Ezusb-3)"
-                                        : "no usable USB adapter: " + std::to_string(p.usb.UsbBoardCount) +
-                                              " found, none answered (is it plugged in firmly, and is its udev rule installed?)";
-    std::string text = "no usable USB adapter";
-    for (std::size_t i = 0; i < p.usb.OpenFailures.size(); ++i) text += (i == 0 ? ": " : "; ") + p.usb.OpenFailures[i];
-    return text;
-}
-}  // namespace
-
 Session::Session(Clock& clock, const Options& options, MessageService& messages) : clock_(clock), options_(options) {
     relay_ = std::make_unique<Relay>(messages);
     std::string why;
     board_ = MakeBoard(options.board, clock, trace_, &why, options.sim);
     const bool replay = options.board.rfind("replay:", 0) == 0;
     if (!board_) throw Error(replay ? kFileError : kBadInput, why);
-    if (const ReplayBoard* r = board_->replay(); r && r->Interface().type == 0)
+    if (const ReplayBoard* r = board_->replay(); r && r->Interface().type == qvin::Interface::None)
         throw Error(kFileError, "the recording " + options.board.substr(7) + " holds no exchange with a board");
     // A replay writes nothing: not even over the recording it reads. Nor does a session that
     // never touches a board: the trace opens with the first exchange (it may name a file
@@ -100,11 +86,11 @@ Session::Session(Clock& clock, const Options& options, MessageService& messages)
     p.timer.FinalTrialMs = options.calibrationMs;
     StartProgram(p, options.settingsFile);
     const InterfaceChoice& choice = options.interface;
-    if (choice.lpt) {
-        p.settings.InterfaceType = 1;
-        p.settings.PortAddress = static_cast<std::int16_t>(*choice.lpt);
-    } else if (choice.usb || board_->simulated()) {
-        p.settings.InterfaceType = 2;
+    if (choice.interface) {
+        p.settings.InterfaceType = *choice.interface;
+        if (choice.port) p.settings.PortAddress = static_cast<std::int16_t>(*choice.port);
+    } else if (board_->simulated()) {
+        p.settings.InterfaceType = Interface::UsbAdapter;
     } else if (const ReplayBoard* r = board_->replay()) {
         UseRecordedInterface(*r, p.settings);
     }
@@ -136,46 +122,28 @@ std::string Session::OutputRefusal(const std::string& file) const {
 void Session::Connect() {
     OpenTrace();
     Program& p = *program_;
-    if (connected_ && (p.settings.InterfaceType != 2 || p.UsbReady())) return;
-    connected_ = true;
-    if (p.settings.InterfaceType == 1) {
-        if (!InstallGiveIO(p))
-            throw Error(kNoInterface, "the parallel port at " + FormatHex(static_cast<std::uint16_t>(p.settings.PortAddress)) + " cannot be used");
-        p.GiveIoInstalled = true;
-        LptReset(p);
-    } else if (p.settings.InterfaceType == 2) {
-        // The causes go into the error below, not into a message of their own as well.
-        relay_->Hold();
-        try {
-            FindUsbBoards(p);
-        } catch (...) {
-            relay_->Release({});
-            throw;
-        }
-        relay_->Release(UsbFailuresText(p.usb.OpenFailures));
-        if (const auto n = options_.interface.usbDevice) {
-            const UsbBoardInfo& b = p.usb.UsbBoards[static_cast<std::size_t>(*n)];
-            if (!b.Present) throw Error(kNoInterface, "there is no usable adapter at Ezusb-" + std::to_string(*n));
-            p.usb.CurrentBoard = b;
-        }
-        if (!p.UsbReady()) throw Error(kNoInterface, NoUsableAdapter(p));
-        // A newly chosen adapter gets the program's SPI set-up.
-        std::uint8_t delay = p.spi.SpiDelay;
-        UsbSpiSetup(p, delay);
-        UsbSpiSetBits(p, p.spi.SpiStaticBits);
-        if (!p.UsbReady()) throw Error(kNoInterface, "the USB adapter " + p.usb.CurrentBoard.DeviceName + " does not answer");
-    } else {
-        throw Error(kNoInterface, "no interface selected; give --lpt ADDR or --usb");
+    const Transport* t = FindTransport(p.settings.InterfaceType);
+    if (!t) throw Error(kNoInterface, "no interface selected; give --lpt ADDR or --usb");
+    // Opened once; an interface that failed since is opened again.
+    if (connected_ && t->ready(p)) return;
+    // What the opening says that its error repeats is not said twice.
+    relay_->Hold();
+    TransportOpened opened;
+    try {
+        opened = t->open(p, options_.interface.unit);
+    } catch (...) {
+        relay_->Release({});
+        throw;
     }
+    relay_->Release(opened.covered);
+    if (!opened.error.empty()) throw Error(kNoInterface, opened.error);
+    connected_ = true;
 }
 
-// Register traffic over USB silently stops when the adapter fails; say so.
+// Register traffic silently stops when the interface fails; say so.
 void Session::CheckAdapter() {
     const Program& p = *program_;
-    if (p.settings.InterfaceType == 2 && !p.UsbReady()) {
-        const std::string& name = p.usb.CurrentBoard.DeviceName;
-        throw Error(kNoInterface, "the USB adapter stopped answering" + (p.usbDriver.Unplugged(name) ? " (" + UsbUnplugged(name) + ")" : std::string()));
-    }
+    if (const Transport* t = FindTransport(p.settings.InterfaceType); t && !t->ready(p)) throw Error(kNoInterface, t->lost(p));
 }
 
 std::int16_t Session::RegisterIndex(const std::string& text) const {
@@ -268,7 +236,7 @@ std::vector<AdapterRow> Session::Adapters() {
     FindUsbBoards(p);
     relay_->muted = false;
     // The search replaced the current adapter: the next command connects again.
-    if (p.settings.InterfaceType == 2) connected_ = false;
+    if (p.settings.InterfaceType == Interface::UsbAdapter) connected_ = false;
     return AdaptersFound(p);
 }
 
@@ -284,7 +252,7 @@ std::vector<AdapterRow> AdaptersFound(const Program& p) {
 
 void Session::SpiSetUp(std::optional<std::uint8_t> delayUs, std::optional<std::uint8_t> staticBits) {
     Program& p = *program_;
-    if (p.settings.InterfaceType != 2) throw Error(kBadInput, "spi needs the USB adapter (--usb)");
+    if (p.settings.InterfaceType != Interface::UsbAdapter) throw Error(kBadInput, "spi needs the USB adapter (--usb)");
     Connect();
     if (staticBits) UsbSpiSetBits(p, *staticBits);
     if (delayUs) {
@@ -296,7 +264,7 @@ void Session::SpiSetUp(std::optional<std::uint8_t> delayUs, std::optional<std::u
 
 std::pair<int, std::uint8_t> Session::SpiReadSetUp() {
     Program& p = *program_;
-    if (p.settings.InterfaceType != 2) throw Error(kBadInput, "spi needs the USB adapter (--usb)");
+    if (p.settings.InterfaceType != Interface::UsbAdapter) throw Error(kBadInput, "spi needs the USB adapter (--usb)");
     Connect();
     UsbSpiReadSetup(p);
     CheckAdapter();
@@ -305,7 +273,7 @@ std::pair<int, std::uint8_t> Session::SpiReadSetUp() {
 
 std::vector<std::uint16_t> Session::SpiTransfer(const std::vector<std::int32_t>& words, int channel, bool negative) {
     Program& p = *program_;
-    if (p.settings.InterfaceType != 2) throw Error(kBadInput, "spi needs the USB adapter (--usb)");
+    if (p.settings.InterfaceType != Interface::UsbAdapter) throw Error(kBadInput, "spi needs the USB adapter (--usb)");
     if (words.empty() || words.size() > 16) throw Error(kBadInput, "spi: give 1 to 16 words");
     if (channel < 1 || channel > 5) throw Error(kBadInput, "channel " + std::to_string(channel) + " is out of range (1 to 5)");
     Connect();

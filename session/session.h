@@ -30,11 +30,11 @@ struct Error : std::runtime_error {
     int code;
 };
 
-// Which interface to use; neither: the settings file's (a replay: the recorded one).
+// Which interface to use; none: the settings file's (a replay: the recorded one).
 struct InterfaceChoice {
-    std::optional<std::uint16_t> lpt;  // the parallel port's base address
-    bool usb = false;
-    std::optional<int> usbDevice;  // Ezusb-N; the first present when not given
+    std::optional<Interface> interface;
+    std::optional<std::uint16_t> port;  // the parallel port's base address
+    std::optional<int> unit;            // which adapter (Ezusb-N); the first present when not given
 };
 
 struct Options {

@@ -44,7 +44,7 @@ void PrintTo(const Outcome& o, std::ostream* os) {
 using Session = std::function<void(Program&, Outcome&)>;
 
 void OnPort(Program& p, Outcome& o) {
-    p.settings.InterfaceType = 1;
+    p.settings.InterfaceType = Interface::ParallelPort;
     p.settings.PortAddress = 0x378;
     ASSERT_TRUE(InstallGiveIO(p));
     LptReset(p);
@@ -53,7 +53,7 @@ void OnPort(Program& p, Outcome& o) {
 }
 
 void OnUsb(Program& p, Outcome& o) {
-    p.settings.InterfaceType = 2;
+    p.settings.InterfaceType = Interface::UsbAdapter;
     FindUsbBoards(p);
     std::uint8_t delay = 8;
     UsbSpiSetup(p, delay);
@@ -173,7 +173,7 @@ TEST_F(Replay, FailuresReplayAsFailures) {
     }
     // A port that cannot be had.
     const auto busy = [](Program& p, Outcome& o) {
-        p.settings.InterfaceType = 1;
+        p.settings.InterfaceType = Interface::ParallelPort;
         p.settings.PortAddress = 0x278;
         o.words.push_back(InstallGiveIO(p));
     };
@@ -332,10 +332,10 @@ TEST_F(Replay, TheRecordingSaysWhichInterfaceItWasMadeOn) {
         auto board = ReplayBoard::Open(Write(text), nullptr, why);
         EXPECT_TRUE(board) << why;
         Settings s;
-        s.InterfaceType = 0;
+        s.InterfaceType = Interface::None;
         s.PortAddress = 0x3BC;
         if (board) UseRecordedInterface(*board, s);
-        return std::pair<int, int>(s.InterfaceType, s.PortAddress);
+        return std::pair<int, int>(static_cast<int>(s.InterfaceType), s.PortAddress);
     };
     EXPECT_EQ(interfaceOf("# note\nport-prepare 278 ok\n"), std::pair(1, 0x278));
     EXPECT_EQ(interfaceOf("port-out 379 40\n"), std::pair(1, 0x3BC));

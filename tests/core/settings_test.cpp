@@ -45,16 +45,16 @@ protected:
 };
 
 TEST_F(SettingsFile, SavesThreeLinesWithTheirBlanks) {
-    EXPECT_EQ(SaveConfig({1, 888, 0}, file), "");
+    EXPECT_EQ(SaveConfig({Interface{1}, 888, 0}, file), "");
     EXPECT_EQ(Contents(), "Interface =  1 \r\nPort Address =  888 \r\nFactory =  0 \r\n");
-    EXPECT_EQ(SaveConfig({2, -1, 3}, file), "");
+    EXPECT_EQ(SaveConfig({Interface{2}, -1, 3}, file), "");
     EXPECT_EQ(Contents(), "Interface =  2 \r\nPort Address = -1 \r\nFactory =  3 \r\n");
 }
 
 TEST_F(SettingsFile, RoundTripsEveryValueIncludingNegatives) {
-    for (const Settings& in : {Settings{1, 888, 3}, Settings{-2, -32768, -1}, Settings{0, 32767, 0}}) {
+    for (const Settings& in : {Settings{Interface{1}, 888, 3}, Settings{Interface{-2}, -32768, -1}, Settings{Interface{0}, 32767, 0}}) {
         ASSERT_EQ(SaveConfig(in, file), "");
-        Settings out{9, 9, 9};
+        Settings out{Interface{9}, 9, 9};
         ReadConfig(out, file);
         EXPECT_EQ(out.InterfaceType, in.InterfaceType);
         EXPECT_EQ(out.PortAddress, in.PortAddress);
@@ -63,11 +63,11 @@ TEST_F(SettingsFile, RoundTripsEveryValueIncludingNegatives) {
 }
 
 TEST_F(SettingsFile, MissingOrEmptyFileChangesNothing) {
-    Settings s{2, 632, 1};
+    Settings s{Interface{2}, 632, 1};
     ReadConfig(s, dir / "absent.cfg");
-    EXPECT_EQ(s.InterfaceType, 2);
+    EXPECT_EQ(s.InterfaceType, Interface::UsbAdapter);
     const Settings empty = Read("");
-    EXPECT_EQ(empty.InterfaceType, 0);
+    EXPECT_EQ(empty.InterfaceType, Interface::None);
     EXPECT_EQ(empty.PortAddress, 0);
     EXPECT_EQ(empty.FactoryMode, 0);
 }
@@ -75,13 +75,13 @@ TEST_F(SettingsFile, MissingOrEmptyFileChangesNothing) {
 TEST_F(SettingsFile, OnlyTheLinesPresentAreSet) {
     const Settings s = Read("Factory =  3 \r\n");
     EXPECT_EQ(s.FactoryMode, 3);
-    EXPECT_EQ(s.InterfaceType, 0);
+    EXPECT_EQ(s.InterfaceType, Interface::None);
     EXPECT_EQ(s.PortAddress, 0);
 }
 
 TEST_F(SettingsFile, KeysAreExactAndTheLaterLineWins) {
     const Settings s = Read("interface =  2 \r\nInterface =  1 \r\nFoo =  7 \r\nInterface =  2 \nPort Address =  632\n");
-    EXPECT_EQ(s.InterfaceType, 2);
+    EXPECT_EQ(s.InterfaceType, Interface::UsbAdapter);
     EXPECT_EQ(s.PortAddress, 632);
 }
 
@@ -89,7 +89,7 @@ TEST_F(SettingsFile, BlanksAroundTheEqualsSignMatter) {
     // Without the blank before "=" the key is one character short and matches nothing;
     // without the blank after it the value loses its first character.
     const Settings s = Read("Interface=  2 \r\nPort Address =888\r\nFactory =12\r\n");
-    EXPECT_EQ(s.InterfaceType, 0);
+    EXPECT_EQ(s.InterfaceType, Interface::None);
     EXPECT_EQ(s.PortAddress, 88);
     EXPECT_EQ(s.FactoryMode, 2);
 }
@@ -104,24 +104,24 @@ TEST_F(SettingsFile, MalformedLinesAreSkippedAndReadingGoesOn) {
         "Interface =  1 \r\n"
         "Port Address =  888 \r\n"
         "Factory =  3 ");  // no line end at the end of the file
-    EXPECT_EQ(s.InterfaceType, 1);
+    EXPECT_EQ(s.InterfaceType, Interface::ParallelPort);
     EXPECT_EQ(s.PortAddress, 888);
     EXPECT_EQ(s.FactoryMode, 3);
 }
 
 TEST_F(SettingsFile, CommasSplitFieldsAndQuotesAreRemoved) {
     const Settings s = Read("Interface =  1 ,Factory =  2 \r\n\"Port Address =  632 \"\r\n");
-    EXPECT_EQ(s.InterfaceType, 1);
+    EXPECT_EQ(s.InterfaceType, Interface::ParallelPort);
     EXPECT_EQ(s.FactoryMode, 2);
     EXPECT_EQ(s.PortAddress, 632);
 }
 
 TEST_F(SettingsFile, AFailedSaveSaysWhyAndKeepsThePreviousSettings) {
-    ASSERT_EQ(SaveConfig({1, 888, 0}, file), "");
-    const std::string missing = SaveConfig({2, 0, 0}, dir / "no-such-dir" / "x.cfg");
+    ASSERT_EQ(SaveConfig({Interface{1}, 888, 0}, file), "");
+    const std::string missing = SaveConfig({Interface{2}, 0, 0}, dir / "no-such-dir" / "x.cfg");
     EXPECT_NE(missing.find("no-such-dir/x.cfg: No such file or directory"), std::string::npos) << missing;
     std::filesystem::create_directories(dir / "a-folder.cfg");
-    const std::string folder = SaveConfig({2, 0, 0}, dir / "a-folder.cfg");
+    const std::string folder = SaveConfig({Interface{2}, 0, 0}, dir / "a-folder.cfg");
     EXPECT_NE(folder.find("Is a directory"), std::string::npos) << folder;
     EXPECT_EQ(Contents(), "Interface =  1 \r\nPort Address =  888 \r\nFactory =  0 \r\n");
     // No temporary is left behind, failed or not.
@@ -130,11 +130,11 @@ TEST_F(SettingsFile, AFailedSaveSaysWhyAndKeepsThePreviousSettings) {
 }
 
 TEST_F(SettingsFile, WhatIsNoRegularFileLoadsNothingAndNeverBlocks) {
-    const Settings start{2, 632, 1};
+    const Settings start{Interface{2}, 632, 1};
     auto unchanged = [&](const std::filesystem::path& p) {
         Settings s = start;
         ReadConfig(s, p);
-        EXPECT_EQ(s.InterfaceType, 2) << p;
+        EXPECT_EQ(s.InterfaceType, Interface::UsbAdapter) << p;
         EXPECT_EQ(s.PortAddress, 632) << p;
     };
     std::filesystem::create_directories(dir / "folder.cfg");
@@ -148,26 +148,26 @@ TEST_F(SettingsFile, WhatIsNoRegularFileLoadsNothingAndNeverBlocks) {
 TEST_F(SettingsFile, OnlyAsMuchAsASettingsFileHoldsIsRead) {
     // 16 MB of commas, then a line that would be read if the whole file were.
     Write(std::string(16 << 20, ',') + "Interface =  1 \r\n");
-    Settings s{2, 0, 0};
+    Settings s{Interface{2}, 0, 0};
     ReadConfig(s, file);
-    EXPECT_EQ(s.InterfaceType, 2);
+    EXPECT_EQ(s.InterfaceType, Interface::UsbAdapter);
     const Settings head = Read("Interface =  1 \r\n" + std::string(kMaxSettingsBytes, ' '));
-    EXPECT_EQ(head.InterfaceType, 1);
+    EXPECT_EQ(head.InterfaceType, Interface::ParallelPort);
 }
 
 TEST_F(SettingsFile, ANumberTooLargeForADoubleSkipsItsLine) {
     const Settings s = Read("Interface =  2 \r\nInterface =  1e999 \r\nPort Address = -1e999 \r\nFactory =  nan \r\n");
-    EXPECT_EQ(s.InterfaceType, 2);
+    EXPECT_EQ(s.InterfaceType, Interface::UsbAdapter);
     EXPECT_EQ(s.PortAddress, 0);
     EXPECT_EQ(s.FactoryMode, 0);
 }
 
 TEST_F(SettingsFile, SavingKeepsALinkAndTheFilesMode) {
     const auto real = dir / "real.cfg";
-    ASSERT_EQ(SaveConfig({1, 888, 0}, real), "");
+    ASSERT_EQ(SaveConfig({Interface{1}, 888, 0}, real), "");
     std::filesystem::permissions(real, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     std::filesystem::create_symlink("real.cfg", file);
-    ASSERT_EQ(SaveConfig({2, 0, 3}, file), "");
+    ASSERT_EQ(SaveConfig({Interface{2}, 0, 3}, file), "");
     EXPECT_TRUE(std::filesystem::is_symlink(file));
     EXPECT_EQ(Contents(), "Interface =  2 \r\nPort Address =  0 \r\nFactory =  3 \r\n");
     EXPECT_EQ(std::filesystem::status(real).permissions() & std::filesystem::perms::all,
@@ -175,7 +175,7 @@ TEST_F(SettingsFile, SavingKeepsALinkAndTheFilesMode) {
 }
 
 TEST_F(SettingsFile, AFileInAFolderNobodyMayWriteIsRewrittenInPlace) {
-    ASSERT_EQ(SaveConfig({1, 888, 0}, file), "");
+    ASSERT_EQ(SaveConfig({Interface{1}, 888, 0}, file), "");
     // As root, only an immutable folder refuses new files; elsewhere a folder without
     // write permission does.
     const bool root = geteuid() == 0;
@@ -193,7 +193,7 @@ TEST_F(SettingsFile, AFileInAFolderNobodyMayWriteIsRewrittenInPlace) {
         locked = true;
     }
     if (!locked) GTEST_SKIP() << "this file system cannot lock a folder against new files";
-    const std::string why = SaveConfig({2, 0, 3}, file);
+    const std::string why = SaveConfig({Interface{2}, 0, 3}, file);
     // Unlock before checking, so the folder can be removed whatever happens.
     if (root) {
         const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY);
@@ -210,12 +210,12 @@ TEST_F(SettingsFile, AFileInAFolderNobodyMayWriteIsRewrittenInPlace) {
 }
 
 TEST_F(SettingsFile, OverlappingSavesNeverShowAReaderAnEmptyOrMixedFile) {
-    ASSERT_EQ(SaveConfig({1, 1, 1}, file), "");
+    ASSERT_EQ(SaveConfig({Interface{1}, 1, 1}, file), "");
     std::atomic<bool> stop{false};
     std::vector<std::thread> writers;
     for (std::int16_t w = 1; w <= 2; ++w)
         writers.emplace_back([&, w] {
-            while (!stop) EXPECT_EQ(SaveConfig({w, w, w}, file), "");
+            while (!stop) EXPECT_EQ(SaveConfig({Interface{w}, w, w}, file), "");
         });
     int reads = 0;
     for (; reads < 2000; ++reads) {

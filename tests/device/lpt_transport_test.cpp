@@ -35,7 +35,7 @@ class LptTransport : public ::testing::Test {
 protected:
     void SetUp() override {
         p.timer.CalibrateDelay();
-        p.settings.InterfaceType = 1;
+        p.settings.InterfaceType = Interface::ParallelPort;
         p.settings.PortAddress = 0x278;
     }
     std::vector<std::uint8_t> Values() const {
@@ -98,7 +98,7 @@ TEST_F(LptTransport, ResetIdlesTheLines) {
 }
 
 TEST_F(LptTransport, NothingHappensWithoutAnInterface) {
-    p.settings.InterfaceType = 0;
+    p.settings.InterfaceType = Interface::None;
     LptSpiWrite(p, 0x1234);
     LptReset(p);
     EXPECT_EQ(LptSpiRead(p, 2), 0);

@@ -48,7 +48,7 @@ TEST_F(PartInfo, ReverseRotationIsBitFive) {
 }
 
 TEST_F(PartInfo, NoInterfaceGivesUnknownAndZeros) {
-    sim.p.settings.InterfaceType = 0;
+    sim.p.settings.InterfaceType = Interface::None;
     ReadPartInfo(sim.p);
     EXPECT_EQ(sim.p.part.PartName, "Unknown");
     EXPECT_EQ(sim.p.part.PartYear, 2000);

@@ -68,7 +68,7 @@ TEST_F(ReadRegTest, WriteOnlyRegisterSendsNothingAndKeepsTheResult) {
 }
 
 TEST_F(ReadRegTest, NoInterfaceReadsZeroAndTheOffset) {
-    sim.p.settings.InterfaceType = 0;
+    sim.p.settings.InterfaceType = Interface::None;
     ReadReg(sim.p, reg::Temp_Out);
     EXPECT_EQ(sim.p.reg.RegData, 0);
     EXPECT_FLOAT_EQ(sim.p.reg.RegValue, 625.66f);
@@ -116,7 +116,7 @@ TEST_F(WriteRegTest, OnlyTheLowSixteenBitsAreWritten) {
 }
 
 TEST_F(WriteRegTest, NoInterfaceSendsNothing) {
-    sim.p.settings.InterfaceType = 0;
+    sim.p.settings.InterfaceType = Interface::None;
     EXPECT_TRUE(FramesOf(reg::Msc_Ctrl, 1).empty());
     EXPECT_TRUE(sim.memory.Take("port-out").empty());
 }

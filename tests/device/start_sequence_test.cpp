@@ -20,13 +20,13 @@ struct StartSequence : ::testing::Test {
 };
 
 TEST_F(StartSequence, WithoutSettingsFileEverythingStartsAtItsStartValue) {
-    p.settings = {2, 0x378, 3};
+    p.settings = {Interface::UsbAdapter, 0x378, 3};
     p.spi.SpiChannel = 4;
     p.SelectedRegister = 9;
     StartProgram(p, "/nonexistent/Qvin27319.cfg");
     EXPECT_TRUE(p.timer.DelayCalibrated);
     EXPECT_EQ(p.timer.DelayCount, 10000);
-    EXPECT_EQ(p.settings.InterfaceType, 0);
+    EXPECT_EQ(p.settings.InterfaceType, Interface::None);
     EXPECT_EQ(p.settings.FactoryMode, 0);
     EXPECT_EQ(p.settings.PortAddress, 0x378);  // not among the start values
     EXPECT_TRUE(p.UsbLoopStop);
@@ -43,10 +43,10 @@ TEST_F(StartSequence, WithoutSettingsFileEverythingStartsAtItsStartValue) {
 
 TEST_F(StartSequence, SettingsAreReadAndTheMapIsCompleteBeforeTheWindowOpens) {
     const auto file = std::filesystem::temp_directory_path() / "qvin-start.cfg";
-    ASSERT_EQ(SaveConfig({1, 888, 3}, file), "");
+    ASSERT_EQ(SaveConfig({Interface{1}, 888, 3}, file), "");
     StartProgram(p, file);
     std::filesystem::remove(file);
-    EXPECT_EQ(p.settings.InterfaceType, 1);
+    EXPECT_EQ(p.settings.InterfaceType, Interface::ParallelPort);
     EXPECT_EQ(p.settings.PortAddress, 888);
     EXPECT_EQ(p.settings.FactoryMode, 3);
     EXPECT_EQ(p.map[62].RegName, "Test_Cnfg");

@@ -74,7 +74,7 @@ TEST(UsbFuzz, RandomDevicesNeverBreakDiscoveryOrTransfers) {
         Program p(clock, port, usb, trace, messages);
         InitRegisterTable(p.map);
         p.timer.DelayCalibrated = true;
-        p.settings.InterfaceType = 2;
+        p.settings.InterfaceType = Interface::UsbAdapter;
         FindUsbBoards(p);
         for (const UsbBoardInfo& b : p.usb.UsbBoards) {
             if (!b.Present) continue;

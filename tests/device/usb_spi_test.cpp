@@ -151,7 +151,7 @@ TEST_F(UsbSpi, RegisterAccessTravelsAsTwoWordsOnChannelOne) {
 TEST_F(UsbSpi, RegistersReadTheSameOverEitherTransport) {
     ReadReg(sim.p, reg::Product);
     const std::int32_t usb = sim.p.reg.RegData;
-    sim.p.settings.InterfaceType = 1;
+    sim.p.settings.InterfaceType = Interface::ParallelPort;
     ReadReg(sim.p, reg::Product);
     EXPECT_EQ(usb, 27319);
     EXPECT_EQ(sim.p.reg.RegData, 27319);

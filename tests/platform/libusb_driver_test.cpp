@@ -270,7 +270,7 @@ protected:
         program_.emplace(clock_, port_, *driver_, trace_, messages_);
         InitRegisterTable(program_->map);
         program_->timer.CalibrateDelay();
-        program_->settings.InterfaceType = 2;
+        program_->settings.InterfaceType = Interface::UsbAdapter;
     }
 
     Program& p() { return *program_; }
@@ -361,7 +361,7 @@ TEST_F(LibusbOnEmulatedAdapter, ARecordingThroughTheDriverReplaysWithoutIt) {
     Program replayed(clock, board->port(), board->usb(), silent, messages);
     InitRegisterTable(replayed.map);
     replayed.timer.CalibrateDelay();
-    replayed.settings.InterfaceType = 2;
+    replayed.settings.InterfaceType = Interface::UsbAdapter;
     EXPECT_EQ(session(replayed), recorded);
     EXPECT_TRUE(messages.texts.empty());
     EXPECT_FALSE(board->stopped());

@@ -156,7 +156,7 @@ TEST_F(PpdevOnEmulatedPort, RegistersReadAndWriteThroughTheRealBackEnd) {
         test::RecordedMessages messages;
         Program p(clock, ppdev, usb, trace, messages);
         StartProgram(p, "/nonexistent/Qvin27319.cfg");
-        p.settings.InterfaceType = 1;
+        p.settings.InterfaceType = Interface::ParallelPort;
         p.settings.PortAddress = 0x378;
 
         ReadReg(p, reg::Product);

@@ -44,7 +44,7 @@ protected:
                   ("qvin-qt-" + std::to_string(QCoreApplication::applicationPid()) + "-" +
                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(folder_);
-        ASSERT_EQ(SaveConfig({2, 0, 0}, folder_ / kSettingsFileName), "");
+        ASSERT_EQ(SaveConfig({Interface{2}, 0, 0}, folder_ / kSettingsFileName), "");
         ui::AppConfig config;
         config.programFolder = folder_;
         config.dataFolder = folder_;

@@ -522,7 +522,7 @@ TEST_F(MainWindowOnSimulatedBoard, PortDialogIsModalAndItsOkSelectsThePort) {
     portEntry->trigger();
     EXPECT_TRUE(sawDialog);
     EXPECT_FALSE(gui_->portView->isVisible());
-    EXPECT_EQ(gui_->p->settings.InterfaceType, 1);
+    EXPECT_EQ(gui_->p->settings.InterfaceType, Interface::ParallelPort);
     EXPECT_EQ(gui_->p->settings.PortAddress, 0x378);
     EXPECT_TRUE(portEntry->isChecked());
     // The main window is activated again once the menu handler has finished.
@@ -540,7 +540,7 @@ TEST_F(MainWindowOnSimulatedBoard, ExitFromTheMenuSavesTheSettingsAndCloses) {
     EXPECT_TRUE(gui_->app->ended);
     Settings saved;
     ReadConfig(saved, folder_ / kSettingsFileName);
-    EXPECT_EQ(saved.InterfaceType, 2);
+    EXPECT_EQ(saved.InterfaceType, Interface::UsbAdapter);
     EXPECT_EQ(saved.FactoryMode, 1);
 }
 
@@ -556,7 +556,7 @@ TEST_F(QtTest, AReplayOffersNoRecordingOfTheBus) {
     const auto folder = std::filesystem::temp_directory_path() / ("qvin-qt-replay-" + std::to_string(QCoreApplication::applicationPid()));
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
-    ASSERT_EQ(SaveConfig({2, 0, 0}, folder / kSettingsFileName), "");
+    ASSERT_EQ(SaveConfig({Interface{2}, 0, 0}, folder / kSettingsFileName), "");
     ui::AppConfig config;
     config.programFolder = config.dataFolder = folder;
     config.settingsFile = folder / kSettingsFileName;

@@ -24,7 +24,7 @@ struct SimProgram {
         : board(clock, &trace, options), p(clock, board.port, board.usbLink, trace, messages) {
         trace.Attach(memory.stream());
         StartProgram(p, "/nonexistent/Qvin27319.cfg");
-        p.settings.InterfaceType = 1;
+        p.settings.InterfaceType = Interface::ParallelPort;
         p.settings.PortAddress = 0x378;
         board.port.Prepare(0x378);
         memory.Take();
@@ -33,7 +33,7 @@ struct SimProgram {
     // Switches to the simulated USB adapter, as the main window does when the settings
     // name it.
     void UseUsb() {
-        p.settings.InterfaceType = 2;
+        p.settings.InterfaceType = Interface::UsbAdapter;
         FindUsbBoards(p);
         memory.Take();
     }

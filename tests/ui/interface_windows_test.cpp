@@ -16,7 +16,7 @@ TEST_F(PortWindow, OkTakesTheAddressAndSelectsTheParallelPort) {
            "Error");
     Click(w().mnuPort);
     EXPECT_EQ(p().settings.PortAddress, 632);
-    EXPECT_EQ(p().settings.InterfaceType, 1);
+    EXPECT_EQ(p().settings.InterfaceType, Interface::ParallelPort);
     EXPECT_EQ(port().txtUser.text(), "278");
     EXPECT_TRUE(w().mnuPort.checked());
     EXPECT_FALSE(w().mnuUSB.checked());
@@ -34,7 +34,7 @@ TEST_F(PortWindow, EmptyOkStaysOpenAndCancelChangesNothing) {
     });
     Click(w().mnuPort);
     EXPECT_EQ(p().settings.PortAddress, 0);
-    EXPECT_EQ(p().settings.InterfaceType, 2);  // USB stays selected
+    EXPECT_EQ(p().settings.InterfaceType, Interface::UsbAdapter);  // USB stays selected
     EXPECT_TRUE(w().mnuUSB.checked());
     s.tk.Queue([&] {
         EXPECT_EQ(port().txtUser.text(), "0");  // the stored address again
@@ -87,7 +87,7 @@ TEST_F(UsbWindow, AdaptersOnDevicesOneAndThreeOnly) {
     });
     Click(w().mnuUSB);
     EXPECT_EQ(p().usb.CurrentBoard.DeviceName, "Ezusb-3");
-    EXPECT_EQ(p().settings.InterfaceType, 2);
+    EXPECT_EQ(p().settings.InterfaceType, Interface::UsbAdapter);
     EXPECT_TRUE(w().mnuUSB.checked());
     EXPECT_EQ(s.board.usb.firmware(3)->staticBits(), 120);
 }
@@ -101,7 +101,7 @@ TEST_F(UsbWindow, NoAdapterLeavesNoInterface) {
         usb().UserClose();  // the close box acts as OK
     });
     Click(w().mnuUSB);
-    EXPECT_EQ(p().settings.InterfaceType, 0);
+    EXPECT_EQ(p().settings.InterfaceType, Interface::None);
     EXPECT_FALSE(w().mnuUSB.checked());
     EXPECT_FALSE(w().mnuPort.checked());
     EXPECT_TRUE(usb().loaded());
@@ -117,7 +117,7 @@ TEST_F(UsbWindow, NoneDeselectsAndStopsTheDebugLoop) {
     Click(w().mnuUSB);
     EXPECT_TRUE(p().UsbLoopStop);
     EXPECT_FALSE(p().UsbReady());
-    EXPECT_EQ(p().settings.InterfaceType, 0);
+    EXPECT_EQ(p().settings.InterfaceType, Interface::None);
 }
 
 TEST_F(UsbWindow, SetUpFailingAfterAClickLeavesNoInterface) {
@@ -133,7 +133,7 @@ TEST_F(UsbWindow, SetUpFailingAfterAClickLeavesNoInterface) {
     Expect("Error Setting up SPI");
     Click(w().mnuUSB);
     EXPECT_FALSE(p().UsbReady());
-    EXPECT_EQ(p().settings.InterfaceType, 0);
+    EXPECT_EQ(p().settings.InterfaceType, Interface::None);
     EXPECT_FALSE(w().mnuUSB.checked());
 }
 

@@ -95,7 +95,7 @@ TEST_F(WindowTest, AfterAReplugTheSelectionWindowFindsTheAdapterAgain) {
     Expect("No USB Buffers Found, Please Verify Setup and Restart");
     Click(w().mnuUSB);
     EXPECT_TRUE(p().UsbReady());
-    EXPECT_EQ(p().settings.InterfaceType, 2);
+    EXPECT_EQ(p().settings.InterfaceType, Interface::UsbAdapter);
     EXPECT_TRUE(w().mnuUSB.checked());
     ExpectSupplyShown(w().txtReadReg(2));  // the activation afterwards read the part again
 }

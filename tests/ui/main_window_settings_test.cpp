@@ -40,7 +40,7 @@ TEST_F(Activation, OutOfRangeSettingsAreLimitedAndMovedBarsWriteBack) {
 }
 
 TEST_F(Activation, FactoryModeThreeShowsUnlock) {
-    Start({2, 0, 3});
+    Start({Interface::UsbAdapter, 0, 3});
     EXPECT_TRUE(w().cmdUnlock.visible());
     Frames();
     Click(w().cmdUnlock);

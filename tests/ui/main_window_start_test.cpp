@@ -13,7 +13,7 @@ using StartUp = WindowTest;
 TEST_F(StartUp, WithoutSettingsFileNoInterfaceIsSelected) {
     Expect("Please select an interface before taking data");
     s.Start();
-    EXPECT_EQ(p().settings.InterfaceType, 0);
+    EXPECT_EQ(p().settings.InterfaceType, Interface::None);
     EXPECT_EQ(p().settings.PortAddress, 0);
     EXPECT_EQ(w().txtLoopDelay.text(), "25.0");
     EXPECT_FALSE(w().mnuPort.checked());
@@ -56,14 +56,14 @@ TEST_F(StartUp, UsbSelectedButAbsentOpensTheSelectionWindow) {
     // Activation finds the interface unusable later: every chip action asks for one.
     Expect("Please select an interface first");
     Click(w().cmdNewPart);
-    EXPECT_EQ(p().settings.InterfaceType, 0);
+    EXPECT_EQ(p().settings.InterfaceType, Interface::None);
 }
 
 TEST_F(StartUp, UsbOnWindows95IsRefused) {
     Expect("USB not available for Windows95");
-    Start({2, 0, 0}, {1, 4.0f, 950});
+    Start({Interface::UsbAdapter, 0, 0}, {1, 4.0f, 950});
     EXPECT_EQ(s.app->OsName, "Win95");
-    EXPECT_EQ(p().settings.InterfaceType, 0);
+    EXPECT_EQ(p().settings.InterfaceType, Interface::None);
     EXPECT_FALSE(w().mnuUSB.enabled());
     EXPECT_FALSE(w().mnuUSB.checked());
 }
@@ -81,7 +81,7 @@ TEST_F(StartUp, ParallelPortOnWindowsXpIsPreparedAndReset) {
 // in the port window tries again and reads the part.
 TEST_F(StartUp, AParallelPortThatCannotBeOpenedIsNeverReadFromAndAPickTriesAgain) {
     Expect("The required I/O drivers could not be installed.\r\nno parallel port at address 278 (the simulated board is at 378)", "Error");
-    Start({1, 0x278, 0});
+    Start({Interface::ParallelPort, 0x278, 0});
     EXPECT_TRUE(p().GiveIoInstalled);
     EXPECT_FALSE(s.board.port.Prepared());
     EXPECT_EQ(w().txtReadReg(2).text(), "");
@@ -91,7 +91,7 @@ TEST_F(StartUp, AParallelPortThatCannotBeOpenedIsNeverReadFromAndAPickTriesAgain
     EXPECT_TRUE(Frames().empty());
     Expect("Please select an interface first");
     Click(w().CmdRdLoop);
-    EXPECT_EQ(p().settings.InterfaceType, 1) << "the next start tries the port again";
+    EXPECT_EQ(p().settings.InterfaceType, Interface::ParallelPort) << "the next start tries the port again";
 
     s.tk.Queue([&] {
         port().txtUser.UserType("378");
@@ -103,7 +103,7 @@ TEST_F(StartUp, AParallelPortThatCannotBeOpenedIsNeverReadFromAndAPickTriesAgain
 }
 
 TEST_F(StartUp, ParallelPortOnWindows98IsUsedWithoutPreparation) {
-    Start({1, 0x378, 0}, {1, 4.1f, 2222});
+    Start({Interface::ParallelPort, 0x378, 0}, {1, 4.1f, 2222});
     EXPECT_EQ(s.app->OsName, "Win98");
     EXPECT_FALSE(p().GiveIoInstalled);
     EXPECT_FALSE(s.board.port.Prepared());
@@ -134,7 +134,7 @@ TEST_F(InterfaceCheck, PortWithoutAddressIsNoInterface) {
     p().settings.PortAddress = 0;
     Expect("Please select an interface first");
     EXPECT_FALSE(w().Check_Interface());
-    EXPECT_EQ(p().settings.InterfaceType, 0);
+    EXPECT_EQ(p().settings.InterfaceType, Interface::None);
     EXPECT_FALSE(w().mnuPort.checked());
     EXPECT_FALSE(w().mnuUSB.checked());
 }
@@ -144,7 +144,7 @@ TEST_F(InterfaceCheck, LostAdapterIsNoInterfaceAndWindowsAreRefused) {
     p().SetUsbReady(false);
     Expect("Please select an interface first");
     Click(w().MnuAbout);
-    EXPECT_EQ(p().settings.InterfaceType, 0);
+    EXPECT_EQ(p().settings.InterfaceType, Interface::None);
 }
 
 TEST_F(InterfaceCheck, EachSetupEntryOpensItsWindowModallyAndTheMainWindowRereadsAfter) {
@@ -200,7 +200,7 @@ TEST_F(Exit, SavesTheSettingsAndEnds) {
     EXPECT_FALSE(w().visible());
     Settings saved;
     ReadConfig(saved, s.folder / kSettingsFileName);
-    EXPECT_EQ(saved.InterfaceType, 1);
+    EXPECT_EQ(saved.InterfaceType, Interface::ParallelPort);
     EXPECT_EQ(saved.PortAddress, 0x378);
     EXPECT_EQ(saved.FactoryMode, 2);
 }

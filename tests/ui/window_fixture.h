@@ -35,8 +35,8 @@ protected:
         s.WriteSettings(settings);
         s.Start(system);
     }
-    void StartOnUsb() { Start({2, 0, 0}); }
-    void StartOnPort() { Start({1, 0x378, 0}); }
+    void StartOnUsb() { Start({Interface::UsbAdapter, 0, 0}); }
+    void StartOnPort() { Start({Interface::ParallelPort, 0x378, 0}); }
 
     frmQvin27319& w() { return s.app->main; }
     frmPort& port() { return s.app->port; }

@@ -45,7 +45,7 @@ void frmPort::cmdOK_Click() {
     }
     p.settings.PortAddress = HexToShort(txtUser.text());
     txtUser.SetText(FormatHex(static_cast<std::uint16_t>(p.settings.PortAddress)));
-    p.settings.InterfaceType = 1;
+    p.settings.InterfaceType = Interface::ParallelPort;
     const bool ntFamily = app_.OsName == "WinXP" || app_.OsName == "WinNT";
     // Access is granted per port here (the device node of that port is claimed), so a
     // port at another address is prepared again even after the first preparation.

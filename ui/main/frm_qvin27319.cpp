@@ -207,7 +207,7 @@ void frmQvin27319::BuildControls() {
 }
 
 bool frmQvin27319::AdapterLost() const {
-    return app_.p.settings.InterfaceType == 2 && !app_.p.UsbReady();
+    return app_.p.settings.InterfaceType == Interface::UsbAdapter && !app_.p.UsbReady();
 }
 
 bool frmQvin27319::Pump() {
@@ -233,7 +233,7 @@ void frmQvin27319::Form_Load() {
     const bool ntFamily = app_.OsName == "WinXP" || app_.OsName == "WinNT";
 
     switch (p.settings.InterfaceType) {
-        case 1:
+        case Interface::ParallelPort:
             if (ntFamily) {
                 // A port that could not be opened is said so once (by InstallGiveIO) and then
                 // neither reset nor read: picking a port in the port window tries again.
@@ -243,10 +243,10 @@ void frmQvin27319::Form_Load() {
                 mnuPort.SetChecked(true);
             }
             break;
-        case 2:
+        case Interface::UsbAdapter:
             if (app_.OsName == "Win95") {
                 app_.tk.Message("USB not available for Windows95");
-                p.settings.InterfaceType = 0;
+                p.settings.InterfaceType = Interface::None;
                 mnuUSB.SetChecked(false);
                 mnuUSB.SetEnabled(false);
             } else {
@@ -262,7 +262,7 @@ void frmQvin27319::Form_Load() {
             }
             break;
         default:
-            p.settings.InterfaceType = 0;
+            p.settings.InterfaceType = Interface::None;
             app_.tk.Message("Please select an interface before taking data");
             break;
     }
@@ -273,16 +273,16 @@ void frmQvin27319::Form_Load() {
 
 bool frmQvin27319::Check_Interface() {
     Program& p = app_.p;
-    std::int16_t& it = p.settings.InterfaceType;
-    if ((it == 1 && p.settings.PortAddress == 0) || (it == 2 && !p.UsbReady())) it = 0;
+    Interface& it = p.settings.InterfaceType;
+    if ((it == Interface::ParallelPort && p.settings.PortAddress == 0) || (it == Interface::UsbAdapter && !p.UsbReady())) it = Interface::None;
     // A port whose preparation failed keeps its setting (the next start tries it again),
     // but is no interface to read from.
-    const bool ok = it != 0 && !(it == 1 && p.PortPrepareFailed);
+    const bool ok = it != Interface::None && !(it == Interface::ParallelPort && p.PortPrepareFailed);
     if (!ok) app_.tk.Message("Please select an interface first");
     mnuPort.SetChecked(false);
     mnuUSB.SetChecked(false);
-    if (it == 1) mnuPort.SetChecked(true);
-    if (it == 2) mnuUSB.SetChecked(true);
+    if (it == Interface::ParallelPort) mnuPort.SetChecked(true);
+    if (it == Interface::UsbAdapter) mnuUSB.SetChecked(true);
     return ok;
 }
 
@@ -306,10 +306,10 @@ void frmQvin27319::Form_Activate() {
     p.SelectedRegister = 0;
     mnuPort.SetChecked(false);
     mnuUSB.SetChecked(false);
-    const std::int16_t it = p.settings.InterfaceType;
-    if (it != 1 && it != 2) return;
-    (it == 1 ? mnuPort : mnuUSB).SetChecked(true);
-    if (it == 1 && p.PortPrepareFailed) return;  // nothing to read the part's set-up from
+    const Interface it = p.settings.InterfaceType;
+    if (it != Interface::ParallelPort && it != Interface::UsbAdapter) return;
+    (it == Interface::ParallelPort ? mnuPort : mnuUSB).SetChecked(true);
+    if (it == Interface::ParallelPort && p.PortPrepareFailed) return;  // nothing to read the part's set-up from
 
     ReadPartInfo(p);
     cmdUnlock.SetVisible(p.settings.FactoryMode == 3);
@@ -370,7 +370,7 @@ void frmQvin27319::SetFlag(Label& flag, bool alarm) {
 
 void frmQvin27319::cmdReadData_Click() {
     Program& p = app_.p;
-    if (p.settings.InterfaceType == 0 || (p.settings.InterfaceType == 1 && p.PortPrepareFailed)) return;
+    if (p.settings.InterfaceType == Interface::None || (p.settings.InterfaceType == Interface::ParallelPort && p.PortPrepareFailed)) return;
     lblNewDataFlag.SetCaption("Old");
     SetFlag(lblErrorAlarmFlag, false);
     bool fresh = false, error = false;
@@ -396,7 +396,7 @@ void frmQvin27319::cmdReadData_Click() {
 
 void frmQvin27319::CmdUpdateStatus_Click() {
     Program& p = app_.p;
-    if (p.settings.InterfaceType == 0 || (p.settings.InterfaceType == 1 && p.PortPrepareFailed)) return;
+    if (p.settings.InterfaceType == Interface::None || (p.settings.InterfaceType == Interface::ParallelPort && p.PortPrepareFailed)) return;
     ReadReg(p, reg::Status);
     if (AdapterLost()) return;  // nothing was read: the flags keep what they showed
     StatusVal = p.reg.RegData;
@@ -519,7 +519,7 @@ void frmQvin27319::CmdRdLoop_Click() {
             if (!LoopPump()) return;
             p.Delay((LoopDelayMs - 5.0f) / 10.0f);
         }
-        if (p.settings.InterfaceType == 2 && !p.UsbReady()) {
+        if (p.settings.InterfaceType == Interface::UsbAdapter && !p.UsbReady()) {
             mnuUSB.SetChecked(false);
             LoopRunning = false;
         }
@@ -537,7 +537,7 @@ void frmQvin27319::CmdRdLoop_Click() {
 
 void frmQvin27319::hscAuxDAC_Change() {
     Program& p = app_.p;
-    if (p.settings.InterfaceType == 0) return;
+    if (p.settings.InterfaceType == Interface::None) return;
     const int code = hscAuxDAC.value();
     const float volts = static_cast<float>(code) * p.map[reg::Aux_DAC].RegScale;
     txtAuxDacIn.SetText(Int(code));
@@ -550,7 +550,7 @@ void frmQvin27319::hscAuxDAC_Change() {
 
 void frmQvin27319::txtAuxDacIn_KeyDown(int keyCode, int) {
     Program& p = app_.p;
-    if (p.settings.InterfaceType == 0 || keyCode != kKeyEnter || txtAuxDacIn.text().empty()) return;
+    if (p.settings.InterfaceType == Interface::None || keyCode != kKeyEnter || txtAuxDacIn.text().empty()) return;
     const auto code = static_cast<int>(std::clamp<std::int64_t>(RoundHalfEven(LeadingNumber(txtAuxDacIn.text())), 0, 4095));
     const float volts = static_cast<float>(code) * p.map[reg::Aux_DAC].RegScale;
     hscAuxDAC.SetValue(code);
@@ -562,7 +562,7 @@ void frmQvin27319::txtAuxDacIn_KeyDown(int keyCode, int) {
 
 void frmQvin27319::txtAuxDacOut_KeyDown(int keyCode, int) {
     Program& p = app_.p;
-    if (p.settings.InterfaceType == 0 || keyCode != kKeyEnter || txtAuxDacOut.text().empty()) return;
+    if (p.settings.InterfaceType == Interface::None || keyCode != kKeyEnter || txtAuxDacOut.text().empty()) return;
     const float scale = p.map[reg::Aux_DAC].RegScale;
     const double v = std::clamp(LeadingNumber(txtAuxDacOut.text()), 0.0, 2.5);
     const auto code = static_cast<int>(std::min<std::int64_t>(RoundHalfEven(v / scale), 4095));
@@ -576,7 +576,7 @@ void frmQvin27319::txtAuxDacOut_KeyDown(int keyCode, int) {
 
 void frmQvin27319::hscSmplPrd_Change() {
     Program& p = app_.p;
-    if (p.settings.InterfaceType == 0) return;
+    if (p.settings.InterfaceType == Interface::None) return;
     const int v = hscSmplPrd.value();
     WriteReg(p, reg::Smpl_Prd, v);
     txtSmplPrd.SetText(Int(v));
@@ -589,7 +589,7 @@ void frmQvin27319::hscSmplPrd_Change() {
 
 void frmQvin27319::hscAvgCnt_Change() {
     Program& p = app_.p;
-    if (p.settings.InterfaceType == 0) return;
+    if (p.settings.InterfaceType == Interface::None) return;
     std::int32_t v = hscAvgCnt.value();
     WriteReg(p, reg::Avg_Cnt, v);
     txtAvgCnt.SetText(Int(v));
@@ -599,7 +599,7 @@ void frmQvin27319::hscAvgCnt_Change() {
 }
 
 void frmQvin27319::hscPowerdown_Change() {
-    if (app_.p.settings.InterfaceType == 0) return;
+    if (app_.p.settings.InterfaceType == Interface::None) return;
     PowerDownSec = static_cast<float>(hscPowerdown.value()) / 2.0f;
     txtPowerDown.SetText(FormatFixed(PowerDownSec, 1));
     txtPwrMde.SetText(Int(hscPowerdown.value()));
@@ -637,14 +637,14 @@ void frmQvin27319::CmdSelfTest_Click() {
 
 void frmQvin27319::cmdResetAlarm_Click() {
     Program& p = app_.p;
-    if (p.settings.InterfaceType == 0) return;
+    if (p.settings.InterfaceType == Interface::None) return;
     WriteReg(p, reg::Command, 16);
     p.Delay(10.0f);
     CmdUpdateStatus_Click();
 }
 
 void frmQvin27319::cmdUnlock_Click() {
-    if (app_.p.settings.InterfaceType == 0) return;
+    if (app_.p.settings.InterfaceType == Interface::None) return;
     WriteReg(app_.p, reg::KeyCode, kFactoryKey);
 }
 
@@ -668,7 +668,7 @@ void frmQvin27319::mnuPort_Click() {
     app_.port.ShowModal(this);
     Program& p = app_.p;
     if (p.settings.PortAddress != 0) {
-        p.settings.InterfaceType = 1;
+        p.settings.InterfaceType = Interface::ParallelPort;
         mnuPort.SetChecked(true);
         mnuUSB.SetChecked(false);
     }
@@ -678,11 +678,11 @@ void frmQvin27319::mnuUSB_Click() {
     app_.usbSelect.ShowModal(this);
     Program& p = app_.p;
     if (p.UsbReady()) {
-        p.settings.InterfaceType = 2;
+        p.settings.InterfaceType = Interface::UsbAdapter;
         mnuUSB.SetChecked(true);
         mnuPort.SetChecked(false);
     } else {
-        p.settings.InterfaceType = 0;
+        p.settings.InterfaceType = Interface::None;
         mnuUSB.SetChecked(false);
         mnuPort.SetChecked(false);
     }

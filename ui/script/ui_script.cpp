@@ -307,7 +307,7 @@ private:
         if (cmd == "settings") {
             Settings st;
             for (std::size_t i = 1; i + 1 < w.size(); i += 2) {
-                if (w[i] == "interface") st.InterfaceType = static_cast<std::int16_t>(Number(w[i + 1]));
+                if (w[i] == "interface") st.InterfaceType = static_cast<Interface>(static_cast<std::int16_t>(Number(w[i + 1])));
                 else if (w[i] == "port") st.PortAddress = HexToShort(w[i + 1]);
                 else if (w[i] == "factory") st.FactoryMode = static_cast<std::int16_t>(Number(w[i + 1]));
                 else throw ScriptError{"unknown setting " + w[i]};
@@ -395,8 +395,8 @@ private:
         if (w.size() < 2) throw ScriptError{"expect what?"};
         if (w[1] == "interface") {
             const long long want = Number(Arg(w, 2));
-            if (s.p.settings.InterfaceType != want)
-                throw ScriptError{"interface is " + std::to_string(s.p.settings.InterfaceType)};
+            if (static_cast<long long>(s.p.settings.InterfaceType) != want)
+                throw ScriptError{"interface is " + std::to_string(static_cast<int>(s.p.settings.InterfaceType))};
             return;
         }
         // What the simulated chip holds or saw cannot be known from a recording.
