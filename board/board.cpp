@@ -43,7 +43,7 @@ std::optional<std::string> Setting(const std::optional<std::string>& given, cons
     return std::nullopt;
 }
 
-std::unique_ptr<Board> MakeSimulated(Clock& clock, Trace& trace, const SimSettings& settings, std::string& error) {
+std::unique_ptr<Board> MakeSimulated(std::string_view, Clock& clock, Trace& trace, const SimSettings& settings, std::string& error) {
     sim::ChipOptions options;
     if (const auto a = Setting(settings.angle, "QVIN_SIM_ANGLE")) {
         if (auto bad = sim::AngleProblem(a->c_str())) {
@@ -67,40 +67,57 @@ std::unique_ptr<Board> MakeSimulated(Clock& clock, Trace& trace, const SimSettin
     return board;
 }
 
+std::unique_ptr<Board> MakeHardware(std::string_view, Clock&, Trace&, const SimSettings&, std::string&) {
+    return std::make_unique<HardwareBoard>();
+}
+
+std::unique_ptr<Board> MakeReplay(std::string_view file, Clock& clock, Trace&, const SimSettings&, std::string& error) {
+    if (file.empty()) {
+        error = "replay needs the recording's file name (replay:FILE)";
+        return nullptr;
+    }
+    return ReplayBoard::Open(std::string(file), &clock, error);
+}
+
 const BoardKind kKinds[] = {
-    {"hardware", [](Clock&, Trace&, const SimSettings&, std::string&) -> std::unique_ptr<Board> { return std::make_unique<HardwareBoard>(); }},
-    {"sim", MakeSimulated},
+    {"hardware", false, kBadInput, MakeHardware},
+    {"sim", false, kBadInput, MakeSimulated},
+    {kReplayPrefix, true, kFileError, MakeReplay},
 };
 
 }  // namespace
 
 std::span<const BoardKind> BoardKinds() { return kKinds; }
 
-std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& trace, std::string* error, const SimSettings& sim) {
-    std::string why;
-    if (name.substr(0, 7) == "replay:") {
-        const std::string file(name.substr(7));
-        std::unique_ptr<Board> board;
-        if (file.empty()) why = "replay needs the recording's file name (replay:FILE)";
-        else board = ReplayBoard::Open(file, &clock, why);
-        if (error) *error = why;
-        return board;
-    }
+const BoardKind* FindBoardKind(std::string_view name, std::string_view* argument) {
     for (const BoardKind& k : kKinds) {
-        if (name != k.name) continue;
-        auto board = k.make(clock, trace, sim, why);
-        if (error) *error = why;
-        return board;
+        const std::string_view kind = k.name;
+        if (k.takesArgument ? name.substr(0, kind.size()) != kind : name != kind) continue;
+        if (argument) *argument = name.substr(kind.size());
+        return &k;
     }
-    if (error) *error = "unknown board '" + std::string(name) + "'";
     return nullptr;
+}
+
+std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& trace, std::string* error, const SimSettings& sim) {
+    std::string_view argument;
+    const BoardKind* kind = FindBoardKind(name, &argument);
+    if (!kind) {
+        if (error) *error = "unknown board '" + std::string(name) + "'";
+        return nullptr;
+    }
+    std::string why;
+    auto board = kind->make(argument, clock, trace, sim, why);
+    if (error) *error = why;
+    return board;
 }
 
 std::string BoardNameFromEnvironment(std::string* error) {
     const char* b = std::getenv("QVIN_BOARD");
     if (!b || !*b) return "hardware";
     const std::string_view name = b;
-    if (name == "sim" || name == "hardware" || (name.substr(0, 7) == "replay:" && name.size() > 7)) return std::string(name);
+    std::string_view argument;
+    if (const BoardKind* kind = FindBoardKind(name, &argument); kind && (!kind->takesArgument || !argument.empty())) return std::string(name);
     if (error)
         *error = "QVIN_BOARD=" + Excerpt(name) + " names no board (sim, hardware or replay:FILE; unset for the hardware)";
     return "hardware";

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "core/clock.h"
+#include "core/exit_status.h"
 #include "core/trace.h"
 #include "platform/port/port_io.h"
 #include "platform/usb/usb_driver.h"
@@ -43,12 +44,16 @@ struct SimSettings {
 };
 
 struct BoardKind {
-    const char* name;
+    const char* name;       // "sim"; "replay:", which takes what follows it ("replay:FILE")
+    bool takesArgument;     // the name is a prefix of the board's name
+    ExitStatus failure;     // what a board that cannot be made ends a command with
     // nullptr with `error` set when the board cannot be made as asked.
-    std::unique_ptr<Board> (*make)(Clock& clock, Trace& trace, const SimSettings& sim, std::string& error);
+    std::unique_ptr<Board> (*make)(std::string_view argument, Clock& clock, Trace& trace, const SimSettings& sim, std::string& error);
 };
 
 std::span<const BoardKind> BoardKinds();
+// The kind a board's name names, and in `argument` what follows a prefix; nullptr for none.
+const BoardKind* FindBoardKind(std::string_view name, std::string_view* argument = nullptr);
 // nullptr for an unknown name, or with `error` saying why the board cannot be made (a bad
 // fault rule, a recording that cannot be read).
 std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& trace, std::string* error = nullptr,
@@ -57,6 +62,7 @@ std::unique_ptr<Board> MakeBoard(std::string_view name, Clock& clock, Trace& tra
 // Any other value gives "hardware" with `error` saying what QVIN_BOARD may be.
 std::string BoardNameFromEnvironment(std::string* error = nullptr);
 // The board name that replays `file`.
-inline std::string ReplayBoardName(const std::string& file) { return "replay:" + file; }
+inline constexpr const char* kReplayPrefix = "replay:";
+inline std::string ReplayBoardName(const std::string& file) { return kReplayPrefix + file; }
 
 }  // namespace qvin

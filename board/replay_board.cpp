@@ -137,6 +137,7 @@ public:
     Recording(std::filesystem::path file, std::ifstream in) : file_(std::move(file)), in_(std::move(in)) {}
 
     bool stopped() const { return stopped_; }
+    const std::filesystem::path& file() const { return file_; }
 
     // The next exchange, or nullptr at the end of the file.
     const Event* Peek() {
@@ -446,6 +447,7 @@ void UseRecordedInterface(const ReplayBoard& board, Settings& settings) {
 PortIo& ReplayBoard::port() { return *port_; }
 UsbDriver& ReplayBoard::usb() { return *usb_; }
 bool ReplayBoard::stopped() const { return recording_->stopped(); }
+const std::filesystem::path& ReplayBoard::file() const { return recording_->file(); }
 void ReplayBoard::SetClock(Clock* clock) { recording_->clock = clock; }
 
 }  // namespace qvin

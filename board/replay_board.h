@@ -62,6 +62,8 @@ public:
     ReplayBoard* replay() override { return this; }
 
     RecordedInterface Interface() const { return interface_; }
+    // The recording's file, as it was named.
+    const std::filesystem::path& file() const;
     bool stopped() const;
 
     // Hears the message before ReplayStopped is thrown; a windowed program shows it and

@@ -110,7 +110,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "qvin-eval: %s\n", e.message.c_str());
         if (!unattended) QMessageBox::critical(nullptr, "QVIN27319 Evaluation", QString::fromStdString(e.message));
         // A recording that cannot be read is a file problem; any other board, bad input.
-        return replay || board.rfind("replay:", 0) == 0 ? 3 : 1;
+        const qvin::BoardKind* kind = qvin::FindBoardKind(board);
+        return replay ? qvin::kFileError : kind ? kind->failure : qvin::kBadInput;
     }
     qvin::qt::GuiProgram& gui = *made;
     gui.tk.unattended = unattended;

@@ -71,10 +71,12 @@ Session::Session(Clock& clock, const Options& options, MessageService& messages)
     relay_ = std::make_unique<Relay>(messages);
     std::string why;
     board_ = MakeBoard(options.board, clock, trace_, &why, options.sim);
-    const bool replay = options.board.rfind("replay:", 0) == 0;
-    if (!board_) throw Error(replay ? kFileError : kBadInput, why);
+    if (!board_) {
+        const BoardKind* kind = FindBoardKind(options.board);
+        throw Error(kind ? kind->failure : kBadInput, why);
+    }
     if (const ReplayBoard* r = board_->replay(); r && r->Interface().type == qvin::Interface::None)
-        throw Error(kFileError, "the recording " + options.board.substr(7) + " holds no exchange with a board");
+        throw Error(kFileError, "the recording " + r->file().string() + " holds no exchange with a board");
     // A replay writes nothing: not even over the recording it reads. Nor does a session that
     // never touches a board: the trace opens with the first exchange (it may name a file
     // the command reads).
@@ -110,8 +112,8 @@ void Session::OpenTrace() {
 std::string Session::CloseTrace() { return trace_.Close(); }
 
 std::string Session::OutputRefusal(const std::string& file) const {
-    if (board_->replay()) {
-        const std::string recording = options_.board.substr(7);
+    if (const ReplayBoard* r = board_->replay()) {
+        const std::string recording = r->file().string();
         if (SameFile(file, recording)) return file + " is the recording being replayed; it would be overwritten";
     }
     if (!traceTarget_.empty() && traceTarget_ != "-" && SameFile(file, traceTarget_))
