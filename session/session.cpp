@@ -10,6 +10,7 @@
 #include "core/hex_text.h"
 #include "core/number_text.h"
 #include "device/lpt_transport.h"
+#include "device/output_pass.h"
 #include "device/part_info.h"
 #include "device/port_access.h"
 #include "device/register_access.h"
@@ -179,16 +180,17 @@ Reading Session::Read(std::int16_t index) {
     const RegisterInfo& r = p.map[index];
     if (!r.RegReadable) throw Error(kBadInput, Label(index) + " cannot be read");
     Connect();
-    ReadReg(p, index);
+    const std::optional<RegReading> got = ReadReg(p, index);
     CheckAdapter();
+    if (!got) throw Error(kNoInterface, Label(index) + " was not read");
     Reading out;
     out.index = index;
     out.name = Label(index);
-    out.raw = p.reg.RegRaw;
-    out.count = p.reg.RegData;
-    out.value = p.reg.RegValue;
-    if (r.RegHasNewData) out.newData = p.reg.NewDataFlag != 0;
-    if (r.RegHasError) out.error = p.reg.ErrorFlag != 0;
+    out.raw = got->raw;
+    out.count = got->data;
+    out.value = got->value;
+    if (r.RegHasNewData) out.newData = got->newData;  // none for a register without the flag
+    if (r.RegHasError) out.error = got->error;
     return out;
 }
 
@@ -344,18 +346,14 @@ Session::OutputsRead Session::ReadOutputs(const std::vector<std::size_t>& which,
         out.status = b.answers.back().data;
         return out;
     }
-    out.takenNs = out.beforeNs;
-    for (std::size_t i = 0; i < indexes.size(); ++i) {
-        ReadReg(p, indexes[i]);
-        if (i == 0) out.takenNs = clock_.NowNs();
-        if (i + 1 == indexes.size()) break;
-        out.values.push_back(p.reg.RegValue);
-        if (i == 0) out.firstNew = p.reg.NewDataFlag > 0;
-        out.alarm |= p.reg.ErrorFlag > 0;
-        out.anyNew |= p.reg.NewDataFlag > 0;
-    }
+    const OutputPass pass = qvin::ReadPass(p, indexes);
     CheckAdapter();
-    out.status = p.reg.RegData;
+    out.takenNs = pass.firstTakenNs;
+    for (std::size_t i = 0; i + 1 < pass.readings.size(); ++i) out.values.push_back(pass.readings[i].value);
+    out.firstNew = !which.empty() && pass.readings[0].newData;
+    out.alarm = pass.alarm;
+    out.anyNew = pass.fresh;
+    out.status = pass.readings.back().data;
     return out;
 }
 

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "core/number_text.h"
+#include "device/output_pass.h"
 #include "device/outputs.h"
 #include "device/lpt_transport.h"
 #include "device/part_info.h"
@@ -376,15 +377,13 @@ void frmQvin27319::cmdReadData_Click() {
     bool fresh = false, error = false;
     if (p.ResetBeforeRead) cmdResetAlarm_Click();
     std::array<float, 5> values{};
-    for (std::size_t i = 0; i < std::size(kOutputs); ++i) {
-        const std::int16_t index = kOutputs[i];
-        ReadReg(p, index);
-        if (AdapterLost()) return;  // nothing more was read; the boxes keep what was
-        txtReadReg(index).SetText(FormatFixed(p.reg.RegValue, index < reg::Temp_Out ? 3 : 2));
-        values[i] = p.reg.RegValue;
-        fresh |= p.reg.NewDataFlag > 0;
-        error |= p.reg.ErrorFlag > 0;
-    }
+    const OutputPass pass = ReadPass(p, kOutputs, [&](std::size_t i, const RegReading& r) {
+        txtReadReg(kOutputs[i]).SetText(FormatFixed(r.value, kOutputs[i] < reg::Temp_Out ? 3 : 2));
+        values[i] = r.value;
+    });
+    if (pass.lost) return;  // nothing more was read; the boxes keep what was
+    fresh = pass.fresh;
+    error = pass.alarm;
     if (fresh) lblNewDataFlag.SetCaption("New");
     if (error) SetFlag(lblErrorAlarmFlag, true);
     Draw_Angle();
@@ -481,15 +480,13 @@ void frmQvin27319::CmdRdLoop_Click() {
         bool fresh = false, error = false;
         if (p.ResetBeforeRead) cmdResetAlarm_Click();
         std::array<float, 5> values{};
-        bool lost = false;
-        for (std::size_t i = 0; i < 5 && !lost; ++i) {
-            ReadReg(p, kOutputs[i]);
-            if ((lost = AdapterLost())) break;
-            txtReadReg(kOutputs[i]).SetText(FormatFixed(p.reg.RegValue, 3));
-            values[i] = p.reg.RegValue;
-            fresh |= p.reg.NewDataFlag > 0;
-            error |= p.reg.ErrorFlag > 0;
-        }
+        const OutputPass pass = ReadPass(p, kOutputs, [&](std::size_t i, const RegReading& r) {
+            txtReadReg(kOutputs[i]).SetText(FormatFixed(r.value, 3));
+            values[i] = r.value;
+        });
+        const bool lost = pass.lost;
+        fresh = pass.fresh;
+        error = pass.alarm;
         if (fresh) lblNewDataFlag.SetCaption("New");
         if (error) SetFlag(lblErrorAlarmFlag, true);
         // The adapter failed during this pass: its values were not read, so the pass is
