@@ -219,9 +219,7 @@ public:
         if (py::isinstance<py::int_>(reg)) {
             int overflow = 0;
             const long long i = PyLong_AsLongLongAndOverflow(reg.ptr(), &overflow);
-            if (overflow != 0) throw session::Error(qvin::kBadInput, "no register with index " + py::str(reg).cast<std::string>() + " (indices run from 1 to 65)");
-            if (i < 1 || i > 65) throw session::Error(qvin::kBadInput, "no register with index " + std::to_string(i) + " (indices run from 1 to 65)");
-            return static_cast<std::int16_t>(i);
+            return session::Session::RegisterAt(overflow != 0 ? 0 : i, py::str(reg).cast<std::string>());
         }
         if (!py::isinstance<py::str>(reg)) throw session::Error(qvin::kBadInput, "a register is a name or an index 1 to 65");
         return session_->RegisterIndex(reg.cast<std::string>());

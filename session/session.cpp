@@ -149,14 +149,17 @@ void Session::CheckAdapter() {
     if (const Transport* t = FindTransport(p.settings.InterfaceType); t && !t->ready(p)) throw Error(kNoInterface, t->lost(p));
 }
 
+std::int16_t Session::RegisterAt(long long index, const std::string& shown) {
+    if (index >= 1 && RegisterMap::Valid(static_cast<int>(std::min(index, 1000LL)))) return static_cast<std::int16_t>(index);
+    throw Error(kBadInput, "no register with index " + shown + " (indices run from 1 to 65)");
+}
+
 std::int16_t Session::RegisterIndex(const std::string& text) const {
     const Program& p = *program_;
     // "#9", as Label names an unnamed register, is its index too.
     if (AllDigits(text) || (text.size() > 1 && text[0] == '#' && AllDigits(text.substr(1)))) {
         const std::string digits = text[0] == '#' ? text.substr(1) : text;
-        const long index = digits.size() <= 3 ? std::strtol(digits.c_str(), nullptr, 10) : 0;
-        if (RegisterMap::Valid(static_cast<int>(index))) return static_cast<std::int16_t>(index);
-        throw Error(kBadInput, "no register with index " + text + " (indices run from 1 to 65)");
+        return RegisterAt(digits.size() <= 3 ? std::strtol(digits.c_str(), nullptr, 10) : 0, text);
     }
     const std::string want = Lower(text);
     for (const OutputName& o : kOutputs)

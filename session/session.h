@@ -125,6 +125,8 @@ public:
     // or by index 1 to 65 ("13", or "#13" as Label names an unnamed one). Error kBadInput
     // otherwise.
     std::int16_t RegisterIndex(const std::string& text) const;
+    // `index` when a register has it, else error kBadInput naming it as `shown`.
+    static std::int16_t RegisterAt(long long index, const std::string& shown);
     // The register's name, or "#N" for an unnamed one.
     std::string Label(std::int16_t index) const;
 
