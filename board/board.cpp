@@ -5,6 +5,7 @@
 #include "core/excerpt.h"
 
 #include "platform/port/ppdev_port.h"
+#include "platform/spi/spidev_bus.h"
 #include "platform/usb/libusb_driver.h"
 #include "board/replay_board.h"
 #include "sim/sim_board.h"
@@ -18,10 +19,12 @@ public:
     std::string_view name() const override { return "hardware"; }
     PortIo& port() override { return port_; }
     UsbDriver& usb() override { return usb_; }
+    SpiBus& spi() override { return spi_; }
 
 private:
     PpdevPort port_;
     LibusbDriver usb_;
+    SpidevBus spi_;
 };
 
 class SimulatedBoard final : public Board {
@@ -30,6 +33,7 @@ public:
     std::string_view name() const override { return "sim"; }
     PortIo& port() override { return board_.port; }
     UsbDriver& usb() override { return board_.usbLink; }
+    SpiBus& spi() override { return board_.spi; }
     sim::SimBoard* simulated() override { return &board_; }
 
 private:

@@ -15,6 +15,7 @@
 #include "core/exit_status.h"
 #include "core/trace.h"
 #include "platform/port/port_io.h"
+#include "platform/spi/spi_bus.h"
 #include "platform/usb/usb_driver.h"
 
 namespace qvin {
@@ -30,6 +31,7 @@ public:
     virtual std::string_view name() const = 0;
     virtual PortIo& port() = 0;
     virtual UsbDriver& usb() = 0;
+    virtual SpiBus& spi() = 0;
     // The simulated board behind the back ends, or nullptr on real hardware.
     virtual sim::SimBoard* simulated() { return nullptr; }
     // The recording behind a replay, or nullptr.

@@ -59,6 +59,7 @@ public:
     std::string_view name() const override { return "replay"; }
     PortIo& port() override;
     UsbDriver& usb() override;
+    SpiBus& spi() override { return noSpi_; }
     ReplayBoard* replay() override { return this; }
 
     RecordedInterface Interface() const { return interface_; }
@@ -78,6 +79,7 @@ private:
     std::unique_ptr<PortIo> port_;
     std::unique_ptr<UsbDriver> usb_;
     RecordedInterface interface_;
+    NoSpiBus noSpi_;  // recordings of SPI devices are not replayed yet
 };
 
 }  // namespace qvin

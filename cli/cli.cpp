@@ -21,7 +21,7 @@ namespace qvin::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: qvin-cli [--sim | --replay FILE] [--lpt ADDR | --usb [N]] COMMAND [ARGS...]\n"
+    "Usage: qvin-cli [--sim | --replay FILE] [--lpt ADDR | --usb [N] | --spidev DEV] COMMAND [ARGS...]\n"
     "\n"
     "Reads and writes the registers of a QVIN27319 on its evaluation board.\n"
     "\n"
@@ -32,7 +32,9 @@ constexpr const char* kUsage =
     "  --lpt ADDR   use the parallel port at hexadecimal address ADDR (378 or 0x378), or\n"
     "               the port behind a device (/dev/parport1)\n"
     "  --usb [N]    use the USB adapter Ezusb-N (default: the first one found)\n"
-    "               Without either, the interface comes from Qvin27319.cfg; the simulated\n"
+    "  --spidev DEV use a Linux SPI controller's device (/dev/spidev0.0): SPI mode 1, 1 MHz,\n"
+    "               16-bit frames with chip select each\n"
+    "               Without any, the interface comes from Qvin27319.cfg; the simulated\n"
     "               board uses its USB adapter, a replay the interface it recorded.\n"
     "\n"
     "Commands:\n"
@@ -112,7 +114,7 @@ std::string CommandUsage(const std::string& name) {
         else if (line.empty() || line[0] != ' ') in = false;
         if (in) block.append(line).append(1, '\n');
     }
-    return "Usage: qvin-cli [--sim | --replay FILE] [--lpt ADDR | --usb [N]] COMMAND [ARGS...]\n\n" + block;
+    return "Usage: qvin-cli [--sim | --replay FILE] [--lpt ADDR | --usb [N] | --spidev DEV] COMMAND [ARGS...]\n\n" + block;
 }
 
 // Adapter and port messages become lines on standard error.
@@ -183,7 +185,7 @@ int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
     options.settingsFile = ctx.settingsFile;
     options.calibrationMs = ctx.calibrationMs;
     session::InterfaceChoice& choice = options.interface;
-    bool lptGiven = false, usbGiven = false;
+    bool lptGiven = false, usbGiven = false, spidevGiven = false;
     std::size_t i = 0;
     bool simGiven = false, replayGiven = false;
     try {
@@ -224,6 +226,10 @@ int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
                     throw Error(kBadInput, "bad port address '" + text + "' (hexadecimal, for example 378 or 0x378)");
                 lptGiven = true;
                 choice.port = static_cast<std::uint16_t>(HexToInt(digits));
+            } else if (a == "--spidev") {
+                if (i + 1 >= args.size() || args[i + 1].empty()) throw Error(kBadInput, "--spidev needs a device (for example /dev/spidev0.0)");
+                spidevGiven = true;
+                choice.device = args[++i];
             } else if (a == "--usb") {
                 usbGiven = true;
                 if (i + 1 < args.size() && AllOf(args[i + 1], isdigit)) {
@@ -237,9 +243,11 @@ int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
                 break;
             }
         }
-        if (lptGiven && usbGiven) throw Error(kBadInput, "choose either --lpt or --usb");
+        if (lptGiven && usbGiven && !spidevGiven) throw Error(kBadInput, "choose either --lpt or --usb");
+        if (lptGiven + usbGiven + spidevGiven > 1) throw Error(kBadInput, "choose one of --lpt, --usb and --spidev");
         if (lptGiven) choice.interface = Interface::ParallelPort;
         if (usbGiven) choice.interface = Interface::UsbAdapter;
+        if (spidevGiven) choice.interface = Interface::Spidev;
         if (i >= args.size()) {
             ctx.err << kUsage;
             return kBadInput;

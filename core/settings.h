@@ -17,6 +17,9 @@ enum class Interface : std::int16_t {
     None = 0,
     ParallelPort = 1,
     UsbAdapter = 2,
+    // A Linux SPI controller's device (spidev): chosen on the command line or in Python,
+    // never kept in the settings file.
+    Spidev = 3,
 };
 
 struct Settings {

@@ -16,6 +16,7 @@
 #include "core/trace.h"
 #include "device/register_map.h"
 #include "platform/port/port_io.h"
+#include "platform/spi/spi_bus.h"
 #include "platform/usb/usb_driver.h"
 
 namespace qvin {
@@ -85,6 +86,8 @@ struct Program {
     UsbDriver& usbDriver;
     Trace& trace;
     MessageService& messages;
+    SpiBus* spiBus = nullptr;  // the SPI controller's device, where the board has one
+    std::string spiDevice;     // the one chosen ("/dev/spidev0.0")
     DelayTimer timer;  // DelayCount, DelayCalibrated
 
     // Program-wide variables.

@@ -110,9 +110,67 @@ bool UsbReadBurst(Program& p, std::span<const std::int32_t> requests, std::vecto
     return true;
 }
 
+// ---- A Linux SPI controller (spidev): the frames as they are, chip select each ----
+
+// The most frames an exchange carries: the requests and the one that clocks out the last answer.
+constexpr std::size_t kFramesPerExchange = 64;
+
+std::string SpidevWhere(const Settings&) { return "an SPI device"; }
+
+std::string SpidevOpened(const Program& p) { return p.spiBus && p.spiBus->IsOpen() ? p.spiBus->device() : std::string(); }
+
+TransportOpened SpidevOpen(Program& p, std::optional<int>) {
+    if (!p.spiBus) return {"this board has no SPI device", {}};
+    if (p.spiDevice.empty()) return {"no SPI device chosen; give --spidev /dev/spidevB.C", {}};
+    return {p.spiBus->Open(p.spiDevice), {}};
+}
+
+bool SpidevReady(const Program& p) { return p.spiBus && p.spiBus->IsOpen(); }
+
+std::string SpidevLost(const Program& p) {
+    return "the SPI device stopped answering" + (p.spiBus ? " (" + p.spiBus->lastError() + ")" : std::string());
+}
+
+// One exchange; a failed one closes the device, so that nothing more is sent to it and
+// the failure is said once, by the session.
+bool SpidevExchange(Program& p, std::span<const std::uint16_t> out, std::span<std::uint16_t> in) {
+    if (!SpidevReady(p)) return false;
+    if (p.spiBus->Transfer(out, in, p.spi.SpiDelay)) return true;
+    p.spiBus->Close();
+    return false;
+}
+
+void SpidevWriteFrames(Program& p, std::int32_t first, std::int32_t second) {
+    const std::array<std::uint16_t, 2> out{static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(second)};
+    std::array<std::uint16_t, 2> in{};
+    SpidevExchange(p, out, in);
+}
+
+std::int32_t SpidevReadWord(Program& p, std::int32_t request) {
+    // The second copy of the request only clocks the answer out.
+    const std::array<std::uint16_t, 2> out{static_cast<std::uint16_t>(request), static_cast<std::uint16_t>(request)};
+    std::array<std::uint16_t, 2> in{};
+    return SpidevExchange(p, out, in) ? in[1] : 0;
+}
+
+bool SpidevReadBurst(Program& p, std::span<const std::int32_t> requests, std::vector<std::int32_t>& answers, std::int64_t& firstTakenNs) {
+    std::array<std::uint16_t, kFramesPerExchange> out{}, in{};
+    for (std::size_t from = 0; from < requests.size(); from += kFramesPerExchange - 1) {
+        const std::size_t n = std::min(kFramesPerExchange - 1, requests.size() - from);
+        for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint16_t>(requests[from + i]);
+        out[n] = out[n - 1];
+        if (!SpidevExchange(p, std::span(out).first(n + 1), std::span(in).first(n + 1))) return false;
+        if (from == 0) firstTakenNs = p.clock.NowNs();
+        for (std::size_t i = 0; i < n; ++i) answers.push_back(in[i + 1]);
+    }
+    return true;
+}
+
 constexpr std::array kTransports{
     Transport{Interface::ParallelPort, LptWhere, LptOpened, LptOpen, LptReady, LptLost, LptWriteFrames, LptReadWord, LptReadBurst},
     Transport{Interface::UsbAdapter, UsbWhere, UsbOpened, UsbOpen, UsbReady, UsbLost, UsbWriteFrames, UsbReadWord, UsbReadBurst},
+    Transport{Interface::Spidev, SpidevWhere, SpidevOpened, SpidevOpen, SpidevReady, SpidevLost, SpidevWriteFrames, SpidevReadWord,
+              SpidevReadBurst},
 };
 
 }  // namespace

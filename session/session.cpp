@@ -89,6 +89,8 @@ Session::Session(Clock& clock, const Options& options, MessageService& messages)
     p.timer.FinalTrialMs = options.calibrationMs;
     StartProgram(p, options.settingsFile);
     const InterfaceChoice& choice = options.interface;
+    p.spiBus = &board_->spi();
+    p.spiDevice = choice.device;
     if (choice.interface) {
         p.settings.InterfaceType = *choice.interface;
         if (choice.port) p.settings.PortAddress = static_cast<std::int16_t>(*choice.port);
@@ -126,7 +128,7 @@ void Session::Connect() {
     OpenTrace();
     Program& p = *program_;
     const Transport* t = FindTransport(p.settings.InterfaceType);
-    if (!t) throw Error(kNoInterface, "no interface selected; give --lpt ADDR or --usb");
+    if (!t) throw Error(kNoInterface, "no interface selected; give --lpt ADDR, --usb or --spidev DEVICE");
     // Opened once; an interface that failed since is opened again.
     if (connected_ && t->ready(p)) return;
     // What the opening says that its error repeats is not said twice.

@@ -35,6 +35,7 @@ struct InterfaceChoice {
     std::optional<Interface> interface;
     std::optional<std::uint16_t> port;  // the parallel port's base address
     std::optional<int> unit;            // which adapter (Ezusb-N); the first present when not given
+    std::string device;                 // the SPI controller's device ("/dev/spidev0.0")
 };
 
 struct Options {

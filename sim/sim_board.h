@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/number_text.h"
+#include "sim/sim_spi_bus.h"
 #include "sim/faults.h"
 #include "sim/lpt_spi_slave.h"
 #include "sim/qvin_chip.h"
@@ -40,7 +41,7 @@ inline ChipOptions ChipOptionsFromEnvironment() {
 struct SimBoard {
     SimBoard(Clock& clock, Trace* trace, ChipOptions options = ChipOptionsFromEnvironment())
         : chip(clock, trace, options), frames(chip, faults), lpt(frames), port(lpt), usb(&frames, &clock),
-          usbLink(usb, faults, clock) {}
+          usbLink(usb, faults, clock), spi(frames, faults, &clock) {}
 
     QvinChip chip;
     FaultPlan faults;
@@ -49,6 +50,7 @@ struct SimBoard {
     SimPort port;
     SimUsbDriver usb;         // the adapters themselves
     FaultyUsbDriver usbLink;  // the adapters as the program reaches them
+    SimSpiBus spi;            // the part on a Linux SPI controller
 };
 
 }  // namespace qvin::sim
