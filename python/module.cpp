@@ -706,6 +706,16 @@ PYBIND11_MODULE(_core, m) {
             },
             py::arg("address") = 0x378, py::arg("settings") = "Qvin27319.cfg",
             "The board on the parallel port at address (0x378), or behind a port device (\"/dev/parport1\").")
+        .def_static(
+            "spidev", [](const std::string& device, const std::string& settings) {
+                if (device.empty()) throw session::Error(qvin::kBadInput, "an SPI device is a path such as /dev/spidev0.0");
+                session::InterfaceChoice c;
+                c.interface = Interface::Spidev;
+                c.device = device;
+                return PyBoard::Connected(PyBoard::Hardware(c, settings));
+            },
+            py::arg("device") = "/dev/spidev0.0", py::arg("settings") = "Qvin27319.cfg",
+            "The board on a Linux SPI controller's device (\"/dev/spidev0.0\"): SPI mode 1, 1 MHz, 16-bit frames.")
         .def_static("replay", &PyBoard::Replay, py::arg("path"), py::arg("settings") = "Qvin27319.cfg",
                     "A board that answers from a recording made with QVIN_TRACE.")
         .def_property_readonly("kind", &PyBoard::kind, "\"sim\", \"hardware\" or \"replay\"")

@@ -305,6 +305,9 @@ def test_what_is_there_is_listed_and_a_board_not_there_says_why_at_once(tmp_path
     # A port that cannot be had: at once, with the cause the program gave.
     with pytest.raises(q.NoInterfaceError, match=r"cannot be used \[The required I/O drivers could not be installed\. "):
         q.Board.lpt(0x2F8, settings=str(tmp_path / "none.cfg"))
+    # An SPI device that is not there: at once, naming it.
+    with pytest.raises(q.NoInterfaceError, match=r"^/dev/spidev9\.9: No such file or directory"):
+        q.Board.spidev("/dev/spidev9.9", settings=str(tmp_path / "none.cfg"))
     run = subprocess.run([sys.executable, "-m", "qvin27319", "--sim"], capture_output=True, text=True, timeout=60, cwd=tmp_path)
     assert run.returncode == 0, run.stderr
     lines = run.stdout.splitlines()
