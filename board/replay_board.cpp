@@ -81,6 +81,20 @@ std::string LineProblem(const std::vector<std::string_view>& w) {
         if (w.size() < 3 || !IsDecimal(w[1], 16)) return std::string(kind) + " needs a pipe (0 to 16) and the bytes";
         return failedOrBytes(2);
     }
+    if (kind == "spidev-open") {
+        if (w.size() < 3 || (w[2] != "ok" && w[2] != "failed") || (w[2] == "ok") != (w.size() == 3))
+            return "spidev-open needs a device and ok, or failed and why";
+        return {};
+    }
+    if (kind == "spidev-out" || kind == "spidev-in") {
+        const std::size_t from = kind == "spidev-out" ? 2 : 1;
+        if (kind == "spidev-out" && (w.size() < 3 || !IsDecimal(w[1], 0xFFFF))) return "spidev-out needs a delay (microseconds) and the words";
+        if (kind == "spidev-in" && w.size() >= 3 && w[1] == "failed") return {};
+        if (w.size() <= from) return std::string(kind) + " needs the words";
+        for (std::size_t i = from; i < w.size(); ++i)
+            if (!IsHex(w[i], 4, 4)) return Quoted(w[i]) + " is not a word (four hexadecimal digits)";
+        return {};
+    }
     if (kind == "took") {
         if (w.size() != 2 || !IsDecimal(w[1], ~0ull)) return "took needs a number of nanoseconds";
         if (!IsDecimal(w[1], kMaxTookNs)) return "no request takes longer than a second (took " + std::string(w[1]) + " ns)";
@@ -415,10 +429,61 @@ std::unique_ptr<ReplayBoard> ReplayBoard::Open(const std::filesystem::path& file
     }
 }
 
+// A Linux SPI controller's device: each exchange's words as recorded, and the words
+// clocked back.
+class ReplaySpi final : public SpiBus {
+public:
+    explicit ReplaySpi(Recording& r) : r_(r) {}
+
+    std::string Open(const std::string& device) override {
+        const std::string asked = "spidev-open " + TraceWord(device);
+        const auto& e = r_.Expect("spidev-open", asked);
+        if (e.words.size() < 3 || e.words[1] != TraceWord(device)) r_.Stop(&e, asked);
+        std::string why;
+        if (e.words[2] == "failed") why = e.text.substr(static_cast<std::size_t>(e.words[3].data() - e.text.data()));
+        r_.Consume();
+        open_ = why.empty();
+        if (open_) device_ = device;
+        return why;
+    }
+    bool IsOpen() const override { return open_; }
+    std::string device() const override { return device_; }
+
+    bool Transfer(std::span<const std::uint16_t> out, std::span<std::uint16_t> in, unsigned gapUs) override {
+        std::string asked = "spidev-out " + std::to_string(gapUs);
+        for (const std::uint16_t w : out) asked.append(1, ' ').append(Hex(w, 4));
+        const auto& e = r_.Expect("spidev-out", asked);
+        if (e.words.size() != out.size() + 2 || ParseNumber(e.words[1], 10, 0xFFFF) != gapUs) r_.Stop(&e, asked);
+        for (std::size_t i = 0; i < out.size(); ++i)
+            if (ParseNumber(e.words[i + 2], 16, 0xFFFF) != out[i]) r_.Stop(&e, asked);
+        r_.Consume();
+        const std::string answer = "spidev-in (" + std::to_string(out.size()) + " words)";
+        const auto& a = r_.Expect("spidev-in", answer);
+        if (a.words.size() >= 3 && a.words[1] == "failed") {
+            error_ = a.text.substr(static_cast<std::size_t>(a.words[2].data() - a.text.data()));
+            r_.Consume();
+            return false;
+        }
+        if (a.words.size() != in.size() + 1) r_.Stop(&a, answer);
+        for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<std::uint16_t>(*ParseNumber(a.words[i + 1], 16, 0xFFFF));
+        r_.Consume();
+        error_.clear();
+        return true;
+    }
+    std::string lastError() const override { return error_; }
+    void Close() override { open_ = false; }
+
+private:
+    Recording& r_;
+    bool open_ = false;
+    std::string device_, error_;
+};
+
 ReplayBoard::ReplayBoard(std::unique_ptr<Recording> recording)
     : recording_(std::move(recording)),
       port_(std::make_unique<ReplayPort>(*recording_)),
-      usb_(std::make_unique<ReplayUsb>(*recording_)) {
+      usb_(std::make_unique<ReplayUsb>(*recording_)),
+      spi_(std::make_unique<ReplaySpi>(*recording_)) {
     recording_->onStop = [this](const std::string& message) {
         if (onStop) onStop(message);
     };
@@ -431,6 +496,9 @@ ReplayBoard::ReplayBoard(std::unique_ptr<Recording> recording)
             interface_.type = qvin::Interface::ParallelPort;
         } else if (kind.substr(0, 4) == "usb-") {
             interface_.type = qvin::Interface::UsbAdapter;
+        } else if (kind == "spidev-open" && first->words.size() >= 2) {
+            interface_.type = qvin::Interface::Spidev;
+            interface_.device = FromTraceWord(first->words[1]);
         }
     }
 }
@@ -446,6 +514,7 @@ void UseRecordedInterface(const ReplayBoard& board, Settings& settings) {
 
 PortIo& ReplayBoard::port() { return *port_; }
 UsbDriver& ReplayBoard::usb() { return *usb_; }
+SpiBus& ReplayBoard::spi() { return *spi_; }
 bool ReplayBoard::stopped() const { return recording_->stopped(); }
 const std::filesystem::path& ReplayBoard::file() const { return recording_->file(); }
 void ReplayBoard::SetClock(Clock* clock) { recording_->clock = clock; }

@@ -41,6 +41,7 @@ std::optional<RecordingLine> ParseRecordingLine(std::string_view text, std::stri
 // `port`, or 0 when the recording does not say), the USB adapter, or none known.
 struct RecordedInterface {
     qvin::Interface type = qvin::Interface::None;
+    std::string device;  // the SPI controller's device, for a recording made on one
     std::uint16_t port = 0;
 };
 
@@ -59,7 +60,7 @@ public:
     std::string_view name() const override { return "replay"; }
     PortIo& port() override;
     UsbDriver& usb() override;
-    SpiBus& spi() override { return noSpi_; }
+    SpiBus& spi() override;
     ReplayBoard* replay() override { return this; }
 
     RecordedInterface Interface() const { return interface_; }
@@ -79,7 +80,7 @@ private:
     std::unique_ptr<PortIo> port_;
     std::unique_ptr<UsbDriver> usb_;
     RecordedInterface interface_;
-    NoSpiBus noSpi_;  // recordings of SPI devices are not replayed yet
+    std::unique_ptr<SpiBus> spi_;
 };
 
 }  // namespace qvin

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <vector>
 
 #include "device/adapter_commands.h"
@@ -25,6 +26,13 @@ constexpr std::int64_t kBitNs = 1000;       // the reconstructed clock: 1 MHz
 constexpr std::int64_t kUntimedStepNs = 1000;
 
 // A field the strict parser has already checked as hexadecimal.
+unsigned Decimal(std::string_view w) {
+    unsigned v = 0;
+    std::from_chars(w.data(), w.data() + w.size(), v, 10);
+    return v;
+}
+
+// A byte or a word, in hexadecimal.
 unsigned Byte(std::string_view w) {
     unsigned v = 0;
     std::from_chars(w.data(), w.data() + w.size(), v, 16);
@@ -134,10 +142,14 @@ std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out,
     std::string why;
     if (!next(line, why)) return why.empty() ? name + " holds no exchange with a board" : why;
     const bool lpt = line.words[0].substr(0, 5) == "port-";
+    const bool spidev = line.words[0].substr(0, 7) == "spidev-";
     unsigned base = 0;
     if (lpt) {
         base = line.words.size() > 1 ? Byte(line.words[1]) : 0x378;
         summary.interface = "parallel port " + std::string(line.words[1]);
+    } else if (spidev) {
+        summary.interface = "SPI device " + (line.words.size() > 1 ? FromTraceWord(line.words[1]) : std::string("(unnamed)"));
+        summary.failedAre = "exchanges the device failed";
     } else {
         summary.interface = "USB adapter";
     }
@@ -147,6 +159,9 @@ std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out,
         out << ". The lines as the program drove them and read them, at their recorded times; the port's inversions undone"
                " (data register bit 0 chip select, bit 1 clock, bit 2 data to the chip inverted; status bit 6 data from the chip"
                " inverted)";
+    else if (spidev)
+        out << ". RECONSTRUCTED TIMING: each exchange's frames drawn at the device's 1 MHz clock from the exchange's"
+               " recorded time; chip select rises for the delay after each frame";
     else
         out << ". RECONSTRUCTED TIMING: each transfer's words drawn from the adapter's set-up at a 1 MHz clock from the"
                " transfer's recorded time; chip select rises for the delay between words";
@@ -155,6 +170,31 @@ std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out,
         << "$var wire 1 ! cs $end\n$var wire 1 \" clk $end\n$var wire 1 # mosi $end\n$var wire 1 $ miso $end\n"
         << "$upscope $end\n$enddefinitions $end\n";
     Bus bus(out);
+
+    // Frames drawn from `t` at the 1 MHz clock, chip select low for each and high for the
+    // delay after it; an answer missing is the line at rest (high).
+    auto drawFrames = [&](std::int64_t t, std::span<const unsigned> sent, const std::vector<unsigned>& back, int gapUs) {
+        std::int64_t at = std::max(t, bus.now() + 1);
+        for (std::size_t k = 0; k < sent.size(); ++k) {
+            const unsigned miso = k < back.size() ? back[k] : 0xFFFF;
+            bus.Set(at, Cs, false);
+            bus.Close();
+            at += kBitNs / 2;
+            for (int b = 15; b >= 0; --b) {
+                bus.Set(at, Mosi, (sent[k] >> b) & 1);
+                bus.Set(at, Miso, (miso >> b) & 1);
+                bus.Set(at, Clk, true);
+                bus.Close();
+                bus.Set(at + kBitNs / 2, Clk, false);
+                bus.Close();
+                at += kBitNs;
+            }
+            bus.Set(at, Cs, true);
+            bus.Close();
+            ++summary.frames;
+            at += static_cast<std::int64_t>(gapUs) * 1000;
+        }
+    };
 
     int delayUs = 25;
     bool haveLine = true;
@@ -177,6 +217,26 @@ std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out,
             } else if (w[0] == "port-in" && Byte(w[1]) == base + 1) {
                 bus.Set(t, Miso, !(Byte(w[2]) & 0x40));
                 bus.Close();
+            }
+        } else if (spidev) {
+            if (w[0] == "spidev-out" && w.size() >= 3) {
+                std::vector<unsigned> sent, back;
+                for (std::size_t i = 2; i < w.size(); ++i) sent.push_back(Byte(w[i]));
+                const int gapUs = static_cast<int>(Decimal(w[1]));
+                RecordingLine reply;
+                haveLine = next(reply, why);
+                if (!haveLine && !why.empty()) return why;
+                const bool answered = haveLine && reply.words[0] == "spidev-in" && !(reply.words.size() >= 2 && reply.words[1] == "failed");
+                if (answered)
+                    for (std::size_t i = 1; i < reply.words.size(); ++i) back.push_back(Byte(reply.words[i]));
+                // A failed exchange may have clocked some frames or none: drawn with the line
+                // from the chip at rest, and counted.
+                if (!answered) ++summary.failed;
+                drawFrames(t, sent, back, gapUs);
+                if (haveLine && reply.words[0] != "spidev-in") {
+                    line = reply;
+                    continue;
+                }
             }
         } else if (w[0] == "usb-out" && w.size() >= 3 && w[1] == "0") {
             const unsigned cmd = Byte(w[2]);
@@ -211,26 +271,7 @@ std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out,
                     ++summary.failed;
                     bus.Comment("the adapter refused the transfer at " + std::to_string(t) + " ns: nothing reached the chip");
                 } else {
-                    std::int64_t at = std::max(t, bus.now() + 1);
-                    for (std::size_t k = 0; k < sent.size() && k < n; ++k) {
-                        const unsigned miso = k < back.size() ? back[k] : 0xFFFF;
-                        bus.Set(at, Cs, false);
-                        bus.Close();
-                        at += kBitNs / 2;
-                        for (int b = 15; b >= 0; --b) {
-                            bus.Set(at, Mosi, (sent[k] >> b) & 1);
-                            bus.Set(at, Miso, (miso >> b) & 1);
-                            bus.Set(at, Clk, true);
-                            bus.Close();
-                            bus.Set(at + kBitNs / 2, Clk, false);
-                            bus.Close();
-                            at += kBitNs;
-                        }
-                        bus.Set(at, Cs, true);
-                        bus.Close();
-                        ++summary.frames;
-                        at += static_cast<std::int64_t>(delayUs) * 1000;
-                    }
+                    drawFrames(t, std::span(sent).first(std::min<std::size_t>(sent.size(), n)), back, delayUs);
                 }
                 if (haveLine && !(reply.words[0] == "usb-in" || reply.words[0] == "usb-out")) {
                     line = reply;

@@ -20,9 +20,10 @@
 namespace qvin {
 
 struct VcdSummary {
-    std::string interface;  // "parallel port 378" or "USB adapter, channel 1"
+    std::string interface;  // "parallel port 378", "USB adapter, channel 1" or "SPI device /dev/spidev0.0"
     std::size_t frames = 0; // words drawn
-    std::size_t failed = 0; // transfers the adapter refused (drawn as nothing)
+    std::size_t failed = 0; // transfers the adapter refused (drawn as nothing), exchanges an SPI device failed
+    std::string failedAre = "transfers refused by the adapter";
     bool timed = true;      // the recording held times
 };
 

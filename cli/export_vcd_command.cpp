@@ -52,7 +52,7 @@ Action ExportVcdCommand(Command& c) {
         if (!failure.empty()) throw Error(kFileError, failure);
         if (!why.empty()) throw Error(kFileError, why);
         c.out << out << ": " << summary.frames << " words on the " << summary.interface
-              << (summary.failed ? ", " + std::to_string(summary.failed) + " transfers refused by the adapter" : std::string())
+              << (summary.failed ? ", " + std::to_string(summary.failed) + " " + summary.failedAre : std::string())
               << (summary.timed ? "" : " (no times recorded: a microsecond a line)") << '\n';
     };
 }

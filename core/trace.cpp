@@ -161,4 +161,20 @@ void Trace::Bytes(std::string_view head, std::span<const std::uint8_t> bytes) {
     Line(s);
 }
 
+std::string TraceWord(std::string_view text) {
+    std::string out;
+    for (const char c : text) out += c == ' ' ? "%20" : c == '%' ? "%25" : std::string(1, c);
+    return out;
+}
+
+std::string FromTraceWord(std::string_view word) {
+    std::string out;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if (word.substr(i, 3) == "%20") out += ' ', i += 2;
+        else if (word.substr(i, 3) == "%25") out += '%', i += 2;
+        else out += word[i];
+    }
+    return out;
+}
+
 }  // namespace qvin

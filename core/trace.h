@@ -25,6 +25,10 @@
 
 namespace qvin {
 
+// A name (a device's path) as one word of a line: its spaces and '%' as %20 and %25.
+std::string TraceWord(std::string_view text);
+std::string FromTraceWord(std::string_view word);
+
 class Trace {
 public:
     Trace() = default;  // disabled

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 
 #include "core/number_text.h"
 #include "device/lpt_transport.h"
@@ -119,10 +120,22 @@ std::string SpidevWhere(const Settings&) { return "an SPI device"; }
 
 std::string SpidevOpened(const Program& p) { return p.spiBus && p.spiBus->IsOpen() ? p.spiBus->device() : std::string(); }
 
+std::string Words(std::span<const std::uint16_t> words) {
+    std::string out;
+    char buf[8];
+    for (const std::uint16_t w : words) {
+        std::snprintf(buf, sizeof buf, " %04X", w);
+        out += buf;
+    }
+    return out;
+}
+
 TransportOpened SpidevOpen(Program& p, std::optional<int>) {
     if (!p.spiBus) return {"this board has no SPI device", {}};
     if (p.spiDevice.empty()) return {"no SPI device chosen; give --spidev /dev/spidevB.C", {}};
-    return {p.spiBus->Open(p.spiDevice), {}};
+    const std::string why = p.spiBus->Open(p.spiDevice);
+    p.trace.Line("spidev-open " + TraceWord(p.spiDevice) + (why.empty() ? " ok" : " failed " + why));
+    return {why, {}};
 }
 
 bool SpidevReady(const Program& p) { return p.spiBus && p.spiBus->IsOpen(); }
@@ -135,7 +148,12 @@ std::string SpidevLost(const Program& p) {
 // the failure is said once, by the session.
 bool SpidevExchange(Program& p, std::span<const std::uint16_t> out, std::span<std::uint16_t> in) {
     if (!SpidevReady(p)) return false;
-    if (p.spiBus->Transfer(out, in, p.spi.SpiDelay)) return true;
+    p.trace.Line("spidev-out " + std::to_string(p.spi.SpiDelay) + Words(out));
+    const std::int64_t start = p.clock.NowNs();
+    const bool ok = p.spiBus->Transfer(out, in, p.spi.SpiDelay);
+    p.trace.Line(ok ? "spidev-in" + Words(in) : "spidev-in failed " + p.spiBus->lastError());
+    if (const std::int64_t took = p.clock.NowNs() - start; took > 0) p.trace.Line("took " + std::to_string(took));
+    if (ok) return true;
     p.spiBus->Close();
     return false;
 }

@@ -98,6 +98,7 @@ Session::Session(Clock& clock, const Options& options, MessageService& messages)
         p.settings.InterfaceType = Interface::UsbAdapter;
     } else if (const ReplayBoard* r = board_->replay()) {
         UseRecordedInterface(*r, p.settings);
+        if (p.spiDevice.empty()) p.spiDevice = r->Interface().device;
     }
 }
 

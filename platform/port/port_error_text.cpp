@@ -2,30 +2,18 @@
 
 #include <cstdio>
 
+#include "core/trace.h"
+
 namespace qvin {
 
 namespace {
 
 const char* const kKindNames[] = {"ok", "no-such-port", "no-permission", "busy", "other"};
 
-// The device is one word of the line: its spaces (and '%') are written as %20 (and %25).
-std::string EncodeDevice(const std::string& device) {
-    if (device.empty()) return "-";
-    std::string out;
-    for (char c : device) out += c == ' ' ? "%20" : c == '%' ? "%25" : std::string(1, c);
-    return out;
-}
+// The device is one word of the line ("-" when none).
+std::string EncodeDevice(const std::string& device) { return device.empty() ? "-" : TraceWord(device); }
 
-std::string DecodeDevice(std::string_view word) {
-    if (word == "-") return {};
-    std::string out;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        if (word.substr(i, 3) == "%20") out += ' ', i += 2;
-        else if (word.substr(i, 3) == "%25") out += '%', i += 2;
-        else out += word[i];
-    }
-    return out;
-}
+std::string DecodeDevice(std::string_view word) { return word == "-" ? std::string() : FromTraceWord(word); }
 
 }  // namespace
 

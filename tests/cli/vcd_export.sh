@@ -52,9 +52,16 @@ check usb-burst "" "$burst" --usb read Product Supply_Out Incl_Out Status Temp_O
 # sixteenth and itself again (frame 17 answers the request repeated at the end of the first).
 check usb-long "" "NR > 1 && NR != 17" --usb read 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17
 test "$(grep -c '^@[0-9]* usb-out 0 0D' usb-long.trace)" -eq 2 || { echo "FAILED: usb-long: not two transfers"; failed=$((failed + 1)); }
+# A Linux SPI controller's device: its exchanges drawn frame by frame, single and burst.
+cp lpt.in spidev.in
+check spidev "" "$single" --spidev /dev/spidev0.0 -
+check spidev-burst "" "$burst" --spidev /dev/spidev0.0 read Product Supply_Out Incl_Out Status Temp_Out
+grep -q "RECONSTRUCTED TIMING" spidev.vcd || { echo "FAILED: the spidev waveform does not say its timing is reconstructed"; failed=$((failed + 1)); }
 # The cable's data line stuck high from the third frame: the waveform shows FFFF answers.
 check lpt-fault QVIN_SIM_FAULTS=miso-high@3+ "$burst" --lpt 378 read Product Supply_Out Incl_Out
 grep -q "raw=FFFF" lpt-fault.out || { echo "FAILED: lpt-fault: the fault did not strike"; failed=$((failed + 1)); }
+check spidev-fault QVIN_SIM_FAULTS=miso-high@3+ "$burst" --spidev /dev/spidev0.0 read Product Supply_Out Incl_Out
+grep -q "raw=FFFF" spidev-fault.out || { echo "FAILED: spidev-fault: the fault did not strike"; failed=$((failed + 1)); }
 # The adapter refuses a transfer: the export says so and the waveform stops where the chip
 # stopped seeing frames.
 ran=$((ran + 1))
