@@ -5,7 +5,9 @@
 //   port-out ADDR VALUE   port-in ADDR VALUE
 //   usb-open NAME ok|none [CAUSE...]   usb-device BYTES...   usb-string INDEX SIZE BYTES...   usb-pipes BYTES...
 //   usb-out PIPE BYTES...   usb-in PIPE BYTES...   (any usb- request may end in "failed")
-//   took NS   (after a bulk transfer: the nanoseconds it took)
+//   spidev-open DEVICE ok | spidev-open DEVICE failed REASON...
+//   spidev-out DELAY WORDS...   spidev-in WORDS... | spidev-in failed REASON...   (DELAY in microseconds)
+//   took NS   (after a bulk transfer or an SPI exchange: the nanoseconds it took)
 //   spi MOSI MISO   (the simulated chip's frames)
 // With a clock set, each line starts with @NS: nanoseconds since the session began.
 // Upper-case hex without prefix: addresses 3 digits, bytes 2, words 4; INDEX and SIZE
