@@ -4,7 +4,9 @@
 // register access) and the shortest pause at each of its 100 bit edges, at most about
 // 3320 reads/s; over USB the last pause plus the adapter's own
 // time for the two-word transfer (two bus round trips, two words clocked, one delay
-// between them), at most about 5080 reads/s.
+// between them), at most about 5080 reads/s; over a Linux SPI controller (spidev) the last
+// pause plus one exchange of two frames (a system call, 16 bits at 1 MHz and the 25 us word
+// delay after each frame), at most about 4720 reads/s.
 
 #include <benchmark/benchmark.h>
 
@@ -17,6 +19,7 @@
 #include "core/trace.h"
 #include "device/program.h"
 #include "device/register_access.h"
+#include "device/transports.h"
 #include "device/usb_adapter.h"
 #include "device/usb_spi.h"
 #include "sim/sim_board.h"
@@ -27,6 +30,8 @@ struct NoMessages final : qvin::MessageService {
     void Message(std::string_view, std::string_view) override {}
 };
 
+constexpr double kSpidevReadSeconds = 0.1e-3 + (qvin::sim::kSpidevCallNs + 2 * (qvin::sim::kSpidevFrameNs + 25'000)) * 1e-9;
+constexpr double kSpidevCeilingPerSecond = 1.0 / kSpidevReadSeconds;
 constexpr double kUsbReadSeconds = 0.1e-3 + (2 * qvin::sim::kBulkRoundTripNs + 2 * 16'000 + 25'000) * 1e-9;
 constexpr double kUsbCeilingPerSecond = 1.0 / kUsbReadSeconds;
 
@@ -39,6 +44,11 @@ struct BenchOn {
         p.settings.PortAddress = 0x378;
         board.port.Prepare(0x378);
         if (interfaceType == 2) qvin::FindUsbBoards(p);
+        if (interfaceType == 3) {
+            p.spiBus = &board.spi;
+            p.spiDevice = "/dev/spidev0.0";
+            qvin::FindTransport(qvin::Interface::Spidev)->open(p, std::nullopt);
+        }
     }
     ClockT clock;
     qvin::Trace trace;
@@ -94,6 +104,12 @@ void BM_ReadRegSimulatedUsb(benchmark::State& state) {
     ReadsAgainstCeiling(state, bench, kUsbCeilingPerSecond);
 }
 BENCHMARK(BM_ReadRegSimulatedUsb)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+
+void BM_ReadRegSimulatedSpidev(benchmark::State& state) {
+    static Bench bench(3);
+    ReadsAgainstCeiling(state, bench, kSpidevCeilingPerSecond);
+}
+BENCHMARK(BM_ReadRegSimulatedSpidev)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
 
 // The same two under load: a busy thread per core competes for the processors.
 void BM_ReadRegSimulatedLptLoaded(benchmark::State& state) {
