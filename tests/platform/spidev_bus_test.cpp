@@ -23,6 +23,7 @@
 #include "device/transports.h"
 #include "platform/spi/spidev_bus.h"
 #include "sim/qvin_chip.h"
+#include "support/idle_port.h"
 #include "support/recorded_messages.h"
 
 namespace qvin {
@@ -95,15 +96,6 @@ struct EmulatedSpidev {
     std::vector<Frame> frames;
 };
 
-// No parallel port on this bench.
-class NoPort final : public PortIo {
-public:
-    PortAccessError Prepare(std::uint16_t) override { return {}; }
-    bool Prepared() const override { return false; }
-    void Out(std::uint16_t, std::uint8_t) override {}
-    std::uint8_t In(std::uint16_t) override { return 0xFF; }
-};
-
 class SpidevOnEmulatedDevice : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -155,7 +147,7 @@ protected:
 // clocks the answer out, a write its two byte frames.
 TEST_F(SpidevOnEmulatedDevice, TheModeIsSetAndEveryFrameHasChipSelectOfItsOwn) {
     SpidevBus bus;
-    NoPort port;
+    test::IdlePort port;
     NoUsbDriver usb;
     Trace trace;
     test::RecordedMessages messages;
