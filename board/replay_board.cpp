@@ -84,6 +84,9 @@ std::string LineProblem(const std::vector<std::string_view>& w) {
     if (kind == "spidev-open") {
         if (w.size() < 3 || (w[2] != "ok" && w[2] != "failed") || (w[2] == "ok") != (w.size() == 3))
             return "spidev-open needs a device and ok, or failed and why";
+        // The device is named in what the replay says: printable characters only.
+        if (std::any_of(w[1].begin(), w[1].end(), [](char c) { return static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) > 0x7E; }))
+            return "a device's name is printable characters";
         return {};
     }
     if (kind == "spidev-out" || kind == "spidev-in") {
@@ -440,7 +443,8 @@ public:
         const auto& e = r_.Expect("spidev-open", asked);
         if (e.words.size() < 3 || e.words[1] != TraceWord(device)) r_.Stop(&e, asked);
         std::string why;
-        if (e.words[2] == "failed") why = e.text.substr(static_cast<std::size_t>(e.words[3].data() - e.text.data()));
+        // What the file says, shown as printable text whatever it holds.
+        if (e.words[2] == "failed") why = Excerpt(std::string_view(e.text).substr(static_cast<std::size_t>(e.words[3].data() - e.text.data())), 200);
         r_.Consume();
         open_ = why.empty();
         if (open_) device_ = device;
@@ -460,7 +464,7 @@ public:
         const std::string answer = "spidev-in (" + std::to_string(out.size()) + " words)";
         const auto& a = r_.Expect("spidev-in", answer);
         if (a.words.size() >= 3 && a.words[1] == "failed") {
-            error_ = a.text.substr(static_cast<std::size_t>(a.words[2].data() - a.text.data()));
+            error_ = Excerpt(std::string_view(a.text).substr(static_cast<std::size_t>(a.words[2].data() - a.text.data())), 200);
             r_.Consume();
             return false;
         }

@@ -17,6 +17,7 @@
 #include "device/port_access.h"
 #include "device/program.h"
 #include "device/register_access.h"
+#include "device/transports.h"
 #include "device/usb_adapter.h"
 #include "device/usb_spi.h"
 
@@ -29,7 +30,9 @@ public:
 
 const std::string kFile = "/tmp/qvin-fuzz-replay-" + std::to_string(::getpid()) + ".trace";
 
-void Session(const std::string& file, bool usb) {
+enum class Over { Usb, Port, Spidev };
+
+void Session(const std::string& file, Over over) {
     qvin::VirtualClock clock;
     std::string why;
     auto board = qvin::ReplayBoard::Open(file, &clock, why);
@@ -45,13 +48,18 @@ void Session(const std::string& file, bool usb) {
     p.timer.DelayCalibrated = true;
     qvin::UseRecordedInterface(*board, p.settings);
     try {
-        if (usb) {
-            p.settings.InterfaceType = Interface::UsbAdapter;
+        if (over == Over::Spidev) {
+            p.settings.InterfaceType = qvin::Interface::Spidev;
+            p.spiBus = &board->spi();
+            p.spiDevice = board->Interface().device.empty() ? "/dev/spidev0.0" : board->Interface().device;
+            qvin::FindTransport(qvin::Interface::Spidev)->open(p, std::nullopt);
+        } else if (over == Over::Usb) {
+            p.settings.InterfaceType = qvin::Interface::UsbAdapter;
             qvin::FindUsbBoards(p);
             std::uint8_t delay = 8;
             qvin::UsbSpiSetup(p, delay);
         } else {
-            p.settings.InterfaceType = Interface::ParallelPort;
+            p.settings.InterfaceType = qvin::Interface::ParallelPort;
             p.settings.PortAddress = 0x378;
             qvin::InstallGiveIO(p);
             qvin::LptReset(p);
@@ -63,6 +71,9 @@ void Session(const std::string& file, bool usb) {
             // Two transfers and their pauses: each transfer's recorded time is at most 1 s.
             if (clock.NowNs() - before > 3'000'000'000) __builtin_trap();
         }
+        // What a recording says of a failure reaches the terminal: printable only.
+        for (char c : board->spi().lastError())
+            if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) __builtin_trap();
     } catch (const qvin::ReplayStopped& e) {
         // A stop names the line and quotes at most a short, printable excerpt of it.
         if (e.message.empty() || !board->stopped() || e.message.size() > 600) __builtin_trap();
@@ -78,7 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!f) return 0;
     std::fwrite(data, 1, size, f);
     std::fclose(f);
-    Session(kFile, true);
-    Session(kFile, false);
+    Session(kFile, Over::Usb);
+    Session(kFile, Over::Port);
+    Session(kFile, Over::Spidev);
     return 0;
 }

@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qvin::Program p(clock, port, usb, trace, messages);
     qvin::InitRegisterTable(p.map);
     p.timer.DelayCalibrated = true;
-    p.settings.InterfaceType = Interface::UsbAdapter;
+    p.settings.InterfaceType = qvin::Interface::UsbAdapter;
     qvin::FindUsbBoards(p);
     for (const qvin::UsbBoardInfo& b : p.usb.UsbBoards)
         if (b.Present && b.UsbSpeed != "1.1" && b.UsbSpeed != "2") __builtin_trap();

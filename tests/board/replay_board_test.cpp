@@ -343,6 +343,26 @@ TEST_F(Replay, TheRecordingSaysWhichInterfaceItWasMadeOn) {
     EXPECT_EQ(interfaceOf(""), std::pair(0, 0x3BC));
 }
 
+// What a recording says about an SPI device reaches the terminal: a device's name with a
+// control character refuses the line, and a failure's reason comes back printable.
+TEST_F(Replay, AnSpiDevicesNameAndFailureComeBackPrintable) {
+    VirtualClock clock;
+    std::string why;
+    EXPECT_FALSE(ReplayBoard::Open(Write("spidev-open /dev/spi\x1b[2Jdev0.0 ok\n"), &clock, why));
+    EXPECT_NE(why.find("a device's name is printable characters"), std::string::npos) << why;
+
+    auto board = ReplayBoard::Open(Write("spidev-open /dev/spidev%200.0 ok\nspidev-out 25 5600 5600\nspidev-in failed gone\x1b[2J\n"), &clock, why);
+    ASSERT_TRUE(board) << why;
+    EXPECT_EQ(board->Interface().type, qvin::Interface::Spidev);
+    EXPECT_EQ(board->Interface().device, "/dev/spidev 0.0");
+    SpiBus& spi = board->spi();
+    EXPECT_EQ(spi.Open("/dev/spidev 0.0"), "");
+    const std::uint16_t out[2] = {0x5600, 0x5600};
+    std::uint16_t in[2] = {};
+    EXPECT_FALSE(spi.Transfer(out, in, 25));
+    EXPECT_EQ(spi.lastError(), "gone\\x1B[2J");
+}
+
 TEST_F(Replay, OnlyAReadableFileIsARecording) {
     VirtualClock clock;
     Trace trace;
