@@ -25,7 +25,7 @@ constexpr std::size_t kMaxLine = 8192;
 constexpr std::int64_t kBitNs = 1000;       // the reconstructed clock: 1 MHz
 constexpr std::int64_t kUntimedStepNs = 1000;
 
-// A field the strict parser has already checked as hexadecimal.
+// Fields the strict parser has already checked: a decimal number.
 unsigned Decimal(std::string_view w) {
     unsigned v = 0;
     std::from_chars(w.data(), w.data() + w.size(), v, 10);
