@@ -12,6 +12,7 @@
 #include <QEventLoop>
 #include <QBuffer>
 #include <QFileDialog>
+#include <QSettings>
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QMainWindow>
@@ -179,13 +180,30 @@ void QtToolkit::AskFile(ui::Window& w, bool save, const std::string& title, cons
     if (chooseFile) return then(chooseFile(save, title));
     // Not exec(): a dialog's own event loop would hold the read loop, which runs inside a
     // button's handler, for as long as the dialog is open.
-    auto* dialog = new QFileDialog(View(w), Q(title), Q(suggested), Q(filter));
+    // Each kind of file opens where the user last chose one, in this run or an earlier one.
+    QSettings kept("qvin27319", "qvin-eval");
+    if (!foldersLoaded_) {
+        foldersLoaded_ = true;
+        kept.beginGroup("folders");
+        for (const QString& key : kept.childKeys())
+            folders_.folders[key == "any" ? std::string() : QByteArray::fromPercentEncoding(key.toUtf8()).toStdString()] =
+                kept.value(key).toString().toStdString();
+        kept.endGroup();
+    }
+    auto* dialog = new QFileDialog(View(w), Q(title), Q(folders_.StartAt(filter, suggested)), Q(filter));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, then = std::move(then)](int result) {
+    QObject::connect(dialog, &QFileDialog::finished, dialog, [this, dialog, filter, then = std::move(then)](int result) {
         const QStringList chosen = dialog->selectedFiles();
-        then(result == QDialog::Accepted && !chosen.isEmpty() ? chosen.front().toStdString() : std::string());
+        const std::string file = result == QDialog::Accepted && !chosen.isEmpty() ? chosen.front().toStdString() : std::string();
+        if (!file.empty()) {
+            folders_.Chosen(filter, file);
+            QSettings remember("qvin27319", "qvin-eval");
+            remember.setValue("folders/" + QString::fromUtf8(QByteArray::fromStdString(filter).toPercentEncoding()), Q(folders_.folders[filter]));
+            remember.setValue("folders/any", Q(folders_.folders[""]));
+        }
+        then(file);
     });
     dialog->open();
 }

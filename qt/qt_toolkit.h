@@ -14,6 +14,7 @@
 
 #include <QWidget>
 
+#include "ui/remembered_folders.h"
 #include "ui/toolkit.h"
 #include "ui/window.h"
 
@@ -75,6 +76,8 @@ private:
     ui::Window* main_ = nullptr;
     int busyDepth_ = 0;
     QElapsedTimer sinceEvents_;
+    ui::RememberedFolders folders_;  // where each kind of file was last chosen
+    bool foldersLoaded_ = false;
 };
 
 }  // namespace qvin::qt
