@@ -24,9 +24,22 @@ bool LineReader::Fill() {
     return true;
 }
 
+// The rest of a line that was too long, up to and with its LF.
+bool LineReader::SkipRest() {
+    while (skipping_) {
+        if (at_ == end_ && !Fill()) return false;
+        const char* from = block_.data() + at_;
+        const auto* nl = static_cast<const char*>(std::memchr(from, '\n', end_ - at_));
+        at_ = nl ? static_cast<std::size_t>(nl - block_.data()) + 1 : end_;
+        skipping_ = nl == nullptr;
+    }
+    return true;
+}
+
 LineReader::End LineReader::Next(std::string& line) {
     line.clear();
-    bool any = false, tooLong = false, ended = false;
+    if (!SkipRest()) return End::None;
+    bool any = false, ended = false;
     while (!ended) {
         if (at_ == end_ && !Fill()) break;
         any = true;
@@ -34,15 +47,23 @@ LineReader::End LineReader::Next(std::string& line) {
         const auto* nl = static_cast<const char*>(std::memchr(from, '\n', end_ - at_));
         const std::size_t len = nl ? static_cast<std::size_t>(nl - from) : end_ - at_;
         const std::size_t room = maxLine_ - std::min(maxLine_, line.size());
-        line.append(from, std::min(len, room));
-        if (len > room) tooLong = true;
+        if (len > room) {
+            // Handed over at once: a caller that stops here never waits for the rest of the
+            // line (gigabytes on a pipe); one that goes on skips it with the next call.
+            line.append(from, room);
+            at_ += room;
+            skipping_ = true;
+            ++number_;
+            return End::TooLong;
+        }
+        line.append(from, len);
         at_ += len + (nl ? 1 : 0);
         ended = nl != nullptr;
     }
     if (!any) return End::None;
     ++number_;
-    if (!line.empty() && line.back() == '\r' && !tooLong) line.pop_back();
-    return tooLong ? End::TooLong : ended ? End::Whole : End::Unended;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return ended ? End::Whole : End::Unended;
 }
 
 }  // namespace qvin

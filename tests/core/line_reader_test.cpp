@@ -81,5 +81,18 @@ TEST(LineReader, NeverWaitsForMoreThanTheLineTyped) {
     EXPECT_EQ(line, "write Incl_Null 5");
 }
 
+// A line past the limit is handed over as soon as the limit is passed: a program that
+// stops there (a batch refused) never waits on, or reads, the gigabytes behind it.
+TEST(LineReader, ATooLongLineIsHandedOverWithoutItsRest) {
+    Typed typed("info\n" + std::string(20, 'x'));  // the rest of the line not yet typed
+    std::istream in(&typed);
+    LineReader r(in, 8);
+    std::string line;
+    EXPECT_EQ(r.Next(line), End::Whole);
+    EXPECT_EQ(r.Next(line), End::TooLong);
+    EXPECT_EQ(line, std::string(8, 'x'));
+    EXPECT_EQ(r.number(), 2u);
+}
+
 }  // namespace
 }  // namespace qvin
