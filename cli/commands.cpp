@@ -13,6 +13,7 @@
 #include "core/hex_text.h"
 #include "core/number_text.h"
 #include "device/data_log.h"
+#include "session/paced_passes.h"
 #include "session/doctor.h"
 
 namespace qvin::cli {
@@ -229,15 +230,16 @@ Action Watch(Command& c) {
         c.out << "Index";
         for (const session::OutputName& o : session::kOutputs) c.out << '\t' << session::OutputColumn(o);
         c.out << "\tNew\tError\tStatus\n";
-        for (long long pass = 1; count < 0 || pass <= count; ++pass) {
-            const session::Pass p = c.s.ReadPass();
-            const std::string line = DataLogLine(static_cast<std::int32_t>(pass), p.values, p.newData, p.alarm, p.status);
+        // As the window's loop paces its passes for the same LoopDelay in its log: 1 ms,
+        // then the delay less 5 ms (the reads and the drawing come on top in both).
+        const std::optional<std::int64_t> passes = count < 0 ? std::nullopt : std::optional<std::int64_t>(count);
+        session::PacedPasses loop(c.s, passes, delayMs - 4.0f);
+        while (const std::optional<session::PacedPass> paced = loop.Next()) {
+            const session::Pass& p = paced->pass;
+            const std::string line = DataLogLine(static_cast<std::int32_t>(paced->index), p.values, p.newData, p.alarm, p.status);
             c.out << line.substr(0, line.size() - 2) << '\n' << std::flush;
             StandardOutputWritten(c.out);
             if (log.isOpen() && !log.Write(line)) throw Error(kFileError, "Error Trying to open file " + logFile + ": " + log.error());
-            // As the window's loop paces its passes for the same LoopDelay in its log: 1 ms,
-            // then the delay less 5 ms (the reads and the drawing come on top in both).
-            if (count < 0 || pass < count) c.s.Pause(delayMs - 4.0f);
         }
     };
 }

@@ -33,6 +33,7 @@
 #include "device/transports.h"
 #include "device/data_log_reader.h"
 #include "session/capture.h"
+#include "session/paced_passes.h"
 #include "session/session.h"
 #include "sim/sim_board.h"
 
@@ -358,14 +359,6 @@ public:
         });
     }
 
-    // One pass of the outputs, timed from `startNs`.
-    WatchPass Pass(std::int64_t index, std::int64_t startNs) {
-        return Unlocked([&] {
-            const session::Pass p = session_->ReadPass();
-            return WatchPass{index, static_cast<double>(clock_->NowNs() - startNs) / 1e9, p.values, p.newData, p.alarm, p.status};
-        });
-    }
-
     // A pause in slices; Ctrl-C (or any Python signal handler raising) ends it.
     void Pause(double ms) {
         if (!(ms >= 0 && ms <= kLongestPauseMs))
@@ -394,28 +387,28 @@ private:
     std::string settingsFile_;
 };
 
-// board.watch(): an iterator of passes, paced like the read loop.
+// board.watch(): an iterator of passes, paced like the read loop: the board's lock held
+// for each pass, not across the pause, which Ctrl-C can end.
 class Watch {
 public:
-    Watch(PyBoard& b, std::optional<std::int64_t> count, double delayMs) : b_(b), count_(count), delayMs_(delayMs), startNs_(b.NowNs()) {
-        if (count && *count < 0) throw session::Error(qvin::kBadInput, "count must be 0 or more");
-        if (!(delayMs >= 0 && delayMs <= 60000)) throw session::Error(qvin::kBadInput, "delay_ms must be 0 to 60000");
-    }
+    Watch(PyBoard& b, std::optional<std::int64_t> count, double delayMs) : loop_(Loop(b, count, delayMs)) {}
     WatchPass Next() {
-        if (count_ && done_ >= *count_) throw py::stop_iteration();
-        if (done_ > 0) b_.Pause(delayMs_);
-        WatchPass p = b_.Pass(done_ + 1, startNs_);
-        ++done_;
+        const std::optional<session::PacedPass> p = loop_.Next();
+        if (!p) throw py::stop_iteration();
         if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-        return p;
+        return WatchPass{p->index, p->seconds, p->pass.values, p->pass.newData, p->pass.alarm, p->pass.status};
     }
 
 private:
-    PyBoard& b_;
-    std::optional<std::int64_t> count_;
-    double delayMs_;
-    std::int64_t startNs_;
-    std::int64_t done_ = 0;
+    static session::PacedPasses Loop(PyBoard& b, std::optional<std::int64_t> count, double delayMs) {
+        if (count && *count < 0) throw session::Error(qvin::kBadInput, "count must be 0 or more");
+        if (!(delayMs >= 0 && delayMs <= 60000)) throw session::Error(qvin::kBadInput, "delay_ms must be 0 to 60000");
+        session::PacedPasses::Steps steps;
+        steps.read = [&b] { return b.Unlocked([&] { return b.session().ReadPass(); }); };
+        steps.pause = [&b](double ms) { b.Pause(ms); };
+        return session::PacedPasses(b.session(), count, delayMs, std::move(steps));
+    }
+    session::PacedPasses loop_;
 };
 
 // Columns as NumPy arrays when NumPy is there, as lists otherwise.

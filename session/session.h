@@ -108,6 +108,7 @@ public:
 
     Program& program() { return *program_; }
     Board& board() { return *board_; }
+    const Clock& clock() const { return clock_; }
 
     // Prepares the chosen interface once, as the main window does at start; again when a
     // USB adapter was lost. Error kNoInterface when it cannot be used.
