@@ -100,6 +100,252 @@ private:
 };
 
 enum Line { Cs = 0, Clk = 1, Mosi = 2, Miso = 3 };
+enum class Kind { Port, Spidev, Usb };
+
+// One export: the recording read strictly line by line, and each interface's exchanges
+// drawn on the bus by a method of its own.
+class Export {
+public:
+    Export(std::istream& in, std::string name, std::ostream& out, VcdSummary& summary)
+        : lines_(in, kMaxLine), name_(std::move(name)), out_(out), summary_(summary) {}
+    std::string Run(const std::string& writer);
+
+private:
+    // What a method did with the line it was given.
+    enum class Step {
+        Done,  // used it (and the lines that belong to it): the next line follows
+        Held,  // read a line that belongs to what comes next: it is in line_ already
+        Ended, // came to the end of the recording
+    };
+    bool Next(RecordingLine& line);
+    void Header(const std::string& writer);
+    void DrawFrames(std::int64_t t, std::span<const unsigned> sent, const std::vector<unsigned>& back, int gapUs);
+    Step PortLine();
+    Step SpidevExchange();
+    Step UsbMessage();
+
+    LineReader lines_;
+    std::string name_;
+    std::ostream& out_;
+    VcdSummary& summary_;
+    std::optional<Bus> bus_;
+    std::string text_;
+    std::string why_;  // why the recording was refused, naming the line
+    std::int64_t lastTime_ = 0;
+    RecordingLine line_;
+    Kind kind_ = Kind::Usb;
+    unsigned base_ = 0;   // the parallel port's data register
+    bool lastCs_ = true;  // the parallel port's chip select, as last driven
+    int delayUs_ = 25;    // the adapter's delay between words
+};
+
+// The next exchange line, strictly; its time, or a made-up one. False at the end or when
+// the line is refused (why_ says so).
+bool Export::Next(RecordingLine& line) {
+    for (;;) {
+        const LineReader::End end = lines_.Next(text_);
+        if (end == LineReader::End::None) return false;
+        const std::size_t number = lines_.number();
+        const bool tooLong = end == LineReader::End::TooLong;
+        const bool cut = end == LineReader::End::Unended && text_.find_first_not_of(" \t") != std::string::npos;
+        auto at = [&] { return name_ + ": line " + std::to_string(number) + ": \"" + Excerpt(text_) + "\" "; };
+        if (tooLong) return why_ = at() + "is longer than any recording line", false;
+        if (cut) return why_ = at() + "is cut short (the file ends before the line does)", false;
+        std::string why;
+        const auto parsed = ParseRecordingLine(text_, why);
+        if (!parsed) return why_ = at() + "is no recording line: " + why, false;
+        if (parsed->skip) continue;
+        line = *parsed;
+        if (line.timeNs) {
+            lastTime_ = *line.timeNs;
+        } else {
+            summary_.timed = false;
+            lastTime_ += kUntimedStepNs;
+        }
+        return true;
+    }
+}
+
+void Export::Header(const std::string& writer) {
+    out_ << "$comment QVIN27319 SPI bus from the recording " << Excerpt(name_, 200) << ": " << summary_.interface;
+    if (kind_ == Kind::Port)
+        out_ << ". The lines as the program drove them and read them, at their recorded times; the port's inversions undone"
+                " (data register bit 0 chip select, bit 1 clock, bit 2 data to the chip inverted; status bit 6 data from the chip"
+                " inverted)";
+    else if (kind_ == Kind::Spidev)
+        out_ << ". RECONSTRUCTED TIMING: each exchange's frames drawn at the device's 1 MHz clock from the exchange's"
+                " recorded time; chip select rises for the delay after each frame";
+    else
+        out_ << ". RECONSTRUCTED TIMING: each transfer's words drawn from the adapter's set-up at a 1 MHz clock from the"
+                " transfer's recorded time; chip select rises for the delay between words";
+    out_ << ". cs is active low; data changes as clk rises and is taken as it falls. $end\n"
+         << "$version " << writer << " $end\n$timescale 1 ns $end\n$scope module spi $end\n"
+         << "$var wire 1 ! cs $end\n$var wire 1 \" clk $end\n$var wire 1 # mosi $end\n$var wire 1 $ miso $end\n"
+         << "$upscope $end\n$enddefinitions $end\n";
+}
+
+// Frames drawn from `t` at the 1 MHz clock, chip select low for each and high for the
+// delay after it; an answer missing is the line at rest (high).
+void Export::DrawFrames(std::int64_t t, std::span<const unsigned> sent, const std::vector<unsigned>& back, int gapUs) {
+    Bus& bus = *bus_;
+    std::int64_t at = std::max(t, bus.now() + 1);
+    for (std::size_t k = 0; k < sent.size(); ++k) {
+        const unsigned miso = k < back.size() ? back[k] : 0xFFFF;
+        bus.Set(at, Cs, false);
+        bus.Close();
+        at += kBitNs / 2;
+        for (int b = 15; b >= 0; --b) {
+            bus.Set(at, Mosi, (sent[k] >> b) & 1);
+            bus.Set(at, Miso, (miso >> b) & 1);
+            bus.Set(at, Clk, true);
+            bus.Close();
+            bus.Set(at + kBitNs / 2, Clk, false);
+            bus.Close();
+            at += kBitNs;
+        }
+        bus.Set(at, Cs, true);
+        bus.Close();
+        ++summary_.frames;
+        at += static_cast<std::int64_t>(gapUs) * 1000;
+    }
+}
+
+// The parallel port: the lines as driven and read, at their recorded times.
+Export::Step Export::PortLine() {
+    const std::vector<std::string_view>& w = line_.words;
+    const std::int64_t t = lastTime_;
+    Bus& bus = *bus_;
+    if (w[0] == "port-out" && Byte(w[1]) == base_) {
+        const unsigned v = Byte(w[2]);
+        const bool cs = !(v & 1), clk = v & 2, mosi = !(v & 4);
+        // Chip select falls before the data moves and rises after it; the clock's
+        // fall is where the chip takes a bit, so it comes last at its instant.
+        if (cs && !lastCs_) ++summary_.frames;  // chip select rises: a word ends
+        lastCs_ = cs;
+        bus.Set(t, Cs, cs);
+        bus.Set(t, Mosi, mosi);
+        bus.Set(t, Clk, clk);
+        bus.Close();
+    } else if (w[0] == "port-in" && Byte(w[1]) == base_ + 1) {
+        bus.Set(t, Miso, !(Byte(w[2]) & 0x40));
+        bus.Close();
+    }
+    return Step::Done;
+}
+
+// An SPI device: an exchange's frames and the answer that follows them.
+Export::Step Export::SpidevExchange() {
+    const std::vector<std::string_view>& w = line_.words;
+    if (!(w[0] == "spidev-out" && w.size() >= 3)) return Step::Done;
+    const std::int64_t t = lastTime_;
+    std::vector<unsigned> sent, back;
+    for (std::size_t i = 2; i < w.size(); ++i) sent.push_back(Byte(w[i]));
+    const int gapUs = static_cast<int>(Decimal(w[1]));
+    RecordingLine reply;
+    const bool haveReply = Next(reply);
+    if (!haveReply && !why_.empty()) return Step::Ended;
+    const bool answered = haveReply && reply.words[0] == "spidev-in" && !(reply.words.size() >= 2 && reply.words[1] == "failed");
+    if (answered)
+        for (std::size_t i = 1; i < reply.words.size(); ++i) back.push_back(Byte(reply.words[i]));
+    // A failed exchange may have clocked some frames or none: drawn with the line from the
+    // chip at rest, and counted.
+    if (!answered) ++summary_.failed;
+    DrawFrames(t, sent, back, gapUs);
+    if (!haveReply) return Step::Ended;
+    if (reply.words[0] == "spidev-in") return Step::Done;
+    line_ = reply;
+    return Step::Held;
+}
+
+// The USB adapter: its set-up (the delay between words) and its transfers, each drawn
+// from the words sent and the words clocked back.
+Export::Step Export::UsbMessage() {
+    const std::vector<std::string_view>& w = line_.words;
+    if (!(w[0] == "usb-out" && w.size() >= 3 && w[1] == "0")) return Step::Done;
+    const std::int64_t t = lastTime_;
+    const unsigned cmd = Byte(w[2]);
+    if (cmd == adapter::kSetDelay && w.size() >= 4) delayUs_ = std::max(1u, Byte(w[3]));
+    if ((cmd == adapter::kTransferPos || cmd == adapter::kTransferNeg) && w.size() >= 5) {
+        const unsigned channel = Byte(w[3]), n = Byte(w[4]);
+        std::vector<unsigned> sent;
+        for (std::size_t i = 5; i + 1 < w.size(); i += 2) sent.push_back(Byte(w[i]) * 256 + Byte(w[i + 1]));
+        summary_.interface = "USB adapter, channel " + std::to_string(channel);
+        // The reply: the words clocked back, or a failure (nothing was sent then).
+        RecordingLine reply;
+        bool failed = false, haveReply = true;
+        std::vector<unsigned> back;
+        for (;;) {
+            if (!Next(reply)) {
+                if (!why_.empty()) return Step::Ended;
+                failed = true;
+                haveReply = false;
+                break;
+            }
+            if (reply.words[0] != "took") break;
+        }
+        if (haveReply) {
+            const auto& r = reply.words;
+            if ((r[0] == "usb-out" && r.size() == 3 && r[2] == "failed") || (r[0] == "usb-in" && r.size() == 3 && r[2] == "failed"))
+                failed = r[0] == "usb-out";
+            else if (r[0] == "usb-in")
+                for (std::size_t i = 2; i + 1 < r.size(); i += 2) back.push_back(Byte(r[i]) * 256 + Byte(r[i + 1]));
+        }
+        if (failed) {
+            ++summary_.failed;
+            bus_->Comment("the adapter refused the transfer at " + std::to_string(t) + " ns: nothing reached the chip");
+        } else {
+            DrawFrames(t, std::span(sent).first(std::min<std::size_t>(sent.size(), n)), back, delayUs_);
+        }
+        if (!haveReply) return Step::Ended;
+        if (!(reply.words[0] == "usb-in" || reply.words[0] == "usb-out")) {
+            line_ = reply;
+            return Step::Held;
+        }
+    }
+    if (cmd == adapter::kReadSetup) {  // the adapter's set-up read back: its delay first
+        RecordingLine reply;
+        if (Next(reply) && reply.words[0] == "usb-in" && reply.words.size() >= 3 && reply.words[2] != "failed")
+            delayUs_ = std::max(1u, Byte(reply.words[2]));
+        else if (!why_.empty())
+            return Step::Ended;
+    }
+    return Step::Done;
+}
+
+std::string Export::Run(const std::string& writer) {
+    // Which interface: the first exchange says.
+    if (!Next(line_)) return why_.empty() ? name_ + " holds no exchange with a board" : why_;
+    const std::string_view first = line_.words[0];
+    if (first.substr(0, 5) == "port-") {
+        kind_ = Kind::Port;
+        base_ = line_.words.size() > 1 ? Byte(line_.words[1]) : 0x378;
+        summary_.interface = "parallel port " + std::string(line_.words[1]);
+    } else if (first.substr(0, 7) == "spidev-") {
+        kind_ = Kind::Spidev;
+        summary_.interface = "SPI device " + (line_.words.size() > 1 ? FromTraceWord(line_.words[1]) : std::string("(unnamed)"));
+        summary_.failedAre = "exchanges the device failed";
+    } else {
+        kind_ = Kind::Usb;
+        summary_.interface = "USB adapter";
+    }
+    Header(writer);
+    bus_.emplace(out_);
+    for (;;) {
+        const Step step = kind_ == Kind::Port ? PortLine() : kind_ == Kind::Spidev ? SpidevExchange() : UsbMessage();
+        if (!why_.empty()) return why_;
+        if (step == Step::Ended) break;
+        if (step == Step::Held) continue;
+        if (!Next(line_)) {
+            if (!why_.empty()) return why_;
+            break;
+        }
+    }
+    if (!bus_->started()) bus_->Start(0);  // nothing drawn: the lines at rest
+    bus_->Flush();
+    out_.flush();
+    if (!out_) return "the waveform could not be written";
+    return {};
+}
 
 }  // namespace
 
@@ -108,192 +354,7 @@ std::string ExportVcd(const std::filesystem::path& recording, std::ostream& out,
     if (const std::string why = NotRegularRefusal(recording); !why.empty()) return why;
     std::ifstream in(recording, std::ios::binary);
     if (!in) return name + ": " + std::strerror(errno);
-
-    // The recording, line by line, strictly; each line's time, or a made-up one.
-    LineReader lines(in, kMaxLine);
-    std::int64_t lastTime = 0;
-    std::string text;
-    auto next = [&](RecordingLine& line, std::string& why) -> bool {
-        for (;;) {
-            const LineReader::End end = lines.Next(text);
-            if (end == LineReader::End::None) return false;
-            const std::size_t number = lines.number();
-            const bool tooLong = end == LineReader::End::TooLong;
-            const bool cut = end == LineReader::End::Unended && text.find_first_not_of(" \t") != std::string::npos;
-            auto at = [&] { return name + ": line " + std::to_string(number) + ": \"" + Excerpt(text) + "\" "; };
-            if (tooLong) return why = at() + "is longer than any recording line", false;
-            if (cut) return why = at() + "is cut short (the file ends before the line does)", false;
-            const auto parsed = ParseRecordingLine(text, why);
-            if (!parsed) return why = at() + "is no recording line: " + why, false;
-            if (parsed->skip) continue;
-            line = *parsed;
-            if (line.timeNs) {
-                lastTime = *line.timeNs;
-            } else {
-                summary.timed = false;
-                lastTime += kUntimedStepNs;
-            }
-            return true;
-        }
-    };
-
-    // Which interface: the first exchange says.
-    RecordingLine line;
-    std::string why;
-    if (!next(line, why)) return why.empty() ? name + " holds no exchange with a board" : why;
-    const bool lpt = line.words[0].substr(0, 5) == "port-";
-    const bool spidev = line.words[0].substr(0, 7) == "spidev-";
-    unsigned base = 0;
-    if (lpt) {
-        base = line.words.size() > 1 ? Byte(line.words[1]) : 0x378;
-        summary.interface = "parallel port " + std::string(line.words[1]);
-    } else if (spidev) {
-        summary.interface = "SPI device " + (line.words.size() > 1 ? FromTraceWord(line.words[1]) : std::string("(unnamed)"));
-        summary.failedAre = "exchanges the device failed";
-    } else {
-        summary.interface = "USB adapter";
-    }
-
-    out << "$comment QVIN27319 SPI bus from the recording " << Excerpt(name, 200) << ": " << summary.interface;
-    if (lpt)
-        out << ". The lines as the program drove them and read them, at their recorded times; the port's inversions undone"
-               " (data register bit 0 chip select, bit 1 clock, bit 2 data to the chip inverted; status bit 6 data from the chip"
-               " inverted)";
-    else if (spidev)
-        out << ". RECONSTRUCTED TIMING: each exchange's frames drawn at the device's 1 MHz clock from the exchange's"
-               " recorded time; chip select rises for the delay after each frame";
-    else
-        out << ". RECONSTRUCTED TIMING: each transfer's words drawn from the adapter's set-up at a 1 MHz clock from the"
-               " transfer's recorded time; chip select rises for the delay between words";
-    out << ". cs is active low; data changes as clk rises and is taken as it falls. $end\n"
-        << "$version " << writer << " $end\n$timescale 1 ns $end\n$scope module spi $end\n"
-        << "$var wire 1 ! cs $end\n$var wire 1 \" clk $end\n$var wire 1 # mosi $end\n$var wire 1 $ miso $end\n"
-        << "$upscope $end\n$enddefinitions $end\n";
-    Bus bus(out);
-
-    // Frames drawn from `t` at the 1 MHz clock, chip select low for each and high for the
-    // delay after it; an answer missing is the line at rest (high).
-    auto drawFrames = [&](std::int64_t t, std::span<const unsigned> sent, const std::vector<unsigned>& back, int gapUs) {
-        std::int64_t at = std::max(t, bus.now() + 1);
-        for (std::size_t k = 0; k < sent.size(); ++k) {
-            const unsigned miso = k < back.size() ? back[k] : 0xFFFF;
-            bus.Set(at, Cs, false);
-            bus.Close();
-            at += kBitNs / 2;
-            for (int b = 15; b >= 0; --b) {
-                bus.Set(at, Mosi, (sent[k] >> b) & 1);
-                bus.Set(at, Miso, (miso >> b) & 1);
-                bus.Set(at, Clk, true);
-                bus.Close();
-                bus.Set(at + kBitNs / 2, Clk, false);
-                bus.Close();
-                at += kBitNs;
-            }
-            bus.Set(at, Cs, true);
-            bus.Close();
-            ++summary.frames;
-            at += static_cast<std::int64_t>(gapUs) * 1000;
-        }
-    };
-
-    int delayUs = 25;
-    bool haveLine = true;
-    bool lastCs = true;
-    while (haveLine) {
-        const std::vector<std::string_view>& w = line.words;
-        const std::int64_t t = lastTime;
-        if (lpt) {
-            if (w[0] == "port-out" && Byte(w[1]) == base) {
-                const unsigned v = Byte(w[2]);
-                const bool cs = !(v & 1), clk = v & 2, mosi = !(v & 4);
-                // Chip select falls before the data moves and rises after it; the clock's
-                // fall is where the chip takes a bit, so it comes last at its instant.
-                if (cs && !lastCs) ++summary.frames;  // chip select rises: a word ends
-                lastCs = cs;
-                bus.Set(t, Cs, cs);
-                bus.Set(t, Mosi, mosi);
-                bus.Set(t, Clk, clk);
-                bus.Close();
-            } else if (w[0] == "port-in" && Byte(w[1]) == base + 1) {
-                bus.Set(t, Miso, !(Byte(w[2]) & 0x40));
-                bus.Close();
-            }
-        } else if (spidev) {
-            if (w[0] == "spidev-out" && w.size() >= 3) {
-                std::vector<unsigned> sent, back;
-                for (std::size_t i = 2; i < w.size(); ++i) sent.push_back(Byte(w[i]));
-                const int gapUs = static_cast<int>(Decimal(w[1]));
-                RecordingLine reply;
-                haveLine = next(reply, why);
-                if (!haveLine && !why.empty()) return why;
-                const bool answered = haveLine && reply.words[0] == "spidev-in" && !(reply.words.size() >= 2 && reply.words[1] == "failed");
-                if (answered)
-                    for (std::size_t i = 1; i < reply.words.size(); ++i) back.push_back(Byte(reply.words[i]));
-                // A failed exchange may have clocked some frames or none: drawn with the line
-                // from the chip at rest, and counted.
-                if (!answered) ++summary.failed;
-                drawFrames(t, sent, back, gapUs);
-                if (haveLine && reply.words[0] != "spidev-in") {
-                    line = reply;
-                    continue;
-                }
-            }
-        } else if (w[0] == "usb-out" && w.size() >= 3 && w[1] == "0") {
-            const unsigned cmd = Byte(w[2]);
-            if (cmd == adapter::kSetDelay && w.size() >= 4) delayUs = std::max(1u, Byte(w[3]));
-            if ((cmd == adapter::kTransferPos || cmd == adapter::kTransferNeg) && w.size() >= 5) {
-                const unsigned channel = Byte(w[3]), n = Byte(w[4]);
-                std::vector<unsigned> sent;
-                for (std::size_t i = 5; i + 1 < w.size(); i += 2) sent.push_back(Byte(w[i]) * 256 + Byte(w[i + 1]));
-                summary.interface = "USB adapter, channel " + std::to_string(channel);
-                // The reply: the words clocked back, or a failure (nothing was sent then).
-                RecordingLine reply;
-                bool failed = false;
-                std::vector<unsigned> back;
-                for (;;) {
-                    if (!next(reply, why)) {
-                        if (!why.empty()) return why;
-                        failed = true;
-                        haveLine = false;
-                        break;
-                    }
-                    if (reply.words[0] == "took") continue;
-                    break;
-                }
-                if (haveLine) {
-                    const auto& r = reply.words;
-                    if ((r[0] == "usb-out" && r.size() == 3 && r[2] == "failed") || (r[0] == "usb-in" && r.size() == 3 && r[2] == "failed"))
-                        failed = r[0] == "usb-out";
-                    else if (r[0] == "usb-in")
-                        for (std::size_t i = 2; i + 1 < r.size(); i += 2) back.push_back(Byte(r[i]) * 256 + Byte(r[i + 1]));
-                }
-                if (failed) {
-                    ++summary.failed;
-                    bus.Comment("the adapter refused the transfer at " + std::to_string(t) + " ns: nothing reached the chip");
-                } else {
-                    drawFrames(t, std::span(sent).first(std::min<std::size_t>(sent.size(), n)), back, delayUs);
-                }
-                if (haveLine && !(reply.words[0] == "usb-in" || reply.words[0] == "usb-out")) {
-                    line = reply;
-                    continue;
-                }
-            }
-            if (cmd == 1) {  // the adapter's set-up read back: its delay first
-                RecordingLine reply;
-                if (next(reply, why) && reply.words[0] == "usb-in" && reply.words.size() >= 3 && reply.words[2] != "failed")
-                    delayUs = std::max(1u, Byte(reply.words[2]));
-                else if (!why.empty())
-                    return why;
-            }
-        }
-        haveLine = next(line, why);
-        if (!haveLine && !why.empty()) return why;
-    }
-    if (!bus.started()) bus.Start(0);  // nothing drawn: the lines at rest
-    bus.Flush();
-    out.flush();
-    if (!out) return "the waveform could not be written";
-    return {};
+    return Export(in, name, out, summary).Run(writer);
 }
 
 }  // namespace qvin
