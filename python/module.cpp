@@ -549,12 +549,8 @@ double TimeReadsInCpp(PyBoard& b, const py::object& reg, int n) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-}  // namespace
-
-PYBIND11_MODULE(_core, m) {
-    m.doc() = "The QVIN27319 evaluation program's session layer: boards, registers, the read loop's passes, data logs.";
-    m.attr("__version__") = QVIN_VERSION;
-
+// The errors, each with the exit status qvin-cli ends with, and how C++ errors become them.
+void RegisterErrors(py::module_& m) {
     py::object base = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
         "qvin27319.QvinError", "An error of the evaluation program; .code is qvin-cli's exit status for it.", PyExc_RuntimeError, nullptr));
     m.attr("QvinError") = base;
@@ -605,6 +601,10 @@ PYBIND11_MODULE(_core, m) {
         }
     });
 
+}
+
+// What a read gives: one register, a pass of the outputs, the watch that yields passes.
+void BindReadings(py::module_& m) {
     py::class_<session::Reading>(m, "Reading", "One register as read: the word off the wire, the count, the value, the flags.")
         .def_readonly("index", &session::Reading::index)
         .def_readonly("name", &session::Reading::name)
@@ -664,6 +664,10 @@ PYBIND11_MODULE(_core, m) {
         .def("__iter__", [](Watch& w) -> Watch& { return w; })
         .def("__next__", &Watch::Next);
 
+}
+
+// The board and its operations.
+void BindBoard(py::module_& m) {
     py::class_<PyBoard>(m, "Board", "An evaluation board, simulated, on real hardware or answered from a recording.")
         .def_static("sim", &PyBoard::Sim, py::arg("angle") = py::none(), py::arg("faults") = py::none(), py::arg("seed") = py::none(),
                     py::arg("virtual_clock") = false, py::arg("settings") = "Qvin27319.cfg", py::arg("noise") = py::none(),
@@ -752,6 +756,10 @@ PYBIND11_MODULE(_core, m) {
             return false;  // an exception in the block goes on
         });
 
+}
+
+// The analysis of values from any source: statistics, stability, spectra.
+void BindAnalysis(py::module_& m) {
     m.def(
         "describe",
         [](const std::vector<double>& values) {
@@ -885,6 +893,10 @@ PYBIND11_MODULE(_core, m) {
         "two, half overlapping, each less its mean; by default the longest giving eight segments, at most 65536; a segment\n"
         "with a NaN is left out): f (Hz), psd (units^2/Hz), asd (units/sqrt(Hz)), floor (the asd over the upper half of the\n"
         "band: sqrt(2) times the Allan deviation at 1 s on white noise), segments and segment_length.");
+}
+
+// What is on this machine (adapters, what stands in the way) and data logs on disk.
+void BindMachine(py::module_& m) {
     m.def(
         "adapters",
         []() {
@@ -904,4 +916,17 @@ PYBIND11_MODULE(_core, m) {
         "What stands between this machine and a first read on real hardware (qvin-cli doctor).");
     m.def("read_log", &ReadLog, py::arg("path"), "A data log's runs, each with its date, loop delay and columns.");
     m.def("_time_reads_in_cpp", &TimeReadsInCpp, py::arg("board"), py::arg("register"), py::arg("n"));
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_core, m) {
+    m.doc() = "The QVIN27319 evaluation program's session layer: boards, registers, the read loop's passes, data logs.";
+    m.attr("__version__") = QVIN_VERSION;
+
+    RegisterErrors(m);
+    BindReadings(m);
+    BindBoard(m);
+    BindAnalysis(m);
+    BindMachine(m);
 }
