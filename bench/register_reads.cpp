@@ -37,14 +37,14 @@ constexpr double kUsbCeilingPerSecond = 1.0 / kUsbReadSeconds;
 
 template <typename ClockT>
 struct BenchOn {
-    explicit BenchOn(int interfaceType) : board(clock, nullptr, {}), p(clock, board.port, board.usbLink, trace, messages) {
+    explicit BenchOn(qvin::Interface interfaceType) : board(clock, nullptr, {}), p(clock, board.port, board.usbLink, trace, messages) {
         p.timer.FinalTrialMs = 300.0f;
         qvin::StartProgram(p, "/nonexistent/Qvin27319.cfg");
-        p.settings.InterfaceType = static_cast<qvin::Interface>(interfaceType);
+        p.settings.InterfaceType = interfaceType;
         p.settings.PortAddress = 0x378;
         board.port.Prepare(0x378);
-        if (interfaceType == 2) qvin::FindUsbBoards(p);
-        if (interfaceType == 3) {
+        if (interfaceType == qvin::Interface::UsbAdapter) qvin::FindUsbBoards(p);
+        if (interfaceType == qvin::Interface::Spidev) {
             p.spiBus = &board.spi;
             p.spiDevice = "/dev/spidev0.0";
             qvin::FindTransport(qvin::Interface::Spidev)->open(p, std::nullopt);
@@ -64,7 +64,7 @@ using Bench = BenchOn<qvin::RealClock>;
 // for them (the best of a few batches).
 double LptCeilingPerSecond() {
     static const double ceiling = [] {
-        BenchOn<qvin::VirtualClock> counted(1);
+        BenchOn<qvin::VirtualClock> counted(qvin::Interface::ParallelPort);
         qvin::ReadReg(counted.p, qvin::reg::Incl_Out);
         counted.clock.ResetIterations();
         qvin::ReadReg(counted.p, qvin::reg::Incl_Out);
@@ -94,33 +94,33 @@ void ReadsAgainstCeiling(benchmark::State& state, Bench& bench, double ceiling) 
 }
 
 void BM_ReadRegSimulatedLpt(benchmark::State& state) {
-    static Bench bench(1);
+    static Bench bench(qvin::Interface::ParallelPort);
     ReadsAgainstCeiling(state, bench, LptCeilingPerSecond());
 }
 BENCHMARK(BM_ReadRegSimulatedLpt)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
 
 void BM_ReadRegSimulatedUsb(benchmark::State& state) {
-    static Bench bench(2);
+    static Bench bench(qvin::Interface::UsbAdapter);
     ReadsAgainstCeiling(state, bench, kUsbCeilingPerSecond);
 }
 BENCHMARK(BM_ReadRegSimulatedUsb)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
 
 void BM_ReadRegSimulatedSpidev(benchmark::State& state) {
-    static Bench bench(3);
+    static Bench bench(qvin::Interface::Spidev);
     ReadsAgainstCeiling(state, bench, kSpidevCeilingPerSecond);
 }
 BENCHMARK(BM_ReadRegSimulatedSpidev)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
 
 // The same two under load: a busy thread per core competes for the processors.
 void BM_ReadRegSimulatedLptLoaded(benchmark::State& state) {
-    static Bench bench(1);
+    static Bench bench(qvin::Interface::ParallelPort);
     qvin::bench::Load load;
     ReadsAgainstCeiling(state, bench, LptCeilingPerSecond());
 }
 BENCHMARK(BM_ReadRegSimulatedLptLoaded)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
 
 void BM_ReadRegSimulatedUsbLoaded(benchmark::State& state) {
-    static Bench bench(2);
+    static Bench bench(qvin::Interface::UsbAdapter);
     qvin::bench::Load load;
     ReadsAgainstCeiling(state, bench, kUsbCeilingPerSecond);
 }
@@ -128,7 +128,7 @@ BENCHMARK(BM_ReadRegSimulatedUsbLoaded)->Unit(benchmark::kMicrosecond)->MinTime(
 
 // One adapter operation on the simulated back end: open, two bulk transfers, close.
 void BM_AdapterOperationSimulated(benchmark::State& state) {
-    static Bench bench(2);
+    static Bench bench(qvin::Interface::UsbAdapter);
     bench.p.spi.SpiWriteWords[1] = 0x0C00;
     bench.p.spi.SpiWriteWords[2] = 0x0C00;
     for (auto _ : state) {
@@ -142,7 +142,7 @@ BENCHMARK(BM_AdapterOperationSimulated)->Unit(benchmark::kNanosecond);
 // The same read with the pauses' counted loops only (virtual clock): the cost of the
 // bit-banging, the trace hooks and the simulated chip themselves.
 void BM_ReadRegSimulatedLptNoWaiting(benchmark::State& state) {
-    static BenchOn<qvin::VirtualClock> bench(1);
+    static BenchOn<qvin::VirtualClock> bench(qvin::Interface::ParallelPort);
     for (auto _ : state) {
         qvin::ReadReg(bench.p, qvin::reg::Incl_Out);
         benchmark::DoNotOptimize(bench.p.reg.RegData);

@@ -35,9 +35,9 @@ std::vector<std::int16_t> Registers(int n) {
     return out;
 }
 
-struct Burst : ::testing::TestWithParam<int> {
+struct Burst : ::testing::TestWithParam<Interface> {
     Burst() {
-        if (GetParam() == 2) sim.UseUsb();
+        if (GetParam() == Interface::UsbAdapter) sim.UseUsb();
         sim.board.chip.onFrame = [this](std::uint16_t mosi, std::int64_t ns) { frames.push_back({mosi, ns}); };
         // Words whose decoding matters: both flags, sign extension, an offset.
         sim.board.chip.OverrideOutput(sim::addr::Xaccel_Out, 0xFFFF);
@@ -94,7 +94,7 @@ TEST_P(Burst, NRegistersTakeNPlusOneFramesInTheirOrder) {
     ASSERT_TRUE(ReadRegisters(sim.p, regs).ok);
     std::vector<std::uint16_t> want;
     auto request = [&](std::size_t i) { return static_cast<std::uint16_t>((sim.p.map[regs[i]].RegAddr & 0x7F) << 8); };
-    if (GetParam() == 1) {
+    if (GetParam() == Interface::ParallelPort) {
         for (std::size_t i = 0; i < regs.size(); ++i) want.push_back(request(i));
         want.push_back(request(regs.size() - 1));
     } else {
@@ -106,7 +106,7 @@ TEST_P(Burst, NRegistersTakeNPlusOneFramesInTheirOrder) {
     std::vector<std::uint16_t> got;
     for (const Frame& f : frames) got.push_back(f.mosi);
     EXPECT_EQ(got, want);
-    if (GetParam() == 1) {
+    if (GetParam() == Interface::ParallelPort) {
         // 16 bits of at least four port writes each, then the pause.
         for (std::size_t i = 1; i < frames.size(); ++i) EXPECT_GE(frames[i].ns - frames[i - 1].ns, 100'000) << i;
         EXPECT_EQ(sim.memory.Take("port-out").size(), frames.size() * (2 + 16 * 4 + 1)) << "each frame 67 port writes";
@@ -130,7 +130,8 @@ TEST_P(Burst, AStuckLineInTheMiddleShowsInItsOwnAnswersOnly) {
     for (std::size_t i = 1; i < 4; ++i) EXPECT_EQ(b.answers[i].raw, 0xFFFF) << i;
 }
 
-INSTANTIATE_TEST_SUITE_P(OnBothInterfaces, Burst, ::testing::Values(1, 2), [](const auto& info) { return info.param == 1 ? "Port" : "Usb"; });
+INSTANTIATE_TEST_SUITE_P(OnBothInterfaces, Burst, ::testing::Values(Interface::ParallelPort, Interface::UsbAdapter),
+                         [](const auto& info) { return info.param == Interface::ParallelPort ? "Port" : "Usb"; });
 
 // A transfer that fails in the middle of a long exchange (refused, its reply lost, one
 // byte short): said once, the adapter given up, and no answer at all, not the words of
