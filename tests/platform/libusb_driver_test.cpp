@@ -38,6 +38,7 @@
 #include "support/idle_port.h"
 #include "support/recorded_messages.h"
 #include "support/sim_fixture.h"
+#include "support/usbdevfs_device.h"
 
 namespace qvin {
 namespace {
@@ -88,147 +89,39 @@ std::string Record(const std::string& port, int devnum, std::uint16_t vendor, st
            "H: descriptors=" + Hex(Descriptors(vendor, product, a)) + "\n\n";
 }
 
-// One emulated adapter's device node. Runs on umockdev's worker thread; every request is
-// completed exactly once.
-class EmulatedAdapter {
+// One emulated adapter's device node: bulk OUT on its first endpoint feeds the firmware
+// model, IN on its second takes the firmware's reply.
+class EmulatedAdapter : public test::UsbdevfsDevice {
 public:
     EmulatedAdapter(sim::QvinChip& chip, const AdapterLayout& layout) : firmware(&chip), layout_(layout) {}
 
-    static gboolean OnIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
-        return static_cast<EmulatedAdapter*>(self)->Handle(client);
-    }
-
-    std::mutex mutex;
     sim::AdapterFirmware firmware;
-    int claims = 0, releases = 0, clearHalts = 0;
-    bool stallNextIn = false, shortReply = false, silent = false, unplugAfterOut = false, unplugged = false;
-    bool busy = false;  // another program has claimed the interface
+    bool shortReply = false, silent = false;
 
 private:
-    gboolean Handle(UMockdevIoctlClient* client) {
-        std::lock_guard lock(mutex);
-        const gulong request = umockdev_ioctl_client_get_request(client);
-        UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
-        auto done = [client](long result, int err = 0) {
-            umockdev_ioctl_client_complete(client, result, err);
-            return TRUE;
-        };
-        // Reaping what finished before the unplug still works; everything else is gone.
-        if (unplugged && request != USBDEVFS_REAPURBNDELAY && request != USBDEVFS_REAPURB) {
-            if (request == USBDEVFS_RELEASEINTERFACE) ++releases;
-            return done(-1, ENODEV);
-        }
-        switch (request) {
-            case USBDEVFS_GET_CAPABILITIES: {
-                UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, sizeof(std::uint32_t), nullptr);
-                if (!d) return done(-1, EFAULT);
-                std::memset(d->data, 0, sizeof(std::uint32_t));
-                return done(0);
-            }
-            case USBDEVFS_CLAIMINTERFACE:
-                if (busy) return done(-1, EBUSY);
-                ++claims;
-                return done(0);
-            case USBDEVFS_RELEASEINTERFACE: ++releases; return done(0);
-            case USBDEVFS_GETDRIVER:  // no kernel driver is bound to the interface
-            case USBDEVFS_IOCTL:      // so there is none to disconnect either
-                return done(-1, ENODATA);
-            case USBDEVFS_CLEAR_HALT: ++clearHalts; return done(0);
-            case USBDEVFS_SUBMITURB: return Submit(arg, done);
-            case USBDEVFS_DISCARDURB: {
-                UMockdevIoctlData* urbData = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
-                const std::uint64_t addr = urbData ? urbData->client_addr : 0;
-                const auto it = std::find(waiting_.begin(), waiting_.end(), addr);
-                if (!urbData || it == waiting_.end()) return done(-1, EINVAL);
-                waiting_.erase(it);
-                auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
-                urb->status = -ENOENT;
-                urb->actual_length = 0;
-                finished_.push_back(addr);
-                return done(0);
-            }
-            case USBDEVFS_REAPURB:
-            case USBDEVFS_REAPURBNDELAY: {
-                if (finished_.empty()) return done(-1, unplugged ? ENODEV : EAGAIN);
-                UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
-                if (!d) return done(-1, EFAULT);
-                const std::uint64_t addr = finished_.front();
-                finished_.pop_front();
-                std::memcpy(d->data, &addr, sizeof addr);
-                return done(0);
-            }
-            default:
-                return done(-1, ENOTTY);
-        }
+    void BulkOut(std::uint8_t endpoint, std::span<const std::uint8_t> bytes) override {
+        if (endpoint == layout_.endpoints[0]) firmware.Command(bytes);
     }
-
-    template <typename Done>
-    gboolean Submit(UMockdevIoctlData* arg, Done done) {
-        UMockdevIoctlData* urbData = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
-        if (!urbData) return done(-1, EFAULT);
-        auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
-        UMockdevIoctlData* buf = urb->buffer_length > 0
-                                     ? umockdev_ioctl_data_resolve(urbData, offsetof(usbdevfs_urb, buffer),
-                                                                   static_cast<gsize>(urb->buffer_length), nullptr)
-                                     : nullptr;
-        if (urb->buffer_length > 0 && !buf) return done(-1, EFAULT);
-        const std::uint64_t addr = urbData->client_addr;
-        urb->status = 0;
-        urb->actual_length = 0;
-
-        if (urb->type == USBDEVFS_URB_TYPE_CONTROL) {
-            Control(urb, buf->data);
-        } else if (!(urb->endpoint & 0x80)) {
-            if (urb->endpoint == layout_.endpoints[0]) firmware.Command({buf->data, static_cast<std::size_t>(urb->buffer_length)});
-            urb->actual_length = urb->buffer_length;
-            if (unplugAfterOut) unplugged = true;
-        } else if (stallNextIn) {
-            stallNextIn = false;
-            urb->status = -EPIPE;
-        } else if (unplugged) {
-            urb->status = -ENODEV;
-        } else {
-            std::vector<std::uint8_t> reply;
-            if (layout_.endpoints.size() > 1 && urb->endpoint == layout_.endpoints[1] && !silent)
-                reply = firmware.TakeReply(static_cast<std::size_t>(urb->buffer_length));
-            if (shortReply && reply.size() > 1) reply.resize(reply.size() - 1);
-            if (reply.empty()) {  // the device NAKs until the host gives up
-                waiting_.push_back(addr);
-                return done(0);
-            }
-            std::memcpy(buf->data, reply.data(), reply.size());
-            urb->actual_length = static_cast<int>(reply.size());
-        }
-        finished_.push_back(addr);
-        return done(0);
+    std::vector<std::uint8_t> BulkIn(std::uint8_t endpoint, std::size_t room) override {
+        std::vector<std::uint8_t> reply;
+        if (layout_.endpoints.size() > 1 && endpoint == layout_.endpoints[1] && !silent) reply = firmware.TakeReply(room);
+        if (shortReply && reply.size() > 1) reply.resize(reply.size() - 1);
+        return reply;
     }
-
     // GET_DESCRIPTOR for strings 0 (languages), 1 and 2.
-    void Control(usbdevfs_urb* urb, std::uint8_t* data) {
-        const std::uint8_t* setup = data;
+    std::optional<std::size_t> Control(const std::uint8_t* setup, std::uint8_t* data) override {
         const int value = setup[2] | setup[3] << 8, length = setup[6] | setup[7] << 8;
-        std::vector<std::uint8_t> d;
-        if (setup[1] == 6 && (value >> 8) == 3) {
-            const int index = value & 0xFF;
-            if (index == 0) d = {4, 3, 0x09, 0x04};
-            const char* text = index == 1 ? "Emulated adapter" : index == 2 ? "Firmware 2.0 over usbdevfs" : nullptr;
-            if (text) {
-                d = {static_cast<std::uint8_t>(2 + 2 * std::strlen(text)), 3};
-                for (const char* c = text; *c; ++c) d.insert(d.end(), {static_cast<std::uint8_t>(*c), 0});
-            }
-        }
-        if (d.empty()) {
-            urb->status = -EPIPE;
-            return;
-        }
+        if (!(setup[1] == 6 && (value >> 8) == 3)) return std::nullopt;
+        const int index = value & 0xFF;
+        const char* text = index == 1 ? "Emulated adapter" : index == 2 ? "Firmware 2.0 over usbdevfs" : nullptr;
+        if (index != 0 && !text) return std::nullopt;
+        const std::vector<std::uint8_t> d = test::StringDescriptor(index, text);
         const std::size_t n = std::min<std::size_t>(d.size(), static_cast<std::size_t>(length));
-        std::memcpy(data + 8, d.data(), n);
-        urb->actual_length = static_cast<int>(n);
+        std::memcpy(data, d.data(), n);
+        return n;
     }
 
     AdapterLayout layout_;
-    std::deque<std::uint64_t> finished_;
-    std::vector<std::uint64_t> waiting_;
 };
 
 class LibusbOnEmulatedAdapter : public ::testing::Test {
@@ -253,11 +146,8 @@ protected:
                                     Record("1-2", 3, kAdapterVendorId, kKappaProductId, layout);
         EXPECT_TRUE(umockdev_testbed_add_from_string(testbed_, records.c_str(), &error)) << (error ? error->message : "");
         adapter_.emplace(chip_, layout);
-        UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
-        g_signal_connect(handler, "handle-ioctl", G_CALLBACK(EmulatedAdapter::OnIoctl), &*adapter_);
-        EXPECT_TRUE(umockdev_testbed_attach_ioctl(testbed_, "/dev/bus/usb/001/003", handler, &error))
-            << (error ? error->message : "");
-        handlers_.push_back(handler);
+        handlers_.push_back(adapter_->Attach(testbed_, "/dev/bus/usb/001/003", &error));
+        EXPECT_EQ(error, nullptr) << (error ? error->message : "");
         Start();
         trace_.Attach(memory_.stream());
         return *adapter_;
@@ -506,10 +396,8 @@ TEST_F(LibusbOnEmulatedAdapter, AnAdapterKeepsItsNameAndOnePluggedInLaterNeverAn
                                                  (Record("1-1.3", 4, kAdapterVendorId, kRhoProductId, kHighSpeed) +
                                                   Record("1-1.2", 5, kAdapterVendorId, 0x1234, kHighSpeed)).c_str(),
                                                  &error));
-    UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
-    g_signal_connect(handler, "handle-ioctl", G_CALLBACK(EmulatedAdapter::OnIoctl), &second);
-    ASSERT_TRUE(umockdev_testbed_attach_ioctl(testbed_, "/dev/bus/usb/001/004", handler, &error));
-    handlers_.push_back(handler);
+    handlers_.push_back(second.Attach(testbed_, "/dev/bus/usb/001/004", &error));
+    ASSERT_EQ(error, nullptr);
     for (const char* device : {"/sys/devices/pci0000:00/usb1/1-1.3", "/sys/devices/pci0000:00/usb1/1-1.2"})
         umockdev_testbed_uevent(testbed_, device, "add");
     // libusb learns of new devices on its own thread.
