@@ -53,40 +53,8 @@ const AdapterLayout kHighSpeed{{0x01, 0x81, 0x02, 0x86}, 512, 480};
 const AdapterLayout kFullSpeedOtherEndpoints{{0x02, 0x86, 0x04, 0x88}, 64, 12};
 const AdapterLayout kTwoEndpoints{{0x02, 0x86}, 512, 480};
 
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-    std::string s;
-    char b[3];
-    for (std::uint8_t v : bytes) {
-        std::snprintf(b, sizeof b, "%02x", v);
-        s += b;
-    }
-    return s;
-}
-
-std::vector<std::uint8_t> Descriptors(std::uint16_t vendor, std::uint16_t product, const AdapterLayout& a) {
-    const auto n = static_cast<std::uint8_t>(a.endpoints.size());
-    const auto total = static_cast<std::uint16_t>(9 + 9 + 7 * n);
-    std::vector<std::uint8_t> d = {18, 1, 0x00, 0x02, 0xFF, 0xFF, 0xFF, 64,
-                                   static_cast<std::uint8_t>(vendor), static_cast<std::uint8_t>(vendor >> 8),
-                                   static_cast<std::uint8_t>(product), static_cast<std::uint8_t>(product >> 8),
-                                   0x00, 0x02, 1, 2, 0, 1,
-                                   9, 2, static_cast<std::uint8_t>(total), static_cast<std::uint8_t>(total >> 8), 1, 1, 0, 0x80, 50,
-                                   9, 4, 0, 0, n, 0xFF, 0xFF, 0xFF, 0};
-    for (std::uint8_t ep : a.endpoints)
-        d.insert(d.end(), {7, 5, ep, 2, static_cast<std::uint8_t>(a.maxPacket), static_cast<std::uint8_t>(a.maxPacket >> 8), 0});
-    return d;
-}
-
 std::string Record(const std::string& port, int devnum, std::uint16_t vendor, std::uint16_t product, const AdapterLayout& a) {
-    char node[32];
-    std::snprintf(node, sizeof node, "bus/usb/001/%03d", devnum);
-    char ids[64];
-    std::snprintf(ids, sizeof ids, "A: idVendor=%04x\\n\nA: idProduct=%04x\\n\n", vendor, product);
-    return "P: /devices/pci0000:00/usb1/" + port + "\n" + "N: " + node + "=00\n" + "E: DEVNAME=/dev/" + node + "\n" +
-           "E: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nE: DRIVER=usb\n" + "E: BUSNUM=001\nE: DEVNUM=" +
-           std::string(node + 12) + "\n" + "A: busnum=1\\n\n" + "A: devnum=" + std::to_string(devnum) + "\\n\n" +
-           "A: speed=" + std::to_string(a.speedMbps) + "\\n\n" + "A: bConfigurationValue=1\\n\n" + ids +
-           "H: descriptors=" + Hex(Descriptors(vendor, product, a)) + "\n\n";
+    return test::UsbRecord({port, devnum, vendor, product, 0x0200, 0, a.endpoints, a.maxPacket, a.speedMbps});
 }
 
 // One emulated adapter's device node: bulk OUT on its first endpoint feeds the firmware

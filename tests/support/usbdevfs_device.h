@@ -13,11 +13,13 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace qvin::test {
@@ -159,6 +161,44 @@ inline std::vector<std::uint8_t> StringDescriptor(int index, const char* text) {
     std::vector<std::uint8_t> d = {static_cast<std::uint8_t>(2 + 2 * std::strlen(text)), 3};
     for (const char* c = text; *c; ++c) d.insert(d.end(), {static_cast<std::uint8_t>(*c), 0});
     return d;
+}
+
+// A device as umockdev's testbed records it in sysfs: its node, its attributes and its
+// descriptors (one configuration, one vendor-specific interface of bulk endpoints).
+struct UsbDeviceShape {
+    std::string port;  // "1-2": where it is plugged in on bus 1
+    int devnum;
+    std::uint16_t vendor, product, bcdDevice;
+    std::uint8_t serialIndex;  // 0: no serial number string
+    std::vector<std::uint8_t> endpoints;
+    std::uint16_t maxPacket;
+    int speedMbps;
+};
+
+inline std::string UsbRecord(const UsbDeviceShape& d) {
+    const auto n = static_cast<std::uint8_t>(d.endpoints.size());
+    const auto total = static_cast<std::uint16_t>(9 + 9 + 7 * n);
+    auto lo = [](unsigned v) { return static_cast<std::uint8_t>(v & 0xFF); };
+    auto hi = [](unsigned v) { return static_cast<std::uint8_t>(v >> 8); };
+    std::vector<std::uint8_t> desc = {18, 1, 0x00, 0x02, 0xFF, 0xFF, 0xFF, 64, lo(d.vendor), hi(d.vendor), lo(d.product), hi(d.product),
+                                      lo(d.bcdDevice), hi(d.bcdDevice), 1, 2, d.serialIndex, 1,
+                                      9, 2, lo(total), hi(total), 1, 1, 0, 0x80, 50,
+                                      9, 4, 0, 0, n, 0xFF, 0xFF, 0xFF, 0};
+    for (std::uint8_t ep : d.endpoints) desc.insert(desc.end(), {7, 5, ep, 2, lo(d.maxPacket), hi(d.maxPacket), 0});
+    std::string hex;
+    char b[3];
+    for (std::uint8_t v : desc) {
+        std::snprintf(b, sizeof b, "%02x", v);
+        hex += b;
+    }
+    char node[32];
+    std::snprintf(node, sizeof node, "bus/usb/001/%03d", d.devnum);
+    char ids[64];
+    std::snprintf(ids, sizeof ids, "A: idVendor=%04x\\n\nA: idProduct=%04x\\n\n", d.vendor, d.product);
+    return "P: /devices/pci0000:00/usb1/" + d.port + "\n" + "N: " + node + "=00\n" + "E: DEVNAME=/dev/" + node + "\n" +
+           "E: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\nE: DRIVER=usb\n" + "E: BUSNUM=001\nE: DEVNUM=" + std::string(node + 12) + "\n" +
+           "A: busnum=1\\n\n" + "A: devnum=" + std::to_string(d.devnum) + "\\n\n" + "A: speed=" + std::to_string(d.speedMbps) +
+           "\\n\n" + "A: bConfigurationValue=1\\n\n" + ids + "H: descriptors=" + hex + "\n\n";
 }
 
 }  // namespace qvin::test
