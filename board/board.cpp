@@ -5,7 +5,7 @@
 #include "core/excerpt.h"
 
 #include "platform/port/ppdev_port.h"
-#include "platform/spi/spidev_bus.h"
+#include "platform/spi/host_spi_buses.h"
 #include "platform/usb/libusb_driver.h"
 #include "board/replay_board.h"
 #include "sim/sim_board.h"
@@ -24,7 +24,7 @@ public:
 private:
     PpdevPort port_;
     LibusbDriver usb_;
-    SpidevBus spi_;
+    HostSpiBuses spi_;
 };
 
 class SimulatedBoard final : public Board {

@@ -15,13 +15,14 @@
 #include "core/hex_text.h"
 #include "core/line_reader.h"
 #include "platform/port/ppdev_port.h"
+#include "platform/spi/ftdi_mpsse_bus.h"
 
 namespace qvin::cli {
 
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: qvin-cli [--sim | --replay FILE] [--lpt ADDR | --usb [N] | --spidev DEV] COMMAND [ARGS...]\n"
+    "Usage: qvin-cli [--sim | --replay FILE] [--lpt ADDR | --usb [N] | --spidev DEV | --ftdi [SERIAL]]\n               COMMAND [ARGS...]\n"
     "\n"
     "Reads and writes the registers of a QVIN27319 on its evaluation board.\n"
     "\n"
@@ -34,6 +35,9 @@ constexpr const char* kUsage =
     "  --usb [N]    use the USB adapter Ezusb-N (default: the first one found)\n"
     "  --spidev DEV use a Linux SPI controller's device (/dev/spidev0.0): SPI mode 1, 1 MHz,\n"
     "               16-bit frames with chip select each\n"
+    "  --ftdi [SERIAL]  use an FTDI FT232H, FT2232H or FT4232H (the one with this serial\n"
+    "               number, default the first found) as the SPI master: its MPSSE engine on\n"
+    "               channel A, chip select on ADBUS3, the same frames and pauses\n"
     "               Without any, the interface comes from Qvin27319.cfg; the simulated\n"
     "               board uses its USB adapter, a replay the interface it recorded.\n"
     "\n"
@@ -114,7 +118,7 @@ std::string CommandUsage(const std::string& name) {
         else if (line.empty() || line[0] != ' ') in = false;
         if (in) block.append(line).append(1, '\n');
     }
-    return "Usage: qvin-cli [--sim | --replay FILE] [--lpt ADDR | --usb [N] | --spidev DEV] COMMAND [ARGS...]\n\n" + block;
+    return "Usage: qvin-cli [--sim | --replay FILE] [--lpt ADDR | --usb [N] | --spidev DEV | --ftdi [SERIAL]]\n               COMMAND [ARGS...]\n\n" + block;
 }
 
 // Adapter and port messages become lines on standard error.
@@ -151,6 +155,9 @@ const CommandEntry* Find(const std::string& name) {
     return nullptr;
 }
 
+// A word that starts a command (the table's, plot, or "-" for commands on standard input).
+bool IsCommandWord(const std::string& w) { return w == "-" || w == "plot" || Find(w) != nullptr; }
+
 // Every argument is checked before the board is touched: a typing error is bad input,
 // whatever state the interface is in.
 void Run(session::Session& s, const std::vector<std::string>& words, CliContext& ctx) {
@@ -185,7 +192,7 @@ int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
     options.settingsFile = ctx.settingsFile;
     options.calibrationMs = ctx.calibrationMs;
     session::InterfaceChoice& choice = options.interface;
-    bool lptGiven = false, usbGiven = false, spidevGiven = false;
+    bool lptGiven = false, usbGiven = false, spidevGiven = false, ftdiGiven = false;
     std::size_t i = 0;
     bool simGiven = false, replayGiven = false;
     try {
@@ -230,6 +237,15 @@ int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
                 if (i + 1 >= args.size() || args[i + 1].empty()) throw Error(kBadInput, "--spidev needs a device (for example /dev/spidev0.0)");
                 spidevGiven = true;
                 choice.device = args[++i];
+            } else if (a == "--ftdi") {
+                // The serial number is optional: a word after it is one unless it is a command.
+                ftdiGiven = true;
+                std::string serial;
+                if (i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] != '-' && !IsCommandWord(args[i + 1])) {
+                    serial = args[++i];
+                    if (!AllOf(serial, isalnum)) throw Error(kBadInput, "--ftdi '" + Excerpt(serial) + "' is no FTDI serial number (letters and digits)");
+                }
+                choice.device = kFtdiPrefix + serial;
             } else if (a == "--usb") {
                 usbGiven = true;
                 if (i + 1 < args.size() && AllOf(args[i + 1], isdigit)) {
@@ -243,11 +259,12 @@ int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
                 break;
             }
         }
-        if (lptGiven && usbGiven && !spidevGiven) throw Error(kBadInput, "choose either --lpt or --usb");
-        if (lptGiven + usbGiven + spidevGiven > 1) throw Error(kBadInput, "choose one of --lpt, --usb and --spidev");
+        if (lptGiven && usbGiven && !spidevGiven && !ftdiGiven) throw Error(kBadInput, "choose either --lpt or --usb");
+        if (lptGiven + usbGiven + spidevGiven + ftdiGiven > 1) throw Error(kBadInput, "choose one of --lpt, --usb, --spidev and --ftdi");
         if (lptGiven) choice.interface = Interface::ParallelPort;
         if (usbGiven) choice.interface = Interface::UsbAdapter;
-        if (spidevGiven) choice.interface = Interface::Spidev;
+        // An FTDI adapter's MPSSE engine is an SPI bus like a controller's device, named "ftdi:SERIAL".
+        if (spidevGiven || ftdiGiven) choice.interface = Interface::Spidev;
         if (i >= args.size()) {
             ctx.err << kUsage;
             return kBadInput;

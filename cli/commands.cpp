@@ -140,11 +140,24 @@ Action Registers(Command& c) {
 Action Adapters(Command& c) {
     NoArguments(c);
     return [&c] {
-        const auto rows = c.s.Adapters();
-        c.out << "Device\tKind\tDescriptor 1\tDescriptor 2\tRev\tSpeed\n";
+        // The USB-SPI adapters as the selection window lists them, then the FTDI adapters;
+        // why there is no USB-SPI adapter is said after what could be listed.
+        std::vector<session::AdapterRow> rows;
+        std::optional<Error> usbProblem;
+        try {
+            rows = c.s.Adapters();
+        } catch (const Error& e) {
+            usbProblem = e;
+        }
+        const std::vector<session::AdapterRow> ftdi = c.s.FtdiAdapters();
+        rows.insert(rows.end(), ftdi.begin(), ftdi.end());
+        if (!rows.empty()) c.out << "Device\tKind\tDescriptor 1\tDescriptor 2\tRev\tSpeed\n";
         for (const session::AdapterRow& a : rows)
             c.out << a.device << '\t' << a.kind << '\t' << a.descriptor1 << '\t' << a.descriptor2 << '\t' << FormatFixed(a.revision, 1)
                   << '\t' << FormatFixed(a.speed, 1) << '\n';
+        c.out << std::flush;
+        // None plugged in is no failure where an FTDI adapter was listed; one that cannot be had is.
+        if (usbProblem && (rows.empty() || std::string(usbProblem->what()).rfind("no USB adapter found", 0) != 0)) throw *usbProblem;
     };
 }
 

@@ -250,6 +250,14 @@ std::vector<AdapterRow> Session::Adapters() {
     return AdaptersFound(p);
 }
 
+std::vector<AdapterRow> Session::FtdiAdapters() {
+    std::string why;
+    std::vector<AdapterRow> rows;
+    for (const SpiAdapterInfo& a : board_->spi().Adapters(why)) rows.push_back({a.device, a.kind, a.description, "MPSSE, chip select on ADBUS3", 0.0f, 2.0f});
+    if (!why.empty()) throw Error(kNoInterface, why);
+    return rows;
+}
+
 std::vector<AdapterRow> AdaptersFound(const Program& p) {
     if (std::none_of(p.usb.UsbBoards.begin(), p.usb.UsbBoards.end(), [](const UsbBoardInfo& b) { return b.Present; }))
         throw Error(kNoInterface, NoUsableAdapter(p));

@@ -140,6 +140,9 @@ public:
     // The adapters present, as the selection window lists them. Error kNoInterface when
     // there is none.
     std::vector<AdapterRow> Adapters();
+    // The FTDI adapters with MPSSE present (none is no error); error kNoInterface when USB
+    // cannot be searched.
+    std::vector<AdapterRow> FtdiAdapters();
 
     // The bench window's operations on the USB adapter.
     void SpiSetUp(std::optional<std::uint8_t> delayUs, std::optional<std::uint8_t> staticBits);

@@ -3,13 +3,20 @@
 namespace qvin::sim {
 
 std::string SimSpiBus::Open(const std::string& device) {
-    if (!Answers(device)) return device + ": No such file or directory";
+    const bool ftdi = IsFtdiDevice(device);
+    if (ftdi) {
+        const std::string serial = device.substr(std::string(kFtdiPrefix).size());
+        if (!serial.empty() && serial != kSimFtdiSerial) return "no FTDI adapter with the serial number " + serial + " found";
+    } else if (!Answers(device)) {
+        return device + ": No such file or directory";
+    }
     if (gone_ || faults_.Strike(FaultKind::Unplug)) {
         gone_ = true;
         return device + ": No such device";
     }
     open_ = true;
-    device_ = device;
+    device_ = ftdi ? std::string(kFtdiPrefix) + kSimFtdiSerial : device;
+    callNs_ = ftdi ? kFtdiCallNs : kSpidevCallNs;
     error_.clear();
     return {};
 }
@@ -28,7 +35,7 @@ bool SimSpiBus::Transfer(std::span<const std::uint16_t> out, std::span<std::uint
         error_ = "an exchange carries 1 frame or more";
         return false;
     }
-    if (clock_) clock_->Elapse(kSpidevCallNs + static_cast<std::int64_t>(out.size()) * (kSpidevFrameNs + gapUs * 1000LL));
+    if (clock_) clock_->Elapse(callNs_ + static_cast<std::int64_t>(out.size()) * (kSpidevFrameNs + gapUs * 1000LL));
     if (faults_.Strike(FaultKind::ShortReply)) {
         // The controller stopped a byte early: the last frame is cut, so the chip never takes it.
         for (std::size_t i = 0; i + 1 < out.size(); ++i) chip_.Transfer(out[i]);

@@ -6,12 +6,25 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace qvin {
+
+// An adapter that carries the frames and can be listed (an FTDI adapter; a controller's
+// device is known by its path instead).
+struct SpiAdapterInfo {
+    std::string device;  // as Open takes it: "ftdi:SERIAL"
+    std::string kind, description;
+};
 
 class SpiBus {
 public:
     virtual ~SpiBus() = default;
+    // The adapters present; why they cannot be listed in `why`.
+    virtual std::vector<SpiAdapterInfo> Adapters(std::string& why) {
+        why.clear();
+        return {};
+    }
     // Opens the device and sets the part's SPI mode, word size and clock; why it cannot be
     // used ("/dev/spidev0.0: Permission denied"), or nothing.
     virtual std::string Open(const std::string& device) = 0;

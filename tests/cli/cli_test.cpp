@@ -123,12 +123,14 @@ TEST(Cli, MonitorPrintsTheFiveOutputsAsTheWindowFormatsThem) {
     EXPECT_EQ(rows, 3);
 }
 
-TEST(Cli, AdaptersListTheSimulatedAdapter) {
+// The USB-SPI adapter as the selection window lists it, then the FTDI adapter.
+TEST(Cli, AdaptersListTheSimulatedAdapters) {
     const CliRun r = RunCliCapture({"adapters"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out,
               "Device\tKind\tDescriptor 1\tDescriptor 2\tRev\tSpeed\n"
-              "Ezusb-0\tKAPPA\tQVIN27319 simulated USB-SPI adapter\tSimulated adapter, firmware 2.0, high speed\t2.0\t2.0\n");
+              "Ezusb-0\tKAPPA\tQVIN27319 simulated USB-SPI adapter\tSimulated adapter, firmware 2.0, high speed\t2.0\t2.0\n"
+              "ftdi:QVSIM001\tFT232H\tQVIN27319 simulated FTDI adapter\tMPSSE, chip select on ADBUS3\t0.0\t2.0\n");
 }
 
 TEST(Cli, NoAdapterIsSaidInAFewWordsWithANonZeroExit) {
@@ -136,10 +138,12 @@ TEST(Cli, NoAdapterIsSaidInAFewWordsWithANonZeroExit) {
         WithFaults() { setenv("QVIN_SIM_FAULTS", "unplug@1", 1); }
         ~WithFaults() { unsetenv("QVIN_SIM_FAULTS"); }
     } unplugged;
+    // Listed, the FTDI adapter is what there is: no failure.
     const CliRun r = RunCliCapture({"adapters"});
-    EXPECT_EQ(r.code, qvin::kNoInterface);
-    EXPECT_EQ(r.err, "qvin-cli: no USB adapter found (looked at Ezusb-0 to Ezusb-3)\n");
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "Device\tKind\tDescriptor 1\tDescriptor 2\tRev\tSpeed\n"
+                     "ftdi:QVSIM001\tFT232H\tQVIN27319 simulated FTDI adapter\tMPSSE, chip select on ADBUS3\t0.0\t2.0\n");
     // The same words when a command needs the adapter, after the program's own.
     const CliRun read = RunCliCapture({"read", "Product"});
     EXPECT_EQ(read.code, qvin::kNoInterface);
