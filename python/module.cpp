@@ -9,6 +9,8 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <mutex>
 #include <charconv>
@@ -32,6 +34,7 @@
 #include "platform/port/ppdev_port.h"
 #include "device/transports.h"
 #include "device/data_log_reader.h"
+#include "platform/spi/ftdi_mpsse_bus.h"
 #include "session/capture.h"
 #include "session/paced_passes.h"
 #include "session/session.h"
@@ -713,6 +716,18 @@ void BindBoard(py::module_& m) {
             },
             py::arg("device") = "/dev/spidev0.0", py::arg("settings") = "Qvin27319.cfg",
             "The board on a Linux SPI controller's device (\"/dev/spidev0.0\"): SPI mode 1, 1 MHz, 16-bit frames.")
+        .def_static(
+            "ftdi", [](const std::optional<std::string>& serial, const std::string& settings) {
+                session::InterfaceChoice c;
+                c.interface = Interface::Spidev;  // an FTDI adapter's MPSSE engine is an SPI bus
+                c.device = kFtdiPrefix + serial.value_or("");
+                if (serial && (serial->empty() || !std::all_of(serial->begin(), serial->end(), [](unsigned char ch) { return std::isalnum(ch); })))
+                    throw session::Error(qvin::kBadInput, "an FTDI serial number is letters and digits");
+                return PyBoard::Connected(PyBoard::Hardware(c, settings));
+            },
+            py::arg("serial") = py::none(), py::arg("settings") = "Qvin27319.cfg",
+            "The board on an FTDI FT232H, FT2232H or FT4232H (by serial number, or the first found) in MPSSE mode:\n"
+            "channel A, chip select on ADBUS3, SPI mode 1, 1 MHz, 16-bit frames.")
         .def_static("replay", &PyBoard::Replay, py::arg("path"), py::arg("settings") = "Qvin27319.cfg",
                     "A board that answers from a recording made with QVIN_TRACE.")
         .def_property_readonly("kind", &PyBoard::kind, "\"sim\", \"hardware\" or \"replay\"")

@@ -308,6 +308,11 @@ def test_what_is_there_is_listed_and_a_board_not_there_says_why_at_once(tmp_path
     # An SPI device that is not there: at once, naming it.
     with pytest.raises(q.NoInterfaceError, match=r"^/dev/spidev9\.9: No such file or directory"):
         q.Board.spidev("/dev/spidev9.9", settings=str(tmp_path / "none.cfg"))
+    # An FTDI adapter that is not there is named by its serial number (or USB is missing).
+    with pytest.raises(q.NoInterfaceError, match=r"^(no FTDI adapter with the serial number NOPE1 found|USB is not available)"):
+        q.Board.ftdi("NOPE1", settings=str(tmp_path / "none.cfg"))
+    with pytest.raises(q.BadInputError, match="letters and digits"):
+        q.Board.ftdi("a;b")
     run = subprocess.run([sys.executable, "-m", "qvin27319", "--sim"], capture_output=True, text=True, timeout=60, cwd=tmp_path)
     assert run.returncode == 0, run.stderr
     lines = run.stdout.splitlines()
