@@ -7,13 +7,17 @@
 #include <gtest/gtest.h>
 #include <umockdev.h>
 
+#include <algorithm>
 #include <cstring>
+#include <tuple>
 #include <mutex>
 #include <optional>
 #include <sstream>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
 #include "core/clock.h"
 #include "core/trace.h"
 #include "device/program.h"
@@ -212,6 +216,37 @@ TEST_F(FtdiOnEmulatedAdapter, EachFaultEndsItsExchangeOnceAndNamesWhy) {
     adapter(1).busy = true;
     EXPECT_EQ(Open("ftdi:FT5EMUL2").rfind("FT232H on bus 1 address 4: ", 0), 0u) << Open("ftdi:FT5EMUL2");
     EXPECT_EQ(messages_.texts.size(), 0u);
+}
+
+// qvin-cli on the hardware board as a user runs it: --ftdi takes the adapter by its serial
+// number (a command after --ftdi is no serial number), reads three registers in one
+// exchange, and an adapter unplugged before watch ends it with status 2, said once.
+TEST_F(FtdiOnEmulatedAdapter, TheCliReachesThePartThroughTheAdapterAndEndsOnceWhenItIsGone) {
+    Build({"FT5EMUL1"});
+    auto cli = [&](const std::vector<std::string>& args) {
+        std::istringstream in;
+        std::ostringstream out, err;
+        cli::CliContext ctx{clock_, in, out, err, "hardware"};
+        ctx.settingsFile = "/nonexistent/Qvin27319.cfg";
+        ctx.calibrationMs = 20.0f;
+        const int status = cli::RunCli(args, ctx);
+        return std::tuple(status, out.str(), err.str());
+    };
+    const auto [status, out, err] = cli({"--ftdi", "FT5EMUL1", "read", "Product", "Supply_Out", "Temp_Out"});
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_NE(out.find("Product       raw=6AB7 count=27319"), std::string::npos) << out;
+    const test::MpsseEngine& e = adapter(0).engine;
+    EXPECT_EQ(e.frames.size(), 4u) << "three requests and the frame that clocks out the last answer";
+    const auto [firstStatus, firstOut, firstErr] = cli({"--ftdi", "info"});
+    EXPECT_EQ(firstStatus, 0) << firstErr;
+    EXPECT_NE(firstOut.find("QVIN27319"), std::string::npos);
+
+    adapter(0).unplugAfterOut = true;
+    const auto [watchStatus, watchOut, watchErr] = cli({"--ftdi", "watch", "--count", "20"});
+    EXPECT_EQ(watchStatus, 2);
+    // Gone at the first bytes sent: the opening says so, naming the adapter.
+    EXPECT_EQ(watchErr, "qvin-cli: ftdi:FT5EMUL1: receiving failed (usb bulk read failed)\n");
+    EXPECT_EQ(std::count(watchErr.begin(), watchErr.end(), '\n'), 1) << watchErr;
 }
 
 }  // namespace
