@@ -34,6 +34,7 @@ GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig
         if (trace.on()) trace.SetClock(&clock);
     }
     p = std::make_unique<Program>(clock, board->port(), board->usb(), trace, tk);
+    p->spiBus = &board->spi();
     app = std::make_unique<ui::App>(*p, tk, std::move(config));
     mainView = std::make_unique<MainWindowView>(app->main);
     portView = new PortDialog(app->port, mainView.get());

@@ -15,6 +15,8 @@
 #include <QSettings>
 #include <QFileInfo>
 #include <QImageWriter>
+#include <QLineEdit>
+#include <QInputDialog>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QStatusBar>
@@ -173,6 +175,14 @@ void QtToolkit::Show(ui::Window& w) {
     view->raise();
     view->activateWindow();
     w.ActivateNow();
+}
+
+std::optional<std::string> QtToolkit::AskText(ui::Window& w, const std::string& title, const std::string& prompt, const std::string& initial) {
+    bool ok = false;
+    const QString text = QInputDialog::getText(View(w), QString::fromStdString(title), QString::fromStdString(prompt), QLineEdit::Normal,
+                                               QString::fromStdString(initial), &ok);
+    if (!ok) return std::nullopt;
+    return text.trimmed().toStdString();
 }
 
 void QtToolkit::AskFile(ui::Window& w, bool save, const std::string& title, const std::string& filter, const std::string& suggested,

@@ -56,6 +56,7 @@ public:
     void Unload(ui::Window& w) override;
     void Show(ui::Window& w) override;
     // A window-modal dialog that the event loop serves: the read loop goes on meanwhile.
+    std::optional<std::string> AskText(ui::Window& w, const std::string& title, const std::string& prompt, const std::string& initial) override;
     void AskFile(ui::Window& w, bool save, const std::string& title, const std::string& filter, const std::string& suggested,
                  std::function<void(const std::string& file)> then) override;
     // The window's chart (its child named "chartPanel"), or the whole window.

@@ -36,6 +36,7 @@ MainWindowView::MainWindowView(ui::frmQvin27319& m, QWidget* parent) : QMainWind
     };
     addAction(iface, m.mnuPort, true);
     addAction(iface, m.mnuUSB, true);
+    addAction(iface, m.mnuSpi, true);
     QMenu* view = menuBar()->addMenu(Q(m.mnuView.caption()));
     view->menuAction()->setObjectName("mnuView");
     addAction(view, m.mnuStripChart, false);

@@ -3,6 +3,7 @@
 // processing pending events, modal showing, the help viewer.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,8 @@ public:
     // EndProgress closes it.
     virtual bool Progress(Window& w, const std::string& text, int percent) = 0;
     virtual void EndProgress(Window& w) = 0;
+    // Asks for a line of text (`initial` offered); nothing when the user cancels.
+    virtual std::optional<std::string> AskText(Window& w, const std::string& title, const std::string& prompt, const std::string& initial) = 0;
 };
 
 }  // namespace qvin::ui

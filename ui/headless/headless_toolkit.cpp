@@ -64,6 +64,18 @@ void HeadlessToolkit::AskFile(Window&, bool, const std::string& title, const std
     then(f);
 }
 
+std::optional<std::string> HeadlessToolkit::AskText(Window&, const std::string& title, const std::string& prompt, const std::string& initial) {
+    lastPrompt = prompt;
+    lastOffered = initial;
+    if (texts_.empty()) {
+        failures.push_back("unanswered text prompt: " + title);
+        return std::nullopt;
+    }
+    std::optional<std::string> t = std::move(texts_.front().text);
+    texts_.pop_front();
+    return t;
+}
+
 bool HeadlessToolkit::Progress(Window& w, const std::string& text, int percent) {
     progress.push_back(w.name() + ": " + text + " " + std::to_string(percent));
     DoEvents();
@@ -135,6 +147,14 @@ std::vector<std::string> HeadlessToolkit::Unmet(std::uint64_t from, std::uint64_
         }
         unmet.push_back("file dialog never shown: " + (it->name.empty() ? std::string("(cancel)") : it->name));
         it = files_.erase(it);
+    }
+    for (auto it = texts_.begin(); it != texts_.end();) {
+        if (!in(it->serial)) {
+            ++it;
+            continue;
+        }
+        unmet.push_back("text prompt never shown: " + it->text.value_or("(cancel)"));
+        it = texts_.erase(it);
     }
     return unmet;
 }

@@ -79,6 +79,10 @@ public:
     // Each report: "W: TEXT PERCENT"; a scenario may cancel the task at a given percent.
     bool Progress(Window& w, const std::string& text, int percent) override;
     void EndProgress(Window& w) override { progress.push_back(w.name() + ": done"); }
+    // The next text prompt is answered with this (nothing cancels it).
+    void AnswerText(std::optional<std::string> text) { texts_.push_back({std::move(text), serial_++}); }
+    std::string lastPrompt, lastOffered;  // what the last text prompt asked and offered
+    std::optional<std::string> AskText(Window& w, const std::string& title, const std::string& prompt, const std::string& initial) override;
     std::vector<std::string> progress;
     std::optional<int> cancelAt;  // the next task is cancelled at its first report at or past this
     std::vector<std::string> images;  // "window: file" for every picture saved
@@ -125,6 +129,11 @@ private:
     std::deque<Expected> expected_;
     std::deque<Answer> answers_;
     std::deque<File> files_;
+    struct Text {
+        std::optional<std::string> text;
+        std::uint64_t serial;
+    };
+    std::deque<Text> texts_;
     std::uint64_t serial_ = 0;
     int doDepth_ = 0;
     // Announcements made while a modal window was open, checked when the outermost

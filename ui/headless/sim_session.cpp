@@ -10,6 +10,7 @@ SimSession::SimSession(std::filesystem::path folderPath, sim::ChipOptions chip, 
       tk(clock),
       p(clock, backEnd ? backEnd->port() : static_cast<PortIo&>(board.port), backEnd ? backEnd->usb() : static_cast<UsbDriver&>(board.usbLink),
         trace, tk) {
+    p.spiBus = backEnd ? &backEnd->spi() : static_cast<SpiBus*>(&board.spi);
     std::filesystem::create_directories(folder);
     trace.Attach(capture.stream());
     board.chip.onFrame = [this](std::uint16_t mosi, std::int64_t ns) { frames_.push_back({mosi, ns}); };

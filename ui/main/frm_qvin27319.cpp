@@ -5,6 +5,7 @@
 
 #include "core/number_text.h"
 #include "device/output_pass.h"
+#include "device/transports.h"
 #include "device/outputs.h"
 #include "device/lpt_transport.h"
 #include "device/part_info.h"
@@ -138,6 +139,7 @@ void frmQvin27319::BuildControls() {
     mnuInterface.SetCaption("&Interface");
     mnuPort.SetCaption("Parallel Port");
     mnuUSB.SetCaption("USB");
+    mnuSpi.SetCaption("SPI Bus...");
     MnuAlarms.SetCaption("Alarms");
     MnuCal.SetCaption("Calibration");
     MnuGpioMsc.SetCaption("GPIO/MSC");
@@ -176,6 +178,7 @@ void frmQvin27319::BuildControls() {
     picLogo.onKeyDown = [this](int k, int s) { picLogo_KeyDown(k, s); };
     mnuPort.onClick = [this] { mnuPort_Click(); };
     mnuUSB.onClick = [this] { mnuUSB_Click(); };
+    mnuSpi.onClick = [this] { mnuSpi_Click(); };
     MnuAlarms.onClick = [this] { MnuAlarms_Click(); };
     MnuCal.onClick = [this] { MnuCal_Click(); };
     MnuGpioMsc.onClick = [this] { MnuGpioMsc_Click(); };
@@ -199,7 +202,7 @@ void frmQvin27319::BuildControls() {
               &frameAuxDac, &hscAuxDAC, &txtAuxDacIn, &txtAuxDacOut, &Label1, &frameDataReg, &cmdReadData, &lblNewData,
               &lblNewDataFlag, &lblErrorAlarm, &lblErrorAlarmFlag, &frameLoopRun, &CmdRdLoop, &cmdStop, &txtLoopDelay,
               &Label23, &chkDatalog, &chkResetBeforeRead, &Label2, &txtDlogFile, &txtFileIndex, &Label3, &lblLoopCount,
-              &mnuInterface, &mnuPort, &mnuUSB, &MnuAlarms, &MnuCal, &MnuGpioMsc, &mnuRegister, &MnuAbout, &mnuHelp,
+              &mnuInterface, &mnuPort, &mnuUSB, &mnuSpi, &MnuAlarms, &MnuCal, &MnuGpioMsc, &mnuRegister, &MnuAbout, &mnuHelp,
               &MnuExit, &mnuView, &mnuStripChart, &mnuDebug, &mnuRecord, &mnuStopRecording, &mnuExportVcd,
               &mnuCheckSetup});
     ShowRecordingState();
@@ -275,15 +278,16 @@ void frmQvin27319::Form_Load() {
 bool frmQvin27319::Check_Interface() {
     Program& p = app_.p;
     Interface& it = p.settings.InterfaceType;
-    if ((it == Interface::ParallelPort && p.settings.PortAddress == 0) || (it == Interface::UsbAdapter && !p.UsbReady())) it = Interface::None;
+    if ((it == Interface::ParallelPort && p.settings.PortAddress == 0) || (it == Interface::UsbAdapter && !p.UsbReady()) ||
+        (it == Interface::Spidev && !FindTransport(Interface::Spidev)->ready(p)))
+        it = Interface::None;
     // A port whose preparation failed keeps its setting (the next start tries it again),
     // but is no interface to read from.
     const bool ok = it != Interface::None && !(it == Interface::ParallelPort && p.PortPrepareFailed);
     if (!ok) app_.tk.Message("Please select an interface first");
-    mnuPort.SetChecked(false);
-    mnuUSB.SetChecked(false);
-    if (it == Interface::ParallelPort) mnuPort.SetChecked(true);
-    if (it == Interface::UsbAdapter) mnuUSB.SetChecked(true);
+    mnuPort.SetChecked(it == Interface::ParallelPort);
+    mnuUSB.SetChecked(it == Interface::UsbAdapter);
+    mnuSpi.SetChecked(it == Interface::Spidev);
     return ok;
 }
 
@@ -293,7 +297,11 @@ void frmQvin27319::MnuExit_Click() {
     app_.p.Delay(250.0f);
     // The user's interface choice is lost when it cannot be saved: say where and why.
     if (app_.config.saveSettings) {
-        if (const std::string why = SaveConfig(app_.p.settings, app_.config.settingsFile); !why.empty())
+        // The settings file keeps the interfaces it knows: an SPI bus chosen for this session
+        // leaves the one chosen before it in place.
+        Settings kept = app_.p.settings;
+        if (kept.InterfaceType == Interface::Spidev) kept.InterfaceType = interfaceBeforeSpi_;
+        if (const std::string why = SaveConfig(kept, app_.config.settingsFile); !why.empty())
             app_.tk.Message("The settings could not be saved.\r\n" + why);
     }
     Hide();
@@ -668,6 +676,7 @@ void frmQvin27319::mnuPort_Click() {
         p.settings.InterfaceType = Interface::ParallelPort;
         mnuPort.SetChecked(true);
         mnuUSB.SetChecked(false);
+        mnuSpi.SetChecked(false);
     }
 }
 
@@ -678,11 +687,36 @@ void frmQvin27319::mnuUSB_Click() {
         p.settings.InterfaceType = Interface::UsbAdapter;
         mnuUSB.SetChecked(true);
         mnuPort.SetChecked(false);
+        mnuSpi.SetChecked(false);
     } else {
         p.settings.InterfaceType = Interface::None;
         mnuUSB.SetChecked(false);
         mnuPort.SetChecked(false);
+        mnuSpi.SetChecked(false);
     }
+}
+
+// An SPI bus the part is wired to directly: a Linux SPI controller's device or an FTDI
+// adapter's MPSSE engine, named as on the command line. It is opened at once; the
+// interface stays as it was when it cannot be.
+void frmQvin27319::mnuSpi_Click() {
+    Program& p = app_.p;
+    const std::optional<std::string> device =
+        app_.tk.AskText(*this, "SPI Bus", "SPI device (/dev/spidev0.0), or FTDI adapter (ftdi: for the first, ftdi:SERIAL):",
+                        p.spiDevice.empty() ? "/dev/spidev0.0" : p.spiDevice);
+    if (!device || device->empty()) return;
+    const Transport& t = *FindTransport(Interface::Spidev);
+    p.spiDevice = *device;
+    if (const std::string why = t.open(p, std::nullopt).error; !why.empty()) {
+        app_.tk.Message("The SPI bus could not be opened.\r\n" + why);
+        return;
+    }
+    if (p.settings.InterfaceType != Interface::Spidev) interfaceBeforeSpi_ = p.settings.InterfaceType;
+    p.settings.InterfaceType = Interface::Spidev;
+    mnuSpi.SetChecked(true);
+    mnuPort.SetChecked(false);
+    mnuUSB.SetChecked(false);
+    app_.tk.ShowStatus(*this, "Reading through " + t.opened(p));
 }
 
 void frmQvin27319::MnuAlarms_Click() {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "core/settings.h"
 #include "device/data_log.h"
 #include "ui/controls.h"
 #include "ui/window.h"
@@ -48,6 +49,7 @@ public:
     void cmdResetFactory_Click();
     void mnuPort_Click();
     void mnuUSB_Click();
+    void mnuSpi_Click();
     void MnuAlarms_Click();
     void MnuCal_Click();
     void MnuGpioMsc_Click();
@@ -126,7 +128,7 @@ public:
     TextBox txtDlogFile{"txtDlogFile"}, txtFileIndex{"txtFileIndex"};
     Label Label3{"Label3"}, lblLoopCount{"lblLoopCount"};
 
-    MenuItem mnuInterface{"mnuInterface"}, mnuPort{"mnuPort"}, mnuUSB{"mnuUSB"};
+    MenuItem mnuInterface{"mnuInterface"}, mnuPort{"mnuPort"}, mnuUSB{"mnuUSB"}, mnuSpi{"mnuSpi"};
     MenuItem MnuAlarms{"MnuAlarms"}, MnuCal{"MnuCal"}, MnuGpioMsc{"MnuGpioMsc"}, mnuRegister{"mnuRegister"};
     MenuItem MnuAbout{"MnuAbout"}, mnuHelp{"mnuHelp"}, MnuExit{"MnuExit"};
     // Beyond the original menus: the strip chart.
@@ -168,6 +170,8 @@ private:
     std::vector<StatusRow> statusRows_;
     DataLogFile log_;
     std::string lastRecording_;  // the file the Debug menu recorded to last
+    // The interface chosen before an SPI bus, which the settings file keeps.
+    Interface interfaceBeforeSpi_ = Interface::None;
 };
 
 }  // namespace qvin::ui

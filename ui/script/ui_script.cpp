@@ -366,6 +366,9 @@ private:
         } else if (cmd == "file") {
             if (w.size() != 2) throw ScriptError{"file needs a name (\"\" cancels the dialog)"};
             s.tk.AnswerFile(w[1].empty() ? std::string() : (folder_ / w[1]).string());
+        } else if (cmd == "text-answer") {
+            if (w.size() != 2 && w.size() != 1) throw ScriptError{"text-answer needs a text (nothing cancels the prompt)"};
+            s.tk.AnswerText(w.size() == 2 ? std::optional<std::string>(w[1]) : std::nullopt);
         } else if (cmd == "cancel-progress") {
             if (w.size() != 2) throw ScriptError{"cancel-progress needs a percentage"};
             s.tk.cancelAt = static_cast<int>(Number(w[1]));
