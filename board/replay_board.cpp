@@ -82,11 +82,14 @@ std::string LineProblem(const std::vector<std::string_view>& w) {
         return failedOrBytes(2);
     }
     if (kind == "spidev-open") {
-        if (w.size() < 3 || (w[2] != "ok" && w[2] != "failed") || (w[2] == "ok") != (w.size() == 3))
-            return "spidev-open needs a device and ok, or failed and why";
+        // "ok" may be followed by the name the device opened as ("ftdi:" opened as ftdi:FT5ABC12).
+        if (w.size() < 3 || (w[2] != "ok" && w[2] != "failed") || (w[2] == "ok" && w.size() > 4) || (w[2] == "failed" && w.size() == 3))
+            return "spidev-open needs a device and ok (and the name it opened as), or failed and why";
         // The device is named in what the replay says: printable characters only.
-        if (std::any_of(w[1].begin(), w[1].end(), [](char c) { return static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) > 0x7E; }))
-            return "a device's name is printable characters";
+        auto printable = [](std::string_view name) {
+            return std::none_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x21 || static_cast<unsigned char>(c) > 0x7E; });
+        };
+        if (!printable(w[1]) || (w[2] == "ok" && w.size() == 4 && !printable(w[3]))) return "a device's name is printable characters";
         return {};
     }
     if (kind == "spidev-out" || kind == "spidev-in") {
@@ -445,9 +448,9 @@ public:
         std::string why;
         // What the file says, shown as printable text whatever it holds.
         if (e.words[2] == "failed") why = Excerpt(std::string_view(e.text).substr(static_cast<std::size_t>(e.words[3].data() - e.text.data())), 200);
-        r_.Consume();
         open_ = why.empty();
-        if (open_) device_ = device;
+        if (open_) device_ = e.words.size() == 4 ? FromTraceWord(e.words[3]) : device;
+        r_.Consume();  // `e` is the next line from here on
         return why;
     }
     bool IsOpen() const override { return open_; }

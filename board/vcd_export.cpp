@@ -322,7 +322,10 @@ std::string Export::Run(const std::string& writer) {
         summary_.interface = "parallel port " + std::string(line_.words[1]);
     } else if (first.substr(0, 7) == "spidev-") {
         kind_ = Kind::Spidev;
-        summary_.interface = "SPI device " + (line_.words.size() > 1 ? FromTraceWord(line_.words[1]) : std::string("(unnamed)"));
+        // The name it opened as, where the recording has it.
+        const std::vector<std::string_view>& w = line_.words;
+        const std::string_view opened = w.size() == 4 && w[2] == "ok" ? w[3] : w.size() > 1 ? w[1] : std::string_view();
+        summary_.interface = "SPI device " + (opened.empty() ? std::string("(unnamed)") : FromTraceWord(opened));
         summary_.failedAre = "exchanges the device failed";
     } else {
         kind_ = Kind::Usb;

@@ -134,7 +134,9 @@ TransportOpened SpidevOpen(Program& p, std::optional<int>) {
     if (!p.spiBus) return {"this board has no SPI device", {}};
     if (p.spiDevice.empty()) return {"no SPI device chosen; give --spidev /dev/spidevB.C", {}};
     const std::string why = p.spiBus->Open(p.spiDevice);
-    p.trace.Line("spidev-open " + TraceWord(p.spiDevice) + (why.empty() ? " ok" : " failed " + why));
+    // The name it opened as, when that says more ("ftdi:" is the adapter with a serial number).
+    const std::string as = why.empty() && p.spiBus->device() != p.spiDevice ? " " + TraceWord(p.spiBus->device()) : std::string();
+    p.trace.Line("spidev-open " + TraceWord(p.spiDevice) + (why.empty() ? " ok" + as : " failed " + why));
     return {why, {}};
 }
 
