@@ -331,8 +331,9 @@ public:
 
     std::string UserRegisters() { return Unlocked([&] { return session_->UserRegisterTable(); }); }
 
-    py::list Adapters() {
-        const auto rows = Unlocked([&] { return session_->Adapters(); });
+    py::list Adapters() { return Rows(Unlocked([&] { return session_->Adapters(); })); }
+    py::list FtdiAdapters() { return Rows(Unlocked([&] { return session_->FtdiAdapters(); })); }
+    static py::list Rows(const std::vector<session::AdapterRow>& rows) {
         py::list out;
         for (const session::AdapterRow& a : rows) {
             py::dict d;
@@ -917,15 +918,19 @@ void BindMachine(py::module_& m) {
         []() {
             // A listing: nothing plugged in is an empty list; an adapter that is there but
             // cannot be had is an error naming why.
+            // The USB-SPI adapters first, then the FTDI adapters (their device "ftdi:SERIAL").
             const auto board = PyBoard::Hardware({}, "Qvin27319.cfg");
+            py::list rows;
             try {
-                return board->Adapters();
+                rows = board->Adapters();
             } catch (const session::Error& e) {
-                if (std::string(e.what()).rfind("no USB adapter found", 0) == 0) return py::list();
-                throw;
+                if (std::string(e.what()).rfind("no USB adapter found", 0) != 0) throw;
             }
+            for (const py::handle row : board->FtdiAdapters()) rows.append(row);
+            return rows;
         },
-        "The USB adapters present, as Board.adapters() lists them; [] when none is plugged in.");
+        "The USB adapters present, as Board.adapters() lists them, then the FTDI adapters with MPSSE\n"
+        "(device \"ftdi:SERIAL\", for Board.ftdi); [] when none is plugged in.");
     m.def(
         "doctor", []() { return PyBoard::Hardware({}, "Qvin27319.cfg")->Doctor(); },
         "What stands between this machine and a first read on real hardware (qvin-cli doctor).");
