@@ -135,8 +135,20 @@ TransportOpened SpidevOpen(Program& p, std::optional<int>) {
     if (p.spiDevice.empty()) return {"no SPI device chosen; give --spidev /dev/spidevB.C", {}};
     const std::string why = p.spiBus->Open(p.spiDevice);
     // The name it opened as, when that says more ("ftdi:" is the adapter with a serial number).
-    const std::string as = why.empty() && p.spiBus->device() != p.spiDevice ? " " + TraceWord(p.spiBus->device()) : std::string();
-    p.trace.Line("spidev-open " + TraceWord(p.spiDevice) + (why.empty() ? " ok" + as : " failed " + why));
+    // (Built by appending: GCC 12 at -O3 misreads the concatenated form as an overlapping copy.)
+    std::string line = "spidev-open ";
+    line += TraceWord(p.spiDevice);
+    if (why.empty()) {
+        line += " ok";
+        if (p.spiBus->device() != p.spiDevice) {
+            line += ' ';
+            line += TraceWord(p.spiBus->device());
+        }
+    } else {
+        line += " failed ";
+        line += why;
+    }
+    p.trace.Line(line);
     return {why, {}};
 }
 
