@@ -115,7 +115,7 @@ protected:
             handlers_.push_back(adapters_.back()->Attach(testbed_, node, &error));
             ASSERT_EQ(error, nullptr) << error->message;
         }
-        bus_.emplace(50);
+        bus_.emplace(250);  // room for a loaded machine; the faults wait it out once each
         program_.emplace(clock_, port_, usb_, trace_, messages_);
         StartProgram(*program_, "/nonexistent/Qvin27319.cfg");
         program_->settings.InterfaceType = Interface::Spidev;
