@@ -92,8 +92,8 @@ void QtToolkit::PrintWindow(ui::Window& w) {
     }
 }
 
-void QtToolkit::ShowStatus(ui::Window& w, const std::string& text) {
-    if (auto* window = qobject_cast<QMainWindow*>(View(w))) window->statusBar()->showMessage(Q(text));
+void QtToolkit::ShowStatus(ui::Window& w, const std::string& text, std::optional<int> forSeconds) {
+    if (auto* window = qobject_cast<QMainWindow*>(View(w))) window->statusBar()->showMessage(Q(text), forSeconds ? *forSeconds * 1000 : 0);
 }
 
 QWidget* QtToolkit::Parent() {

@@ -38,8 +38,9 @@ public:
     virtual void PrintWindow(Window& w) = 0;
     // The window is about to be destroyed: forget whatever shows it.
     virtual void Unload(Window&) {}
-    // A line in the window's status area (where the data log goes).
-    virtual void ShowStatus(Window& w, const std::string& text) = 0;
+    // A line in the window's status area (where the data log goes). What is under way
+    // stays until replaced; what is done (`forSeconds`) clears itself once it is stale.
+    virtual void ShowStatus(Window& w, const std::string& text, std::optional<int> forSeconds = std::nullopt) = 0;
     // Shows a window beside the others, not modally (the strip chart).
     virtual void Show(Window& w) = 0;
     // Asks for a file to save to (`save`) or to open and hands it to `then` once chosen

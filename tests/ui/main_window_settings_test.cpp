@@ -207,8 +207,8 @@ TEST_F(ReadLoopLog, GoesToTheDataFolderAndSaysWhere) {
     const std::string file = (s.folder / "Datalog_1.txt").string();
     EXPECT_TRUE(std::filesystem::exists(file));
     EXPECT_EQ(w().chkDatalog.toolTip(), "Logging to " + file);
-    EXPECT_EQ(s.tk.status.rfind("Logged ", 0), 0u) << s.tk.status;
-    EXPECT_NE(s.tk.status.find(" passes to " + file), std::string::npos) << s.tk.status;
+    EXPECT_EQ(s.tk.status().rfind("Logged ", 0), 0u) << s.tk.status();
+    EXPECT_NE(s.tk.status().find(" passes to " + file), std::string::npos) << s.tk.status();
 }
 
 TEST(AngleDial, NeedleMarkerAndSquareFollowTheReading) {

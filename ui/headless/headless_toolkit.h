@@ -62,8 +62,12 @@ public:
     void PostActivate(Window& w) override;
     void OpenHelp(const std::string& path) override { helpOpened.push_back(path); }
     void PrintWindow(Window& w) override { printed.push_back(w.name()); }
-    void ShowStatus(Window&, const std::string& text) override { status = text; }
-    std::string status;
+    void ShowStatus(Window&, const std::string& text, std::optional<int> forSeconds) override {
+        statusText_ = text;
+        statusUntilNs_ = forSeconds ? clock_.NowNs() + std::int64_t{*forSeconds} * 1'000'000'000 : -1;
+    }
+    // The status line as shown now: empty once a finished task's line has gone stale.
+    std::string status() const { return statusUntilNs_ >= 0 && clock_.NowNs() >= statusUntilNs_ ? std::string() : statusText_; }
     void Show(Window& w) override {
         w.BeginShow();
         w.ActivateNow();
@@ -134,6 +138,8 @@ private:
         std::uint64_t serial;
     };
     std::deque<Text> texts_;
+    std::string statusText_;
+    std::int64_t statusUntilNs_ = -1;
     std::uint64_t serial_ = 0;
     int doDepth_ = 0;
     // Announcements made while a modal window was open, checked when the outermost

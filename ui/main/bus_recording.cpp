@@ -43,7 +43,7 @@ void frmQvin27319::mnuStopRecording_Click() {
         app_.tk.Message("The recording is not complete.\r\n" + why);
         return;
     }
-    app_.tk.ShowStatus(*this, "Recorded the bus to " + lastRecording_);
+    app_.tk.ShowStatus(*this, "Recorded the bus to " + lastRecording_, kDoneStatusSeconds);
 }
 
 void frmQvin27319::mnuExportVcd_Click() {
@@ -81,7 +81,8 @@ void frmQvin27319::ExportVcdOf(const std::string& recording) {
             app_.tk.Message("The recording could not be exported.\r\n" + why);
             return;
         }
-        app_.tk.ShowStatus(*this, "Exported " + std::to_string(summary.frames) + " words (" + summary.interface + ") to " + file);
+        app_.tk.ShowStatus(*this, "Exported " + std::to_string(summary.frames) + " words (" + summary.interface + ") to " + file,
+                           kDoneStatusSeconds);
     });
 }
 

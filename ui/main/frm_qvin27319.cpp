@@ -531,7 +531,7 @@ void frmQvin27319::CmdRdLoop_Click() {
     }
     log_.Close();
     if (LogToFile) {
-        app_.tk.ShowStatus(*this, "Logged " + Int(passes) + " passes to " + file.string());
+        app_.tk.ShowStatus(*this, "Logged " + Int(passes) + " passes to " + file.string(), kDoneStatusSeconds);
         txtFileIndex.SetText(FormatGeneralDouble(LeadingNumber(txtFileIndex.text()) + 1));
     }
     chkDatalog.SetEnabled(true);
@@ -716,7 +716,7 @@ void frmQvin27319::mnuSpi_Click() {
     mnuSpi.SetChecked(true);
     mnuPort.SetChecked(false);
     mnuUSB.SetChecked(false);
-    app_.tk.ShowStatus(*this, "Reading through " + t.opened(p));
+    app_.tk.ShowStatus(*this, "Reading through " + t.opened(p), kDoneStatusSeconds);
 }
 
 void frmQvin27319::MnuAlarms_Click() {

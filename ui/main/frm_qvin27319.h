@@ -17,6 +17,10 @@ namespace qvin::ui {
 
 class App;
 
+// How long the status line tells of a finished task (a log written, a recording ended,
+// an export) before it is stale and clears.
+inline constexpr int kDoneStatusSeconds = 30;
+
 class frmQvin27319 : public Window {
 public:
     explicit frmQvin27319(App& app);

@@ -488,7 +488,7 @@ private:
             if (w[2] == "caption") seen = win->caption();
             else if (w[2] == "visible") seen = win->visible() ? "true" : "false";
             else if (w[2] == "samples" && win == &s.app->chart) seen = std::to_string(s.app->chart.shown().data->count());
-            else if (w[2] == "status") seen = s.tk.status;
+            else if (w[2] == "status") seen = s.tk.status();
             else throw ScriptError{"a window has no property " + w[2]};
             if (seen != w[3]) throw ScriptError{w[2] + " is \"" + seen + "\""};
             return;
