@@ -1,12 +1,14 @@
 #include "sim/sim_spi_bus.h"
 
+#include "core/excerpt.h"
+
 namespace qvin::sim {
 
 std::string SimSpiBus::Open(const std::string& device) {
     const bool ftdi = IsFtdiDevice(device);
     if (ftdi) {
         const std::string serial = device.substr(std::string(kFtdiPrefix).size());
-        if (!serial.empty() && serial != kSimFtdiSerial) return "no FTDI adapter with the serial number " + serial + " found";
+        if (!serial.empty() && serial != kSimFtdiSerial) return "no FTDI adapter with the serial number " + Excerpt(serial) + " found";
     } else if (!Answers(device)) {
         return device + ": No such file or directory";
     }

@@ -10,6 +10,8 @@
 #include <ftdi.h>
 #include <libusb.h>
 
+#include "core/excerpt.h"
+
 namespace qvin {
 
 namespace {
@@ -141,7 +143,7 @@ std::string FtdiMpsseBus::Open(const std::string& device) {
     if (!why.empty()) return fail(why);
     if (!chosen) {
         std::string text = wanted.empty() ? "no FTDI adapter with MPSSE (FT232H, FT2232H, FT4232H) found"
-                                          : "no FTDI adapter with the serial number " + wanted + " found";
+                                          : "no FTDI adapter with the serial number " + Excerpt(wanted) + " found";
         if (!skipped.empty()) text += " (" + skipped + ")";
         return fail(text);
     }
