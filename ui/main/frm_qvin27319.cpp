@@ -315,9 +315,10 @@ void frmQvin27319::Form_Activate() {
     p.SelectedRegister = 0;
     mnuPort.SetChecked(false);
     mnuUSB.SetChecked(false);
+    mnuSpi.SetChecked(false);
     const Interface it = p.settings.InterfaceType;
-    if (it != Interface::ParallelPort && it != Interface::UsbAdapter) return;
-    (it == Interface::ParallelPort ? mnuPort : mnuUSB).SetChecked(true);
+    if (it != Interface::ParallelPort && it != Interface::UsbAdapter && it != Interface::Spidev) return;
+    (it == Interface::ParallelPort ? mnuPort : it == Interface::UsbAdapter ? mnuUSB : mnuSpi).SetChecked(true);
     if (it == Interface::ParallelPort && p.PortPrepareFailed) return;  // nothing to read the part's set-up from
 
     ReadPartInfo(p);
@@ -713,9 +714,8 @@ void frmQvin27319::mnuSpi_Click() {
     }
     if (p.settings.InterfaceType != Interface::Spidev) interfaceBeforeSpi_ = p.settings.InterfaceType;
     p.settings.InterfaceType = Interface::Spidev;
-    mnuSpi.SetChecked(true);
-    mnuPort.SetChecked(false);
-    mnuUSB.SetChecked(false);
+    // The part's set-up read through it, as when an interface window closes.
+    Form_Activate();
     app_.tk.ShowStatus(*this, "Reading through " + t.opened(p), kDoneStatusSeconds);
 }
 
