@@ -16,9 +16,12 @@ struct AllanCurve {
     std::vector<AllanPoint> points;
     NoiseTerms terms;
 };
-// Its title names the file, its samples and the time between them.
+// Its title names the file, its samples and the time between them (a line break between
+// its two lines; none at all in a window that says so beside it). `axis` names the
+// deviation drawn.
 struct AllanPicture {
     std::string title;
+    std::string axis = "Allan deviation";
     std::vector<AllanCurve> curves;
 };
 

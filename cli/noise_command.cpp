@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "analysis/deviation_table.h"
 #include "analysis/deviations.h"
 #include "analysis/series.h"
 #include "analysis/noise_terms.h"
@@ -173,7 +174,7 @@ Action Noise(Command& c) {
         std::vector<std::size_t> picked(s.names.size());
         for (std::size_t k = 0; k < picked.size(); ++k) picked[k] = k;
         std::vector<analysis::AllanCurve> curves;
-        std::string table = "column,tau_s,m,n,alpha,edf," + name + "," + name + "_lo," + name + "_hi\n";
+        std::string table = analysis::DeviationCsvHeader(deviation);
         std::string spectra = "column,f_hz,psd,asd\n";
         // Everything the report says, for programs: the file's gaps, then each output's
         // statistics, table and noise terms.
@@ -229,9 +230,8 @@ Action Noise(Command& c) {
                 std::snprintf(line, sizeof line, "  %-12.6g %8zu %9zu %4d%c %9.1f  %-12.6g %-12.6g %-12.6g\n", p.tau, p.m, p.terms, p.alpha, mark, p.edf, p.lo,
                               p.adev, p.hi);
                 c.out << line;
-                table += s.names[k] + "," + Precise(p.tau) + "," + std::to_string(p.m) + "," + std::to_string(p.terms) + "," + std::to_string(p.alpha) + "," +
-                         Precise(p.edf) + "," + Precise(p.adev) + "," + Precise(p.lo) + "," + Precise(p.hi) + "\n";
             }
+            analysis::AppendDeviationCsv(table, s.names[k], curve);
             c.out << "  (alpha: the noise's exponent, S(f) ~ f^alpha: 0 white, -1 flicker, -2 random walk, 1 and 2 falling faster than\n"
                   << "  white with averaging (a differenced or quantized output); from the lag-1 autocorrelation"
                   << (carried ? ", * carried from a shorter tau (too few points here), + from the B1 and R(n) ratios" : "") << ";\n"
@@ -293,7 +293,7 @@ Action Noise(Command& c) {
                          std::filesystem::path(file).filename().string() + ": " + std::to_string(s.samples) + " samples" +
                          (s.missing ? ", " + std::to_string(s.missing) + " missing in " + std::to_string(s.gaps) + (s.gaps == 1 ? " gap" : " gaps") : ", no gap") +
                          ", tau0 " + FormatGeneral(static_cast<float>(s.tau0 * 1000)) + " ms",
-                     curves},
+                     "Allan deviation", curves},
                     png);
                 !why.empty())
                 throw Error(kFileError, why);

@@ -26,28 +26,52 @@ QString Power(int e) { return QString("1e%1").arg(e); }
 
 }  // namespace
 
-std::string DrawAllanPng(const analysis::AllanPicture& picture, const std::string& file) {
-    const auto app = OffscreenApplication();
+namespace {
+
+bool Drawable(const analysis::AllanPoint& p) { return p.adev > 0 && std::isfinite(p.hi) && p.tau > 0 && std::isfinite(p.tau); }
+
+bool HasModel(const analysis::AllanCurve& c) {
+    return c.terms.fitted && std::any_of(std::begin(c.terms.terms), std::end(c.terms.terms), [](const auto& t) { return t.has_value(); });
+}
+
+}  // namespace
+
+void PaintAllan(QPainter& g, const QRectF& rect, const analysis::AllanPicture& picture, bool legend, int colour0) {
     const std::vector<analysis::AllanCurve>& curves = picture.curves;
     double tauLo = 1e300, tauHi = 0, yLo = 1e300, yHi = 0;
     for (const analysis::AllanCurve& c : curves)
         for (const analysis::AllanPoint& p : c.points) {
-            if (!(p.adev > 0) || !std::isfinite(p.hi) || !(p.tau > 0) || !std::isfinite(p.tau)) continue;
+            if (!Drawable(p)) continue;
             tauLo = std::min(tauLo, p.tau), tauHi = std::max(tauHi, p.tau);
             yLo = std::min(yLo, std::max(p.lo, p.adev / 10)), yHi = std::max(yHi, p.hi);
         }
-    if (tauHi == 0) return file + ": nothing to draw (no Allan deviation above zero)";
+    g.save();
+    g.setRenderHint(QPainter::Antialiasing);
+    const QStringList title = picture.title.empty() ? QStringList() : QString::fromStdString(picture.title).split('\n');
+    const qreal top = rect.top() + (title.isEmpty() ? 14 : 70);
+    const qreal right = legend ? std::min<qreal>(410, rect.width() * 0.36) : 18;
+    const QRectF area(rect.left() + 90, top, std::max<qreal>(40, rect.width() - 90 - right), std::max<qreal>(40, rect.bottom() - 52 - top));
+    if (!title.isEmpty()) {
+        QFont bold = g.font();
+        bold.setBold(true);
+        bold.setPointSizeF(bold.pointSizeF() * 1.2);
+        g.setFont(bold);
+        g.setPen(Qt::black);
+        g.drawText(QRectF(rect.left() + 10, rect.top() + 10, rect.width() - 20, 26), Qt::AlignCenter, title.value(0));
+        g.setFont(QFont());
+        g.drawText(QRectF(rect.left() + 10, rect.top() + 36, rect.width() - 20, 22), Qt::AlignCenter, title.value(1));
+    }
+    if (tauHi == 0) {
+        g.setPen(QColor(90, 90, 90));
+        g.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, "No deviation above zero to draw");
+        g.restore();
+        return;
+    }
     // The axes reach a little past the data, not to the next whole decade: an empty decade
     // only squeezes the curve. (log10 of the ends, not of the ends scaled: 1.0001 times 1e308
     // is no number.)
     const double x0 = std::log10(tauLo) - 0.12, x1 = std::log10(tauHi) + 0.12;
     const double y0 = std::log10(yLo) - 0.08, y1 = std::log10(yHi) + 0.08;
-
-    QImage image(1140, 700, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter g(&image);
-    g.setRenderHint(QPainter::Antialiasing);
-    const QRectF area(90, 70, 640, 560);
     auto X = [&](double tau) { return area.left() + (std::log10(tau) - x0) / (x1 - x0) * area.width(); };
     auto Y = [&](double v) { return area.bottom() - (std::log10(v) - y0) / (y1 - y0) * area.height(); };
 
@@ -83,31 +107,21 @@ std::string DrawAllanPng(const analysis::AllanPicture& picture, const std::strin
     grid(y0, y1, false);
     g.setPen(QPen(Qt::black, 1));
     g.drawRect(area);
-    const QStringList title = QString::fromStdString(picture.title).split('\n');
-    QFont bold = g.font();
-    bold.setBold(true);
-    bold.setPointSizeF(bold.pointSizeF() * 1.2);
-    g.setFont(bold);
-    g.drawText(QRectF(area.left(), 10, area.width(), 26), Qt::AlignCenter, title.value(0));
-    g.setFont(QFont());
-    g.drawText(QRectF(area.left() - 80, 36, area.width() + 160, 22), Qt::AlignCenter, title.value(1));
     g.drawText(QRectF(area.left(), area.bottom() + 28, area.width(), 20), Qt::AlignCenter, "averaging time tau (s)");
     // The outputs' unit on the axis when they share one.
     std::string unit = curves.front().unit;
     for (const analysis::AllanCurve& c : curves)
         if (c.unit != unit) unit.clear();
     g.save();
-    g.translate(22, area.center().y());
+    g.translate(rect.left() + 22, area.center().y());
     g.rotate(-90);
-    g.drawText(QRectF(-200, -10, 400, 20), Qt::AlignCenter,
-               QString::fromStdString(unit.empty() ? "Allan deviation (each output in its units)" : "Allan deviation (" + unit + ")"));
+    g.drawText(QRectF(-area.height() / 2 - 60, -10, area.height() + 120, 20), Qt::AlignCenter,
+               QString::fromStdString(picture.axis + (unit.empty() ? " (each output in its units)" : " (" + unit + ")")));
     g.restore();
 
     // Where no model could be fitted, guides of slope -1/2 and +1/2 through the first curve's
     // first and last points, named at the plot's lower corners, clear of the curve.
-    const bool anyModel = std::any_of(curves.begin(), curves.end(), [](const analysis::AllanCurve& c) {
-        return c.terms.fitted && std::any_of(std::begin(c.terms.terms), std::end(c.terms.terms), [](const auto& t) { return t.has_value(); });
-    });
+    const bool anyModel = std::any_of(curves.begin(), curves.end(), HasModel);
     const auto& first = curves.front().points;
     if (!anyModel && !first.empty()) {
         auto guide = [&](double tau, double v, double slope) {
@@ -120,19 +134,22 @@ std::string DrawAllanPng(const analysis::AllanPicture& picture, const std::strin
         guide(first.front().tau, first.front().adev, -0.5);
         guide(first.back().tau, first.back().adev, 0.5);
         g.setPen(QColor(110, 110, 110));
-        g.drawText(QRectF(area.left() + 8, area.bottom() - 22, 300, 18), Qt::AlignLeft, "dashed: slope -1/2, white noise");
-        g.drawText(QRectF(area.right() - 308, area.bottom() - 22, 300, 18), Qt::AlignRight, "dashed: slope +1/2, random walk");
+        g.drawText(QRectF(area.left() + 8, area.bottom() - 22, area.width() / 2 - 8, 18), Qt::AlignLeft, "dashed: slope -1/2, white noise");
+        g.drawText(QRectF(area.center().x(), area.bottom() - 22, area.width() / 2 - 8, 18), Qt::AlignRight, "dashed: slope +1/2, random walk");
+    } else if (anyModel && !legend) {
+        g.setPen(QColor(110, 110, 110));
+        g.drawText(QRectF(area.left() + 8, area.bottom() - 22, area.width() - 16, 18), Qt::AlignLeft, "dashed: the noise model fitted");
     }
 
     // Right of the plot: each output's legend, then its noise terms.
     double ly = area.top() + 10;
     for (std::size_t i = 0; i < curves.size(); ++i) {
-        const QColor colour = kColours[i % 5];
+        const QColor colour = kColours[(static_cast<std::size_t>(colour0) + i) % 5];
         const analysis::AllanCurve& c = curves[i];
         QPainterPath path;
         bool started = false;
         for (const analysis::AllanPoint& p : c.points) {
-            if (!(p.adev > 0) || !std::isfinite(p.hi) || !(p.tau > 0) || !std::isfinite(p.tau)) continue;
+            if (!Drawable(p)) continue;
             const QPointF at(X(p.tau), Y(p.adev));
             started ? path.lineTo(at) : path.moveTo(at);
             started = true;
@@ -149,7 +166,7 @@ std::string DrawAllanPng(const analysis::AllanPicture& picture, const std::strin
         g.drawPath(path);
         // The fitted model, dashed in the curve's colour, over the averaging times it was
         // fitted to.
-        const bool model = c.terms.fitted && std::any_of(std::begin(c.terms.terms), std::end(c.terms.terms), [](const auto& t) { return t.has_value(); });
+        const bool model = HasModel(c);
         if (model && started) {
             double from = std::max(c.terms.fromTau, tauLo), to = 0;
             for (const analysis::AllanPoint& p : c.points)
@@ -165,6 +182,7 @@ std::string DrawAllanPng(const analysis::AllanPicture& picture, const std::strin
             g.drawPath(fitted);
             g.setClipping(false);
         }
+        if (!legend) continue;
         g.setPen(QPen(colour, 1.5));
         g.drawLine(QPointF(area.right() + 16, ly), QPointF(area.right() + 40, ly));
         g.setPen(Qt::black);
@@ -189,11 +207,51 @@ std::string DrawAllanPng(const analysis::AllanPicture& picture, const std::strin
         g.setFont(small);
         g.setPen(QColor(60, 60, 60));
         for (const QString& l : lines) {
-            g.drawText(QRectF(area.right() + 46, ly - 8, image.width() - area.right() - 50, 16), Qt::AlignLeft | Qt::AlignVCenter, l);
+            g.drawText(QRectF(area.right() + 46, ly - 8, rect.right() - area.right() - 50, 16), Qt::AlignLeft | Qt::AlignVCenter, l);
             ly += 16;
         }
         g.setFont(QFont());
         ly += 14;
+    }
+    g.restore();
+}
+
+std::string DrawAllanPng(const analysis::AllanPicture& picture, const std::string& file) {
+    const auto app = OffscreenApplication();
+    bool any = false;
+    for (const analysis::AllanCurve& c : picture.curves)
+        for (const analysis::AllanPoint& p : c.points) any = any || Drawable(p);
+    if (!any) return file + ": nothing to draw (no Allan deviation above zero)";
+    // Outputs in different units each get a plot of their own, one under another, the
+    // title once above them.
+    bool shared = true;
+    for (const analysis::AllanCurve& c : picture.curves) shared = shared && c.unit == picture.curves.front().unit;
+    std::vector<analysis::AllanPicture> panels;
+    if (shared) {
+        panels.push_back(picture);
+    } else {
+        for (const analysis::AllanCurve& c : picture.curves) {
+            analysis::AllanPicture one;
+            one.axis = picture.axis;
+            one.curves.push_back(c);
+            panels.push_back(std::move(one));
+        }
+        panels.front().title = picture.title;
+    }
+    constexpr int kWidth = 1140, kSingle = 700, kPanel = 440, kTitle = 56;
+    const int height = shared ? kSingle : kTitle + kPanel * static_cast<int>(panels.size());
+    QImage image(kWidth, height, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter g(&image);
+    if (shared) {
+        PaintAllan(g, QRectF(0, 0, kWidth, kSingle), picture, true);
+    } else {
+        for (std::size_t i = 0; i < panels.size(); ++i) {
+            // Each output in its colour of a single plot; the title above the first.
+            const qreal y = i == 0 ? 0 : kTitle + kPanel * static_cast<qreal>(i);
+            const qreal h = i == 0 ? kTitle + kPanel : kPanel;
+            PaintAllan(g, QRectF(0, y, kWidth, h), panels[i], true, static_cast<int>(i));
+        }
     }
     g.end();
 

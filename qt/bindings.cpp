@@ -58,6 +58,15 @@ int KeyCode(int qtKey) {
         case Qt::Key_Exclam: return 49;
         case Qt::Key_At: return 50;
         case Qt::Key_NumberSign: return 51;
+        case Qt::Key_PageUp: return ui::kKeyPageUp;
+        case Qt::Key_PageDown: return ui::kKeyPageDown;
+        case Qt::Key_End: return ui::kKeyEnd;
+        case Qt::Key_Home: return ui::kKeyHome;
+        case Qt::Key_Left: return ui::kKeyLeft;
+        case Qt::Key_Right: return ui::kKeyRight;
+        case Qt::Key_Plus:
+        case Qt::Key_Equal: return ui::kKeyPlus;
+        case Qt::Key_Minus: return ui::kKeyMinus;
         default: return qtKey & 0xFFFF;
     }
 }
@@ -65,6 +74,10 @@ int KeyCode(int qtKey) {
 int KeyCode(const QKeyEvent& e) {
     const int key = e.key();
     if (key >= Qt::Key_0 && key <= Qt::Key_9) return KeyCode(key);
+    if (e.modifiers() & Qt::KeypadModifier) {
+        if (key == Qt::Key_Plus) return ui::kKeyAdd;
+        if (key == Qt::Key_Minus) return ui::kKeySubtract;
+    }
     // What a shifted digit key gives depends on the keyboard layout ("#", "\"", "3"...);
     // the key's place in the digit row does not. X11 numbers that row 10 ("1") to 19 ("0").
     const quint32 scan = e.nativeScanCode();

@@ -41,7 +41,8 @@ void Bind(ui::Frame& model, QGroupBox* widget);
 void Bind(ui::MenuItem& model, QAction* action, bool checkable);
 
 // Qt's key code and modifiers as the window handlers receive them (Enter 13, digits 48 to
-// 57, letters 65 to 90; shift 1, ctrl 2, alt 4).
+// 57, letters 65 to 90, the keys that move through a plot as ui/controls.h names them;
+// shift 1, ctrl 2, alt 4).
 int KeyCode(int qtKey);
 // The same for a key press, by the key's place where its symbol depends on the layout.
 int KeyCode(const QKeyEvent& e);

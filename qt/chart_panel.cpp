@@ -16,6 +16,8 @@
 #include <QFontMetricsF>
 #include <QLineSeries>
 #include <QMouseEvent>
+#include <QWheelEvent>
+#include <QKeyEvent>
 #include <QTimer>
 #include <QValueAxis>
 #include <QVBoxLayout>
@@ -68,17 +70,6 @@ QCategoryAxis* NewTimeAxis() {
     return axis;
 }
 
-// The smallest round step (1, 2, 2.5 or 5 times a power of ten) that cuts `range` into
-// at most `intervals` pieces.
-double NiceStep(double range, int intervals) {
-    const double rough = range / std::max(1, intervals);
-    if (!(rough > 0) || !std::isfinite(rough)) return 1;
-    const double power = std::pow(10.0, std::floor(std::log10(rough)));
-    for (double f : {1.0, 2.0, 2.5, 5.0, 10.0})
-        if (f * power >= rough * (1 - 1e-9)) return f * power;
-    return 10 * power;
-}
-
 void Tidy(QChart* chart) {
     chart->legend()->hide();
     chart->setMargins(QMargins(ChartPanel::kMargin, 2, ChartPanel::kMargin, 2));
@@ -95,7 +86,9 @@ void Tidy(QChart* chart) {
 }  // namespace
 
 ChartPanel::ChartPanel(QWidget* parent) : QWidget(parent) {
-    setObjectName("chartPanel");
+    setObjectName("picChart");
+    // Keys move through time; the charts inside leave the focus to the panel.
+    setFocusPolicy(Qt::StrongFocus);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -135,6 +128,7 @@ ChartPanel::ChartPanel(QWidget* parent) : QWidget(parent) {
     flags_.view = new TimedChartView(flags_.chart, this, paintNs_);
     flags_.view->setAccessibleName("Flags");
     flags_.view->setMouseTracking(true);
+    flags_.view->setFocusPolicy(Qt::NoFocus);
     flags_.view->viewport()->installEventFilter(this);
     flags_.view->setRenderHint(QPainter::Antialiasing, false);
     // Room for the legend, two rows of marks and the time labels, which the chart would
@@ -207,6 +201,7 @@ ChartPanel::Plot ChartPanel::NewPlot(const QString& title) {
     p.view = new TimedChartView(p.chart, this, paintNs_);
     p.view->setAccessibleName(title);
     p.view->setMouseTracking(true);
+    p.view->setFocusPolicy(Qt::NoFocus);
     p.view->viewport()->installEventFilter(this);
     // Thin lines drawn without smoothing cost far less, and a strip chart wants them crisp.
     p.view->setRenderHint(QPainter::Antialiasing, false);
@@ -327,17 +322,13 @@ void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
         if (stretches.empty() || !std::isfinite(lo) || !std::isfinite(hi)) {
             if (p.value->min() != 0 || p.value->max() != 1) p.value->setRange(0, 1);
         } else {
-            // A flat trace gets a band around it; otherwise a little room above and below.
-            const double pad = hi > lo ? (hi - lo) * 0.08 : std::max(1e-3, std::fabs(static_cast<double>(hi)) * 0.01);
             // Ticks at round values, no closer than two label heights (labels that would
             // touch are cut to "..." by the chart), at the ends of the axis too.
             const int room = std::clamp(static_cast<int>(p.chart->plotArea().height() / (2.0 * labelHeight)), 1, 6);
-            const double step = NiceStep(hi - lo + 2 * pad, room);
-            const double bottom = std::floor((lo - pad) / step) * step, top = std::ceil((hi + pad) / step) * step;
-            const int ticks = static_cast<int>(std::lround((top - bottom) / step)) + 1;
+            const ui::ValueTicks axis = ui::RoundValueAxis(lo, hi, room);
             // Unchanged most of the time; a change lays the chart out again.
-            if (p.value->tickCount() != ticks) p.value->setTickCount(ticks);
-            if (p.value->min() != bottom || p.value->max() != top) p.value->setRange(bottom, top);
+            if (p.value->tickCount() != axis.count) p.value->setTickCount(axis.count);
+            if (p.value->min() != axis.bottom || p.value->max() != axis.top) p.value->setRange(axis.bottom, axis.top);
         }
     }
 
@@ -425,15 +416,58 @@ QString ChartPanel::TextAt(QPoint pos) const {
     return text;
 }
 
+std::pair<qreal, qreal> ChartPanel::TimeAxisSpan() const {
+    const QRectF area = flags_.chart->plotArea();
+    const QPoint left = flags_.view->mapTo(this, flags_.view->mapFromScene(flags_.chart->mapToScene(area.topLeft())));
+    return {static_cast<qreal>(left.x()), std::max<qreal>(1, area.width())};
+}
+
 bool ChartPanel::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseMove) {
-        auto* viewport = qobject_cast<QWidget*>(watched);
-        const auto* move = static_cast<QMouseEvent*>(event);
-        if (viewport && isAncestorOf(viewport)) hover_->setText(TextAt(viewport->mapTo(this, move->position().toPoint())));
-    } else if (event->type() == QEvent::Leave) {
-        hover_->clear();
+    auto* viewport = qobject_cast<QWidget*>(watched);
+    if (!viewport || !isAncestorOf(viewport)) return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+        case QEvent::MouseMove: {
+            const QPointF at = viewport->mapTo(this, static_cast<QMouseEvent*>(event)->position().toPoint());
+            hover_->setText(TextAt(at.toPoint()));
+            if (dragFrom_ && onDrag) {
+                const qreal moved = at.x() - *dragFrom_;
+                dragFrom_ = at.x();
+                if (moved != 0) onDrag(moved / TimeAxisSpan().second);
+            }
+            break;
+        }
+        case QEvent::MouseButtonPress: {
+            const auto* press = static_cast<QMouseEvent*>(event);
+            if (press->button() != Qt::LeftButton) break;
+            setFocus(Qt::MouseFocusReason);
+            dragFrom_ = viewport->mapTo(this, press->position().toPoint()).x();
+            setCursor(Qt::ClosedHandCursor);
+            return true;
+        }
+        case QEvent::MouseButtonRelease:
+            if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+                dragFrom_.reset();
+                unsetCursor();
+                return true;
+            }
+            break;
+        case QEvent::Wheel: {
+            const auto* wheel = static_cast<QWheelEvent*>(event);
+            const auto [left, width] = TimeAxisSpan();
+            const qreal x = viewport->mapTo(this, wheel->position().toPoint()).x();
+            // A notch is 120 eighths of a degree; touchpads send less, in many events.
+            if (onWheel && wheel->angleDelta().y() != 0) onWheel(wheel->angleDelta().y() / 120.0, std::clamp((x - left) / width, 0.0, 1.0));
+            return true;  // the chart would scroll itself
+        }
+        case QEvent::Leave: hover_->clear(); break;
+        default: break;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void ChartPanel::keyPressEvent(QKeyEvent* event) {
+    if (onKey) onKey(*event);
+    QWidget::keyPressEvent(event);
 }
 
 }  // namespace qvin::qt

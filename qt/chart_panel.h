@@ -7,6 +7,9 @@
 #include <array>
 #include <vector>
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <utility>
 
 #include <QLabel>
 #include <QWidget>
@@ -14,6 +17,7 @@
 #include "ui/chart/frm_strip_chart.h"
 
 class QChart;
+class QKeyEvent;
 class QChartView;
 class QCategoryAxis;
 class QLineSeries;
@@ -46,8 +50,16 @@ public:
     // empty when the mouse is over no chart or there are no readings.
     QString TextAt(QPoint pos) const;
 
+    // The user moving through time: wheel notches (positive: in) at a share of the plots'
+    // width, a drag by a share of it (positive: to the right), a key while the panel has
+    // the focus.
+    std::function<void(double notches, double at)> onWheel;
+    std::function<void(double share)> onDrag;
+    std::function<void(const QKeyEvent& key)> onKey;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     struct Plot {
@@ -64,6 +76,8 @@ private:
     // rest into series kept in `more` (made like `first`, left out of the legend).
     void DrawStretches(QChart* chart, QLineSeries* first, std::vector<QLineSeries*>& more, const std::vector<QList<QPointF>>& stretches);
     void AlignCharts();
+    // The plots' time axis in the panel's coordinates: its left edge and width.
+    std::pair<qreal, qreal> TimeAxisSpan() const;
 
     std::array<Plot, ui::kChartSeries> plots_;
     Plot flags_;
@@ -75,6 +89,7 @@ private:
     std::int64_t lastDrawUs_ = 0;
     std::int64_t paintNs_ = 0;
     int columns_ = 0;
+    std::optional<qreal> dragFrom_;  // where a drag last was, in the panel's coordinates
 };
 
 }  // namespace qvin::qt

@@ -221,7 +221,7 @@ void QtToolkit::AskFile(ui::Window& w, bool save, const std::string& title, cons
 std::string QtToolkit::SaveImage(ui::Window& w, const std::string& file, const std::string& heading) {
     QWidget* view = View(w);
     if (!view) return "the window is not shown";
-    QWidget* chart = view->findChild<QWidget*>("chartPanel");
+    QWidget* chart = view->findChild<QWidget*>("picChart");
     // Encoded in memory, then written beside the file and renamed: a full disk keeps the
     // old picture, and a link of another user's or a pipe is refused.
     QByteArray bytes;

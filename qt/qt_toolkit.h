@@ -59,7 +59,7 @@ public:
     std::optional<std::string> AskText(ui::Window& w, const std::string& title, const std::string& prompt, const std::string& initial) override;
     void AskFile(ui::Window& w, bool save, const std::string& title, const std::string& filter, const std::string& suggested,
                  std::function<void(const std::string& file)> then) override;
-    // The window's chart (its child named "chartPanel"), or the whole window.
+    // The window's chart (its child named "picChart"), or the whole window.
     std::string SaveImage(ui::Window& w, const std::string& file, const std::string& heading) override;
     // Tests answer file dialogs here instead of the user.
     std::function<std::string(bool save, const std::string& title)> chooseFile;

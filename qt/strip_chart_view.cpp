@@ -18,6 +18,7 @@ namespace {
 // A plain widget shown as a window is a "filler" to a screen reader; this one is a window.
 QAccessibleInterface* AccessibleChartWindow(const QString&, QObject* o) {
     if (auto* view = dynamic_cast<StripChartView*>(o)) return new QAccessibleWidget(view, QAccessible::Window);
+    if (auto* panel = dynamic_cast<ChartPanel*>(o)) return new QAccessibleWidget(panel, QAccessible::Chart);
     return nullptr;
 }
 }  // namespace
@@ -51,6 +52,7 @@ StripChartView::StripChartView(ui::frmStripChart& m, QWidget* parent) : QWidget(
     row->addWidget(NewButton(m.cmdPause, this));
     row->addWidget(NewButton(m.cmdLive, this));
     row->addWidget(NewButton(m.cmdClear, this));
+    row->addWidget(NewButton(m.cmdResetZoom, this));
     row->addStretch();
     row->addWidget(NewButton(m.cmdOpenLog, this));
     row->addWidget(NewButton(m.cmdExportPng, this));
@@ -68,6 +70,12 @@ StripChartView::StripChartView(ui::frmStripChart& m, QWidget* parent) : QWidget(
     outer->addWidget(source);
 
     panel_ = new ChartPanel(this);
+    panel_->setAccessibleName("Strip chart");
+    panel_->setToolTip(QString::fromStdString(m.picChart.toolTip()));
+    panel_->setAccessibleDescription(panel_->toolTip());
+    panel_->onWheel = [&m](double notches, double at) { m.picChart.UserWheel(notches, at); };
+    panel_->onDrag = [&m](double share) { m.picChart.UserDrag(share); };
+    panel_->onKey = [&m](const QKeyEvent& key) { m.picChart.UserKeyDown(KeyCode(key), ShiftState(key.modifiers())); };
     outer->addWidget(panel_, 1);
     resize(900, 760);
 

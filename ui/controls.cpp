@@ -133,4 +133,16 @@ void PictureBox::UserKeyDown(int keyCode, int shift) {
     if (Usable() && onKeyDown) onKeyDown(keyCode, shift);
 }
 
+void TimePlot::UserWheel(double notches, double at) {
+    if (Usable() && onWheel) onWheel(notches, at);
+}
+
+void TimePlot::UserDrag(double share) {
+    if (Usable() && onDrag) onDrag(share);
+}
+
+void TimePlot::UserKeyDown(int keyCode, int shift) {
+    if (Usable() && onKeyDown) onKeyDown(keyCode, shift);
+}
+
 }  // namespace qvin::ui

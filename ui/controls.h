@@ -27,6 +27,9 @@ inline constexpr Color kRed = 255;      // 0x0000FF
 
 // Key codes and modifier bits as the handlers receive them.
 inline constexpr int kKeyEnter = 13;
+// Keys the plots take, as the handlers receive them.
+inline constexpr int kKeyPageUp = 33, kKeyPageDown = 34, kKeyEnd = 35, kKeyHome = 36, kKeyLeft = 37, kKeyRight = 39;
+inline constexpr int kKeyAdd = 107, kKeySubtract = 109, kKeyPlus = 187, kKeyMinus = 189;
 inline constexpr int kShiftMask = 1, kCtrlMask = 2, kAltMask = 4;
 
 class Frame;
@@ -270,6 +273,21 @@ private:
     float width_, height_;
     float drawWidth_ = 1;
     std::vector<DrawOp> ops_;
+};
+
+// A plot whose time axis the user moves: wheel notches at a place across it (0 its left
+// edge, 1 its right; positive notches zoom in), drags by a share of its width (positive:
+// the picture moves right, so earlier times come into view), and keys while it has the focus.
+class TimePlot : public Control {
+public:
+    using Control::Control;
+    void UserWheel(double notches, double at);
+    void UserDrag(double share);
+    void UserKeyDown(int keyCode, int shift);
+
+    std::function<void(double notches, double at)> onWheel;
+    std::function<void(double share)> onDrag;
+    std::function<void(int keyCode, int shift)> onKeyDown;
 };
 
 // Control arrays, indexed as the windows index them (txtReadReg(7), optUsbPort(4)).

@@ -47,6 +47,7 @@ QAccessible::Role RoleFor(const std::string& kind) {
     if (kind == "list") return QAccessible::ComboBox;
     if (kind == "scroll") return QAccessible::ScrollBar;
     if (kind == "frame") return QAccessible::Grouping;
+    if (kind == "plot") return QAccessible::Chart;
     return QAccessible::NoRole;
 }
 
@@ -96,7 +97,7 @@ protected:
                 continue;
             }
             ++checked;
-            if (row.kind != "scroll" && row.kind != "picture") {
+            if (row.kind != "scroll" && row.kind != "picture" && row.kind != "plot") {
                 EXPECT_EQ(Shown(o).toStdString(), QString::fromStdString(row.text).remove('&').toStdString()) << where;
             }
             const QString tip = qobject_cast<QAction*>(o) ? qobject_cast<QAction*>(o)->toolTip() : static_cast<QWidget*>(o)->toolTip();

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <cstdlib>
 #include <fstream>
@@ -125,6 +126,59 @@ TEST_F(StripChart, FollowsTheLoopHidesOutputsAndShowsTheReadingUnderTheMouse) {
     const std::size_t before = gui_->app->chart.live.samples().size();
     LoopUntil(before + 5);
     EXPECT_GE(gui_->app->chart.live.samples().size(), before + 5);
+}
+
+// The mouse and the keys move through time: a wheel notch over a paused chart zooms in by a
+// fifth and keeps the time under the mouse in place; a drag moves the picture with the
+// mouse; Home goes back to the span.
+TEST_F(StripChart, TheWheelZoomsAtTheMouseADragMovesThroughTimeAndHomeResets) {
+    OpenChart();
+    gui_->chartView->resize(900, 760);
+    LoopUntil(1200);  // 30 s of readings, shown 10 s at a time
+    QRadioButton* tenSeconds = Named<QRadioButton>(gui_->chartView, "10 s");
+    ASSERT_NE(tenSeconds, nullptr);
+    QTest::mouseClick(tenSeconds, Qt::LeftButton, {}, QPoint(4, tenSeconds->height() / 2));
+    QTest::mouseClick(Named<QPushButton>(gui_->chartView, "Pause"), Qt::LeftButton);
+    gui_->chartView->Refresh();
+    QCoreApplication::processEvents();
+    QChartView* supply = Plot("SUPPLY_OUT (V)");
+    ASSERT_NE(supply, nullptr);
+    const QRectF area = supply->chart()->plotArea();
+    auto seconds = [](auto d) { return std::chrono::duration<double>(d).count(); };
+    const auto before = gui_->app->chart.shown();
+    const double width = seconds(before.to - before.from);
+    ASSERT_NEAR(width, 10, 1e-9);
+    // Three quarters across the plot.
+    const QPoint at = supply->mapFromScene(supply->chart()->mapToScene(QPointF(area.left() + 0.75 * area.width(), area.center().y())));
+    QWheelEvent wheel(at, supply->viewport()->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(supply->viewport(), &wheel);
+    const auto zoomed = gui_->app->chart.shown();
+    EXPECT_NEAR(seconds(zoomed.to - zoomed.from), 0.8 * width, 1e-6);
+    const double pixel = width / area.width();
+    const double underBefore = seconds(before.from.time_since_epoch()) + 0.75 * width;
+    const double underAfter = seconds(zoomed.from.time_since_epoch()) + 0.75 * 0.8 * width;
+    EXPECT_NEAR(underAfter, underBefore, 1.5 * pixel);
+    EXPECT_TRUE(Named<QPushButton>(gui_->chartView, "Reset Zoom")->isEnabled());
+
+    // Dragged 100 pixels to the right: earlier readings come into view.
+    gui_->chartView->Refresh();
+    QCoreApplication::processEvents();
+    const double zoomedPixel = 0.8 * width / supply->chart()->plotArea().width();
+    QTest::mousePress(supply->viewport(), Qt::LeftButton, {}, at);
+    QMouseEvent move(QEvent::MouseMove, QPointF(at + QPoint(100, 0)), supply->viewport()->mapToGlobal(QPointF(at + QPoint(100, 0))),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(supply->viewport(), &move);
+    QTest::mouseRelease(supply->viewport(), Qt::LeftButton, {}, at + QPoint(100, 0));
+    const auto dragged = gui_->app->chart.shown();
+    EXPECT_NEAR(seconds(zoomed.to - dragged.to), 100 * zoomedPixel, 2 * zoomedPixel);
+    EXPECT_NEAR(seconds(dragged.to - dragged.from), 0.8 * width, 1e-6);
+
+    // Home, with the keyboard's focus on the chart.
+    QTest::keyClick(gui_->chartView->panel(), Qt::Key_Home);
+    const auto reset = gui_->app->chart.shown();
+    EXPECT_EQ(reset.from, before.from);
+    EXPECT_EQ(reset.to, before.to);
+    EXPECT_FALSE(Named<QPushButton>(gui_->chartView, "Reset Zoom")->isEnabled());
 }
 
 TEST_F(StripChart, ExportsThePictureAndReadsTheLoopsDataLogBack) {

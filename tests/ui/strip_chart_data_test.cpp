@@ -344,3 +344,52 @@ TEST(TimeTicks, RoundTimesOfTheLocalClockAsManyAsFit) {
 
 }  // namespace
 }  // namespace qvin::ui
+
+namespace qvin::ui {
+namespace {
+
+// A value axis ends on round values a whole number of steps apart, holds every reading with
+// room to spare, and uses the finest round step that keeps within the marks asked for.
+TEST(ValueTicks, RoundEndsAroundTheReadingsWithTheFinestStepThatFits) {
+    auto round = [](double step) {
+        const double power = std::pow(10.0, std::floor(std::log10(step)));
+        const double f = step / power;
+        for (const double r : {1.0, 2.0, 2.5, 5.0, 10.0})
+            if (std::fabs(f - r) < 1e-9) return true;
+        return false;
+    };
+    struct Case {
+        double lo, hi;
+        int most;
+        double step, bottom, top;  // worked out by hand
+    };
+    const Case cases[] = {
+        {29.95, 30.05, 5, 0.05, 29.9, 30.1},     // an inclination's wobble: 0.116 in 5 needs 0.025, whose ends lie 6 apart
+        {24.99, 625.66, 4, 250, -250, 750},      // a temperature read while no board answered: 200 would need 5
+        {-0.02, 0.01, 6, 0.01, -0.03, 0.02},     // around zero
+        {3.3, 3.3, 3, 0.05, 3.25, 3.35},         // flat: a band of 1 % of the value
+        {0, 0, 2, 0.001, -0.001, 0.001},         // flat at zero: a thousandth
+        {-180, 180, 6, 100, -300, 300},          // INCL_180's whole range
+        {1.234e-6, 1.236e-6, 4, 1e-9, 1.233e-6, 1.237e-6},  // a tiny range keeps steps of its own size
+    };
+    for (const Case& c : cases) {
+        const ValueTicks t = RoundValueAxis(c.lo, c.hi, c.most);
+        const std::string what = std::to_string(c.lo) + " to " + std::to_string(c.hi);
+        EXPECT_NEAR(t.step, c.step, c.step * 1e-9) << what;
+        EXPECT_NEAR(t.bottom, c.bottom, c.step * 1e-9) << what;
+        EXPECT_NEAR(t.top, c.top, c.step * 1e-9) << what;
+        EXPECT_TRUE(round(t.step)) << what;
+        EXPECT_LT(t.bottom, c.lo) << what;
+        EXPECT_GT(t.top, c.hi) << what;
+        EXPECT_LE(t.count - 1, c.most) << what;
+        EXPECT_NEAR((t.top - t.bottom) / t.step, t.count - 1, 1e-6) << what;
+        EXPECT_NEAR(std::remainder(t.bottom, t.step), 0, t.step * 1e-6) << what;
+    }
+    // Nothing to fit: the unit range.
+    const ValueTicks none = RoundValueAxis(std::nan(""), 1, 4);
+    EXPECT_EQ(none.bottom, 0);
+    EXPECT_EQ(none.top, 1);
+}
+
+}  // namespace
+}  // namespace qvin::ui

@@ -2,7 +2,9 @@
 
 #include "core/file_safety.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -49,6 +51,10 @@ frmStripChart::frmStripChart(App& app) : Window(app.tk, "frmStripChart", "Strip 
     cmdAnalysis.SetCaption("Analysis...");
     cmdAnalysis.SetToolTip("Noise and stability of the readings shown: statistics and Allan deviation");
     lblSource.SetCaption("Live readings");
+    cmdResetZoom.SetCaption("Reset Zoom");
+    cmdResetZoom.SetToolTip("Back to the chosen span, following the newest readings (Home)");
+    cmdResetZoom.SetEnabled(false);
+    picChart.SetToolTip("Wheel: zoom; drag: move in time; + and -: zoom; arrows, Page Up and Page Down: move; End: follow the newest; Home: reset");
 
     cmdPause.onClick = [this] { cmdPause_Click(); };
     cmdExportPng.onClick = [this] { cmdExportPng_Click(); };
@@ -58,7 +64,12 @@ frmStripChart::frmStripChart(App& app) : Window(app.tk, "frmStripChart", "Strip 
     cmdClear.onClick = [this] { cmdClear_Click(); };
     cmdClose.onClick = [this] { cmdClose_Click(); };
     cmdAnalysis.onClick = [this] { cmdAnalysis_Click(); };
-    Register({&cmdPause, &cmdExportPng, &cmdExportCsv, &cmdOpenLog, &cmdLive, &cmdClose, &cmdAnalysis, &lblSource, &cmdClear});
+    cmdResetZoom.onClick = [this] { cmdResetZoom_Click(); };
+    picChart.onWheel = [this](double notches, double at) { picChart_Wheel(notches, at); };
+    picChart.onDrag = [this](double share) { picChart_Drag(share); };
+    picChart.onKeyDown = [this](int key, int shift) { picChart_KeyDown(key, shift); };
+    Register({&cmdPause, &cmdExportPng, &cmdExportCsv, &cmdOpenLog, &cmdLive, &cmdClose, &cmdAnalysis, &lblSource, &cmdClear,
+              &cmdResetZoom, &picChart});
     Register(chkSeries);
     Register(optSpan);
 }
@@ -66,9 +77,12 @@ frmStripChart::frmStripChart(App& app) : Window(app.tk, "frmStripChart", "Strip 
 void frmStripChart::cmdAnalysis_Click() { app_.analysis.ShowChart(); }
 
 // The live readings start afresh: their statistics, the spans and All count from the next.
+// Asked first: what is forgotten cannot be had again.
 void frmStripChart::cmdClear_Click() {
+    if (!app_.tk.Question("Forget the live readings taken so far? The chart and its statistics start again from the next reading.", "Clear"))
+        return;
     live.Clear();
-    Changed();
+    ResetView();
 }
 
 void frmStripChart::AddReading(const ChartSample& s) {
@@ -76,34 +90,98 @@ void frmStripChart::AddReading(const ChartSample& s) {
     if (!showingLog_ && !paused_) Changed();
 }
 
+ChartClock::time_point frmStripChart::Anchor() const {
+    if (showingLog_) return log.newest().value_or(ChartClock::time_point{});
+    return paused_ ? pausedAt_ : live.newest().value_or(ChartClock::now());
+}
+
+ChartClock::duration frmStripChart::SpanWidth() const {
+    if (span_ + 1 < kSpanCount) return kSpans[static_cast<std::size_t>(span_)];
+    // All: from the oldest reading held; a live chart without readings yet shows 10 s, a
+    // log of one instant a second.
+    const ChartClock::time_point to = Anchor();
+    const ChartClock::duration least = showingLog_ ? ChartClock::duration(std::chrono::seconds(1)) : kSpans[0];
+    return std::max(least, to - Data().oldest().value_or(to));
+}
+
 frmStripChart::Shown frmStripChart::shown() const {
     Shown v;
     for (int i = 0; i < kChartSeries; ++i) v.visible[static_cast<std::size_t>(i)] = chkSeries(i).value() != 0;
-    if (showingLog_) {
-        v.data = &log;
-        v.log = true;
-        v.logFile = logFile_;
-        v.from = log.oldest().value_or(ChartClock::time_point{});
-        v.to = log.newest().value_or(v.from);
-        if (v.to <= v.from) v.to = v.from + std::chrono::seconds(1);
-        return v;
-    }
-    v.data = &live;
-    v.to = paused_ ? pausedAt_ : live.newest().value_or(ChartClock::now());
-    if (span_ + 1 < kSpanCount) {
-        v.from = v.to - kSpans[static_cast<std::size_t>(span_)];
-    } else {
-        v.from = live.oldest().value_or(v.to);
-        if (v.to <= v.from) v.from = v.to - kSpans[0];
-    }
+    v.data = &Data();
+    v.log = showingLog_;
+    v.logFile = logFile_;
+    v.to = end_.value_or(Anchor());
+    v.from = v.to - width_.value_or(SpanWidth());
     return v;
+}
+
+ChartClock::duration frmStripChart::ClampWidth(ChartClock::duration width) const {
+    const ChartClock::time_point newest = Anchor(), oldest = Data().oldest().value_or(newest);
+    return std::clamp(width, std::min(kMinWidth, SpanWidth()), std::max(SpanWidth(), newest - oldest));
+}
+
+void frmStripChart::MoveTo(ChartClock::time_point to, ChartClock::duration width) {
+    const ChartClock::time_point newest = Anchor(), oldest = Data().oldest().value_or(newest);
+    width = ClampWidth(width);
+    width_.reset();
+    if (width != SpanWidth()) width_ = width;
+    // Not past the newest reading, nor so far back that the oldest leaves the right edge.
+    end_.reset();
+    if (to < newest && width < newest - oldest) end_ = std::max(to, oldest + width);
+    cmdResetZoom.SetEnabled(width_ || end_);
+    Changed();
+}
+
+void frmStripChart::ResetView() {
+    width_.reset();
+    end_.reset();
+    cmdResetZoom.SetEnabled(false);
+    Changed();
+}
+
+void frmStripChart::cmdResetZoom_Click() { ResetView(); }
+
+void frmStripChart::picChart_Wheel(double notches, double at) {
+    const Shown v = shown();
+    const ChartClock::duration width = v.to - v.from;
+    const auto zoomed = ClampWidth(std::chrono::duration_cast<ChartClock::duration>(width * std::pow(kWheelZoom, notches)));
+    // While the chart follows live readings, the newest stays at the right edge; otherwise
+    // the time under the mouse stays where it is.
+    const bool following = !showingLog_ && !paused_ && !end_;
+    if (following) return MoveTo(v.to, zoomed);
+    const ChartClock::time_point t = v.from + std::chrono::duration_cast<ChartClock::duration>(width * std::clamp(at, 0.0, 1.0));
+    MoveTo(t + std::chrono::duration_cast<ChartClock::duration>(zoomed * (1 - std::clamp(at, 0.0, 1.0))), zoomed);
+}
+
+void frmStripChart::picChart_Drag(double share) {
+    const Shown v = shown();
+    const ChartClock::duration width = v.to - v.from;
+    MoveTo(v.to - std::chrono::duration_cast<ChartClock::duration>(width * share), width);
+}
+
+void frmStripChart::picChart_KeyDown(int keyCode, int) {
+    const Shown v = shown();
+    const ChartClock::duration width = v.to - v.from;
+    switch (keyCode) {
+        case kKeyAdd:
+        case kKeyPlus: return picChart_Wheel(std::log(0.5) / std::log(kWheelZoom), 0.5);
+        case kKeySubtract:
+        case kKeyMinus: return picChart_Wheel(std::log(2.0) / std::log(kWheelZoom), 0.5);
+        case kKeyLeft: return picChart_Drag(0.25);
+        case kKeyRight: return picChart_Drag(-0.25);
+        case kKeyPageUp: return picChart_Drag(1);
+        case kKeyPageDown: return picChart_Drag(-1);
+        case kKeyEnd: return MoveTo(Anchor(), width);
+        case kKeyHome: return ResetView();
+        default: return;
+    }
 }
 
 void frmStripChart::chkSeries_Click(int) { Changed(); }
 
 void frmStripChart::optSpan_Click(int index) {
     span_ = index;
-    Changed();
+    ResetView();
 }
 
 void frmStripChart::cmdPause_Click() {
@@ -111,6 +189,9 @@ void frmStripChart::cmdPause_Click() {
     if (paused_) pausedAt_ = live.newest().value_or(ChartClock::now());
     cmdPause.SetCaption(paused_ ? "Resume" : "Pause");
     lblSource.SetCaption(paused_ ? "Live readings, paused" : "Live readings");
+    // Resumed, the chart follows the newest readings again, as zoomed as it was.
+    if (!paused_) end_.reset();
+    cmdResetZoom.SetEnabled(width_ || end_);
     Changed();
 }
 
@@ -177,15 +258,18 @@ void frmStripChart::cmdOpenLog_Click() {
             return;
         }
         log = std::move(incoming);
+        if (!showingLog_) liveSpan_ = span_;
         showingLog_ = true;
         logFile_ = file;
         cmdLive.SetVisible(true);
         cmdPause.SetEnabled(false);
         cmdClear.SetEnabled(false);
-        for (int i = 0; i < kSpanCount; ++i) optSpan(i).SetEnabled(false);
+        // The whole log first; the spans then show its end, and zoom and pan reach all of it.
+        span_ = kSpanCount - 1;
+        optSpan(span_).Select();
         lblSource.SetCaption(DataLogSummary(name, passes, parser.contents));
         lblSource.SetToolTip(file);
-        Changed();
+        ResetView();
     });
 }
 
@@ -195,10 +279,11 @@ void frmStripChart::cmdLive_Click() {
     cmdLive.SetVisible(false);
     cmdPause.SetEnabled(true);
     cmdClear.SetEnabled(true);
-    for (int i = 0; i < kSpanCount; ++i) optSpan(i).SetEnabled(true);
+    span_ = liveSpan_;
+    optSpan(span_).Select();
     lblSource.SetCaption(paused_ ? "Live readings, paused" : "Live readings");
     lblSource.SetToolTip("");
-    Changed();
+    ResetView();
 }
 
 }  // namespace qvin::ui

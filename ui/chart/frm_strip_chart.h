@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,10 @@ public:
     void cmdLive_Click();
     void cmdClose_Click() { Hide(); }
     void cmdAnalysis_Click();
+    void cmdResetZoom_Click();
+    void picChart_Wheel(double notches, double at);
+    void picChart_Drag(double share);
+    void picChart_KeyDown(int keyCode, int shift);
 
     // What the chart shows now: its time range and readings, and which outputs.
     struct Shown {
@@ -52,11 +57,17 @@ public:
     static constexpr int kSpanCount = 5;
     static constexpr std::array<std::chrono::seconds, kSpanCount - 1> kSpans{
         std::chrono::seconds(10), std::chrono::seconds(60), std::chrono::seconds(600), std::chrono::seconds(3600)};
+    // How far the time axis zooms in; out, it reaches the chosen span or all readings held.
+    static constexpr ChartClock::duration kMinWidth = std::chrono::milliseconds(100);
+    // What one wheel notch does to the shown width.
+    static constexpr double kWheelZoom = 0.8;
 
     ControlArray<CheckBox> chkSeries;     // 0 to 4, the outputs
     ControlArray<OptionButton> optSpan;   // 0: 10 s, 1: 1 min, 2: 10 min, 3: 1 h, 4: all
     Button cmdPause{"cmdPause"}, cmdExportPng{"cmdExportPng"}, cmdExportCsv{"cmdExportCsv"}, cmdClear{"cmdClear"};
     Button cmdOpenLog{"cmdOpenLog"}, cmdLive{"cmdLive"}, cmdClose{"cmdClose"}, cmdAnalysis{"cmdAnalysis"};
+    Button cmdResetZoom{"cmdResetZoom"};
+    TimePlot picChart{"picChart"};
     Label lblSource{"lblSource"};
 
     StripChartData live;
@@ -65,9 +76,24 @@ public:
 
 private:
     void Changed() { ++revision_; }
+    // The readings shown (the log's or the live ones), where they end (the newest, or where
+    // the chart was paused), and the chosen span's width.
+    const StripChartData& Data() const { return showingLog_ ? log : live; }
+    ChartClock::time_point Anchor() const;
+    ChartClock::duration SpanWidth() const;
+    // Shows `width` ending at `to`, kept within the readings held; where it reaches the
+    // newest, the chart follows them again.
+    void MoveTo(ChartClock::time_point to, ChartClock::duration width);
+    // `width` within what the chart zooms to: a tenth of a second, all the readings held.
+    ChartClock::duration ClampWidth(ChartClock::duration width) const;
+    void ResetView();
     App& app_;
     std::vector<OptionButton*> spans_;
     int span_ = 1;
+    int liveSpan_ = 1;  // the span of the live readings while a log is shown
+    // A zoomed width, and a right edge where the chart no longer follows the newest reading.
+    std::optional<ChartClock::duration> width_;
+    std::optional<ChartClock::time_point> end_;
     bool paused_ = false;
     ChartClock::time_point pausedAt_{};
     bool showingLog_ = false;

@@ -374,6 +374,33 @@ std::array<SpanStats, kChartSeries> StripChartData::Stats(ChartClock::time_point
     return out;
 }
 
+ValueTicks RoundValueAxis(double lo, double hi, int most) {
+    if (!std::isfinite(lo) || !std::isfinite(hi) || hi < lo) return {};
+    // A little room above and below; a flat trace a band of 1 % of its value (a thousandth
+    // at zero).
+    const double pad = hi > lo ? (hi - lo) * 0.08 : std::max(1e-3, std::fabs(hi) * 0.01);
+    const int pieces = std::max(1, most);
+    // The smallest round step whose round ends (outside the room) lie at most `pieces`
+    // steps apart: from the step that cuts the range itself so, up through the round ones.
+    const double rough = (hi - lo + 2 * pad) / pieces;
+    double power = std::pow(10.0, std::floor(std::log10(rough)));
+    // Where none does (one piece across zero), the first with the fewest.
+    std::optional<ValueTicks> best;
+    for (int tries = 0; tries < 3; ++tries, power *= 10)
+        for (const double f : {1.0, 2.0, 2.5, 5.0}) {
+            const double step = f * power;
+            if (step < rough * (1 - 1e-9)) continue;
+            ValueTicks t;
+            t.step = step;
+            t.bottom = std::floor((lo - pad) / step) * step;
+            t.top = std::ceil((hi + pad) / step) * step;
+            t.count = static_cast<int>(std::lround((t.top - t.bottom) / step)) + 1;
+            if (t.count - 1 <= pieces) return t;
+            if (!best || t.count < best->count) best = t;
+        }
+    return *best;
+}
+
 TimeTicks RoundTimeTicks(ChartClock::time_point from, ChartClock::time_point to, int most) {
     using std::chrono::milliseconds;
     TimeTicks t;

@@ -85,6 +85,16 @@ struct TimeTicks {
 };
 TimeTicks RoundTimeTicks(ChartClock::time_point from, ChartClock::time_point to, int most);
 
+// A value axis for readings from `lo` to `hi`: round ends a whole number of steps apart,
+// the step the smallest round one (1, 2, 2.5 or 5 times a power of ten) that cuts the
+// readings and a little room above and below them into at most `most` pieces. A flat
+// trace gets a band around it.
+struct ValueTicks {
+    double bottom = 0, top = 1, step = 1;
+    int count = 2;  // marks, both ends included
+};
+ValueTicks RoundValueAxis(double lo, double hi, int most);
+
 // The readings, kept two ways. Each reading of the last `history` before the newest, as it
 // came: what the spans up to ten minutes draw, exactly. And summaries of every reading
 // since the first, in buckets of 1 s, 4 s, 16 s ... 4^7 s (4.5 h) aligned on the clock,

@@ -72,6 +72,13 @@ long long Number(const std::string& text) {
     return v;
 }
 
+// A decimal number, whole word (in the C locale's form, whatever the system's).
+double Decimal(const std::string& text) {
+    const NumberScan scan = ScanLeadingNumber(text);
+    if (scan.length == 0 || scan.length != text.size()) throw ScriptError{"not a number: " + text};
+    return scan.value;
+}
+
 std::string ColorName(Color c) {
     if (c == kGreen) return "green";
     if (c == kRed) return "red";
@@ -268,6 +275,7 @@ private:
             }
             if (t) return [t, code, shift] { t->UserKeyDown(code, shift); };
             if (pic) return [pic, code, shift] { pic->UserKeyDown(code, shift); };
+            if (auto* plot = dynamic_cast<TimePlot*>(c)) return [plot, code, shift] { plot->UserKeyDown(code, shift); };
             throw ScriptError{w[at + 1] + " takes no keys"};
         }
         if (verb == "choose") {
@@ -290,6 +298,21 @@ private:
                     throw ScriptError{name + " has no entry at position " + std::to_string(index)};
                 list->UserSelect(index);
             };
+        }
+        if (verb == "wheel") {
+            need(3);
+            auto* plot = dynamic_cast<TimePlot*>(c);
+            if (!plot) throw ScriptError{w[at + 1] + " takes no wheel"};
+            const double notches = Decimal(w[at + 2]), where = Decimal(w[at + 3]);
+            if (!(where >= 0 && where <= 1)) throw ScriptError{"wheel's place is a share of the width, from 0 to 1"};
+            return [plot, notches, where] { plot->UserWheel(notches, where); };
+        }
+        if (verb == "drag") {
+            need(2);
+            auto* plot = dynamic_cast<TimePlot*>(c);
+            if (!plot) throw ScriptError{w[at + 1] + " cannot be dragged"};
+            const double share = Decimal(w[at + 2]);
+            return [plot, share] { plot->UserDrag(share); };
         }
         if (verb == "scroll") {
             need(2);
@@ -488,6 +511,10 @@ private:
             if (w[2] == "caption") seen = win->caption();
             else if (w[2] == "visible") seen = win->visible() ? "true" : "false";
             else if (w[2] == "samples" && win == &s.app->chart) seen = std::to_string(s.app->chart.shown().data->count());
+            else if (w[2] == "shown" && win == &s.app->chart) {
+                const frmStripChart::Shown v = s.app->chart.shown();
+                seen = IsoTime(v.from) + " to " + IsoTime(v.to);
+            }
             else if (w[2] == "status") seen = s.tk.status();
             else throw ScriptError{"a window has no property " + w[2]};
             if (seen != w[3]) throw ScriptError{w[2] + " is \"" + seen + "\""};
