@@ -63,7 +63,13 @@ void PaintAllan(QPainter& g, const QRectF& rect, const analysis::AllanPicture& p
     }
     if (tauHi == 0) {
         g.setPen(QColor(90, 90, 90));
-        g.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, "No deviation above zero to draw");
+        // Named, so that a panel of its own still says whose it is.
+        QStringList names;
+        for (const analysis::AllanCurve& c : curves) names << QString::fromStdString(c.name);
+        const bool none = std::all_of(curves.begin(), curves.end(), [](const analysis::AllanCurve& c) { return c.points.empty(); });
+        g.drawText(area, Qt::AlignCenter | Qt::TextWordWrap,
+                   (names.isEmpty() ? QString() : names.join(", ") + ": ") +
+                       (none ? "too few readings for a deviation" : "no deviation above zero to draw (the readings never changed)"));
         g.restore();
         return;
     }

@@ -9,6 +9,7 @@
 #include <limits>
 
 #include <QChart>
+#include <QGraphicsLayout>
 #include <QChartView>
 #include <QDateTime>
 #include <QCategoryAxis>
@@ -73,6 +74,8 @@ QCategoryAxis* NewTimeAxis() {
 void Tidy(QChart* chart) {
     chart->legend()->hide();
     chart->setMargins(QMargins(ChartPanel::kMargin, 2, ChartPanel::kMargin, 2));
+    // The room around the chart's own layout goes to the plots.
+    chart->layout()->setContentsMargins(0, 0, 0, 0);
     chart->setBackgroundRoundness(0);
     // Animations would redraw for a while after every update: a chart fed ten times a
     // second would never stop animating.
@@ -133,8 +136,9 @@ ChartPanel::ChartPanel(QWidget* parent) : QWidget(parent) {
     flags_.view->setRenderHint(QPainter::Antialiasing, false);
     // Room for the legend, two rows of marks and the time labels, which the chart would
     // otherwise cut to "...".
-    flags_.view->setMinimumHeight(flags_.view->fontMetrics().height() * 8);
-    layout->addWidget(flags_.view, 3);
+    // What they need and no more: the outputs' plots take the rest of the window.
+    flags_.view->setFixedHeight(flags_.view->fontMetrics().height() * 15 / 2);
+    layout->addWidget(flags_.view, 0);
 
     hover_ = new QLabel(this);
     hover_->setAccessibleName("Reading under the mouse");
@@ -238,9 +242,14 @@ void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
     const ui::TimeTicks ticks = ui::RoundTimeTicks(shown.from, shown.to, std::max(2, width() / 90));
     QList<qreal> tickMs;
     QStringList tickLabels, tickIndexes;
+    // A mark whose label would reach past the right edge is left out, not cut off.
+    const QFontMetricsF timeFont(flags_.time->labelsFont());
+    const qreal msPerPixel = std::chrono::duration<qreal, std::milli>(shown.to - shown.from).count() / std::max(1.0, flags_.chart->plotArea().width());
     for (const ui::ChartClock::time_point t : ticks.at) {
+        const QString label = ToDateTime(t).toString(QString::fromStdString(ticks.format));
+        if (Ms(shown.to) - Ms(t) < (timeFont.horizontalAdvance(label) / 2 - kMargin) * msPerPixel && !tickMs.isEmpty()) continue;
         tickMs.append(Ms(t));
-        tickLabels.append(ToDateTime(t).toString(QString::fromStdString(ticks.format)));
+        tickLabels.append(label);
         tickIndexes.append(QString::number(tickIndexes.size()));
     }
 
@@ -322,9 +331,9 @@ void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
         if (stretches.empty() || !std::isfinite(lo) || !std::isfinite(hi)) {
             if (p.value->min() != 0 || p.value->max() != 1) p.value->setRange(0, 1);
         } else {
-            // Ticks at round values, no closer than two label heights (labels that would
+            // Ticks at round values, no closer than 1.6 label heights (labels that would
             // touch are cut to "..." by the chart), at the ends of the axis too.
-            const int room = std::clamp(static_cast<int>(p.chart->plotArea().height() / (2.0 * labelHeight)), 1, 6);
+            const int room = std::clamp(static_cast<int>(p.chart->plotArea().height() / (1.6 * labelHeight)), 1, 6);
             const ui::ValueTicks axis = ui::RoundValueAxis(lo, hi, room);
             // Unchanged most of the time; a change lays the chart out again.
             if (p.value->tickCount() != axis.count) p.value->setTickCount(axis.count);

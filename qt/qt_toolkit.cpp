@@ -1,5 +1,7 @@
 #include "qt/qt_toolkit.h"
 
+#include "qt/allan_plot.h"
+
 #include <cstdio>
 
 #include "core/file_safety.h"
@@ -216,6 +218,10 @@ void QtToolkit::AskFile(ui::Window& w, bool save, const std::string& title, cons
         then(file);
     });
     dialog->open();
+}
+
+std::string QtToolkit::SavePlot(ui::Window&, const std::string& file, const analysis::AllanPicture& picture) {
+    return DrawAllanPng(picture, file);
 }
 
 std::string QtToolkit::SaveImage(ui::Window& w, const std::string& file, const std::string& heading) {

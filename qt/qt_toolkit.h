@@ -61,6 +61,7 @@ public:
                  std::function<void(const std::string& file)> then) override;
     // The window's chart (its child named "picChart"), or the whole window.
     std::string SaveImage(ui::Window& w, const std::string& file, const std::string& heading) override;
+    std::string SavePlot(ui::Window& w, const std::string& file, const analysis::AllanPicture& picture) override;
     // Tests answer file dialogs here instead of the user.
     std::function<std::string(bool save, const std::string& title)> chooseFile;
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "analysis/allan_picture.h"
 #include "core/messages.h"
 
 namespace qvin::ui {
@@ -51,6 +52,9 @@ public:
     // Saves the window's picture (its chart) as a PNG file, under `heading` when one is
     // given (what it shows, and when); why it could not, or nothing.
     virtual std::string SaveImage(Window& w, const std::string& file, const std::string& heading) = 0;
+    // Draws `picture` (a deviation against averaging time) into a PNG file; why it could
+    // not, or nothing.
+    virtual std::string SavePlot(Window& w, const std::string& file, const analysis::AllanPicture& picture) = 0;
     // A long task over the window: `text` and how far it is (0 to 100), with a Cancel
     // button, letting the user's actions run meanwhile; false once the user cancelled.
     // EndProgress closes it.

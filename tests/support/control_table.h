@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/chart/allan_plot_box.h"
 #include "ui/controls.h"
 #include "ui/window.h"
 
@@ -58,7 +59,7 @@ inline ControlRow RowOf(const ui::Control& c) {
     if (dynamic_cast<const ScrollBar*>(&c)) return {c.name(), "scroll", "", c.toolTip()};
     if (auto* f = dynamic_cast<const Frame*>(&c)) return {c.name(), "frame", f->caption(), c.toolTip()};
     if (dynamic_cast<const PictureBox*>(&c)) return {c.name(), "picture", "", c.toolTip()};
-    if (dynamic_cast<const TimePlot*>(&c)) return {c.name(), "plot", "", c.toolTip()};
+    if (dynamic_cast<const TimePlot*>(&c) || dynamic_cast<const AllanPlotBox*>(&c)) return {c.name(), "plot", "", c.toolTip()};
     return {c.name(), "?", "", c.toolTip()};
 }
 

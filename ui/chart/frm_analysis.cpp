@@ -1,6 +1,8 @@
 #include "ui/chart/frm_analysis.h"
 
+#include "analysis/deviation_table.h"
 #include "analysis/deviations.h"
+#include "core/file_safety.h"
 
 #include <algorithm>
 #include <chrono>
@@ -16,7 +18,8 @@ namespace qvin::ui {
 
 namespace {
 
-std::string G(double v, int digits = 6) { return FormatSignificant(v, digits); }
+// A figure as the window writes it: six significant digits unless asked for fewer.
+std::string Figure(double v, int digits = 6) { return FormatSignificant(v, digits); }
 
 std::string UnitOf(const std::string& name) {
     const auto a = name.find('('), b = name.find(')');
@@ -28,7 +31,7 @@ std::string Duration(double seconds) {
     const auto whole = static_cast<long long>(seconds);
     if (whole >= 3600) return std::to_string(whole / 3600) + " h " + std::to_string(whole % 3600 / 60) + " min";
     if (whole >= 60) return std::to_string(whole / 60) + " min " + std::to_string(whole % 60) + " s";
-    return G(seconds, 3) + " s";
+    return Figure(seconds, 3) + " s";
 }
 
 // 7200 as "7,200".
@@ -69,11 +72,12 @@ std::string AxisName(analysis::Deviation d) {
 }  // namespace
 
 std::string StatsText(const analysis::Stats& s, const analysis::NoiseTerms& f, const std::string& unit) {
-    std::string t = "Samples\t" + std::to_string(s.count) + "\r\nMean\t" + G(s.mean) + " " + unit + "\r\nStd dev\t" + G(s.stdDev) + " " +
-                    unit + "\r\nMin\t" + G(s.min) + "\r\nMax\t" + G(s.max) + "\r\nPeak-to-peak\t" + G(s.peakToPeak) + "\r\n";
+    std::string t = "Samples\t" + std::to_string(s.count) + "\r\nMean\t" + Figure(s.mean) + " " + unit + "\r\nStd dev\t" + Figure(s.stdDev) + " " +
+                    unit + "\r\nMin\t" + Figure(s.min) + " " + unit + "\r\nMax\t" + Figure(s.max) + " " + unit + "\r\nPeak-to-peak\t" +
+                    Figure(s.peakToPeak) + " " + unit + "\r\n";
     if (!f.fitted)
         return t + "Noise terms\ttoo few averaging times (" + std::to_string(f.points) + ", " + std::to_string(analysis::kMinTermPoints) + " at least)\r\n";
-    if (f.fromTau > 0) t += "Terms fitted from\t" + G(f.fromTau, 4) + " s (averaged readings below)\r\n";
+    if (f.fromTau > 0) t += "Terms fitted from\t" + Figure(f.fromTau, 4) + " s (averaged readings below)\r\n";
     for (std::size_t k = 0; k < 5; ++k) {
         t += std::string(analysis::kTermNames[k]) + " " + analysis::kTermWhat[k] + "\t";
         if (k == 0 && f.averaged) t += "not fitted (averaged readings)";
@@ -88,7 +92,7 @@ std::string AllanTableText(const std::vector<analysis::AllanPoint>& curve, analy
     std::string name = analysis::DeviationName(d);
     for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     std::string t = "tau (s)\t" + name + "\t68 % interval\r\n";
-    for (const analysis::AllanPoint& p : curve) t += G(p.tau, 4) + "\t" + G(p.adev, 4) + "\t" + G(p.lo, 3) + " to " + G(p.hi, 3) + "\r\n";
+    for (const analysis::AllanPoint& p : curve) t += Figure(p.tau, 4) + "\t" + Figure(p.adev, 4) + "\t" + Figure(p.lo, 3) + " to " + Figure(p.hi, 3) + "\r\n";
     return t;
 }
 
@@ -104,9 +108,13 @@ frmAnalysis::frmAnalysis(App& app) : Window(app.tk, "frmAnalysis", "Noise Analys
     lblSource.SetCaption("Nothing analysed yet");
     txtStats.SetToolTip("Statistics and the noise terms (about 95 % uncertainties)");
     txtTable.SetToolTip("Overlapping Allan deviation at octave averaging times");
-    picAllan.SetToolTip("Allan deviation against averaging time, log-log: a line each decade, bars for the 68 % intervals");
-    lblTauAxis.SetCaption("averaging time tau (s)");
-    lblAdevAxis.SetCaption("Allan deviation");
+    picAllan.SetToolTip("The deviation against averaging time, log-log, with bars for the 68 % intervals and the noise model fitted (dashed)");
+    cmdExportPng.SetCaption("Export PNG...");
+    cmdExportPng.SetToolTip("Save the plot as a PNG picture, titled with the output, the source and the time between readings");
+    cmdExportCsv.SetCaption("Export CSV...");
+    cmdExportCsv.SetToolTip("Save the table as CSV: each averaging time with its deviation, 68 % interval, noise type and degrees of freedom");
+    cmdExportPng.SetEnabled(false);
+    cmdExportCsv.SetEnabled(false);
     cmdChart.SetCaption("From Chart");
     cmdChart.SetToolTip("Analyse the readings the strip chart shows");
     cmdOpen.SetCaption("Open...");
@@ -117,7 +125,10 @@ frmAnalysis::frmAnalysis(App& app) : Window(app.tk, "frmAnalysis", "Noise Analys
     cmdChart.onClick = [this] { cmdChart_Click(); };
     cmdOpen.onClick = [this] { cmdOpen_Click(); };
     cmdClose.onClick = [this] { cmdClose_Click(); };
-    Register({&lblSource, &lblOutput, &cmboOutput, &lblDeviation, &cmboDeviation, &txtStats, &txtTable, &picAllan, &lblTauAxis, &lblAdevAxis, &cmdChart, &cmdOpen, &cmdClose});
+    cmdExportPng.onClick = [this] { cmdExportPng_Click(); };
+    cmdExportCsv.onClick = [this] { cmdExportCsv_Click(); };
+    Register({&lblSource, &lblOutput, &cmboOutput, &lblDeviation, &cmboDeviation, &txtStats, &txtTable, &picAllan, &cmdChart, &cmdOpen, &cmdClose,
+              &cmdExportPng, &cmdExportCsv});
 }
 
 void frmAnalysis::ShowChart() {
@@ -198,9 +209,19 @@ void frmAnalysis::Use(analysis::Series s, std::string source) {
 
 void frmAnalysis::cmboOutput_Click() { Analyse(); }
 
+analysis::Deviation frmAnalysis::Shown() const {
+    return kDeviationOrder[static_cast<std::size_t>(std::clamp(cmboDeviation.listIndex(), 0, 6))];
+}
+
+std::string frmAnalysis::OutputName() const {
+    const auto k = static_cast<std::size_t>(std::max(0, cmboOutput.listIndex()));
+    return k < series_.names.size() ? series_.names[k] : kChartSeriesNames[std::min<std::size_t>(k, kChartSeries - 1)];
+}
+
 void frmAnalysis::Analyse() {
     const int k = std::max(0, cmboOutput.listIndex());
     curve_.clear();
+    terms_ = {};
     if (static_cast<std::size_t>(k) >= series_.columns.size() || series_.columns[static_cast<std::size_t>(k)].empty()) {
         txtStats.SetText("No readings");
         txtTable.SetText("");
@@ -208,55 +229,58 @@ void frmAnalysis::Analyse() {
         return;
     }
     const std::vector<double>& y = series_.columns[static_cast<std::size_t>(k)];
-    const analysis::Deviation d = kDeviationOrder[static_cast<std::size_t>(std::clamp(cmboDeviation.listIndex(), 0, 6))];
+    const analysis::Deviation d = Shown();
     std::string why;
     if (series_.tau0 > 0) curve_ = analysis::DeviationCurve(y, series_.tau0, d, {}, &why);
     // The noise terms come from the overlapping Allan deviation whichever is shown.
-    const analysis::NoiseTerms terms =
-        analysis::FitNoiseTerms(d == analysis::Deviation::Oadev || series_.tau0 <= 0 ? curve_ : analysis::OctaveAdev(y, series_.tau0));
-    txtStats.SetText(StatsText(analysis::Describe(y), terms, UnitOf(series_.names[static_cast<std::size_t>(k)])));
+    terms_ = analysis::FitNoiseTerms(d == analysis::Deviation::Oadev || series_.tau0 <= 0 ? curve_ : analysis::OctaveAdev(y, series_.tau0));
+    txtStats.SetText(StatsText(analysis::Describe(y), terms_, UnitOf(series_.names[static_cast<std::size_t>(k)])));
     txtTable.SetText(!why.empty() ? "No " + analysis::DeviationName(d) + ": " + why
                      : curve_.empty() ? "Too few readings for a deviation (4 at least)"
                                       : AllanTableText(curve_, d));
     Draw();
 }
 
-// Whole decades around the curve, a grid line at each; the curve; a bar for each interval.
+// The curve with its intervals; the noise model over it where it is the Allan deviation
+// the terms were fitted to (or the plain Allan one, which follows the same model).
 void frmAnalysis::Draw() {
-    picAllan.Cls();
-    std::vector<const analysis::AllanPoint*> pts;
-    for (const analysis::AllanPoint& p : curve_)
-        if (p.adev > 0) pts.push_back(&p);
-    if (pts.empty()) {
-        lblTauAxis.SetCaption("averaging time tau (s)");
-        lblAdevAxis.SetCaption("Allan deviation");
-        return;
-    }
-    double t0 = 1e300, t1 = 0, a0 = 1e300, a1 = 0;
-    for (const auto* p : pts) {
-        t0 = std::min(t0, p->tau), t1 = std::max(t1, p->tau);
-        a0 = std::min(a0, std::max(p->lo, p->adev / 10)), a1 = std::max(a1, p->hi);
-    }
-    const int x0 = static_cast<int>(std::floor(std::log10(t0))), x1 = std::max(x0 + 1, static_cast<int>(std::ceil(std::log10(t1 * 1.0001))));
-    const int y0 = static_cast<int>(std::floor(std::log10(a0))), y1 = std::max(y0 + 1, static_cast<int>(std::ceil(std::log10(a1 * 1.0001))));
-    const float w = picAllan.width(), h = picAllan.height();
-    auto X = [&](double t) { return static_cast<float>((std::log10(t) - x0) / (x1 - x0) * w); };
-    auto Y = [&](double a) { return static_cast<float>(h - (std::log10(std::max(a, std::pow(10.0, y0))) - y0) / (y1 - y0) * h); };
-    picAllan.SetDrawWidth(1);
-    for (int d = x0; d <= x1; ++d) picAllan.Line(X(std::pow(10.0, d)), 0, X(std::pow(10.0, d)), h);
-    for (int d = y0; d <= y1; ++d) picAllan.Line(0, Y(std::pow(10.0, d)), w, Y(std::pow(10.0, d)));
-    for (const auto* p : pts) {
-        const float x = X(p->tau);
-        picAllan.Line(x, Y(p->lo), x, Y(p->hi));
-        picAllan.Circle(x, Y(p->adev), 2.5f);
-    }
-    picAllan.SetDrawWidth(2);
-    for (std::size_t i = 1; i < pts.size(); ++i) picAllan.Line(X(pts[i - 1]->tau), Y(pts[i - 1]->adev), X(pts[i]->tau), Y(pts[i]->adev));
-    lblTauAxis.SetCaption("averaging time tau: 1e" + std::to_string(x0) + " to 1e" + std::to_string(x1) + " s, a line each decade");
-    const analysis::Deviation d = kDeviationOrder[static_cast<std::size_t>(std::clamp(cmboDeviation.listIndex(), 0, 6))];
-    const std::string unit = UnitOf(series_.names[static_cast<std::size_t>(std::max(0, cmboOutput.listIndex()))]);
-    lblAdevAxis.SetCaption(AxisName(d) + ": 1e" + std::to_string(y0) + " to 1e" + std::to_string(y1) + " " +
-                           (d == analysis::Deviation::Tdev ? unit + " s" : unit));
+    const analysis::Deviation d = Shown();
+    const std::string name = OutputName(), unit = UnitOf(name);
+    analysis::AllanPicture picture;
+    picture.axis = AxisName(d);
+    analysis::AllanCurve c;
+    c.name = name;
+    c.unit = d == analysis::Deviation::Tdev ? unit + " s" : unit;
+    c.points = curve_;
+    if (d == analysis::Deviation::Oadev || d == analysis::Deviation::Adev) c.terms = terms_;
+    picture.curves.push_back(std::move(c));
+    picAllan.SetPicture(std::move(picture));
+    cmdExportPng.SetEnabled(!curve_.empty());
+    cmdExportCsv.SetEnabled(!curve_.empty());
+}
+
+// What the exported picture says above the plot: what it shows, then where from.
+analysis::AllanPicture frmAnalysis::Titled() const {
+    analysis::AllanPicture picture = picAllan.picture();
+    picture.title = "QVIN27319 " + OutputName() + ": " + DeviationLabel(Shown()) + ", 68.3 % intervals\n" + lblSource.caption() + ", tau0 " +
+                    Figure(series_.tau0, 4) + " s";
+    return picture;
+}
+
+void frmAnalysis::cmdExportPng_Click() {
+    app_.tk.AskFile(*this, true, "Export the plot", "PNG pictures (*.png)", "noise-analysis.png", [this](const std::string& file) {
+        if (file.empty()) return;
+        if (const std::string why = app_.tk.SavePlot(*this, file, Titled()); !why.empty()) app_.tk.Message("The plot could not be saved.\r\n" + why);
+    });
+}
+
+void frmAnalysis::cmdExportCsv_Click() {
+    app_.tk.AskFile(*this, true, "Export the table", "CSV files (*.csv)", "noise-analysis.csv", [this](const std::string& file) {
+        if (file.empty()) return;
+        std::string csv = analysis::DeviationCsvHeader(Shown());
+        analysis::AppendDeviationCsv(csv, OutputName(), curve_);
+        if (const std::string why = WriteWholeFile(file, csv); !why.empty()) app_.tk.Message("The table could not be saved.\r\n" + why);
+    });
 }
 
 }  // namespace qvin::ui

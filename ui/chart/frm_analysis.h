@@ -2,8 +2,9 @@
 // "Noise Analysis": how noisy and how stable an output is, over the strip chart's readings
 // (the span it shows), a data log or a capture opened here: the statistics, the
 // overlapping Allan deviation at octave averaging times with its 68 % intervals, the
-// noise terms fitted to it, and the Allan curve on log-log axes
-// (decades as grid lines, error bars at each point). A window beside the others.
+// noise terms fitted to it, and the curve on log-log axes (labelled decades, error bars,
+// the fitted model or slope guides); the plot and the table go out as PNG and CSV. A
+// window beside the others.
 
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "analysis/noise_terms.h"
 #include "analysis/series.h"
 #include "analysis/stability.h"
+#include "ui/chart/allan_plot_box.h"
 #include "ui/controls.h"
 #include "ui/window.h"
 
@@ -29,6 +31,8 @@ public:
     void cmboDeviation_Click() { Analyse(); }
     void cmdChart_Click() { ShowChart(); }
     void cmdOpen_Click();
+    void cmdExportPng_Click();
+    void cmdExportCsv_Click();
     void cmdClose_Click() { Hide(); }
 
     Label lblSource{"lblSource"}, lblOutput{"lblOutput"}, lblDeviation{"lblDeviation"};
@@ -36,9 +40,9 @@ public:
     // The deviation the table and the plot show: oadev first, then as kDeviations lists them.
     ComboBox cmboDeviation{"cmboDeviation", false};
     TextBox txtStats{"txtStats"}, txtTable{"txtTable"};
-    PictureBox picAllan{"picAllan", 480, 320};
-    Label lblTauAxis{"lblTauAxis"}, lblAdevAxis{"lblAdevAxis"};
+    AllanPlotBox picAllan{"picAllan"};
     Button cmdChart{"cmdChart"}, cmdOpen{"cmdOpen"}, cmdClose{"cmdClose"};
+    Button cmdExportPng{"cmdExportPng"}, cmdExportCsv{"cmdExportCsv"};
 
     // The curve shown now (tests and the view's tool tips read it).
     const std::vector<analysis::AllanPoint>& curve() const { return curve_; }
@@ -47,10 +51,16 @@ private:
     void Use(analysis::Series s, std::string source);
     void Analyse();
     void Draw();
+    // The deviation chosen, and the output's name with its unit.
+    analysis::Deviation Shown() const;
+    std::string OutputName() const;
+    // The plot as exported: under a title naming the output, the deviation and the source.
+    analysis::AllanPicture Titled() const;
 
     App& app_;
     analysis::Series series_;
     std::vector<analysis::AllanPoint> curve_;
+    analysis::NoiseTerms terms_;
 };
 
 // The figures of one output as the window shows them, for a text box.

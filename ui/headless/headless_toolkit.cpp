@@ -92,6 +92,10 @@ std::string HeadlessToolkit::SaveImage(Window& w, const std::string& file, const
     return {};
 }
 
+std::string HeadlessToolkit::SavePlot(Window& w, const std::string& file, const analysis::AllanPicture& picture) {
+    return SaveImage(w, file, picture.title);
+}
+
 bool HeadlessToolkit::RunDue() {
     for (auto it = queue_.begin(); it != queue_.end(); ++it) {
         if (it->atNs <= clock_.NowNs()) {

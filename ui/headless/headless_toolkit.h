@@ -80,6 +80,8 @@ public:
     void AskFile(Window& w, bool save, const std::string& title, const std::string& filter, const std::string& suggested,
                  std::function<void(const std::string& file)> then) override;
     std::string SaveImage(Window& w, const std::string& file, const std::string& heading) override;
+    // Recorded as a picture whose heading is the plot's title.
+    std::string SavePlot(Window& w, const std::string& file, const analysis::AllanPicture& picture) override;
     // Each report: "W: TEXT PERCENT"; a scenario may cancel the task at a given percent.
     bool Progress(Window& w, const std::string& text, int percent) override;
     void EndProgress(Window& w) override { progress.push_back(w.name() + ": done"); }
