@@ -93,8 +93,18 @@ ChartPanel::ChartPanel(QWidget* parent) : QWidget(parent) {
     // Keys move through time; the charts inside leave the focus to the panel.
     setFocusPolicy(Qt::StrongFocus);
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    // Off the picture's edges when the panel is the whole picture (plot, Export PNG).
+    layout->setContentsMargins(2 * kMargin, 0, 2 * kMargin, 0);
     layout->setSpacing(0);
+    heading_ = new QLabel(this);
+    heading_->setAlignment(Qt::AlignCenter);
+    heading_->setWordWrap(true);
+    QFont bold = heading_->font();
+    bold.setBold(true);
+    heading_->setFont(bold);
+    heading_->setContentsMargins(0, kMargin, 0, kMargin);
+    heading_->hide();
+    layout->addWidget(heading_);
     for (int i = 0; i < ui::kChartSeries; ++i) {
         plots_[static_cast<std::size_t>(i)] = NewPlot(QString::fromUtf8(ui::kChartSeriesNames[i]));
         layout->addWidget(plots_[static_cast<std::size_t>(i)].view, 3);
@@ -145,6 +155,11 @@ ChartPanel::ChartPanel(QWidget* parent) : QWidget(parent) {
     hover_->setMinimumHeight(hover_->fontMetrics().height() + 4);
     hover_->setIndent(2 * kMargin);  // in line with the charts' frames, off the window's edge
     layout->addWidget(hover_);
+}
+
+void ChartPanel::SetHeading(const QString& text) {
+    heading_->setText(text);
+    heading_->setVisible(!text.isEmpty());
 }
 
 void ChartPanel::AlignCharts() {
@@ -238,12 +253,14 @@ void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
     timer.start();
     shown_ = shown;
     if (!shown.data) return;
-    // Round times, a label every 90 pixels at most.
-    const ui::TimeTicks ticks = ui::RoundTimeTicks(shown.from, shown.to, std::max(2, width() / 90));
+    // Round times, as many as their labels fit side by side with room between them (the
+    // longest form, with milliseconds, decides whether it is needed).
+    const QFontMetricsF timeFont(flags_.time->labelsFont());
+    const qreal labelWidth = timeFont.horizontalAdvance(QStringLiteral("00:00:00.000"));
+    const ui::TimeTicks ticks = ui::RoundTimeTicks(shown.from, shown.to, std::max(2, static_cast<int>(width() / (1.5 * labelWidth))));
     QList<qreal> tickMs;
     QStringList tickLabels, tickIndexes;
     // A mark whose label would reach past the right edge is left out, not cut off.
-    const QFontMetricsF timeFont(flags_.time->labelsFont());
     const qreal msPerPixel = std::chrono::duration<qreal, std::milli>(shown.to - shown.from).count() / std::max(1.0, flags_.chart->plotArea().width());
     for (const ui::ChartClock::time_point t : ticks.at) {
         const QString label = ToDateTime(t).toString(QString::fromStdString(ticks.format));

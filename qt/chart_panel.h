@@ -43,6 +43,8 @@ public:
     }
     // How many pixel columns the last Draw reduced the readings to.
     int columns() const { return columns_; }
+    // A line above the charts saying what they show (a picture on its own); none by default.
+    void SetHeading(const QString& text);
     // The text under the charts: the reading nearest the mouse.
     QLabel* hoverLabel() const { return hover_; }
     // The reading nearest to `pos` (in the panel's coordinates) as the hover line says it,
@@ -85,6 +87,7 @@ private:
     QLineSeries* alarm_ = nullptr;
     std::vector<QLineSeries*> moreNewData_, moreAlarm_;
     QLabel* hover_ = nullptr;
+    QLabel* heading_ = nullptr;
     ui::frmStripChart::Shown shown_;
     std::int64_t lastDrawUs_ = 0;
     std::int64_t paintNs_ = 0;

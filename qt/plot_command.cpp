@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QDateTime>
 #include <QImageWriter>
 
 #include "core/file_safety.h"
@@ -32,6 +33,16 @@ std::unique_ptr<QApplication> OffscreenApplication() {
     auto app = std::make_unique<QApplication>(argc, argv);
     KeepNumbersWithAPoint();
     return app;
+}
+
+std::string PlotHeading(const std::string& source, std::chrono::system_clock::time_point first, std::chrono::system_clock::time_point last) {
+    const auto local = [](std::chrono::system_clock::time_point t) {
+        return QDateTime::fromMSecsSinceEpoch(std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count());
+    };
+    const QDateTime from = local(first), to = local(last);
+    return QString("QVIN27319 data log %1, %2 to %3")
+        .arg(QString::fromStdString(source), from.toString("yyyy-MM-dd hh:mm:ss"), to.toString(to.date() == from.date() ? "hh:mm:ss" : "yyyy-MM-dd hh:mm:ss"))
+        .toStdString();
 }
 
 Outcome DrawPlotPng(const std::string& log, const std::string& png, int width, int height) {
@@ -77,12 +88,12 @@ Outcome DrawPlotPng(const std::string& log, const std::string& png, int width, i
     shown.visible.fill(true);
     shown.log = true;
     const std::string source = DataLogSummary(std::filesystem::path(log).filename().string(), passes, *contents);
+    panel.SetHeading(QString::fromStdString(PlotHeading(source, *data.oldest(), *data.newest())));
     // Twice, with the layout in between: the second draw knows the charts' real widths.
     for (int pass = 0; pass < 2; ++pass) {
         panel.Draw(shown);
         QCoreApplication::processEvents();
     }
-    panel.hoverLabel()->setText(QString::fromStdString(source));
     QCoreApplication::processEvents();
     const QImage image = panel.grab().toImage();
     // Written beside the target and renamed over it: a full disk leaves the old picture.

@@ -465,6 +465,20 @@ TEST_F(QtTest, PlotDrawsWhatALogHoldsAndCountsWhatItSkipped) {
     for (int y = 0; y < picture.height(); ++y)
         for (int x = 0; x < picture.width(); ++x) red += picture.pixelColor(x, y) == QColor(220, 0, 0);
     EXPECT_GT(red, 100);
+    // Its heading: the summary, and the first and last pass on the local clock (here
+    // Kolkata's, half an hour off any whole-hour zone), the date again past midnight.
+    const char* was = std::getenv("TZ");
+    const std::string before = was ? was : "";
+    setenv("TZ", "IST-5:30", 1);
+    tzset();
+    const auto at = [](std::int64_t s) { return std::chrono::system_clock::time_point(std::chrono::seconds(s)); };
+    const std::int64_t june1 = 1'780'272'000;  // 2026-06-01T00:00:00Z
+    EXPECT_EQ(PlotHeading("plot.txt: 200 passes in 1 run", at(june1 + 9000), at(june1 + 9019)),
+              "QVIN27319 data log plot.txt: 200 passes in 1 run, 2026-06-01 08:00:00 to 08:00:19");
+    EXPECT_EQ(PlotHeading("x", at(june1 + 66'600 - 1), at(june1 + 66'600 + 1)), "QVIN27319 data log x, 2026-06-01 23:59:59 to 2026-06-02 00:00:01");
+    if (was) setenv("TZ", before.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
 
     std::ofstream(log, std::ios::binary | std::ios::trunc) << DataLogHeaderText(h) << "nothing\r\n";
     const Outcome refused = DrawPlotPng(log.string(), png.string(), 1000, 800);
