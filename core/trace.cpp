@@ -107,6 +107,14 @@ void Trace::SetClock(const Clock* clock) {
     startNs_ = clock ? clock->NowNs() : 0;
 }
 
+std::optional<Trace::RecordingSize> Trace::RecordingProgress() const {
+    std::lock_guard lock(mutex_);
+    if (!recording_) return std::nullopt;
+    // The stream's position counts what waits in its buffer too.
+    const long at = std::ftell(recording_);
+    return RecordingSize{recordingClock_->NowNs() - recordingStartNs_, at < 0 ? 0 : static_cast<std::int64_t>(at)};
+}
+
 void Trace::Write(std::FILE* f, const Clock* clock, std::int64_t startNs, std::string_view text) {
     if (clock) std::fprintf(f, "@%lld ", static_cast<long long>(clock->NowNs() - startNs));
     std::fwrite(text.data(), 1, text.size(), f);

@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -62,6 +63,12 @@ public:
     // Closes the recording; why its file is not whole (a full disk), or nothing.
     std::string StopRecording();
     bool recording() const;
+    // How long the recording has run (on its clock) and how large its file is so far.
+    struct RecordingSize {
+        std::int64_t elapsedNs = 0;
+        std::int64_t bytes = 0;
+    };
+    std::optional<RecordingSize> RecordingProgress() const;
 
     void PortOut(std::uint16_t addr, std::uint8_t value);
     void PortIn(std::uint16_t addr, std::uint8_t value);

@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QInputDialog>
 #include <QMainWindow>
+#include <QLabel>
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QPainter>
@@ -96,6 +97,20 @@ void QtToolkit::PrintWindow(ui::Window& w) {
 
 void QtToolkit::ShowStatus(ui::Window& w, const std::string& text, std::optional<int> forSeconds) {
     if (auto* window = qobject_cast<QMainWindow*>(View(w))) window->statusBar()->showMessage(Q(text), forSeconds ? *forSeconds * 1000 : 0);
+}
+
+void QtToolkit::ShowStatusField(ui::Window& w, const std::string& text) {
+    auto* window = qobject_cast<QMainWindow*>(View(w));
+    if (!window) return;
+    auto* field = window->statusBar()->findChild<QLabel*>("statusField");
+    if (!field) {
+        field = new QLabel(window->statusBar());
+        field->setObjectName("statusField");
+        field->setAccessibleName("Background task");
+        window->statusBar()->addPermanentWidget(field);
+    }
+    field->setText(Q(text));
+    field->setVisible(!text.empty());
 }
 
 QWidget* QtToolkit::Parent() {

@@ -53,6 +53,7 @@ public:
     void OpenHelp(const std::string& path) override;
     void PrintWindow(ui::Window& w) override;
     void ShowStatus(ui::Window& w, const std::string& text, std::optional<int> forSeconds) override;
+    void ShowStatusField(ui::Window& w, const std::string& text) override;
     void Unload(ui::Window& w) override;
     void Show(ui::Window& w) override;
     // A window-modal dialog that the event loop serves: the read loop goes on meanwhile.

@@ -42,6 +42,10 @@ public:
     // A line in the window's status area (where the data log goes). What is under way
     // stays until replaced; what is done (`forSeconds`) clears itself once it is stale.
     virtual void ShowStatus(Window& w, const std::string& text, std::optional<int> forSeconds = std::nullopt) = 0;
+    // A field at the far end of the window's status area, beside the status line, kept
+    // until replaced: what goes on in the background (a recording's time and size). Empty
+    // hides it.
+    virtual void ShowStatusField(Window& w, const std::string& text) = 0;
     // Shows a window beside the others, not modally (the strip chart).
     virtual void Show(Window& w) = 0;
     // Asks for a file to save to (`save`) or to open and hands it to `then` once chosen

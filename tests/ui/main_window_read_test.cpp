@@ -283,3 +283,43 @@ TEST_F(ReadLoop, ExitDuringTheLoopEndsEverything) {
 
 }  // namespace
 }  // namespace qvin::ui::test
+
+namespace qvin::ui::test {
+namespace {
+
+using Recording = WindowTest;
+
+// While the bus is recorded, the status area says for how long and how large the file is:
+// at the start, then at most once a second of the loop's clock, and nothing once stopped.
+TEST_F(Recording, TheStatusFieldGivesTheRecordingsTimeAndTheFilesSize) {
+    StartOnUsb();
+    s.tk.AnswerFile((s.folder / "bus.trace").string());
+    Click(w().mnuRecord);
+    EXPECT_EQ(s.tk.statusField, "Recording: 0 s, 0 bytes");
+    // 75 s of the read loop; the field as the loop's last pass left it.
+    const std::int64_t startNs = s.clock.NowNs();
+    s.tk.Queue([&] { w().cmdStop.UserClick(); }, startNs + 75'000'000'000);
+    Click(w().CmdRdLoop);
+    const std::string shown = s.tk.statusField;
+    // The clock of the last update, and the file as big as it was then: what the field
+    // says must match both, to the second and to the last three figures of the size.
+    Click(w().mnuStopRecording);
+    EXPECT_EQ(s.tk.statusField, "");
+    const auto bytes = std::filesystem::file_size(s.folder / "bus.trace");
+    ASSERT_EQ(shown.rfind("Recording: 1 min 1", 0), 0u) << shown;  // 1 min 14 s or 1 min 15 s
+    const double seconds = std::stod(shown.substr(std::string("Recording: 1 min ").size()));
+    EXPECT_GE(seconds, 14) << shown;
+    EXPECT_LE(seconds, 15) << shown;
+    // The last update came within a second before the stop: the file grew little after it.
+    const std::size_t comma = shown.find(", ");
+    ASSERT_NE(comma, std::string::npos) << shown;
+    // Some 57 kB a second at the loop's pace: megabytes, three figures (to 5 kB either way).
+    const double mb = std::stod(shown.substr(comma + 2));
+    EXPECT_EQ(shown.substr(shown.size() - 3), " MB") << shown;
+    EXPECT_EQ(shown.substr(comma + 2).size(), std::string("4.27 MB").size()) << shown;
+    EXPECT_LE(mb * 1e6, static_cast<double>(bytes) + 5000) << shown << " of " << bytes;
+    EXPECT_GE(mb * 1e6, static_cast<double>(bytes) * (74.0 / 75) - 5000) << shown << " of " << bytes;
+}
+
+}  // namespace
+}  // namespace qvin::ui::test

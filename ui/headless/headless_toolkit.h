@@ -66,6 +66,8 @@ public:
         statusText_ = text;
         statusUntilNs_ = forSeconds ? clock_.NowNs() + std::int64_t{*forSeconds} * 1'000'000'000 : -1;
     }
+    void ShowStatusField(Window&, const std::string& text) override { statusField = text; }
+    std::string statusField;
     // The status line as shown now: empty once a finished task's line has gone stale.
     std::string status() const { return statusUntilNs_ >= 0 && clock_.NowNs() >= statusUntilNs_ ? std::string() : statusText_; }
     void Show(Window& w) override {

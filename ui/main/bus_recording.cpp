@@ -2,13 +2,16 @@
 // access and adapter transfer, with its time) to a file, and draw a recording as the SPI
 // bus in a Value Change Dump that logic-analyser tools open.
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <fstream>
 #include <string>
 
 #include "board/vcd_export.h"
 #include "ui/setup/frm_about.h"
 #include "core/file_safety.h"
+#include "core/number_text.h"
 #include "ui/app.h"
 #include "ui/main/frm_qvin27319.h"
 #include "device/usb_adapter.h"
@@ -23,6 +26,37 @@ void frmQvin27319::ShowRecordingState() {
     mnuExportVcd.SetEnabled(!recording);
 }
 
+namespace {
+// "12 s", "5 min 03 s", "2 h 04 min".
+std::string RecordedTime(std::int64_t ns) {
+    const std::int64_t s = std::max<std::int64_t>(0, ns / 1'000'000'000);
+    auto two = [](std::int64_t v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+    if (s < 60) return std::to_string(s) + " s";
+    if (s < 3600) return std::to_string(s / 60) + " min " + two(s % 60) + " s";
+    return std::to_string(s / 3600) + " h " + two(s % 3600 / 60) + " min";
+}
+// "812 bytes", "48.2 kB", "1.35 MB", "2.10 GB" (powers of a thousand).
+std::string RecordedSize(std::int64_t bytes) {
+    if (bytes < 1000) return std::to_string(bytes) + " bytes";
+    const char* units[] = {"kB", "MB", "GB", "TB"};
+    double v = static_cast<double>(bytes) / 1000;
+    std::size_t u = 0;
+    while (v >= 999.5 && u + 1 < std::size(units)) v /= 1000, ++u;
+    return FormatFixed(v, v < 9.995 ? 2 : v < 99.95 ? 1 : 0) + " " + units[u];
+}
+}  // namespace
+
+// The recording's time and size in the status area, once a second of the program's clock
+// at most: every pass of the read loop asks.
+void frmQvin27319::ShowRecordingProgress(bool now) {
+    const auto progress = app_.p.trace.RecordingProgress();
+    if (!progress) return;
+    const std::int64_t at = app_.p.clock.NowNs();
+    if (!now && at - recordingShownNs_ < 1'000'000'000) return;
+    recordingShownNs_ = at;
+    app_.tk.ShowStatusField(*this, "Recording: " + RecordedTime(progress->elapsedNs) + ", " + RecordedSize(progress->bytes));
+}
+
 void frmQvin27319::mnuRecord_Click() {
     app_.tk.AskFile(*this, true, "Record the bus", "Recordings (*.trace);;All files (*)", "session.trace", [this](const std::string& file) {
         if (file.empty()) return;
@@ -33,12 +67,14 @@ void frmQvin27319::mnuRecord_Click() {
         lastRecording_ = file;
         ShowRecordingState();
         app_.tk.ShowStatus(*this, "Recording the bus to " + file);
+        ShowRecordingProgress(true);
     });
 }
 
 void frmQvin27319::mnuStopRecording_Click() {
     const std::string why = app_.p.trace.StopRecording();
     ShowRecordingState();
+    app_.tk.ShowStatusField(*this, "");
     if (!why.empty()) {
         app_.tk.Message("The recording is not complete.\r\n" + why);
         return;

@@ -750,6 +750,7 @@ void frmQvin27319::Chart(const std::array<float, 5>& values, bool fresh, bool er
     s.alarm = error;
     s.status = StatusVal;
     app_.chart.AddReading(s);
+    ShowRecordingProgress();
 }
 
 void frmQvin27319::mnuHelp_Click() {

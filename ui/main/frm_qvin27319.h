@@ -169,11 +169,15 @@ private:
     void Chart(const std::array<float, 5>& values, bool fresh, bool error);
     // The Debug menu's entries as the recording stands.
     void ShowRecordingState();
+    // A running recording's time and size in the status area: `now`, or when a second has
+    // passed since they were shown.
+    void ShowRecordingProgress(bool now = false);
 
     App& app_;
     std::vector<StatusRow> statusRows_;
     DataLogFile log_;
     std::string lastRecording_;  // the file the Debug menu recorded to last
+    std::int64_t recordingShownNs_ = 0;  // when the recording's progress was shown last
     // The interface chosen before an SPI bus, which the settings file keeps.
     Interface interfaceBeforeSpi_ = Interface::None;
 };

@@ -516,6 +516,7 @@ private:
                 seen = IsoTime(v.from) + " to " + IsoTime(v.to);
             }
             else if (w[2] == "status") seen = s.tk.status();
+            else if (w[2] == "status-field") seen = s.tk.statusField;
             else throw ScriptError{"a window has no property " + w[2]};
             if (seen != w[3]) throw ScriptError{w[2] + " is \"" + seen + "\""};
             return;
