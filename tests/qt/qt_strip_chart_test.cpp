@@ -431,7 +431,8 @@ TEST_F(StripChart, TenMinutesOfRotationAreDrawnFromTheirExtremes) {
     ASSERT_NE(alarms, nullptr);
     EXPECT_GT(alarms->count(), 0);
     if (const char* figure = std::getenv("QVIN_CHART_FIGURE")) {
-        QCoreApplication::processEvents();  // the charts' own layout, as the screen would show it
+        // The charts' own layout, then their margins lined up, as the screen would show it.
+        for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
         QWidget* window = gui_->chartView;
         window->grab().save(QString::fromLocal8Bit(figure));
     }
