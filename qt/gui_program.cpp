@@ -70,7 +70,7 @@ GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig
     for (QAction* entry : mainView->menuBar()->actions())
         if (entry->menu()) AssignMnemonics(entry->menu(), entry->menu()->actions());
     for (QWidget* dialog : std::initializer_list<QWidget*>{portView, usbView, usbDebugView, alarmView, calView, gpioView, registerView,
-                                                                     static_cast<QWidget*>(chartView)})
+                                                                     static_cast<QWidget*>(chartView), static_cast<QWidget*>(analysisView)})
         AssignMnemonics(dialog);
 }
 

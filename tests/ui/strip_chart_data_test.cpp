@@ -314,6 +314,12 @@ TEST(TimeTicks, RoundTimesOfTheLocalClockAsManyAsFit) {
         {"UTC0", 0, day0 + 1'000, 900, 10, 100, "hh:mm:ss.zzz"},                   // under a second
         {"UTC0", 0, day0 + 3'600'000, 3 * 86'400'000LL, 6, 86'400'000, "dd.MM. hh:mm"},
         {"IST-5:30", 19'800'000, day0 + 1'000, 6 * 3'600'000LL, 8, 3'600'000, "hh:mm"},  // whole hours there
+        // The chart's spans, seven marks at most, from an odd moment (10:02:13.4):
+        {"UTC0", 0, day0 + 36'133'400, 10'000, 7, 2'000, "hh:mm:ss"},                  // 10 s: 1 s would need 11
+        {"UTC0", 0, day0 + 36'133'400, 60'000, 7, 10'000, "hh:mm:ss"},                 // 1 min: 5 s would need 13
+        {"UTC0", 0, day0 + 36'133'400, 600'000, 7, 120'000, "hh:mm"},                  // 10 min: 1 min would need 11
+        {"UTC0", 0, day0 + 36'133'400, 3'600'000, 7, 600'000, "hh:mm"},                // 1 h: 5 min would need 13
+        {"UTC0", 0, day0 + 36'133'400, 2 * 86'400'000LL, 7, 43'200'000, "dd.MM. hh:mm"},  // 2 days: 6 h would need 9
     };
     for (const Case& c : cases) {
         zone(c.tz);
