@@ -30,7 +30,11 @@ namespace {
 // "12 s", "5 min 03 s", "2 h 04 min".
 std::string RecordedTime(std::int64_t ns) {
     const std::int64_t s = std::max<std::int64_t>(0, ns / 1'000'000'000);
-    auto two = [](std::int64_t v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+    auto two = [](std::int64_t v) {
+        std::string t = v < 10 ? "0" : "";
+        t += std::to_string(v);  // appended: GCC 12 at -O3 sees overlaps in "0" + a temporary that are not there
+        return t;
+    };
     if (s < 60) return std::to_string(s) + " s";
     if (s < 3600) return std::to_string(s / 60) + " min " + two(s % 60) + " s";
     return std::to_string(s / 3600) + " h " + two(s % 3600 / 60) + " min";
