@@ -141,10 +141,19 @@ void frmStripChart::ResetView() {
 
 void frmStripChart::cmdResetZoom_Click() { ResetView(); }
 
+namespace {
+// `d` times `factor`, within `limit` either way: a wheel turned or a drag as far as a script
+// may ask (1e300) moves the view to its end, never past the clock's range.
+ChartClock::duration Times(ChartClock::duration d, double factor, ChartClock::duration limit) {
+    const double most = static_cast<double>(limit.count()), v = static_cast<double>(d.count()) * factor;
+    return ChartClock::duration(static_cast<ChartClock::rep>(std::isnan(v) ? 0.0 : std::clamp(v, -most, most)));
+}
+}  // namespace
+
 void frmStripChart::picChart_Wheel(double notches, double at) {
     const Shown v = shown();
     const ChartClock::duration width = v.to - v.from;
-    const auto zoomed = ClampWidth(std::chrono::duration_cast<ChartClock::duration>(width * std::pow(kWheelZoom, notches)));
+    const auto zoomed = ClampWidth(Times(width, std::pow(kWheelZoom, notches), ClampWidth(ChartClock::duration::max())));
     // While the chart follows live readings, the newest stays at the right edge; otherwise
     // the time under the mouse stays where it is.
     const bool following = !showingLog_ && !paused_ && !end_;
@@ -156,7 +165,8 @@ void frmStripChart::picChart_Wheel(double notches, double at) {
 void frmStripChart::picChart_Drag(double share) {
     const Shown v = shown();
     const ChartClock::duration width = v.to - v.from;
-    MoveTo(v.to - std::chrono::duration_cast<ChartClock::duration>(width * share), width);
+    const ChartClock::time_point newest = Anchor(), oldest = Data().oldest().value_or(newest);
+    MoveTo(v.to - Times(width, share, newest - oldest + width), width);
 }
 
 void frmStripChart::picChart_KeyDown(int keyCode, int) {
