@@ -115,13 +115,18 @@ frmStripChart::Shown frmStripChart::shown() const {
     return v;
 }
 
+std::pair<ChartClock::time_point, ChartClock::time_point> frmStripChart::Held() const {
+    const ChartClock::time_point newest = Anchor();
+    return {Data().oldest().value_or(newest), newest};
+}
+
 ChartClock::duration frmStripChart::ClampWidth(ChartClock::duration width) const {
-    const ChartClock::time_point newest = Anchor(), oldest = Data().oldest().value_or(newest);
+    const auto [oldest, newest] = Held();
     return std::clamp(width, std::min(kMinWidth, SpanWidth()), std::max(SpanWidth(), newest - oldest));
 }
 
 void frmStripChart::MoveTo(ChartClock::time_point to, ChartClock::duration width) {
-    const ChartClock::time_point newest = Anchor(), oldest = Data().oldest().value_or(newest);
+    const auto [oldest, newest] = Held();
     width = ClampWidth(width);
     width_.reset();
     if (width != SpanWidth()) width_ = width;
@@ -165,7 +170,7 @@ void frmStripChart::picChart_Wheel(double notches, double at) {
 void frmStripChart::picChart_Drag(double share) {
     const Shown v = shown();
     const ChartClock::duration width = v.to - v.from;
-    const ChartClock::time_point newest = Anchor(), oldest = Data().oldest().value_or(newest);
+    const auto [oldest, newest] = Held();
     MoveTo(v.to - Times(width, share, newest - oldest + width), width);
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/chart/strip_chart_data.h"
@@ -81,6 +82,8 @@ private:
     const StripChartData& Data() const { return showingLog_ ? log : live; }
     ChartClock::time_point Anchor() const;
     ChartClock::duration SpanWidth() const;
+    // The oldest reading held and where the readings end (Anchor): how far the view reaches.
+    std::pair<ChartClock::time_point, ChartClock::time_point> Held() const;
     // Shows `width` ending at `to`, kept within the readings held; where it reaches the
     // newest, the chart follows them again.
     void MoveTo(ChartClock::time_point to, ChartClock::duration width);
