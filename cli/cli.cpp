@@ -182,139 +182,161 @@ int TraceClosed(session::Session& s, CliContext& ctx) {
     return kFileError;
 }
 
-}  // namespace
-
-namespace {
-
-int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
+// What the words before the command chose: the board and the interface.
+struct BoardChoice {
     session::Options options;
+    bool simGiven = false, replayGiven = false;
+    std::size_t commandAt = 0;  // where the command starts; args.size() when none is given
+    bool answered = false;      // --help or --version, answered already
+};
+
+// --lpt's address, hexadecimal ("378", "0x378"), or a port device's ("/dev/parport0").
+std::uint16_t PortAddressArgument(const std::string& text) {
+    // A port by its device (a card's port need not sit at a usual address).
+    if (text.find('/') != std::string::npos) {
+        std::string why;
+        const auto address = PpdevAddressOf(text, why);
+        if (!address) throw Error(kBadInput, "--lpt " + why);
+        return *address;
+    }
+    std::string digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits.erase(0, 2);
+    if (!AllOf(digits, isxdigit) || digits.size() > 4 || HexToInt(digits) == 0)
+        throw Error(kBadInput, "bad port address '" + text + "' (hexadecimal, for example 378 or 0x378)");
+    return static_cast<std::uint16_t>(HexToInt(digits));
+}
+
+BoardChoice ParseBoardChoice(const std::vector<std::string>& args, CliContext& ctx) {
+    BoardChoice b;
+    session::Options& options = b.options;
     options.board = ctx.boardName.empty() ? "hardware" : ctx.boardName;
     options.settingsFile = ctx.settingsFile;
     options.calibrationMs = ctx.calibrationMs;
     session::InterfaceChoice& choice = options.interface;
     bool lptGiven = false, usbGiven = false, spidevGiven = false, ftdiGiven = false;
-    std::size_t i = 0;
-    bool simGiven = false, replayGiven = false;
-    try {
-        for (; i < args.size(); ++i) {
-            const std::string& a = args[i];
-            if (a == "--help" || a == "-h" || a == "help") {
-                ctx.out << kUsage;
-                return kOk;
-            }
-            if (a == "--version") {
-                ctx.out << "qvin-cli " << ctx.version << '\n';
-                return kOk;
-            }
-            if (a == "--sim") {
-                if (replayGiven) throw Error(kBadInput, "choose either --sim or --replay");
-                options.board = "sim";
-                simGiven = true;
-            } else if (a == "--replay") {
-                if (simGiven || replayGiven) throw Error(kBadInput, simGiven ? "choose either --sim or --replay" : "--replay is given twice");
-                if (i + 1 >= args.size() || args[i + 1].empty()) throw Error(kBadInput, "--replay needs the recording's file name");
-                options.board = ReplayBoardName(args[++i]);
-                replayGiven = true;
-            } else if (a == "--lpt") {
-                if (i + 1 >= args.size()) throw Error(kBadInput, "--lpt needs a hexadecimal address or a port device");
-                const std::string& text = args[++i];
-                // A port by its device (a card's port need not sit at a usual address).
-                if (text.find('/') != std::string::npos) {
-                    std::string why;
-                    const auto address = PpdevAddressOf(text, why);
-                    if (!address) throw Error(kBadInput, "--lpt " + why);
-                    lptGiven = true;
-                    choice.port = *address;
-                    continue;
-                }
-                std::string digits = text;
-                if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits.erase(0, 2);
-                if (!AllOf(digits, isxdigit) || digits.size() > 4 || HexToInt(digits) == 0)
-                    throw Error(kBadInput, "bad port address '" + text + "' (hexadecimal, for example 378 or 0x378)");
-                lptGiven = true;
-                choice.port = static_cast<std::uint16_t>(HexToInt(digits));
-            } else if (a == "--spidev") {
-                if (i + 1 >= args.size() || args[i + 1].empty()) throw Error(kBadInput, "--spidev needs a device (for example /dev/spidev0.0)");
-                spidevGiven = true;
-                choice.device = args[++i];
-            } else if (a == "--ftdi") {
-                // The serial number is optional: a word after it is one unless it is a command.
-                ftdiGiven = true;
-                std::string serial;
-                if (i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] != '-' && !IsCommandWord(args[i + 1])) {
-                    serial = args[++i];
-                    if (!AllOf(serial, isalnum)) throw Error(kBadInput, "--ftdi '" + Excerpt(serial) + "' is no FTDI serial number (letters and digits)");
-                }
-                choice.device = kFtdiPrefix + serial;
-            } else if (a == "--usb") {
-                usbGiven = true;
-                if (i + 1 < args.size() && AllOf(args[i + 1], isdigit)) {
-                    const std::string& n = args[++i];
-                    if (n.size() > 1 || n[0] > '3') throw Error(kBadInput, "there is no adapter at Ezusb-" + n + " (adapters are Ezusb-0 to Ezusb-3)");
-                    choice.unit = n[0] - '0';
-                }
-            } else if (a.size() > 1 && a[0] == '-') {
-                throw Error(kBadInput, "unknown option '" + a + "' (try --help)");
-            } else {
-                break;
-            }
+    std::size_t& i = b.commandAt;
+    for (; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h" || a == "help") {
+            ctx.out << kUsage;
+            b.answered = true;
+            return b;
         }
-        if (lptGiven && usbGiven && !spidevGiven && !ftdiGiven) throw Error(kBadInput, "choose either --lpt or --usb");
-        if (lptGiven + usbGiven + spidevGiven + ftdiGiven > 1) throw Error(kBadInput, "choose one of --lpt, --usb, --spidev and --ftdi");
-        if (lptGiven) choice.interface = Interface::ParallelPort;
-        if (usbGiven) choice.interface = Interface::UsbAdapter;
-        // An FTDI adapter's MPSSE engine is an SPI bus like a controller's device, named "ftdi:SERIAL".
-        if (spidevGiven || ftdiGiven) choice.interface = Interface::Spidev;
-        if (i >= args.size()) {
+        if (a == "--version") {
+            ctx.out << "qvin-cli " << ctx.version << '\n';
+            b.answered = true;
+            return b;
+        }
+        if (a == "--sim") {
+            if (b.replayGiven) throw Error(kBadInput, "choose either --sim or --replay");
+            options.board = "sim";
+            b.simGiven = true;
+        } else if (a == "--replay") {
+            if (b.simGiven || b.replayGiven) throw Error(kBadInput, b.simGiven ? "choose either --sim or --replay" : "--replay is given twice");
+            if (i + 1 >= args.size() || args[i + 1].empty()) throw Error(kBadInput, "--replay needs the recording's file name");
+            options.board = ReplayBoardName(args[++i]);
+            b.replayGiven = true;
+        } else if (a == "--lpt") {
+            if (i + 1 >= args.size()) throw Error(kBadInput, "--lpt needs a hexadecimal address or a port device");
+            choice.port = PortAddressArgument(args[++i]);
+            lptGiven = true;
+        } else if (a == "--spidev") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) throw Error(kBadInput, "--spidev needs a device (for example /dev/spidev0.0)");
+            spidevGiven = true;
+            choice.device = args[++i];
+        } else if (a == "--ftdi") {
+            // The serial number is optional: a word after it is one unless it is a command.
+            ftdiGiven = true;
+            std::string serial;
+            if (i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] != '-' && !IsCommandWord(args[i + 1])) {
+                serial = args[++i];
+                if (!AllOf(serial, isalnum)) throw Error(kBadInput, "--ftdi '" + Excerpt(serial) + "' is no FTDI serial number (letters and digits)");
+            }
+            choice.device = kFtdiPrefix + serial;
+        } else if (a == "--usb") {
+            usbGiven = true;
+            if (i + 1 < args.size() && AllOf(args[i + 1], isdigit)) {
+                const std::string& n = args[++i];
+                if (n.size() > 1 || n[0] > '3') throw Error(kBadInput, "there is no adapter at Ezusb-" + n + " (adapters are Ezusb-0 to Ezusb-3)");
+                choice.unit = n[0] - '0';
+            }
+        } else if (a.size() > 1 && a[0] == '-') {
+            throw Error(kBadInput, "unknown option '" + a + "' (try --help)");
+        } else {
+            break;
+        }
+    }
+    if (lptGiven && usbGiven && !spidevGiven && !ftdiGiven) throw Error(kBadInput, "choose either --lpt or --usb");
+    if (lptGiven + usbGiven + spidevGiven + ftdiGiven > 1) throw Error(kBadInput, "choose one of --lpt, --usb, --spidev and --ftdi");
+    if (lptGiven) choice.interface = Interface::ParallelPort;
+    if (usbGiven) choice.interface = Interface::UsbAdapter;
+    // An FTDI adapter's MPSSE engine is an SPI bus like a controller's device, named "ftdi:SERIAL".
+    if (spidevGiven || ftdiGiven) choice.interface = Interface::Spidev;
+    return b;
+}
+
+// Draws a log; no board is needed for it.
+int Plot(const std::vector<std::string>& command, CliContext& ctx) {
+    if (!ctx.plot) throw Error(kBadInput, "plot is not available: this qvin-cli was built without Qt");
+    std::string bad;
+    const auto parsed = ParsePlotArgs(std::vector<std::string>(command.begin() + 1, command.end()), bad);
+    if (!parsed) throw Error(kBadInput, bad);
+    const Outcome drawn = ctx.plot(parsed->log, parsed->png, parsed->width, parsed->height);
+    if (drawn.status != kOk) throw Error(drawn.status, drawn.text);
+    ctx.out << drawn.text << "\n";
+    return kOk;
+}
+
+// "-": the commands a line each on standard input, on one board; the first that fails
+// ends the run, its error naming the line.
+void RunFromInput(session::Session& session, CliContext& ctx) {
+    std::string line;
+    LineReader reader(ctx.in, kMaxCommandLine);
+    for (LineReader::End end; (end = reader.Next(line)) != LineReader::End::None;) {
+        const std::size_t number = reader.number();
+        if (end == LineReader::End::TooLong)
+            throw Error(kBadInput, "line " + std::to_string(number) + " is longer than " + std::to_string(kMaxCommandLine) +
+                                       " characters: " + Excerpt(line));
+        const std::vector<std::string> words = Words(line);
+        if (words.empty()) continue;
+        try {
+            if (!Find(words[0])) throw Error(kBadInput, "unknown command '" + words[0] + "'");
+            Run(session, words, ctx);
+        } catch (const Error& e) {
+            throw Error(e.code, "line " + std::to_string(number) + ": " + e.what());
+        }
+    }
+}
+
+int RunCommands(const std::vector<std::string>& args, CliContext& ctx) {
+    try {
+        const BoardChoice b = ParseBoardChoice(args, ctx);
+        if (b.answered) return kOk;
+        if (b.commandAt >= args.size()) {
             ctx.err << kUsage;
             return kBadInput;
         }
-        const std::vector<std::string> command(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+        const std::vector<std::string> command(args.begin() + static_cast<std::ptrdiff_t>(b.commandAt), args.end());
         // A command's own help, whatever else is on the line.
         if (command[0] != "-" && (command[0] == "plot" || Find(command[0])) &&
             std::any_of(command.begin() + 1, command.end(), [](const std::string& w) { return w == "--help" || w == "-h"; })) {
             ctx.out << CommandUsage(command[0]);
             return kOk;
         }
-        // Draws a log; no board is needed for it.
-        if (command[0] == "plot") {
-            if (!ctx.plot) throw Error(kBadInput, "plot is not available: this qvin-cli was built without Qt");
-            std::string bad;
-            const auto parsed = ParsePlotArgs(std::vector<std::string>(command.begin() + 1, command.end()), bad);
-            if (!parsed) throw Error(kBadInput, bad);
-            const Outcome drawn = ctx.plot(parsed->log, parsed->png, parsed->width, parsed->height);
-            if (drawn.status != kOk) throw Error(drawn.status, drawn.text);
-            ctx.out << drawn.text << "\n";
-            return kOk;
-        }
+        if (command[0] == "plot") return Plot(command, ctx);
         if (command[0] != "-" && !Find(command[0])) throw Error(kBadInput, "unknown command '" + command[0] + "' (try --help)");
 
         // A bad QVIN_BOARD is refused where a board would be used, not for the commands that read files only.
         const bool filesOnly = command[0] == "noise" || command[0] == "export-vcd" || command[0] == "registers";
-        if (!simGiven && !replayGiven && !filesOnly && !ctx.boardError.empty()) throw Error(kBadInput, ctx.boardError);
+        if (!b.simGiven && !b.replayGiven && !filesOnly && !ctx.boardError.empty()) throw Error(kBadInput, ctx.boardError);
         StderrMessages messages(ctx.err);
-        session::Session session(ctx.clock, options, messages);
+        session::Session session(ctx.clock, b.options, messages);
         if (command[0] != "-") {
             Run(session, command, ctx);
             return TraceClosed(session, ctx);
         }
         if (command.size() != 1) throw Error(kBadInput, "'-' takes no arguments; the commands come on standard input");
-        std::string line;
-        LineReader reader(ctx.in, kMaxCommandLine);
-        for (LineReader::End end; (end = reader.Next(line)) != LineReader::End::None;) {
-            const std::size_t number = reader.number();
-            if (end == LineReader::End::TooLong)
-                throw Error(kBadInput, "line " + std::to_string(number) + " is longer than " + std::to_string(kMaxCommandLine) +
-                                           " characters: " + Excerpt(line));
-            const std::vector<std::string> words = Words(line);
-            if (words.empty()) continue;
-            try {
-                if (!Find(words[0])) throw Error(kBadInput, "unknown command '" + words[0] + "'");
-                Run(session, words, ctx);
-            } catch (const Error& e) {
-                throw Error(e.code, "line " + std::to_string(number) + ": " + e.what());
-            }
-        }
+        RunFromInput(session, ctx);
         return TraceClosed(session, ctx);
     } catch (const Error& e) {
         ctx.out << std::flush;
