@@ -128,17 +128,21 @@ private:
     std::thread thread_;
 };
 
-}  // namespace
+// What capture was asked to do, and where to put its rows (standard output when empty).
+struct CaptureArgs {
+    session::CaptureRequest request;
+    std::string out;
+};
 
-Action Capture(Command& c) {
+CaptureArgs ParseCapture(const std::vector<std::string>& words) {
     long long count = -1;
     double seconds = -1;
-    std::string out;
-    session::CaptureRequest request;
-    for (std::size_t i = 1; i < c.words.size(); ++i) {
-        const std::string& w = c.words[i];
-        if (i + 1 >= c.words.size()) throw Error(kBadInput, "capture: " + Excerpt(w) + " needs a value");
-        const std::string& v = c.words[++i];
+    CaptureArgs a;
+    session::CaptureRequest& request = a.request;
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        const std::string& w = words[i];
+        if (i + 1 >= words.size()) throw Error(kBadInput, "capture: " + Excerpt(w) + " needs a value");
+        const std::string& v = words[++i];
         if (w == "--count") {
             count = ParseInteger(v, 1, 100'000'000, "count");
         } else if (w == "--seconds") {
@@ -148,7 +152,7 @@ Action Capture(Command& c) {
             seconds = s.value;
         } else if (w == "--out") {
             if (v.empty()) throw Error(kBadInput, "capture: --out needs a file name");
-            out = v;
+            a.out = v;
         } else if (w == "--outputs") {
             request.outputs = session::ParseOutputs(v);
         } else if (w == "--sample-period") {
@@ -164,95 +168,113 @@ Action Capture(Command& c) {
     if ((count > 0) == (seconds > 0)) throw Error(kBadInput, "capture: give either --count N or --seconds S");
     if (count > 0) request.count = count;
     if (seconds > 0) request.seconds = seconds;
-    if (!out.empty()) {
-        if (const std::string why = c.s.OutputRefusal(out); !why.empty()) throw Error(kBadInput, why);
-        if (const std::string why = WriteRefusal(out); !why.empty()) throw Error(kFileError, why);
-    }
-    return [&c, request, out] {
-        std::string head = kCaptureHead + IsoNow();
-        for (const std::size_t k : request.outputs) head += ',' + session::OutputColumn(session::kOutputs[k]);
-        head += ",Alarm,Status,Missed\n";
-        const bool progress = ::isatty(STDERR_FILENO) && !out.empty();
-        StopSignals signals;
-        session::CaptureSummary sum;
-        // Rows go out whole, in chunks of whole rows: a crash, a kill or a full disk leaves
-        // whole rows. A write that fails stops the capture at its next pass.
-        auto run = [&](const std::function<bool(const std::string&)>& put) {
-            if (!put(head)) return;
-            std::int64_t shownAt = 0, rows = 0;
-            std::string line;
-            RowWriter writer(put);
-            sum = session::Capture(
-                c.s, request,
-                [&](const session::CaptureRow& r) {
-                    line = FormatSignificant(r.seconds, 9);
-                    for (const float v : r.values) line.append(1, ',').append(FormatGeneral(v));
-                    line.append(r.alarm ? ",1," : ",0,").append(std::to_string(r.status)).append(1, ',').append(std::to_string(r.missed)).append(1, '\n');
-                    writer.Add(line);
-                    ++rows;
-                    const auto now = static_cast<std::int64_t>(r.seconds * 4);
-                    if (progress && now != shownAt) {
-                        shownAt = now;
-                        c.err << "\rcapture: " << rows << " samples" << std::flush;
-                    }
-                },
-                [&] { return writer.failed() || gSignal != 0; });
-            writer.Finish();
-            if (progress) c.err << '\r';
-        };
-        auto report = [&](const std::string& where) {
-            c.err << session::CaptureReport(sum, request.outputs.size()) << '\n';
-            if (gSignal != 0) c.err << "capture: stopped by " << StopSignals::Name(gSignal) << where << '\n';
-            else if (!where.empty()) c.err << "capture: written" << where << '\n';
-        };
-        if (out.empty()) {
-            std::string failure;
-            run([&](const std::string& text) {
-                c.out << text << std::flush;
-                if (!c.out) failure = std::strerror(errno);
-                return failure.empty();
-            });
-            if (!failure.empty()) throw Error(kFileError, "cannot write standard output: " + failure);
-            report("");
-            return;
-        }
-        // Into a new file beside the old one, renamed over it when the capture has ended: a
-        // capture that fails leaves the old file as it was and keeps its own rows apart.
-        KeepPartial keep;
-        long long rows = -1;  // the header is no row
-        int code = kFileError;
-        const std::string why = ReplaceFile(out, [&](const std::filesystem::path& temp) -> std::string {
-            DataLogFile file;
-            if (!file.Open(temp)) return file.error();
-            std::string failure;
-            try {
-                run([&](const std::string& text) {
-                    if (!file.Write(text)) {
-                        failure = file.error();
-                        return false;
-                    }
-                    rows += std::count(text.begin(), text.end(), '\n');
-                    keep.wanted = rows > 0;
-                    return true;
-                });
-            } catch (const Error& e) {
-                code = e.code;
-                return e.what();
-            } catch (const ReplayStopped& e) {
-                code = kNoInterface;
-                return e.message;
+    return a;
+}
+
+// Takes the capture, handing the header and then whole rows to `put`, in chunks of whole
+// rows: a crash, a kill or a full disk leaves whole rows. A write that fails stops the
+// capture at its next pass, as a stop signal does.
+session::CaptureSummary CaptureRows(Command& c, const CaptureArgs& a, const std::function<bool(const std::string&)>& put) {
+    std::string head = kCaptureHead + IsoNow();
+    for (const std::size_t k : a.request.outputs) head += ',' + session::OutputColumn(session::kOutputs[k]);
+    head += ",Alarm,Status,Missed\n";
+    if (!put(head)) return {};
+    const bool progress = ::isatty(STDERR_FILENO) && !a.out.empty();
+    std::int64_t shownAt = 0, rows = 0;
+    std::string line;
+    RowWriter writer(put);
+    const session::CaptureSummary sum = session::Capture(
+        c.s, a.request,
+        [&](const session::CaptureRow& r) {
+            line = FormatSignificant(r.seconds, 9);
+            for (const float v : r.values) line.append(1, ',').append(FormatGeneral(v));
+            line.append(r.alarm ? ",1," : ",0,").append(std::to_string(r.status)).append(1, ',').append(std::to_string(r.missed)).append(1, '\n');
+            writer.Add(line);
+            ++rows;
+            const auto now = static_cast<std::int64_t>(r.seconds * 4);
+            if (progress && now != shownAt) {
+                shownAt = now;
+                c.err << "\rcapture: " << rows << " samples" << std::flush;
             }
-            return failure;
-        }, &keep);
-        if (!why.empty()) {
-            // The session's own failures read as they always do; where the rows are follows.
-            std::string message = code == kFileError ? why : why.substr(std::min(why.size(), out.size() + 2));
-            if (!keep.where.empty())
-                message += "\ncapture: the " + std::to_string(rows) + (rows == 1 ? " row" : " rows") + " captured before it are in " +
-                           keep.where.string() + (keep.where == std::filesystem::path(out) ? "" : " (" + out + " is as it was)");
-            throw Error(code, message);
+        },
+        [&] { return writer.failed() || gSignal != 0; });
+    writer.Finish();
+    if (progress) c.err << '\r';
+    return sum;
+}
+
+// The summary on standard error, how the capture ended and `where` its rows went.
+void ReportCapture(Command& c, const CaptureArgs& a, const session::CaptureSummary& sum, const std::string& where) {
+    c.err << session::CaptureReport(sum, a.request.outputs.size()) << '\n';
+    if (gSignal != 0) c.err << "capture: stopped by " << StopSignals::Name(gSignal) << where << '\n';
+    else if (!where.empty()) c.err << "capture: written" << where << '\n';
+}
+
+void CaptureToOutput(Command& c, const CaptureArgs& a) {
+    std::string failure;
+    const session::CaptureSummary sum = CaptureRows(c, a, [&](const std::string& text) {
+        c.out << text << std::flush;
+        if (!c.out) failure = std::strerror(errno);
+        return failure.empty();
+    });
+    if (!failure.empty()) throw Error(kFileError, "cannot write standard output: " + failure);
+    ReportCapture(c, a, sum, "");
+}
+
+// Into a new file beside the old one, renamed over it when the capture has ended: a capture
+// that fails leaves the old file as it was and keeps its own rows apart.
+void CaptureToFile(Command& c, const CaptureArgs& a) {
+    const std::string& out = a.out;
+    KeepPartial keep;
+    long long rows = -1;  // the header is no row
+    int code = kFileError;
+    session::CaptureSummary sum;
+    const std::string why = ReplaceFile(out, [&](const std::filesystem::path& temp) -> std::string {
+        DataLogFile file;
+        if (!file.Open(temp)) return file.error();
+        std::string failure;
+        try {
+            sum = CaptureRows(c, a, [&](const std::string& text) {
+                if (!file.Write(text)) {
+                    failure = file.error();
+                    return false;
+                }
+                rows += std::count(text.begin(), text.end(), '\n');
+                keep.wanted = rows > 0;
+                return true;
+            });
+        } catch (const Error& e) {
+            code = e.code;
+            return e.what();
+        } catch (const ReplayStopped& e) {
+            code = kNoInterface;
+            return e.message;
         }
-        report(" into " + out);
+        return failure;
+    }, &keep);
+    if (!why.empty()) {
+        // The session's own failures read as they always do; where the rows are follows.
+        std::string message = code == kFileError ? why : why.substr(std::min(why.size(), out.size() + 2));
+        if (!keep.where.empty())
+            message += "\ncapture: the " + std::to_string(rows) + (rows == 1 ? " row" : " rows") + " captured before it are in " +
+                       keep.where.string() + (keep.where == std::filesystem::path(out) ? "" : " (" + out + " is as it was)");
+        throw Error(code, message);
+    }
+    ReportCapture(c, a, sum, " into " + out);
+}
+
+}  // namespace
+
+Action Capture(Command& c) {
+    const CaptureArgs a = ParseCapture(c.words);
+    if (!a.out.empty()) {
+        if (const std::string why = c.s.OutputRefusal(a.out); !why.empty()) throw Error(kBadInput, why);
+        if (const std::string why = WriteRefusal(a.out); !why.empty()) throw Error(kFileError, why);
+    }
+    return [&c, a] {
+        StopSignals signals;
+        if (a.out.empty()) CaptureToOutput(c, a);
+        else CaptureToFile(c, a);
     };
 }
 
