@@ -445,91 +445,17 @@ void frmQvin27319::CmdRdLoop_Click() {
     // second loop inside the first would double every read and log line.
     if (LoopRunning) return;
     if (!Check_Interface()) return;
-    Program& p = app_.p;
-    if (!txtLoopDelay.text().empty()) {
-        LoopDelayMs = std::clamp(static_cast<float>(LeadingNumber(txtLoopDelay.text())), 10.0f, 60000.0f);
-        txtLoopDelay.SetText(FormatFixed(LoopDelayMs, 1));
-    }
+    TakeLoopDelay();
     lblLoopCount.SetCaption("");
     const std::filesystem::path file = LogFileName();
-
-    // Opening or writing the log failed: say so and leave the loop; what was written
-    // stays in the file. The loop is no longer running, so Start works again.
-    auto errorPath = [&] {
-        chkDatalog.SetEnabled(true);
-        CmdRdLoop.SetEnabled(true);
-        log_.Close();
-        LoopRunning = false;
-        // The reason on a second line: a full disk wants another remedy than a bad name.
-        const std::string why = log_.error();
-        app_.tk.Message("Error Trying to open file " + file.string() + (why.empty() ? "" : "\r\n" + why));
-    };
-
-    if (LogToFile) {
-        DataLogHeader h;
-        h.date = DataLogDate(app_.config.wallClock());
-        h.loopDelayMs = LoopDelayMs;
-        h.samplePeriodText = txtSamplePeriod.text();
-        h.avgCntText = txtAvgCnt.text();
-        h.selfTest = (p.part.MscCtrlVal & kSelfTestBit) != 0;
-        h.reverseRotation = p.part.ReverseRotation;
-        if (!log_.Open(file) || !log_.Write(DataLogHeaderText(h))) return errorPath();
-        // Where the passes go, for a user who wonders where to find them.
-        chkDatalog.SetToolTip("Logging to " + file.string());
-        app_.tk.ShowStatus(*this, "Logging to " + file.string());
-    }
+    if (LogToFile && !OpenLog(file)) return;
 
     LoopRunning = true;
-    std::int32_t passes = 0, index = 0;
+    std::int32_t passes = 0;
     chkDatalog.SetEnabled(false);
     CmdRdLoop.SetEnabled(false);
-    while (LoopRunning) {
-        lblNewDataFlag.SetCaption("Old");
-        SetFlag(lblErrorAlarmFlag, false);
-        bool fresh = false, error = false;
-        if (p.ResetBeforeRead) cmdResetAlarm_Click();
-        std::array<float, 5> values{};
-        const OutputPass pass = ReadPass(p, kOutputs, [&](std::size_t i, const RegReading& r) {
-            txtReadReg(kOutputs[i]).SetText(FormatFixed(r.value, 3));
-            values[i] = r.value;
-        });
-        const bool lost = pass.lost;
-        fresh = pass.fresh;
-        error = pass.alarm;
-        if (fresh) lblNewDataFlag.SetCaption("New");
-        if (error) SetFlag(lblErrorAlarmFlag, true);
-        // The adapter failed during this pass: its values were not read, so the pass is
-        // neither counted nor logged, and the loop ends at once.
-        if (lost) {
-            mnuUSB.SetChecked(false);
-            LoopRunning = false;
-            break;
-        }
-        if (!LoopPump()) return;
-        ++passes;
-        CmdUpdateStatus_Click();
-        p.Delay(1.0f);
-        ++index;
-        if (AdapterLost()) {  // the status read failed: the same as above
-            mnuUSB.SetChecked(false);
-            LoopRunning = false;
-            break;
-        }
-        if (LogToFile) {
-            if (!log_.Write(DataLogLine(index, values, fresh, error, StatusVal))) return errorPath();
-            lblLoopCount.SetCaption(Int(passes));
-        }
-        Chart(values, fresh, error);
-        Draw_Angle();
-        for (int slice = 0; slice < 10; ++slice) {
-            if (!LoopPump()) return;
-            p.Delay((LoopDelayMs - 5.0f) / 10.0f);
-        }
-        if (p.settings.InterfaceType == Interface::UsbAdapter && !p.UsbReady()) {
-            mnuUSB.SetChecked(false);
-            LoopRunning = false;
-        }
-    }
+    while (LoopRunning)
+        if (!LoopPass(passes, file)) return;
     log_.Close();
     if (LogToFile) {
         app_.tk.ShowStatus(*this, "Logged " + Int(passes) + " passes to " + file.string(), kDoneStatusSeconds);
@@ -537,6 +463,89 @@ void frmQvin27319::CmdRdLoop_Click() {
     }
     chkDatalog.SetEnabled(true);
     CmdRdLoop.SetEnabled(true);
+}
+
+void frmQvin27319::TakeLoopDelay() {
+    if (txtLoopDelay.text().empty()) return;
+    LoopDelayMs = std::clamp(static_cast<float>(LeadingNumber(txtLoopDelay.text())), 10.0f, 60000.0f);
+    txtLoopDelay.SetText(FormatFixed(LoopDelayMs, 1));
+}
+
+// The header shows the set-up as the window shows it, from its boxes.
+bool frmQvin27319::OpenLog(const std::filesystem::path& file) {
+    const Program& p = app_.p;
+    DataLogHeader h;
+    h.date = DataLogDate(app_.config.wallClock());
+    h.loopDelayMs = LoopDelayMs;
+    h.samplePeriodText = txtSamplePeriod.text();
+    h.avgCntText = txtAvgCnt.text();
+    h.selfTest = (p.part.MscCtrlVal & kSelfTestBit) != 0;
+    h.reverseRotation = p.part.ReverseRotation;
+    if (!log_.Open(file) || !log_.Write(DataLogHeaderText(h))) {
+        LogFailed(file);
+        return false;
+    }
+    // Where the passes go, for a user who wonders where to find them.
+    chkDatalog.SetToolTip("Logging to " + file.string());
+    app_.tk.ShowStatus(*this, "Logging to " + file.string());
+    return true;
+}
+
+// Opening or writing the log failed: say so and leave the loop; what was written stays in
+// the file. The loop is no longer running, so Start works again.
+void frmQvin27319::LogFailed(const std::filesystem::path& file) {
+    chkDatalog.SetEnabled(true);
+    CmdRdLoop.SetEnabled(true);
+    log_.Close();
+    LoopRunning = false;
+    // The reason on a second line: a full disk wants another remedy than a bad name.
+    const std::string why = log_.error();
+    app_.tk.Message("Error Trying to open file " + file.string() + (why.empty() ? "" : "\r\n" + why));
+}
+
+bool frmQvin27319::LoopPass(std::int32_t& passes, const std::filesystem::path& file) {
+    Program& p = app_.p;
+    lblNewDataFlag.SetCaption("Old");
+    SetFlag(lblErrorAlarmFlag, false);
+    if (p.ResetBeforeRead) cmdResetAlarm_Click();
+    std::array<float, 5> values{};
+    const OutputPass pass = ReadPass(p, kOutputs, [&](std::size_t i, const RegReading& r) {
+        txtReadReg(kOutputs[i]).SetText(FormatFixed(r.value, 3));
+        values[i] = r.value;
+    });
+    if (pass.fresh) lblNewDataFlag.SetCaption("New");
+    if (pass.alarm) SetFlag(lblErrorAlarmFlag, true);
+    // The adapter failed during this pass, or in the status read after it: its values were
+    // not read, so the pass is neither counted nor logged, and the loop ends at once.
+    auto lost = [&] {
+        mnuUSB.SetChecked(false);
+        LoopRunning = false;
+        return true;
+    };
+    if (pass.lost) return lost();
+    if (!LoopPump()) return false;
+    ++passes;
+    CmdUpdateStatus_Click();
+    p.Delay(1.0f);
+    if (AdapterLost()) return lost();
+    if (LogToFile) {
+        if (!log_.Write(DataLogLine(passes, values, pass.fresh, pass.alarm, StatusVal))) {
+            LogFailed(file);
+            return false;
+        }
+        lblLoopCount.SetCaption(Int(passes));
+    }
+    Chart(values, pass.fresh, pass.alarm);
+    Draw_Angle();
+    for (int slice = 0; slice < 10; ++slice) {
+        if (!LoopPump()) return false;
+        p.Delay((LoopDelayMs - 5.0f) / 10.0f);
+    }
+    if (p.settings.InterfaceType == Interface::UsbAdapter && !p.UsbReady()) {
+        mnuUSB.SetChecked(false);
+        LoopRunning = false;
+    }
+    return true;
 }
 
 // ---- Setting controls ----

@@ -165,6 +165,12 @@ private:
     // The USB adapter is selected but failed a request: nothing is read any more.
     bool AdapterLost() const;
     std::filesystem::path LogFileName() const;
+    // The read loop's parts: the delay box taken, the log opened with its header, one pass
+    // (false: the handler is to end at once), and a log that could not be written.
+    void TakeLoopDelay();
+    bool OpenLog(const std::filesystem::path& file);
+    bool LoopPass(std::int32_t& passes, const std::filesystem::path& file);
+    void LogFailed(const std::filesystem::path& file);
     // Hands a reading to the strip chart.
     void Chart(const std::array<float, 5>& values, bool fresh, bool error);
     // The Debug menu's entries as the recording stands.
