@@ -774,6 +774,103 @@ void BindBoard(py::module_& m) {
 
 }
 
+// allan()'s keywords, checked.
+analysis::AllanOptions AllanOptionsFrom(double tau0, const std::string& taus, double confidence) {
+    if (!(tau0 > 0) || !std::isfinite(tau0)) throw session::Error(qvin::kBadInput, "tau0 must be a time in seconds above 0");
+    analysis::AllanOptions options;
+    if (taus == "octave") options.taus = analysis::TauSet::Octave;
+    else if (taus == "decade") options.taus = analysis::TauSet::Decade;
+    else if (taus == "all") options.taus = analysis::TauSet::All;
+    else throw session::Error(qvin::kBadInput, "taus is octave, decade or all");
+    if (!(confidence > 0 && confidence < 1)) throw session::Error(qvin::kBadInput, "confidence is a probability between 0 and 1");
+    options.confidence = confidence;
+    return options;
+}
+
+// The curve's table as columns, the deviation's under its name (the overlapping Allan
+// deviation's also under its first names).
+void PutCurve(py::dict& d, const std::vector<analysis::AllanPoint>& curve, analysis::Deviation kind) {
+    std::vector<double> tau, adev, lo, hi, edf;
+    std::vector<std::int64_t> m, n, alpha;
+    for (const analysis::AllanPoint& p : curve) {
+        tau.push_back(p.tau);
+        adev.push_back(p.adev);
+        lo.push_back(p.lo);
+        hi.push_back(p.hi);
+        edf.push_back(p.edf);
+        m.push_back(static_cast<std::int64_t>(p.m));
+        n.push_back(static_cast<std::int64_t>(p.terms));
+        alpha.push_back(p.alpha);
+    }
+    d["tau"] = Column(tau);
+    d["m"] = Column(m);
+    d["n"] = Column(n);
+    d["alpha"] = Column(alpha);
+    const std::string name = analysis::DeviationName(kind);
+    d["deviation"] = name;
+    d[py::str(name)] = Column(adev);
+    d[py::str(name + "_lo")] = Column(lo);
+    d[py::str(name + "_hi")] = Column(hi);
+    if (kind == analysis::Deviation::Oadev) {
+        d["adev"] = Column(adev);
+        d["adev_lo"] = Column(lo);
+        d["adev_hi"] = Column(hi);
+    }
+    d["edf"] = Column(edf);
+}
+
+// The noise terms, each {'value', 'uncertainty'} or None, and how the fit went.
+void PutTerms(py::dict& d, const analysis::NoiseTerms& terms) {
+    py::dict t;
+    for (std::size_t k = 0; k < 5; ++k) {
+        py::object entry = py::none();
+        if (const auto& term = terms.terms[k]) {
+            py::dict e;
+            e["value"] = term->value;
+            e["uncertainty"] = term->uncertainty;
+            entry = e;
+        }
+        t[analysis::kTermNames[k]] = entry;
+    }
+    d["terms"] = t;
+    py::dict fit;
+    fit["fitted"] = terms.fitted;
+    fit["points"] = terms.points;
+    fit["from_tau"] = terms.fromTau;
+    fit["averaged"] = terms.averaged;
+    fit["reduced_chi_square"] = terms.reducedChiSquare;
+    d["terms_fit"] = fit;
+}
+
+py::dict Allan(const std::vector<double>& values, double tau0, const std::string& deviation, const std::string& taus, double confidence) {
+    const auto kind = analysis::DeviationNamed(deviation);
+    if (!kind) throw session::Error(qvin::kBadInput, "deviation is adev, oadev, mdev, tdev, hdev, ohdev or totdev");
+    const analysis::AllanOptions options = AllanOptionsFrom(tau0, taus, confidence);
+    std::vector<analysis::AllanPoint> curve;
+    {
+        py::gil_scoped_release release;
+        std::string why;
+        curve = analysis::DeviationCurve(values, tau0, *kind, options, &why);
+        if (!why.empty()) throw session::Error(qvin::kBadInput, why);
+    }
+    py::dict d;
+    PutCurve(d, curve, *kind);
+    // The noise terms from the octave overlapping Allan variance, whatever was asked for.
+    const bool octaveAllan = *kind == analysis::Deviation::Oadev && options.taus == analysis::TauSet::Octave;
+    analysis::NoiseTerms terms;
+    {
+        py::gil_scoped_release release;
+        terms = analysis::FitNoiseTerms(octaveAllan ? curve : analysis::OctaveAdev(values, tau0));
+    }
+    PutTerms(d, terms);
+    // The older readings of the curve, kept for the programs that use them.
+    const analysis::NoiseFigures f = analysis::ReadNoise(curve);
+    d["white_density"] = f.whiteDensity ? py::cast(*f.whiteDensity) : py::none();
+    d["bias_instability"] = f.biasInstability;
+    d["bias_tau"] = f.biasTau;
+    return d;
+}
+
 // The analysis of values from any source: statistics, stability, spectra.
 void BindAnalysis(py::module_& m) {
     m.def(
@@ -791,87 +888,7 @@ void BindAnalysis(py::module_& m) {
         },
         py::arg("values"), "Count, mean, sample standard deviation, min, max and peak-to-peak of the values.");
     m.def(
-        "allan",
-        [](const std::vector<double>& values, double tau0, const std::string& deviation, const std::string& taus, double confidence) {
-            const auto kind = analysis::DeviationNamed(deviation);
-            if (!kind) throw session::Error(qvin::kBadInput, "deviation is adev, oadev, mdev, tdev, hdev, ohdev or totdev");
-            if (!(tau0 > 0) || !std::isfinite(tau0)) throw session::Error(qvin::kBadInput, "tau0 must be a time in seconds above 0");
-            analysis::AllanOptions options;
-            if (taus == "octave") options.taus = analysis::TauSet::Octave;
-            else if (taus == "decade") options.taus = analysis::TauSet::Decade;
-            else if (taus == "all") options.taus = analysis::TauSet::All;
-            else throw session::Error(qvin::kBadInput, "taus is octave, decade or all");
-            if (!(confidence > 0 && confidence < 1)) throw session::Error(qvin::kBadInput, "confidence is a probability between 0 and 1");
-            options.confidence = confidence;
-            std::vector<analysis::AllanPoint> curve;
-            {
-                py::gil_scoped_release release;
-                std::string why;
-                curve = analysis::DeviationCurve(values, tau0, *kind, options, &why);
-                if (!why.empty()) throw session::Error(qvin::kBadInput, why);
-            }
-            const analysis::NoiseFigures f = analysis::ReadNoise(curve);
-            std::vector<double> tau, adev, lo, hi, edf;
-            std::vector<std::int64_t> m, n, alpha;
-            for (const analysis::AllanPoint& p : curve) {
-                tau.push_back(p.tau);
-                adev.push_back(p.adev);
-                lo.push_back(p.lo);
-                hi.push_back(p.hi);
-                edf.push_back(p.edf);
-                m.push_back(static_cast<std::int64_t>(p.m));
-                n.push_back(static_cast<std::int64_t>(p.terms));
-                alpha.push_back(p.alpha);
-            }
-            py::dict d;
-            d["tau"] = Column(tau);
-            d["m"] = Column(m);
-            d["n"] = Column(n);
-            d["alpha"] = Column(alpha);
-            // Named as the deviation; the overlapping Allan deviation also by its first names.
-            const std::string name = analysis::DeviationName(*kind);
-            d["deviation"] = name;
-            d[py::str(name)] = Column(adev);
-            d[py::str(name + "_lo")] = Column(lo);
-            d[py::str(name + "_hi")] = Column(hi);
-            if (*kind == analysis::Deviation::Oadev) {
-                d["adev"] = Column(adev);
-                d["adev_lo"] = Column(lo);
-                d["adev_hi"] = Column(hi);
-            }
-            d["edf"] = Column(edf);
-            // The noise terms from the octave overlapping Allan variance, whatever was asked for.
-            const bool octaveAllan = *kind == analysis::Deviation::Oadev && options.taus == analysis::TauSet::Octave;
-            analysis::NoiseTerms terms;
-            {
-                py::gil_scoped_release release;
-                terms = analysis::FitNoiseTerms(octaveAllan ? curve : analysis::OctaveAdev(values, tau0));
-            }
-            py::dict t;
-            for (std::size_t k = 0; k < 5; ++k) {
-                py::object entry = py::none();
-                if (const auto& term = terms.terms[k]) {
-                    py::dict e;
-                    e["value"] = term->value;
-                    e["uncertainty"] = term->uncertainty;
-                    entry = e;
-                }
-                t[analysis::kTermNames[k]] = entry;
-            }
-            d["terms"] = t;
-            py::dict fit;
-            fit["fitted"] = terms.fitted;
-            fit["points"] = terms.points;
-            fit["from_tau"] = terms.fromTau;
-            fit["averaged"] = terms.averaged;
-            fit["reduced_chi_square"] = terms.reducedChiSquare;
-            d["terms_fit"] = fit;
-            // The older readings of the curve, kept for the programs that use them.
-            d["white_density"] = f.whiteDensity ? py::cast(*f.whiteDensity) : py::none();
-            d["bias_instability"] = f.biasInstability;
-            d["bias_tau"] = f.biasTau;
-            return d;
-        },
+        "allan", &Allan,
         py::arg("values"), py::arg("tau0"), py::kw_only(), py::arg("deviation") = "oadev", py::arg("taus") = "octave",
         py::arg("confidence") = analysis::kOneSigma,
         "A deviation (oadev, the overlapping Allan, unless adev, mdev, tdev, hdev, ohdev or totdev is named; its values\n"
