@@ -11,10 +11,8 @@
 
 namespace qvin::qt {
 
-GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig config) {
-    std::string why;
-    board = MakeBoard(boardName, clock, trace, &why);
-    if (!board) throw BoardError{why};
+GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig config)
+    : bench(clock, boardName, tk), board(bench.board.get()), p(bench.program.get()) {
     config.simulatedBoard = board->simulated() != nullptr;
     if (ReplayBoard* replay = board->replay()) {
         // A replay writes nothing but the data log: no trace over the recording it reads,
@@ -28,13 +26,7 @@ GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig
             std::fflush(nullptr);
             std::_Exit(2);
         };
-    } else {
-        trace.OpenFromEnvironment();
-        // Each line of a recording with its time, so that it can be drawn as it happened.
-        if (trace.on()) trace.SetClock(&clock);
     }
-    p = std::make_unique<Program>(clock, board->port(), board->usb(), trace, tk);
-    p->spiBus = &board->spi();
     app = std::make_unique<ui::App>(*p, tk, std::move(config));
     mainView = std::make_unique<MainWindowView>(app->main);
     portView = new PortDialog(app->port, mainView.get());
@@ -75,8 +67,8 @@ GuiProgram::GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig
 }
 
 void GuiProgram::Start() {
-    StartProgram(*p, app->config.settingsFile);
-    if (const ReplayBoard* replay = board->replay()) UseRecordedInterface(*replay, p->settings);
+    bench.Start(app->config.settingsFile);
+    bench.UseRecordedInterface();
 }
 
 }  // namespace qvin::qt

@@ -5,13 +5,13 @@
 #include <memory>
 
 #include "core/clock.h"
-#include "core/trace.h"
 #include "board/board.h"
 #include "qt/analysis_view.h"
 #include "qt/qt_toolkit.h"
 #include "qt/setup_views.h"
 #include "qt/strip_chart_view.h"
 #include "qt/views.h"
+#include "session/bench.h"
 #include "ui/app.h"
 
 namespace qvin::qt {
@@ -19,20 +19,19 @@ namespace qvin::qt {
 class GuiProgram {
 public:
     // `boardName` as for MakeBoard; `clock` drives delays and the simulated chip. Throws
-    // BoardError when the board cannot be made as asked (a bad fault rule).
+    // session::Error when the board cannot be made as asked (a bad fault rule, a recording
+    // that cannot be read), with the status the program ends with.
     GuiProgram(Clock& clock, const std::string& boardName, ui::AppConfig config);
 
-    struct BoardError {
-        std::string message;
-    };
-
-    // The start sequence (with the given calibration), then the main window's load.
+    // The start sequence (with the given calibration); a replay then uses the recorded
+    // interface.
     void Start();
 
-    Trace trace;
-    std::unique_ptr<Board> board;
     QtToolkit tk;
-    std::unique_ptr<Program> p;
+    // The board, its trace and the program context, as the other front ends have them.
+    session::Bench bench;
+    Board* board = nullptr;  // the bench's
+    Program* p = nullptr;    // the bench's
     std::unique_ptr<ui::App> app;
     std::unique_ptr<MainWindowView> mainView;
     PortDialog* portView = nullptr;

@@ -106,12 +106,12 @@ int main(int argc, char** argv) {
     std::unique_ptr<qvin::qt::GuiProgram> made;
     try {
         made = std::make_unique<qvin::qt::GuiProgram>(clock, board, config);
-    } catch (const qvin::qt::GuiProgram::BoardError& e) {
-        std::fprintf(stderr, "qvin-eval: %s\n", e.message.c_str());
-        if (!unattended) QMessageBox::critical(nullptr, "QVIN27319 Evaluation", QString::fromStdString(e.message));
-        // A recording that cannot be read is a file problem; any other board, bad input.
-        const qvin::BoardKind* kind = qvin::FindBoardKind(board);
-        return replay ? qvin::kFileError : kind ? kind->failure : qvin::kBadInput;
+    } catch (const qvin::session::Error& e) {
+        std::fprintf(stderr, "qvin-eval: %s\n", e.what());
+        if (!unattended) QMessageBox::critical(nullptr, "QVIN27319 Evaluation", QString::fromStdString(e.what()));
+        // The board kind's status: a recording that cannot be read is a file problem; any
+        // other board, bad input.
+        return e.code;
     }
     qvin::qt::GuiProgram& gui = *made;
     gui.tk.unattended = unattended;

@@ -68,65 +68,47 @@ private:
     std::vector<std::pair<std::string, std::string>> held_;
 };
 
-Session::Session(Clock& clock, const Options& options, MessageService& messages) : clock_(clock), options_(options) {
+Session::Session(Clock& clock, const Options& options, MessageService& messages) : options_(options) {
     relay_ = std::make_unique<Relay>(messages);
-    std::string why;
-    board_ = MakeBoard(options.board, clock, trace_, &why, options.sim);
-    if (!board_) {
-        const BoardKind* kind = FindBoardKind(options.board);
-        throw Error(kind ? kind->failure : kBadInput, why);
-    }
-    if (const ReplayBoard* r = board_->replay(); r && r->Interface().type == qvin::Interface::None)
-        throw Error(kFileError, "the recording " + r->file().string() + " holds no exchange with a board");
-    // A replay writes nothing: not even over the recording it reads. Nor does a session that
-    // never touches a board: the trace opens with the first exchange (it may name a file
-    // the command reads).
-    if (!board_->replay())
-        if (const char* t = std::getenv("QVIN_TRACE"); t && *t) traceTarget_ = t;
-    program_ = std::make_unique<Program>(clock, board_->port(), board_->usb(), trace_, *relay_);
+    bench_ = std::make_unique<Bench>(clock, options.board, *relay_, options.sim, Bench::TraceOpening::WithFirstExchange);
+    const ReplayBoard* replay = bench_->board->replay();
+    if (replay && replay->Interface().type == qvin::Interface::None)
+        throw Error(kFileError, "the recording " + replay->file().string() + " holds no exchange with a board");
+    program_ = bench_->program.get();
     Program& p = *program_;
     p.timer.ShortStart = true;
     p.timer.FinalTrialMs = options.calibrationMs;
-    StartProgram(p, options.settingsFile);
+    bench_->Start(options.settingsFile);
     const InterfaceChoice& choice = options.interface;
-    p.spiBus = &board_->spi();
     p.spiDevice = choice.device;
     if (choice.interface) {
         p.settings.InterfaceType = *choice.interface;
         if (choice.port) p.settings.PortAddress = static_cast<std::int16_t>(*choice.port);
-    } else if (board_->simulated()) {
+    } else if (bench_->board->simulated()) {
         p.settings.InterfaceType = Interface::UsbAdapter;
-    } else if (const ReplayBoard* r = board_->replay()) {
-        UseRecordedInterface(*r, p.settings);
-        if (p.spiDevice.empty()) p.spiDevice = r->Interface().device;
+    } else if (replay) {
+        bench_->UseRecordedInterface();
+        if (p.spiDevice.empty()) p.spiDevice = replay->Interface().device;
     }
 }
 
 Session::~Session() = default;
 
-void Session::OpenTrace() {
-    if (traceOpened_) return;
-    traceOpened_ = true;
-    if (traceTarget_.empty()) return;
-    traceFailed_ = !trace_.OpenFromEnvironment();
-    // Each line of a recording with its time, so that it can be drawn as it happened.
-    if (trace_.on()) trace_.SetClock(&clock_);
-}
-
-std::string Session::CloseTrace() { return trace_.Close(); }
+std::string Session::CloseTrace() { return bench_->trace.Close(); }
 
 std::string Session::OutputRefusal(const std::string& file) const {
-    if (const ReplayBoard* r = board_->replay()) {
+    if (const ReplayBoard* r = bench_->board->replay()) {
         const std::string recording = r->file().string();
         if (SameFile(file, recording)) return file + " is the recording being replayed; it would be overwritten";
     }
-    if (!traceTarget_.empty() && traceTarget_ != "-" && SameFile(file, traceTarget_))
+    const std::string& trace = bench_->traceTarget();
+    if (!trace.empty() && trace != "-" && SameFile(file, trace))
         return file + " is the trace (QVIN_TRACE); the two would be written into one file";
     return {};
 }
 
 void Session::Connect() {
-    OpenTrace();
+    bench_->OpenTrace();
     Program& p = *program_;
     const Transport* t = FindTransport(p.settings.InterfaceType);
     if (!t) throw Error(kNoInterface, "no interface selected; give --lpt ADDR, --usb or --spidev DEVICE");
@@ -240,7 +222,7 @@ std::vector<RegisterRow> Session::Registers() const {
 }
 
 std::vector<AdapterRow> Session::Adapters() {
-    OpenTrace();
+    bench_->OpenTrace();
     Program& p = *program_;
     relay_->muted = true;
     FindUsbBoards(p);
@@ -253,7 +235,7 @@ std::vector<AdapterRow> Session::Adapters() {
 std::vector<AdapterRow> Session::FtdiAdapters() {
     std::string why;
     std::vector<AdapterRow> rows;
-    for (const SpiAdapterInfo& a : board_->spi().Adapters(why)) rows.push_back({a.device, a.kind, a.description, "MPSSE, chip select on ADBUS3", 0.0f, 2.0f});
+    for (const SpiAdapterInfo& a : bench_->board->spi().Adapters(why)) rows.push_back({a.device, a.kind, a.description, "MPSSE, chip select on ADBUS3", 0.0f, 2.0f});
     if (!why.empty()) throw Error(kNoInterface, why);
     return rows;
 }
@@ -343,7 +325,7 @@ Session::OutputsRead Session::ReadOutputs(const std::vector<std::size_t>& which,
     Connect();
     Program& p = *program_;
     OutputsRead out;
-    out.beforeNs = clock_.NowNs();
+    out.beforeNs = bench_->clock.NowNs();
     std::vector<std::int16_t> indexes;
     for (const std::size_t k : which) indexes.push_back(kOutputs.at(k).index);
     indexes.push_back(reg::Status);

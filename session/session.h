@@ -17,18 +17,13 @@
 #include "core/clock.h"
 #include "core/exit_status.h"
 #include "core/messages.h"
-#include "core/trace.h"
 #include "device/outputs.h"
 #include "device/data_log.h"
 #include "device/program.h"
+#include "session/bench.h"
+#include "session/error.h"
 
 namespace qvin::session {
-
-// What went wrong, with the status qvin-cli ends with (core/exit_status.h).
-struct Error : std::runtime_error {
-    Error(int code, const std::string& message) : std::runtime_error(message), code(code) {}
-    int code;
-};
 
 // Which interface to use; none: the settings file's (a replay: the recorded one).
 struct InterfaceChoice {
@@ -106,9 +101,9 @@ public:
     Session(Clock& clock, const Options& options, MessageService& messages);
     ~Session();
 
-    Program& program() { return *program_; }
-    Board& board() { return *board_; }
-    const Clock& clock() const { return clock_; }
+    Program& program() { return *bench_->program; }
+    Board& board() { return *bench_->board; }
+    const Clock& clock() const { return bench_->clock; }
 
     // Prepares the chosen interface once, as the main window does at start; again when a
     // USB adapter was lost. Error kNoInterface when it cannot be used.
@@ -121,7 +116,7 @@ public:
     std::string CloseTrace();
     // The trace was asked for (QVIN_TRACE) and could not be written at all; said on
     // standard error when it was found.
-    bool traceFailed() const { return traceFailed_; }
+    bool traceFailed() const { return bench_->traceFailed(); }
 
     // A register by name (in any case, as the register map or the main window name it)
     // or by index 1 to 65 ("13", or "#13" as Label names an unnamed one). Error kBadInput
@@ -172,18 +167,13 @@ public:
 private:
     class Relay;
     void CheckAdapter();
-    void OpenTrace();
 
-    Clock& clock_;
     Options options_;
-    Trace trace_;
     std::unique_ptr<Relay> relay_;
-    std::unique_ptr<Board> board_;
-    std::unique_ptr<Program> program_;
+    // The trace opens with the first exchange: a command may name the file it reads.
+    std::unique_ptr<Bench> bench_;
+    Program* program_ = nullptr;  // the bench's
     bool connected_ = false;
-    std::string traceTarget_;  // QVIN_TRACE, opened with the first exchange
-    bool traceOpened_ = false;
-    bool traceFailed_ = false;
 };
 
 }  // namespace qvin::session

@@ -102,6 +102,7 @@ check 3 - "$cli" plot run.log --png /dev/full -- "/dev/full is not a regular fil
 check 1 - "$eval_" --bogus-option -- "unknown option '--bogus-option'"
 check 1 - "$eval_" --sim --replay good.trace -- "choose either --sim or --replay"
 check 3 - "$eval_" --replay missing.trace -- "the recording missing.trace does not exist"
+check 1 QVIN_SIM_FAULTS=bogus "$eval_" --sim -- 'QVIN_SIM_FAULTS: fault rule "bogus" needs @N'
 check 2 - "$eval_" --replay onedigit.trace -- "The replay stopped at line"
 
 # A batch line of 1.5 GB is refused without being held: the program has 1 GB at most.

@@ -23,7 +23,7 @@ class SetupWindows : public MainWindowOnSimulatedBoard {
 protected:
     void SetUp() override {
         MainWindowOnSimulatedBoard::SetUp();
-        gui_->trace.Attach(capture_.stream());
+        gui_->bench.trace.Attach(capture_.stream());
     }
     // The SPI words the chip saw since the last call, as "spi MOSI MISO" lines.
     std::vector<std::string> Frames(const std::string& prefix = "spi ") { return capture_.Take(prefix); }
