@@ -228,7 +228,124 @@ ChartPanel::Plot ChartPanel::NewPlot(const QString& title) {
 }
 
 namespace {
+
 qreal spanMsOf(const ui::frmStripChart::Shown& shown) { return std::chrono::duration<qreal, std::milli>(shown.to - shown.from).count(); }
+
+// The time axis's marks: at round times, as many as their labels fit side by side with room
+// between them (the longest form, with milliseconds, decides whether it is needed). A mark
+// whose label would reach past the right edge is left out, not cut off.
+struct TimeMarks {
+    QList<qreal> ms;
+    QStringList labels, indexes;
+};
+
+TimeMarks MarkTimes(const ui::frmStripChart::Shown& shown, const QFont& font, qreal panelWidth, qreal plotWidth) {
+    const QFontMetricsF timeFont(font);
+    const qreal labelWidth = timeFont.horizontalAdvance(QStringLiteral("00:00:00.000"));
+    const ui::TimeTicks ticks = ui::RoundTimeTicks(shown.from, shown.to, std::max(2, static_cast<int>(panelWidth / (1.5 * labelWidth))));
+    TimeMarks marks;
+    const qreal msPerPixel = spanMsOf(shown) / std::max(1.0, plotWidth);
+    for (const ui::ChartClock::time_point t : ticks.at) {
+        const QString label = ToDateTime(t).toString(QString::fromStdString(ticks.format));
+        if (Ms(shown.to) - Ms(t) < (timeFont.horizontalAdvance(label) / 2 - ChartPanel::kMargin) * msPerPixel && !marks.ms.isEmpty()) continue;
+        marks.ms.append(Ms(t));
+        marks.labels.append(label);
+        marks.indexes.append(QString::number(marks.indexes.size()));
+    }
+    return marks;
+}
+
+// A stretch without readings more than three of their usual intervals long (the median of
+// the last readings held) is a gap: before a Start, after a Stop, between the runs of a log.
+// Drawn from summaries, only a stretch well over a summary and a column is one: a summary
+// marks the column it starts in.
+qreal GapMs(const ui::frmStripChart::Shown& shown, int columns) {
+    std::vector<double> intervals;
+    const auto& held = shown.data->samples();
+    const std::size_t n = held.size(), from = n > 1000 ? n - 1000 : 0;
+    for (std::size_t k = from + 1; k < n; ++k) intervals.push_back(Ms(held[k].time) - Ms(held[k - 1].time));
+    qreal gapMs = std::numeric_limits<qreal>::infinity();
+    if (!intervals.empty()) {
+        std::nth_element(intervals.begin(), intervals.begin() + static_cast<std::ptrdiff_t>(intervals.size() / 2), intervals.end());
+        gapMs = 3.0 * std::max(intervals[intervals.size() / 2], 1.0);
+    }
+    const qreal resolutionMs = std::chrono::duration<qreal, std::milli>(shown.data->Resolution(shown.from, shown.to, columns)).count();
+    if (resolutionMs > 0) gapMs = std::max(gapMs, 1.5 * (resolutionMs + spanMsOf(shown) / columns));
+    return gapMs;
+}
+
+// Where each stretch of columns begins (the first column with readings after a gap), and
+// which empty columns lie in a gap (or before the first reading, or after the last). No
+// line crosses a gap; the flags are blank there.
+struct Stretches {
+    std::vector<bool> starts, inGap;
+};
+
+Stretches FindStretches(const std::vector<ui::ChartColumn>& cols, qreal gapMs) {
+    Stretches s{std::vector<bool>(cols.size(), false), std::vector<bool>(cols.size(), true)};
+    std::optional<qreal> lastEnd;
+    for (std::size_t k = 0; k < cols.size(); ++k) {
+        if (!cols[k].any) continue;
+        if (!lastEnd || Ms(cols[k].from) - *lastEnd > gapMs) s.starts[k] = true;
+        lastEnd = Ms(cols[k].to);
+    }
+    bool open = false;  // inside a stretch, going backwards: a later column with readings belongs to it
+    for (std::size_t k = cols.size(); k-- > 0;) {
+        if (cols[k].any) {
+            s.inGap[k] = false;
+            open = !s.starts[k];
+        } else {
+            s.inGap[k] = !open;
+        }
+    }
+    return s;
+}
+
+// Output `i`'s lines, a list of points a stretch, from the left edge (`left`): each column's
+// extremes in the order they came. `lo` and `hi` become the extremes drawn.
+std::vector<QList<QPointF>> ValueLines(const std::vector<ui::ChartColumn>& cols, const Stretches& st, std::size_t i, qreal left, float& lo, float& hi) {
+    std::vector<QList<QPointF>> lines;
+    lo = std::numeric_limits<float>::max(), hi = std::numeric_limits<float>::lowest();
+    for (std::size_t k = 0; k < cols.size(); ++k) {
+        const ui::ChartColumn& c = cols[k];
+        if (!c.any) continue;
+        if (st.starts[k]) lines.emplace_back();
+        QList<QPointF>& points = lines.back();
+        const qreal x = (Ms(c.from) + Ms(c.to)) / 2 - left;
+        const float first = c.minFirst[i] ? c.min[i] : c.max[i];
+        const float second = c.minFirst[i] ? c.max[i] : c.min[i];
+        points.append(QPointF(x, first));
+        if (second != first) points.append(QPointF(x, second));
+        lo = std::min(lo, c.min[i]);
+        hi = std::max(hi, c.max[i]);
+    }
+    return lines;
+}
+
+// A flag's steps between `low` (off) and `high` (on): a point where it changes, and at both
+// ends of each stretch of readings.
+std::vector<QList<QPointF>> FlagSteps(const std::vector<ui::ChartColumn>& cols, const Stretches& st, bool ui::ChartColumn::*flag, qreal low, qreal high) {
+    std::vector<QList<QPointF>> steps;
+    bool last = false;
+    qreal end = 0;
+    for (std::size_t k = 0; k < cols.size(); ++k) {
+        if (st.inGap[k]) continue;
+        const bool on = cols[k].*flag;
+        if (st.starts[k]) {
+            if (!steps.empty()) steps.back().append(QPointF(end, last ? high : low));
+            steps.emplace_back();
+            steps.back().append(QPointF(Ms(cols[k].from), on ? high : low));
+        } else if (on != last) {
+            steps.back().append(QPointF(Ms(cols[k].from), last ? high : low));
+            steps.back().append(QPointF(Ms(cols[k].from), on ? high : low));
+        }
+        last = on;
+        if (cols[k].any) end = Ms(cols[k].to);
+    }
+    if (!steps.empty()) steps.back().append(QPointF(end, last ? high : low));
+    return steps;
+}
+
 }  // namespace
 
 void ChartPanel::DrawStretches(QChart* chart, QLineSeries* first, std::vector<QLineSeries*>& more,
@@ -253,23 +370,7 @@ void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
     timer.start();
     shown_ = shown;
     if (!shown.data) return;
-    // Round times, as many as their labels fit side by side with room between them (the
-    // longest form, with milliseconds, decides whether it is needed).
-    const QFontMetricsF timeFont(flags_.time->labelsFont());
-    const qreal labelWidth = timeFont.horizontalAdvance(QStringLiteral("00:00:00.000"));
-    const ui::TimeTicks ticks = ui::RoundTimeTicks(shown.from, shown.to, std::max(2, static_cast<int>(width() / (1.5 * labelWidth))));
-    QList<qreal> tickMs;
-    QStringList tickLabels, tickIndexes;
-    // A mark whose label would reach past the right edge is left out, not cut off.
-    const qreal msPerPixel = std::chrono::duration<qreal, std::milli>(shown.to - shown.from).count() / std::max(1.0, flags_.chart->plotArea().width());
-    for (const ui::ChartClock::time_point t : ticks.at) {
-        const QString label = ToDateTime(t).toString(QString::fromStdString(ticks.format));
-        if (Ms(shown.to) - Ms(t) < (timeFont.horizontalAdvance(label) / 2 - kMargin) * msPerPixel && !tickMs.isEmpty()) continue;
-        tickMs.append(Ms(t));
-        tickLabels.append(label);
-        tickIndexes.append(QString::number(tickIndexes.size()));
-    }
-
+    const TimeMarks marks = MarkTimes(shown, flags_.time->labelsFont(), width(), flags_.chart->plotArea().width());
     // As many columns as the plots are wide: each gets the extremes of its readings.
     int columns = 0;
     for (std::size_t i = 0; i < plots_.size(); ++i) {
@@ -279,114 +380,45 @@ void ChartPanel::Draw(const ui::frmStripChart::Shown& shown) {
     if (columns <= 0) columns = std::max(1, width() - 80);
     columns_ = columns;
     const std::vector<ui::ChartColumn> cols = shown.data->Reduce(shown.from, shown.to, columns);
-    // A stretch without readings more than three of their usual intervals long (the median
-    // of the last readings held) is a gap: before a Start, after a Stop, between the runs of
-    // a log. No line crosses it; the flags are blank there. Drawn from summaries, only a
-    // stretch well over a summary and a column is one: a summary marks the column it starts in.
-    std::vector<double> intervals;
-    {
-        const auto& held = shown.data->samples();
-        const std::size_t n = held.size(), from = n > 1000 ? n - 1000 : 0;
-        for (std::size_t k = from + 1; k < n; ++k) intervals.push_back(Ms(held[k].time) - Ms(held[k - 1].time));
-    }
-    qreal gapMs = std::numeric_limits<qreal>::infinity();
-    if (!intervals.empty()) {
-        std::nth_element(intervals.begin(), intervals.begin() + static_cast<std::ptrdiff_t>(intervals.size() / 2), intervals.end());
-        gapMs = 3.0 * std::max(intervals[intervals.size() / 2], 1.0);
-    }
-    const qreal resolutionMs = std::chrono::duration<qreal, std::milli>(shown.data->Resolution(shown.from, shown.to, columns)).count();
-    if (resolutionMs > 0) gapMs = std::max(gapMs, 1.5 * (resolutionMs + spanMsOf(shown) / columns));
-    // Where each stretch of columns begins (the first column with readings after a gap),
-    // and which empty columns lie in a gap (or before the first reading, or after the last).
-    std::vector<bool> starts(cols.size(), false), inGap(cols.size(), true);
-    {
-        std::optional<qreal> lastEnd;
-        for (std::size_t k = 0; k < cols.size(); ++k) {
-            if (!cols[k].any) continue;
-            if (!lastEnd || Ms(cols[k].from) - *lastEnd > gapMs) starts[k] = true;
-            lastEnd = Ms(cols[k].to);
-        }
-        bool open = false;  // inside a stretch, going backwards: a later column with readings belongs to it
-        for (std::size_t k = cols.size(); k-- > 0;) {
-            if (cols[k].any) {
-                inGap[k] = false;
-                open = !starts[k];
-            } else {
-                inGap[k] = !open;
-            }
-        }
-    }
-    const qreal labelHeight = QFontMetricsF(plots_[0].value->labelsFont()).height();
-
-    const qreal left = Ms(shown.from), spanMs = Ms(shown.to) - left;
+    const Stretches stretches = FindStretches(cols, GapMs(shown, columns));
     // The legend: each output's mean, standard deviation and peak-to-peak over the span.
     const auto stats = shown.data->Stats(shown.from, shown.to);
     for (std::size_t i = 0; i < plots_.size(); ++i) {
-        Plot& p = plots_[i];
         if (!shown.visible[i]) continue;
         const QString title = QString::fromStdString(ui::LegendText(static_cast<int>(i), stats[i]));
-        if (p.chart->title() != title) p.chart->setTitle(title);
-        QList<qreal> offsets;
-        for (const qreal at : tickMs) offsets.append(at - left);
-        SetTicks(p.offset, offsets, tickIndexes, 0, spanMs);
-        std::vector<QList<QPointF>> stretches;
-        float lo = std::numeric_limits<float>::max(), hi = std::numeric_limits<float>::lowest();
-        for (std::size_t k = 0; k < cols.size(); ++k) {
-            const ui::ChartColumn& c = cols[k];
-            if (!c.any) continue;
-            if (starts[k]) stretches.emplace_back();
-            QList<QPointF>& points = stretches.back();
-            const qreal x = (Ms(c.from) + Ms(c.to)) / 2 - left;
-            const float first = c.minFirst[i] ? c.min[i] : c.max[i];
-            const float second = c.minFirst[i] ? c.max[i] : c.min[i];
-            points.append(QPointF(x, first));
-            if (second != first) points.append(QPointF(x, second));
-            lo = std::min(lo, c.min[i]);
-            hi = std::max(hi, c.max[i]);
-        }
-        DrawStretches(p.chart, p.line, p.more, stretches);
-        if (stretches.empty() || !std::isfinite(lo) || !std::isfinite(hi)) {
-            if (p.value->min() != 0 || p.value->max() != 1) p.value->setRange(0, 1);
-        } else {
-            // Ticks at round values, no closer than 1.6 label heights (labels that would
-            // touch are cut to "..." by the chart), at the ends of the axis too.
-            const int room = std::clamp(static_cast<int>(p.chart->plotArea().height() / (1.6 * labelHeight)), 1, 6);
-            const ui::ValueTicks axis = ui::RoundValueAxis(lo, hi, room);
-            // Unchanged most of the time; a change lays the chart out again.
-            if (p.value->tickCount() != axis.count) p.value->setTickCount(axis.count);
-            if (p.value->min() != axis.bottom || p.value->max() != axis.top) p.value->setRange(axis.bottom, axis.top);
-        }
+        if (plots_[i].chart->title() != title) plots_[i].chart->setTitle(title);
+        float lo = 0, hi = 0;
+        const std::vector<QList<QPointF>> lines = ValueLines(cols, stretches, i, Ms(shown.from), lo, hi);
+        DrawValues(plots_[i], shown, marks.ms, marks.indexes, lines, lo, hi);
     }
-
-    // A point where a flag changes, and at both ends of each stretch of readings.
-    auto trace = [&](bool ui::ChartColumn::*flag, qreal low, qreal high) {
-        std::vector<QList<QPointF>> stretches;
-        bool last = false;
-        qreal end = 0;
-        for (std::size_t k = 0; k < cols.size(); ++k) {
-            if (inGap[k]) continue;
-            const bool on = cols[k].*flag;
-            if (starts[k]) {
-                if (!stretches.empty()) stretches.back().append(QPointF(end, last ? high : low));
-                stretches.emplace_back();
-                stretches.back().append(QPointF(Ms(cols[k].from), on ? high : low));
-            } else if (on != last) {
-                stretches.back().append(QPointF(Ms(cols[k].from), last ? high : low));
-                stretches.back().append(QPointF(Ms(cols[k].from), on ? high : low));
-            }
-            last = on;
-            if (cols[k].any) end = Ms(cols[k].to);
-        }
-        if (!stretches.empty()) stretches.back().append(QPointF(end, last ? high : low));
-        return stretches;
-    };
-    DrawStretches(flags_.chart, newData_, moreNewData_, trace(&ui::ChartColumn::newData, 1.15, 1.85));
-    DrawStretches(flags_.chart, alarm_, moreAlarm_, trace(&ui::ChartColumn::alarm, 0.15, 0.85));
-    SetTicks(flags_.time, tickMs, tickLabels, Ms(shown.from), Ms(shown.to));
+    DrawStretches(flags_.chart, newData_, moreNewData_, FlagSteps(cols, stretches, &ui::ChartColumn::newData, 1.15, 1.85));
+    DrawStretches(flags_.chart, alarm_, moreAlarm_, FlagSteps(cols, stretches, &ui::ChartColumn::alarm, 0.15, 0.85));
+    SetTicks(flags_.time, marks.ms, marks.labels, Ms(shown.from), Ms(shown.to));
     // Once the charts have laid out their new labels, line them up (not from inside their
     // own layout, which does not expect its margins to change under it).
     QTimer::singleShot(0, this, [this] { AlignCharts(); });
     lastDrawUs_ = timer.nsecsElapsed() / 1000;
+}
+
+void ChartPanel::DrawValues(Plot& p, const ui::frmStripChart::Shown& shown, const QList<qreal>& marksMs, const QStringList& markIndexes,
+                            const std::vector<QList<QPointF>>& lines, float lo, float hi) {
+    const qreal left = Ms(shown.from), spanMs = Ms(shown.to) - left;
+    QList<qreal> offsets;
+    for (const qreal at : marksMs) offsets.append(at - left);
+    SetTicks(p.offset, offsets, markIndexes, 0, spanMs);
+    DrawStretches(p.chart, p.line, p.more, lines);
+    if (lines.empty() || !std::isfinite(lo) || !std::isfinite(hi)) {
+        if (p.value->min() != 0 || p.value->max() != 1) p.value->setRange(0, 1);
+        return;
+    }
+    // Ticks at round values, no closer than 1.6 label heights (labels that would touch are
+    // cut to "..." by the chart), at the ends of the axis too.
+    const qreal labelHeight = QFontMetricsF(p.value->labelsFont()).height();
+    const int room = std::clamp(static_cast<int>(p.chart->plotArea().height() / (1.6 * labelHeight)), 1, 6);
+    const ui::ValueTicks axis = ui::RoundValueAxis(lo, hi, room);
+    // Unchanged most of the time; a change lays the chart out again.
+    if (p.value->tickCount() != axis.count) p.value->setTickCount(axis.count);
+    if (p.value->min() != axis.bottom || p.value->max() != axis.top) p.value->setRange(axis.bottom, axis.top);
 }
 
 QString ChartPanel::TextAt(QPoint pos) const {

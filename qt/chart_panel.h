@@ -77,6 +77,10 @@ private:
     // Draws `stretches` as lines apart (no line across a gap), the first into `first`, the
     // rest into series kept in `more` (made like `first`, left out of the legend).
     void DrawStretches(QChart* chart, QLineSeries* first, std::vector<QLineSeries*>& more, const std::vector<QList<QPointF>>& stretches);
+    // One output's `lines` (its readings from `lo` to `hi`), its value axis round about them
+    // and its time marks (at `marksMs`, named by their index).
+    void DrawValues(Plot& p, const ui::frmStripChart::Shown& shown, const QList<qreal>& marksMs, const QStringList& markIndexes,
+                    const std::vector<QList<QPointF>>& lines, float lo, float hi);
     void AlignCharts();
     // The plots' time axis in the panel's coordinates: its left edge and width.
     std::pair<qreal, qreal> TimeAxisSpan() const;
