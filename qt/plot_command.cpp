@@ -96,7 +96,8 @@ Outcome DrawPlotPng(const std::string& log, const std::string& png, int width, i
     }
     QCoreApplication::processEvents();
     const QImage image = panel.grab().toImage();
-    // Written beside the target and renamed over it: a full disk leaves the old picture.
+    // Past the file-size limit a write fails with EFBIG and is said, instead of a signal
+    // ending the program with the temporary file left behind.
     static const bool noSizeSignal = std::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
     (void)noSizeSignal;
     // Encoded in memory first: a PNG writer that meets a full disk may not notice (its last
@@ -108,6 +109,7 @@ Outcome DrawPlotPng(const std::string& log, const std::string& png, int width, i
     if (!encoder.write(image)) {
         return {kFileError, png + ": " + encoder.errorString().toStdString()};
     }
+    // Written beside the target and renamed over it: a full disk leaves the old picture.
     const std::string failed = WriteWholeFile(png, bytes.toStdString());
     if (!failed.empty()) {
         return {kFileError, failed};

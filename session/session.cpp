@@ -40,10 +40,10 @@ bool AllDigits(const std::string& s) {
     return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// The adapter's messages go to the caller's service, but for a search whose "no adapter"
-// box is for a window: the session says that in its own words.
 }  // namespace
 
+// The adapter's messages go to the caller's service, but for a search whose "no adapter"
+// box is for a window: the session says that in its own words.
 class Session::Relay final : public MessageService {
 public:
     explicit Relay(MessageService& to) : to_(to) {}
