@@ -330,6 +330,134 @@ std::string GapSummary(const Series& s) {
     return o.str();
 }
 
+namespace {
+
+// "FILE: line N: WHY".
+std::string LineError(const std::filesystem::path& file, std::size_t number, const std::string& why) {
+    return file.string() + ": line " + std::to_string(number) + ": " + why;
+}
+
+// The columns a capture's header names (the outputs, a name with its unit, then the flags)
+// and which of them are read.
+struct CaptureColumns {
+    std::size_t fields = 0;
+    std::optional<std::size_t> newColumn, missedColumn;
+    std::vector<std::size_t> outputs;  // the outputs kept
+};
+
+std::string ReadCaptureHead(const std::filesystem::path& file, const std::string& line, const SeriesOptions& options, Series& s, CaptureColumns& c) {
+    std::stringstream head(line);
+    std::string field;
+    std::getline(head, field, ',');
+    std::vector<std::string> fields;
+    while (std::getline(head, field, ',')) {
+        if (fields.size() == kMaxColumns) return LineError(file, 1, "more than " + std::to_string(kMaxColumns) + " columns");
+        fields.push_back(field);
+    }
+    c.fields = fields.size();
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+        const std::string& f = fields[k];
+        if (f == "New") c.newColumn = k;
+        else if (f == "Missed") c.missedColumn = k;
+        else if (f == "Alarm" || f == "Status") continue;
+        else if (f.size() > 3 && f.find(" (") != std::string::npos && f.back() == ')') {
+            if (!Kept(options, f)) continue;
+            c.outputs.push_back(k);
+            s.names.push_back(f);
+        } else {
+            return LineError(file, 1, "'" + Excerpt(f, 20) + "' is no column of a capture");
+        }
+    }
+    if (c.outputs.empty() && !options.column) return LineError(file, 1, "no capture's header: it names no output");
+    return {};
+}
+
+// Room for as many rows as the file would hold of the first one's length and a fifth more:
+// pages never written take no memory, and the vectors need not grow by copying themselves
+// over and over. Not beyond 64 million rows (half a gigabyte of addresses a vector): a short
+// first line in a huge file must not ask for more than a machine would give.
+std::size_t RowsToReserve(const std::filesystem::path& file, std::size_t firstLine) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(file, ec);
+    const std::size_t rows = ec ? 0 : static_cast<std::size_t>(size / (firstLine + 1) * 6 / 5 + 16);
+    return std::min<std::size_t>(rows, std::size_t{1} << 26);
+}
+
+// A capture's rows after its header.
+std::string FromCapture(Series& s, const std::filesystem::path& file, Lines& lines, const CaptureColumns& c) {
+    s.columns.resize(c.outputs.size());
+    TimeSteps times;
+    Counted counted;
+    counted.counts = c.missedColumn.has_value();
+    std::vector<double> values(c.fields + 1);
+    // Every field must be a number; only the time, the outputs kept and the flags read are
+    // converted.
+    std::vector<bool> wanted(c.fields + 1, false);
+    wanted[0] = true;
+    for (std::size_t k : c.outputs) wanted[k + 1] = true;
+    if (c.newColumn) wanted[*c.newColumn + 1] = true;
+    if (c.missedColumn) wanted[*c.missedColumn + 1] = true;
+    std::string line;
+    bool tooLong = false;
+    for (std::size_t number = 2; lines.Next(line, tooLong); ++number) {
+        if (tooLong) return LineError(file, number, "longer than " + std::to_string(kMaxLine) + " characters");
+        if (line.empty()) continue;
+        if (times.empty()) {
+            const std::size_t room = RowsToReserve(file, line.size());
+            times.Reserve(room);
+            for (auto& column : s.columns) column.reserve(room);
+        }
+        std::string_view rest(line);
+        std::string_view time;
+        for (std::size_t f = 0; f < values.size(); ++f) {
+            if (rest.data() == nullptr) return LineError(file, number, "too few fields");
+            const std::size_t comma = rest.find(',');
+            const std::string_view fieldText = rest.substr(0, comma);
+            if (!(wanted[f] ? Number(fieldText, values[f]) : PlainNumber(fieldText) || Number(fieldText, values[f])))
+                return LineError(file, number, "'" + Excerpt(std::string(fieldText), 20) + "' is no number");
+            if (f == 0) time = fieldText;
+            // As getline reads fields: a comma that ends the line starts none.
+            rest = comma == std::string_view::npos || comma + 1 == rest.size() ? std::string_view() : rest.substr(comma + 1);
+        }
+        if (rest.data() != nullptr) return LineError(file, number, "too many fields");
+        // Time runs forwards: a repeat or a step back is a file put together wrongly.
+        if (!times.empty() && !(values[0] > times.back()))
+            return LineError(file, number, "the time " + Excerpt(std::string(time), 20) +
+                                               (values[0] == times.back() ? " repeats the time before it" : " goes back before the time before it"));
+        // An old capture's row without a new sample is no sample (they were never written).
+        if (c.newColumn && values[*c.newColumn + 1] == 0) continue;
+        if (c.missedColumn) {
+            const double m = values[*c.missedColumn + 1];
+            if (m < 0 || m != std::floor(m)) return LineError(file, number, "the missed count is no whole number");
+            if (m != 0) counted.nonzero.emplace_back(times.size(), m);
+        }
+        times.Push(values[0]);
+        for (std::size_t k = 0; k < c.outputs.size(); ++k) s.columns[k].push_back(values[c.outputs[k] + 1]);
+    }
+    PlaceGapsLean(s, times, counted);
+    s.note = "the mean interval of the capture's time stamps over the samples made in it, gaps left out";
+    return {};
+}
+
+// A file of values, one a line, from its first line `line` on.
+std::string FromValues(Series& s, const std::filesystem::path& file, Lines& lines, std::string& line, bool tooLong) {
+    for (std::size_t number = 1;; ++number) {
+        if (tooLong) return LineError(file, number, "longer than " + std::to_string(kMaxLine) + " characters");
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        double v = 0;
+        if (!line.empty()) {
+            if (!Number(line, v)) return LineError(file, number, "'" + Excerpt(line, 20) + "' is no number");
+            s.columns[0].push_back(v);
+            ++s.samples;
+        }
+        if (!lines.Next(line, tooLong)) break;
+    }
+    s.note = "time between samples as given";
+    return {};
+}
+
+}  // namespace
+
 std::optional<Series> ReadSeries(const std::filesystem::path& file, const SeriesOptions& options, std::string& error) {
     const std::string name = file.string();
     if (const std::string why = NotRegularRefusal(file); !why.empty()) {
@@ -344,123 +472,27 @@ std::optional<Series> ReadSeries(const std::filesystem::path& file, const Series
     Series s;
     std::string line;
     bool tooLong = false;
-    auto bad = [&](std::size_t number, const std::string& why) {
-        error = name + ": line " + std::to_string(number) + ": " + why;
-        return std::nullopt;
-    };
     Lines lines(in);
     const bool any = lines.Next(line, tooLong);
     if (any && line.rfind("QVIN 27319 Datalog File", 0) == 0) {
-        if (error = FromLog(s, file, options); !error.empty()) return std::nullopt;
+        error = FromLog(s, file, options);
     } else if (any && line.rfind(kCaptureHead, 0) == 0) {
-        // The header names the columns: the outputs (a name with its unit), then the flags.
-        std::stringstream head(line);
-        std::string field;
-        std::getline(head, field, ',');
-        std::vector<std::string> fields;
-        while (std::getline(head, field, ',')) {
-            if (fields.size() == kMaxColumns) return bad(1, "more than " + std::to_string(kMaxColumns) + " columns");
-            fields.push_back(field);
-        }
-        std::optional<std::size_t> newColumn, missedColumn;
-        std::vector<std::size_t> outputs;
-        for (std::size_t k = 0; k < fields.size(); ++k) {
-            const std::string& f = fields[k];
-            if (f == "New") newColumn = k;
-            else if (f == "Missed") missedColumn = k;
-            else if (f == "Alarm" || f == "Status") continue;
-            else if (f.size() > 3 && f.find(" (") != std::string::npos && f.back() == ')') {
-                if (!Kept(options, f)) continue;
-                outputs.push_back(k);
-                s.names.push_back(f);
-            } else {
-                return bad(1, "'" + Excerpt(f, 20) + "' is no column of a capture");
-            }
-        }
-        if (outputs.empty() && !options.column) return bad(1, "no capture's header: it names no output");
-        if (outputs.empty()) return s;  // the caller says that no column has that name
-        s.columns.resize(outputs.size());
-        TimeSteps times;
-        Counted counted;
-        counted.counts = missedColumn.has_value();
-        std::vector<double> values(fields.size() + 1);
-        // Every field must be a number; only the time, the outputs kept and the flags read are
-        // converted.
-        std::vector<bool> wanted(fields.size() + 1, false);
-        wanted[0] = true;
-        for (std::size_t k : outputs) wanted[k + 1] = true;
-        if (newColumn) wanted[*newColumn + 1] = true;
-        if (missedColumn) wanted[*missedColumn + 1] = true;
-        for (std::size_t number = 2; lines.Next(line, tooLong); ++number) {
-            if (tooLong) return bad(number, "longer than " + std::to_string(kMaxLine) + " characters");
-            if (line.empty()) continue;
-            if (times.empty()) {
-                // Room for as many rows as the file would hold of this one's length and a
-                // fifth more: pages never written take no memory, and the vectors need not
-                // grow by copying themselves over and over.
-                std::error_code ec;
-                const auto size = std::filesystem::file_size(file, ec);
-                const std::size_t rows = ec ? 0 : static_cast<std::size_t>(size / (line.size() + 1) * 6 / 5 + 16);
-                // Not beyond 64 million rows (half a gigabyte of addresses a vector): a short
-                // first line in a huge file must not ask for more than a machine would give.
-                const std::size_t room = std::min<std::size_t>(rows, std::size_t{1} << 26);
-                times.Reserve(room);
-                for (auto& c : s.columns) c.reserve(room);
-            }
-            std::string_view rest(line);
-            std::string_view time;
-            for (std::size_t f = 0; f < values.size(); ++f) {
-                if (rest.data() == nullptr) return bad(number, "too few fields");
-                const std::size_t comma = rest.find(',');
-                const std::string_view fieldText = rest.substr(0, comma);
-                if (!(wanted[f] ? Number(fieldText, values[f]) : PlainNumber(fieldText) || Number(fieldText, values[f])))
-                    return bad(number, "'" + Excerpt(std::string(fieldText), 20) + "' is no number");
-                if (f == 0) time = fieldText;
-                // As getline reads fields: a comma that ends the line starts none.
-                rest = comma == std::string_view::npos || comma + 1 == rest.size() ? std::string_view() : rest.substr(comma + 1);
-            }
-            if (rest.data() != nullptr) return bad(number, "too many fields");
-            // Time runs forwards: a repeat or a step back is a file put together wrongly.
-            if (!times.empty() && !(values[0] > times.back()))
-                return bad(number, "the time " + Excerpt(std::string(time), 20) +
-                                       (values[0] == times.back() ? " repeats the time before it" : " goes back before the time before it"));
-            // An old capture's row without a new sample is no sample (they were never written).
-            if (newColumn && values[*newColumn + 1] == 0) continue;
-            if (missedColumn) {
-                const double m = values[*missedColumn + 1];
-                if (m < 0 || m != std::floor(m)) return bad(number, "the missed count is no whole number");
-                if (m != 0) counted.nonzero.emplace_back(times.size(), m);
-            }
-            times.Push(values[0]);
-            for (std::size_t k = 0; k < outputs.size(); ++k) s.columns[k].push_back(values[outputs[k] + 1]);
-        }
-        PlaceGapsLean(s, times, counted);
-        s.note = "the mean interval of the capture's time stamps over the samples made in it, gaps left out";
+        CaptureColumns columns;
+        error = ReadCaptureHead(file, line, options, s, columns);
+        if (error.empty() && columns.outputs.empty()) return s;  // the caller says that no column has that name
+        if (error.empty()) error = FromCapture(s, file, lines, columns);
     } else {
         if (!options.tau0) {
             error = name + " is neither a capture nor a data log";
             return std::nullopt;
         }
+        if (!Kept(options, "value")) return s;  // no column but "value"
         s.names.push_back("value");
         s.columns.resize(1);
-        if (!Kept(options, "value")) {
-            s.names.clear();
-            s.columns.clear();
-            return s;
-        }
-        for (std::size_t number = 1; any; ++number) {
-            if (tooLong) return bad(number, "longer than " + std::to_string(kMaxLine) + " characters");
-            while (!line.empty() && line.back() == ' ') line.pop_back();
-            double v = 0;
-            if (!line.empty()) {
-                if (!Number(line, v)) return bad(number, "'" + Excerpt(line, 20) + "' is no number");
-                s.columns[0].push_back(v);
-                ++s.samples;
-            }
-            if (!lines.Next(line, tooLong)) break;
-        }
-        s.note = "time between samples as given";
+        if (any) error = FromValues(s, file, lines, line, tooLong);
+        else s.note = "time between samples as given";
     }
+    if (!error.empty()) return std::nullopt;
     if (options.tau0) {
         s.tau0 = *options.tau0;
         s.nominalTau0 = false;
