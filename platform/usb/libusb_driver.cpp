@@ -192,6 +192,68 @@ std::vector<std::uint8_t> Path(libusb_device* d) {
     return path;
 }
 
+// The devices libusb lists now, freed with the list.
+struct DeviceList {
+    libusb_device** list = nullptr;
+    ssize_t n = 0;
+    ~DeviceList() {
+        if (list) libusb_free_device_list(list, 1);
+    }
+};
+
+// An adapter listed: where it sits (bus, ports, address) and the device.
+using Listed = std::vector<std::pair<std::vector<std::uint8_t>, libusb_device*>>;
+
+// The adapters in the list (only the adapter's own products), in bus and port order.
+Listed AdaptersIn(const DeviceList& devices) {
+    Listed adapters;
+    for (ssize_t i = 0; i < devices.n; ++i) {
+        libusb_device_descriptor d{};
+        if (libusb_get_device_descriptor(devices.list[i], &d) == 0 && d.idVendor == kAdapterVendorId &&
+            (d.idProduct == kKappaProductId || d.idProduct == kRhoProductId))
+            adapters.emplace_back(Path(devices.list[i]), devices.list[i]);
+    }
+    std::sort(adapters.begin(), adapters.end(), [](const auto& a, const auto& b) {
+        // Not a.first < b.first: at -O3 GCC 12 warns falsely (-Wstringop-overread) inside
+        // the three-way comparison that operator< is made of.
+        return std::lexicographical_compare(a.first.begin(), a.first.end(), b.first.begin(), b.first.end());
+    });
+    return adapters;
+}
+
+// A newly seen adapter as the driver holds it: its descriptor and its first interface's
+// endpoints; not opened yet.
+std::shared_ptr<LibusbHeld> Hold(const std::vector<std::uint8_t>& path, libusb_device* dev) {
+    auto held = std::make_shared<LibusbHeld>();
+    held->path = path;
+    libusb_get_device_descriptor(dev, &held->descriptor);
+    libusb_config_descriptor* config = nullptr;
+    if (libusb_get_active_config_descriptor(dev, &config) == 0 && config) {
+        if (config->bNumInterfaces > 0 && config->interface[0].num_altsetting > 0) {
+            const libusb_interface_descriptor& alt = config->interface[0].altsetting[0];
+            for (int e = 0; e < alt.bNumEndpoints; ++e) held->endpoints.push_back({alt.endpoint[e].bEndpointAddress, alt.endpoint[e].wMaxPacketSize});
+        }
+        libusb_free_config_descriptor(config);
+    }
+    return held;
+}
+
+// Opens `dev` and claims its interface; why not, or nothing.
+std::string OpenAndClaim(libusb_device* dev, const std::string& name, libusb_device_handle*& h) {
+    int r = libusb_open(dev, &h);
+    if (r == 0) {
+        libusb_set_auto_detach_kernel_driver(h, 1);
+        r = libusb_claim_interface(h, 0);
+        if (r != 0) libusb_close(h);
+    }
+    if (r == 0) return {};
+    h = nullptr;
+    return r == LIBUSB_ERROR_ACCESS      ? UsbNoPermission(name)
+           : r == LIBUSB_ERROR_BUSY      ? UsbBusy(name)
+           : r == LIBUSB_ERROR_NO_DEVICE ? UsbUnplugged(name)
+                                         : name + ": " + libusb_strerror(r);
+}
+
 }  // namespace
 
 std::string LibusbVersion() {
@@ -235,91 +297,64 @@ std::unique_ptr<UsbDevice> LibusbDriver::Open(const std::string& name) {
     }
     const auto wanted = static_cast<std::size_t>(number);
     if (!Init()) return nullptr;
-
-    libusb_device** list = nullptr;
-    const ssize_t n = libusb_get_device_list(ctx_, &list);
-    if (n < 0) {
-        lastError_ = openFailure_ = std::string("cannot list USB devices: ") + libusb_strerror(static_cast<int>(n));
+    DeviceList devices;
+    devices.n = libusb_get_device_list(ctx_, &devices.list);
+    if (devices.n < 0) {
+        devices.list = nullptr;
+        lastError_ = openFailure_ = std::string("cannot list USB devices: ") + libusb_strerror(static_cast<int>(devices.n));
         return nullptr;
     }
-    // The adapters there now (only the adapter's own products), in bus and port order.
-    std::vector<std::pair<std::vector<std::uint8_t>, libusb_device*>> adapters;
-    for (ssize_t i = 0; i < n; ++i) {
-        libusb_device_descriptor d{};
-        if (libusb_get_device_descriptor(list[i], &d) == 0 && d.idVendor == kAdapterVendorId &&
-            (d.idProduct == kKappaProductId || d.idProduct == kRhoProductId))
-            adapters.emplace_back(Path(list[i]), list[i]);
-    }
-    std::sort(adapters.begin(), adapters.end(), [](const auto& a, const auto& b) {
-        // Not a.first < b.first: at -O3 GCC 12 warns falsely (-Wstringop-overread) inside
-        // the three-way comparison that operator< is made of.
-        return std::lexicographical_compare(a.first.begin(), a.first.end(), b.first.begin(), b.first.end());
-    });
-    auto there = [&](const std::vector<std::uint8_t>& path) {
-        return std::find_if(adapters.begin(), adapters.end(), [&](const auto& a) { return a.first == path; }) != adapters.end();
-    };
-    // A name keeps its adapter while it is plugged in. One that went (a request found it
-    // gone, or it is no longer listed) leaves its name unplugged until that name is asked
-    // for and says so: an adapter plugged in meanwhile never answers in its place.
-    for (std::size_t k = 0; k < slots_.size(); ++k)
-        if (slots_[k] && (slots_[k]->gone || !there(slots_[k]->path))) {
-            unplugged_[k] = slots_[k]->h != nullptr;
-            slots_[k].reset();
-        }
-    std::unique_ptr<UsbDevice> result;
+    const Listed adapters = AdaptersIn(devices);
+    ForgetGone(adapters);
     if (unplugged_[wanted]) {
         unplugged_[wanted] = false;
         lastError_ = openFailure_ = UsbUnplugged(name);
-        libusb_free_device_list(list, 1);
         return nullptr;
     }
-    // Adapters new to the driver take the free names in bus and port order.
-    for (const auto& adapter : adapters) {
-        const std::vector<std::uint8_t>& path = adapter.first;
-        libusb_device* dev = adapter.second;
-        if (std::any_of(slots_.begin(), slots_.end(), [&path](const auto& h) { return h && h->path == path; })) continue;
-        std::size_t k = 0;
-        while (k < slots_.size() && (slots_[k] || unplugged_[k])) ++k;
-        if (k == slots_.size()) break;
-        auto held = std::make_shared<LibusbHeld>();
-        held->path = path;
-        libusb_get_device_descriptor(dev, &held->descriptor);
-        libusb_config_descriptor* config = nullptr;
-        if (libusb_get_active_config_descriptor(dev, &config) == 0 && config) {
-            if (config->bNumInterfaces > 0 && config->interface[0].num_altsetting > 0) {
-                const libusb_interface_descriptor& alt = config->interface[0].altsetting[0];
-                for (int e = 0; e < alt.bNumEndpoints; ++e)
-                    held->endpoints.push_back({alt.endpoint[e].bEndpointAddress, alt.endpoint[e].wMaxPacketSize});
-            }
-            libusb_free_config_descriptor(config);
-        }
-        slots_[k] = std::move(held);
-    }
+    NameNew(adapters);
     const std::shared_ptr<LibusbHeld>& held = slots_[wanted];
     if (!held) {
         lastError_ = "no such device " + name;
-    } else if (!held->h) {
+        return nullptr;
+    }
+    if (!held->h) {
         // Opened once, on first use, and its interface claimed for as long as it is held.
         libusb_device* dev = nullptr;
         for (const auto& [path, d] : adapters)
             if (path == held->path) dev = d;
         libusb_device_handle* h = nullptr;
-        int r = libusb_open(dev, &h);
-        if (r == 0) {
-            libusb_set_auto_detach_kernel_driver(h, 1);
-            r = libusb_claim_interface(h, 0);
-            if (r != 0) libusb_close(h);
+        if (const std::string why = OpenAndClaim(dev, name, h); !why.empty()) {
+            lastError_ = openFailure_ = why;
+            return nullptr;
         }
-        if (r == 0) held->h = h;
-        else
-            lastError_ = openFailure_ = r == LIBUSB_ERROR_ACCESS    ? UsbNoPermission(name)
-                                        : r == LIBUSB_ERROR_BUSY    ? UsbBusy(name)
-                                        : r == LIBUSB_ERROR_NO_DEVICE ? UsbUnplugged(name)
-                                                                      : name + ": " + libusb_strerror(r);
+        held->h = h;
     }
-    if (held && held->h) result = std::make_unique<LibusbDevice>(ctx_, held, timeoutMs_);
-    libusb_free_device_list(list, 1);
-    return result;
+    return std::make_unique<LibusbDevice>(ctx_, held, timeoutMs_);
+}
+
+// A name keeps its adapter while it is plugged in. One that went (a request found it gone,
+// or it is no longer listed) leaves its name unplugged until that name is asked for and says
+// so: an adapter plugged in meanwhile never answers in its place.
+void LibusbDriver::ForgetGone(const Listed& adapters) {
+    auto there = [&](const std::vector<std::uint8_t>& path) {
+        return std::find_if(adapters.begin(), adapters.end(), [&](const auto& a) { return a.first == path; }) != adapters.end();
+    };
+    for (std::size_t k = 0; k < slots_.size(); ++k)
+        if (slots_[k] && (slots_[k]->gone || !there(slots_[k]->path))) {
+            unplugged_[k] = slots_[k]->h != nullptr;
+            slots_[k].reset();
+        }
+}
+
+// Adapters new to the driver take the free names in bus and port order.
+void LibusbDriver::NameNew(const Listed& adapters) {
+    for (const auto& [path, dev] : adapters) {
+        if (std::any_of(slots_.begin(), slots_.end(), [&path](const auto& h) { return h && h->path == path; })) continue;
+        std::size_t k = 0;
+        while (k < slots_.size() && (slots_[k] || unplugged_[k])) ++k;
+        if (k == slots_.size()) break;
+        slots_[k] = Hold(path, dev);
+    }
 }
 
 }  // namespace qvin

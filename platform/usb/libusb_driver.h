@@ -10,10 +10,13 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/usb/usb_driver.h"
 
 struct libusb_context;
+struct libusb_device;
 
 namespace qvin {
 
@@ -37,7 +40,10 @@ public:
     bool Unplugged(const std::string& name) const override;
 
 private:
+    using Listed = std::vector<std::pair<std::vector<std::uint8_t>, libusb_device*>>;
     bool Init();
+    void ForgetGone(const Listed& adapters);
+    void NameNew(const Listed& adapters);
 
     unsigned timeoutMs_;
     libusb_context* ctx_ = nullptr;  // created on first use, so machines without USB never touch it
