@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <csignal>
 #include <string>
 
@@ -47,50 +48,64 @@ int QtOption(const std::string& a) {
     return 0;
 }
 
-}  // namespace
+// The board the arguments choose; or, for --help, --version and a mistake, the status to
+// end with at once (said already).
+struct Choice {
+    std::string board;
+    std::optional<int> end;
+};
 
-int main(int argc, char** argv) {
-    // A recording or a log past the file-size limit fails with a message, not a silent end.
-    std::signal(SIGXFSZ, SIG_IGN);
+Choice ParseArguments(int argc, char** argv) {
     std::string boardError;
-    std::string board = qvin::BoardNameFromEnvironment(&boardError);
+    Choice c{qvin::BoardNameFromEnvironment(&boardError), {}};
     bool sim = false, replay = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
-            return 0;
+            return {{}, 0};
         }
         if (a == "--version") {
             std::printf("qvin-eval %s\n", qvin::ui::ProgramVersion().c_str());
-            return 0;
+            return {{}, 0};
         }
         if (a == "--sim") {
-            board = "sim";
+            c.board = "sim";
             sim = true;
         } else if (a == "--replay") {
             if (i + 1 >= argc || !*argv[i + 1]) {
                 std::fputs("qvin-eval: --replay needs the recording's file name\n", stderr);
-                return 1;
+                return {{}, 1};
             }
-            board = qvin::ReplayBoardName(argv[++i]);
+            c.board = qvin::ReplayBoardName(argv[++i]);
             replay = true;
         } else if (const int taken = QtOption(a); taken > 0) {
             i += taken - 1;  // the toolkit reads it
         } else {
             // Anything else is a mistake the user should hear of before a window opens.
             std::fprintf(stderr, "qvin-eval: unknown option '%s'\n\n%s", a.c_str(), kUsage);
-            return 1;
+            return {{}, 1};
         }
     }
     if (sim && replay) {
         std::fputs("qvin-eval: choose either --sim or --replay\n", stderr);
-        return 1;
+        return {{}, 1};
     }
     if (!sim && !replay && !boardError.empty()) {
         std::fprintf(stderr, "qvin-eval: %s\n", boardError.c_str());
-        return 1;
+        return {{}, 1};
     }
+    return c;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A recording or a log past the file-size limit fails with a message, not a silent end.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const Choice chosen = ParseArguments(argc, argv);
+    if (chosen.end) return *chosen.end;
+    const std::string& board = chosen.board;
     QApplication application(argc, argv);
     qvin::qt::KeepNumbersWithAPoint();
     QApplication::setApplicationName("QVIN27319 Evaluation");
