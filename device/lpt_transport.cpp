@@ -1,5 +1,7 @@
 #include "device/lpt_transport.h"
 
+#include "device/port_access.h"
+
 namespace qvin {
 
 namespace {
@@ -93,6 +95,13 @@ void LptReset(Program& p) {
     vbOut(p, StatusPort(p), 0x40);
     p.Delay(0.1f);
     vbOut(p, DataPort(p), 0);
+}
+
+bool PreparePort(Program& p) {
+    p.PortPrepareFailed = !InstallGiveIO(p);
+    p.GiveIoInstalled = true;
+    if (!p.PortPrepareFailed) LptReset(p);
+    return !p.PortPrepareFailed;
 }
 
 }  // namespace qvin

@@ -20,5 +20,9 @@ std::int32_t LptSpiRead(Program& p, std::int16_t address);
 // with the input sampled where a read frame samples it: after the clock rises.
 std::int32_t LptSpiExchange(Program& p, std::int32_t word);
 void LptReset(Program& p);
+// The port at the settings' address made usable: access granted (InstallGiveIO says why
+// not, once), then the port reset. Records the outcome in GiveIoInstalled and
+// PortPrepareFailed; false when the port cannot be used.
+bool PreparePort(Program& p);
 
 }  // namespace qvin

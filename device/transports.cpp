@@ -6,7 +6,6 @@
 
 #include "core/number_text.h"
 #include "device/lpt_transport.h"
-#include "device/port_access.h"
 #include "device/usb_adapter.h"
 #include "device/usb_spi.h"
 #include "platform/usb/usb_driver.h"
@@ -22,9 +21,7 @@ std::string LptWhere(const Settings& s) { return "the parallel port at " + Forma
 std::string LptOpened(const Program& p) { return p.GiveIoInstalled && !p.PortPrepareFailed ? LptWhere(p.settings) : std::string(); }
 
 TransportOpened LptOpen(Program& p, std::optional<int>) {
-    if (!InstallGiveIO(p)) return {LptWhere(p.settings) + " cannot be used", {}};
-    p.GiveIoInstalled = true;
-    LptReset(p);
+    if (!PreparePort(p)) return {LptWhere(p.settings) + " cannot be used", {}};
     return {};
 }
 
@@ -65,10 +62,7 @@ TransportOpened UsbOpen(Program& p, std::optional<int> unit) {
         p.usb.CurrentBoard = b;
     }
     if (!p.UsbReady()) return {NoUsableAdapter(p), covered};
-    // A newly chosen adapter gets the program's SPI set-up.
-    std::uint8_t delay = p.spi.SpiDelay;
-    UsbSpiSetup(p, delay);
-    UsbSpiSetBits(p, p.spi.SpiStaticBits);
+    UsbSpiSendSetUp(p);
     if (!p.UsbReady()) return {"the USB adapter " + p.usb.CurrentBoard.DeviceName + " does not answer", covered};
     return {{}, covered};
 }

@@ -89,4 +89,10 @@ void UsbSpiTransfer(Program& p, int n) {
         p.spi.SpiReadWords[static_cast<std::size_t>(i)] = buffer[static_cast<std::size_t>(2 * (i - 1))] * 256 + buffer[static_cast<std::size_t>(2 * (i - 1) + 1)];
 }
 
+void UsbSpiSendSetUp(Program& p) {
+    std::uint8_t delay = p.spi.SpiDelay;
+    UsbSpiSetup(p, delay);
+    UsbSpiSetBits(p, p.spi.SpiStaticBits);
+}
+
 }  // namespace qvin

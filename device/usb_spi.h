@@ -15,6 +15,8 @@ void UsbSpiReadSetup(Program& p);
 // Sets the delay between words; 0 becomes 1, also in the caller's variable.
 void UsbSpiSetup(Program& p, std::uint8_t& delay);
 void UsbSpiSetBits(Program& p, std::uint8_t bits);
+// A newly chosen adapter gets the program's SPI set-up: the delay, then the static bits.
+void UsbSpiSendSetUp(Program& p);
 // Sends SpiWriteWords[1..n] and fills SpiReadWords[1..n].
 void UsbSpiTransfer(Program& p, int n);
 

@@ -3,7 +3,6 @@
 #include "core/hex_text.h"
 #include "core/number_text.h"
 #include "device/lpt_transport.h"
-#include "device/port_access.h"
 #include "platform/port/ppdev_port.h"
 #include "ui/app.h"
 
@@ -51,11 +50,7 @@ void frmPort::cmdOK_Click() {
     // port at another address is prepared again even after the first preparation.
     const bool otherPort = p.GiveIoInstalled && p.settings.PortAddress != previous;
     // A port whose preparation failed is tried again, whichever address is picked.
-    if (ntFamily && (!p.GiveIoInstalled || otherPort || p.PortPrepareFailed)) {
-        p.PortPrepareFailed = !InstallGiveIO(p);
-        p.GiveIoInstalled = true;
-        if (!p.PortPrepareFailed) LptReset(p);
-    }
+    if (ntFamily && (!p.GiveIoInstalled || otherPort || p.PortPrepareFailed)) PreparePort(p);
     Hide();
 }
 

@@ -69,9 +69,7 @@ void frmUSBselect::optUsbPort_Click(int index) {
     Program& p = app_.p;
     if (index >= 0 && index <= 3) {
         p.usb.CurrentBoard = p.usb.UsbBoards[static_cast<std::size_t>(index)];
-        std::uint8_t delay = p.spi.SpiDelay;
-        UsbSpiSetup(p, delay);
-        UsbSpiSetBits(p, p.spi.SpiStaticBits);
+        UsbSpiSendSetUp(p);
     } else {
         p.SetUsbReady(false);
         p.UsbLoopStop = true;

@@ -239,11 +239,9 @@ void frmQvin27319::Form_Load() {
     switch (p.settings.InterfaceType) {
         case Interface::ParallelPort:
             if (ntFamily) {
-                // A port that could not be opened is said so once (by InstallGiveIO) and then
-                // neither reset nor read: picking a port in the port window tries again.
-                p.PortPrepareFailed = !InstallGiveIO(p);
-                p.GiveIoInstalled = true;
-                if (!p.PortPrepareFailed) LptReset(p);
+                // A port that could not be opened is said so once and then neither reset nor
+                // read: picking a port in the port window tries again.
+                PreparePort(p);
                 mnuPort.SetChecked(true);
             }
             break;
