@@ -357,18 +357,17 @@ DataLogHeader Session::LogHeader(float loopDelayMs) {
     Connect();
     Program& p = *program_;
     ReadPartInfo(p);
-    ReadReg(p, reg::Smpl_Prd);
-    const std::int32_t period = std::clamp(p.reg.RegData, 1, 255);
-    ReadReg(p, reg::Avg_Cnt);
-    const std::int32_t avg = std::min(p.reg.RegData, 8);
-    ReadReg(p, reg::Msc_Ctrl);
+    const std::optional<RegReading> period = ReadReg(p, reg::Smpl_Prd);
+    const std::optional<RegReading> avg = ReadReg(p, reg::Avg_Cnt);
+    const std::optional<RegReading> misc = ReadReg(p, reg::Msc_Ctrl);
     CheckAdapter();
+    if (!period || !avg || !misc) throw Error(kNoInterface, "the part's set-up was not read");
     DataLogHeader h;
     h.date = DataLogDate(std::chrono::system_clock::now());
     h.loopDelayMs = loopDelayMs;
-    h.samplePeriodText = FormatFixed(SmplPrdToMs(period), 3);
-    h.avgCntText = std::to_string(avg);
-    h.selfTest = p.reg.RegData & kSelfTestBit;
+    h.samplePeriodText = FormatFixed(SmplPrdToMs(std::clamp(period->data, 1, 255)), 3);
+    h.avgCntText = std::to_string(std::min(avg->data, 8));
+    h.selfTest = misc->data & kSelfTestBit;
     h.reverseRotation = p.part.ReverseRotation;
     return h;
 }
