@@ -6,11 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
+
+#include <unistd.h>
 
 #include "device/register_map.h"
 #include "session/session.h"
 #include "sim/qvin_chip.h"
+#include "support/recorded_messages.h"
 #include "support/sim_session.h"
 
 namespace qvin {
@@ -85,6 +92,34 @@ TEST(Session, AnAdapterThatComesBackIsFoundAgain) {
     EXPECT_GT(failed, 0) << "the adapter was never gone";
     EXPECT_LT(failed, 20) << "the adapter was never found again";
     EXPECT_EQ(b.s.Read(reg::Product).count, 27319);
+}
+
+// The parallel port is reset once it is prepared, before the first frame: the status port
+// 40, then the data port 0 (as the main window and the port window do).
+TEST(Session, AParallelPortIsResetBeforeItsFirstFrame) {
+    const auto file = std::filesystem::temp_directory_path() / ("qvin-session-lpt-" + std::to_string(::getpid()) + ".trace");
+    ::setenv("QVIN_TRACE", file.c_str(), 1);
+    {
+        VirtualClock clock;
+        test::RecordedMessages messages;
+        session::Options o;
+        o.board = "sim";
+        o.settingsFile = "/nonexistent/Qvin27319.cfg";
+        o.interface.interface = Interface::ParallelPort;
+        o.interface.port = 0x378;
+        session::Session s(clock, o, messages);
+        EXPECT_EQ(s.Read(reg::Product).count, 27319);
+        EXPECT_EQ(s.CloseTrace(), "");
+    }
+    ::unsetenv("QVIN_TRACE");
+    std::ifstream in(file);
+    std::vector<std::string> port;
+    for (std::string line; std::getline(in, line);)
+        if (const auto at = line.find("port-out"); at != std::string::npos) port.push_back(line.substr(at));
+    std::filesystem::remove(file);
+    ASSERT_GE(port.size(), 2u);
+    EXPECT_EQ(port[0], "port-out 379 40");
+    EXPECT_EQ(port[1], "port-out 378 00");
 }
 
 }  // namespace

@@ -51,9 +51,15 @@ TEST_F(PortWindow, PreparationRunsOnlyOnTheFirstOkForThePort) {
         port().txtUser.UserType("378");
         port().cmdOK.UserClick();
     });
+    s.capture.Take();
     Click(w().mnuPort);
     EXPECT_TRUE(p().GiveIoInstalled);
     EXPECT_TRUE(s.board.port.Prepared());
+    // Reset once prepared, before the part is read: status port 40, then the data port 0.
+    const std::vector<std::string> out = s.capture.Take("port-out");
+    ASSERT_GE(out.size(), 2u);
+    EXPECT_EQ(out[0], "port-out 379 40");
+    EXPECT_EQ(out[1], "port-out 378 00");
     ExpectSupplyShown(w().txtReadReg(2));  // the activation after the window read the part
     s.capture.Take();
     s.tk.Queue([&] { port().cmdOK.UserClick(); });

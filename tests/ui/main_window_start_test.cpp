@@ -68,10 +68,21 @@ TEST_F(StartUp, UsbOnWindows95IsRefused) {
     EXPECT_FALSE(w().mnuUSB.checked());
 }
 
+// The port's reset, before any frame: status port 40, then the data port 0.
+void ExpectResetFirst(const std::vector<std::string>& trace) {
+    std::vector<std::string> port;
+    for (const std::string& line : trace)
+        if (line.rfind("port-out", 0) == 0) port.push_back(line);
+    ASSERT_GE(port.size(), 2u);
+    EXPECT_EQ(port[0], "port-out 379 40");
+    EXPECT_EQ(port[1], "port-out 378 00");
+}
+
 TEST_F(StartUp, ParallelPortOnWindowsXpIsPreparedAndReset) {
     StartOnPort();
     EXPECT_TRUE(p().GiveIoInstalled);
     EXPECT_TRUE(s.board.port.Prepared());
+    ExpectResetFirst(s.startTrace);
     EXPECT_TRUE(w().mnuPort.checked());
     ExpectSupplyShown(w().txtReadReg(2));
 }
@@ -97,9 +108,11 @@ TEST_F(StartUp, AParallelPortThatCannotBeOpenedIsNeverReadFromAndAPickTriesAgain
         port().txtUser.UserType("378");
         port().cmdOK.UserClick();
     });
+    s.capture.Take();
     Click(w().mnuPort);
     EXPECT_TRUE(s.board.port.Prepared());
     ExpectSupplyShown(w().txtReadReg(2));
+    ExpectResetFirst(s.capture.Take());
 }
 
 TEST_F(StartUp, ParallelPortOnWindows98IsUsedWithoutPreparation) {

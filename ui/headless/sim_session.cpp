@@ -32,7 +32,7 @@ void SimSession::Start(SystemFacts system) {
     app = std::make_unique<App>(p, tk, config);
     StartProgram(p, config.settingsFile);
     tk.Do([this] { app->Start(); });
-    capture.Take();
+    startTrace = capture.Take();
     frames_.clear();
 }
 

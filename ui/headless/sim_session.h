@@ -46,6 +46,8 @@ public:
     HeadlessToolkit tk;
     Program p;
     std::unique_ptr<App> app;
+    // The trace of the start sequence and the main window's load and activation.
+    std::vector<std::string> startTrace;
 
 private:
     std::vector<TimedFrame> frames_;
