@@ -348,12 +348,14 @@ void LibusbDriver::ForgetGone(const Listed& adapters) {
 
 // Adapters new to the driver take the free names in bus and port order.
 void LibusbDriver::NameNew(const Listed& adapters) {
-    for (const auto& [path, dev] : adapters) {
+    for (const auto& adapter : adapters) {
+        // Not a structured binding: clang 14 cannot capture one in the lambda below.
+        const std::vector<std::uint8_t>& path = adapter.first;
         if (std::any_of(slots_.begin(), slots_.end(), [&path](const auto& h) { return h && h->path == path; })) continue;
         std::size_t k = 0;
         while (k < slots_.size() && (slots_[k] || unplugged_[k])) ++k;
         if (k == slots_.size()) break;
-        slots_[k] = Hold(path, dev);
+        slots_[k] = Hold(path, adapter.second);
     }
 }
 
